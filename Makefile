@@ -1,0 +1,53 @@
+# Front door for people and CI. Every target installs what is missing first.
+#   make run    build the program and start it (ARGS="..." passes arguments)
+#   make test   build with AddressSanitizer/UBSan and run every test
+#   make bench  build optimised and print the benchmark figures
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+CMAKE_GEN := -G Ninja
+RELEASE_DIR := build/release
+TEST_DIR := build/test
+BENCH_DIR := build/bench
+FUZZ_DIR := build/fuzz
+
+.PHONY: deps build run test bench bench-peers fuzz format clean
+
+deps:
+	@scripts/install-deps
+
+$(RELEASE_DIR)/build.ninja: | deps
+	cmake -S . -B $(RELEASE_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZUMO_TESTS=OFF
+
+build: deps $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+run: build
+	$(RELEASE_DIR)/bin/zumo $(ARGS)
+
+test: deps
+	cmake -S . -B $(TEST_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DZUMO_SANITIZE=ON -DZUMO_TESTS=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZUMO_TESTS=OFF -DZUMO_BENCH=ON
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target zumo-bench
+	$(BENCH_DIR)/bin/zumo-bench
+
+bench-peers: bench
+	bench/peers.sh $(BENCH_DIR)/bin/zumo-bench
+
+fuzz: deps
+	@command -v clang++ >/dev/null || { apt-get install -y -q clang libclang-rt-14-dev; }
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUMO_TESTS=OFF -DZUMO_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

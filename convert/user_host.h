@@ -1,0 +1,49 @@
+// What the engine asks of the user interface. The Qt window implements it
+// with real dialogs; tests script the answers and record every call, since
+// beeps and messages are part of what the program visibly does.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace zumo {
+
+enum class Buttons { YesNo, OkCancel };
+enum class Answer { Yes, No, Ok, Cancel };
+
+// A shown progress dialog (TFormStrProgress). Destroying the object releases
+// the dialog: drivers hold it in a unique_ptr so every way out releases it.
+class ProgressDialog {
+public:
+    virtual ~ProgressDialog() = default;
+    virtual void SetCaption(const std::string& caption) = 0;
+    // Continuous bar instead of the default segmented one.
+    virtual void SetSmooth(bool smooth) = 0;
+    // Label1 = text; bar = progress_percent(max, position); repaints at once,
+    // then processes pending messages so a click on キャンセル is delivered.
+    virtual void SetProgress(const std::string& text, int max, int position) = 0;
+    virtual bool Cancelled() const = 0;
+};
+
+class UserHost {
+public:
+    virtual ~UserHost() = default;
+    // Modal confirmation box: caption, question icon, the given buttons.
+    // Closing the box without a button answers No or Cancel.
+    virtual Answer Ask(const std::string& caption, const std::string& text, Buttons buttons) = 0;
+    // Plain modal message box.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // The system's default beep.
+    virtual void Beep() = 0;
+    // Creates and shows the modeless progress dialog with Label1 = text and
+    // the bar at 0.
+    virtual std::unique_ptr<ProgressDialog> ShowProgress(const std::string& text) = 0;
+    // Lets the window handle its pending messages (clicks, drops, repaints).
+    virtual void ProcessMessages() = 0;
+};
+
+// SetProgress's bar value: position / max * 100 in floating point, rounded
+// to nearest with halves to even; max 0 counts as position 1 of max 1.
+int progress_percent(int max, int position);
+
+} // namespace zumo

@@ -1,0 +1,49 @@
+// Conversion of one picture or one GIF file under the current options, and
+// the batch drivers over file lists and ticked listings.
+#pragma once
+
+#include "convert/check_list.h"
+#include "convert/options.h"
+#include "convert/user_host.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zumo {
+
+// path with one native separator appended when it names an existing folder;
+// "" otherwise.
+std::string ExistingFolderPath(const std::string& path);
+
+enum class FileResult { Written, Skipped, Failed };
+
+class ConversionEngine {
+public:
+    ConversionEngine(OptionSource& options, UserHost& host);
+
+    // Never throw. A failure beeps once and shows "画像を処理できません".
+    FileResult ConvertImageFile(const std::string& file_name);
+    FileResult ConvertGifFile(const std::string& file_name);
+
+    // The open-dialog drivers: confirmation, progress, cancel, end signal.
+    void ConvertFileList(const std::vector<std::string>& files);
+    void ConvertGifFileList(const std::vector<std::string>& files);
+
+    // The drivers over the ticked lines of a listing. listing_folder gives
+    // the listing's folder as the folder dialog holds it now; it is asked
+    // afresh for every entry.
+    void ConvertCheckedImages(const CheckListSource& list,
+                              const std::function<std::string()>& listing_folder);
+    void ConvertCheckedGifs(const CheckListSource& list,
+                            const std::function<std::string()>& listing_folder);
+
+private:
+    OptionSource& m_options;
+    UserHost& m_host;
+};
+
+// The end-of-batch signal: the default beep when RadioGroup9 is "BEEP".
+void EndSignal(UserHost& host, const OptionSnapshot& options);
+
+} // namespace zumo

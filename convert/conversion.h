@@ -5,6 +5,7 @@
 #include "convert/check_list.h"
 #include "convert/options.h"
 #include "convert/user_host.h"
+#include "platform/path.h"
 
 #include <functional>
 #include <string>
@@ -15,7 +16,16 @@ namespace zumo {
 // path with one native separator appended when it names an existing folder;
 // "" otherwise.
 std::string ExistingFolderPath(const std::string& path);
+// The same rule in a given path style with the existence test supplied, so
+// the Windows rule can be checked on any system.
+std::string ExistingFolderPath(const std::string& path, platform::PathStyle style,
+                               const std::function<bool(const std::string&)>& folder_exists);
 
+// What became of one file, so an unattended run can compute its exit status:
+// Written: the output file is in place.
+// Skipped: nothing written and nothing reported, because the user answered
+//          "はい(&Y)" to the folder question or no output format is selected.
+// Failed:  nothing written; the beep and "画像を処理できません" were given.
 enum class FileResult { Written, Skipped, Failed };
 
 class ConversionEngine {
@@ -39,6 +49,12 @@ public:
                             const std::function<std::string()>& listing_folder);
 
 private:
+    using FileOperation = FileResult (ConversionEngine::*)(const std::string&);
+    void run_file_list(const std::vector<std::string>& files, FileOperation operation);
+    void run_check_list(const CheckListSource& list,
+                        const std::function<std::string()>& listing_folder,
+                        FileOperation operation);
+
     OptionSource& m_options;
     UserHost& m_host;
 };

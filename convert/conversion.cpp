@@ -1,0 +1,334 @@
+#include "convert/conversion.h"
+
+#include "imagelib/imgctl.h"
+#include "platform/file_ops.h"
+#include "platform/path.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+namespace zumo {
+
+namespace {
+
+constexpr const char* k_confirm_caption = "確認";
+constexpr const char* k_no_folder_question = "フォルダが指定されていません.処理を中断しますか?";
+constexpr const char* k_cannot_process = "画像を処理できません";
+constexpr const char* k_batch_question_tail = "個のファイルを処理します. よろしいですか?";
+constexpr const char* k_progress_text = "変換中です";
+constexpr const char* k_progress_caption = "Zumo変換";
+
+// Thrown inside a conversion for a fault of our own making (an output folder
+// that cannot be created); it ends like a library failure.
+class ConversionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Owns one picture handle and releases it on every way out.
+class DibHandle {
+public:
+    explicit DibHandle(imgctl::HDIB dib) : m_dib(dib) {}
+    DibHandle(const DibHandle&) = delete;
+    DibHandle& operator=(const DibHandle&) = delete;
+    ~DibHandle()
+    {
+        try {
+            imgctl::DeleteDIB(m_dib);
+        } catch (...) {
+            // A release that fails leaves nothing we could still free.
+        }
+    }
+    imgctl::HDIB get() const { return m_dib; }
+
+private:
+    imgctl::HDIB m_dib;
+};
+
+int clamped(int value, UpDownRange range)
+{
+    return std::clamp(value, range.min, range.max);
+}
+
+std::int32_t interlace_flag(const OptionSnapshot& options)
+{
+    return options.Interlaced ? -1 : 0;
+}
+
+// Step 2 of a picture conversion: always exactly one rotation, so a
+// TurnAngle of 0 is passed on as well.
+void rotate(imgctl::HDIB dib, const OptionSnapshot& options)
+{
+    if (options.CheckBox3)
+        imgctl::TurnDIBex(dib, clamped(options.UpDown2, k_updown2_range) * 1000,
+                          options.ColorGrid1);
+    else
+        imgctl::TurnDIB(dib, options.TurnAngle);
+}
+
+// Step 3: at most one resize, to a height; the width follows the aspect
+// ratio whatever RadioGroup6 says.
+void resize(imgctl::HDIB dib, const OptionSnapshot& options)
+{
+    constexpr int k_free_size_item = 6;
+    if (options.RadioGroup5 == k_free_size_item) {
+        imgctl::ResizeDIB(dib, -1, clamped(options.UpDown3, k_updown3_range));
+        return;
+    }
+    if (!options.CheckBox7 || options.RadioGroup5 < 0 ||
+        options.RadioGroup5 >= static_cast<int>(k_preset_heights.size()))
+        return;
+    imgctl::ResizeDIB(dib, -1, k_preset_heights[static_cast<std::size_t>(options.RadioGroup5)]);
+}
+
+// An image or GIF output format: its extension and how it is written.
+struct OutputFormat {
+    const char* extension;
+    void (*write)(const std::string& path, imgctl::HDIB dib, const OptionSnapshot& options);
+};
+
+void write_bmp(const std::string& path, imgctl::HDIB dib, const OptionSnapshot&)
+{
+    imgctl::DIBtoBMP(path.c_str(), dib);
+}
+
+void write_png(const std::string& path, imgctl::HDIB dib, const OptionSnapshot& options)
+{
+    imgctl::DIBtoPNG(path.c_str(), dib, interlace_flag(options));
+}
+
+void write_gif(const std::string& path, imgctl::HDIB dib, const OptionSnapshot& options)
+{
+    // Into the output folder the GIF is written from the unreduced picture
+    // and the encoder reduces it itself.
+    if (!options.CheckBox1)
+        imgctl::DIBto8Bit(dib, 0, 0);
+    imgctl::DIBtoGIF(path.c_str(), dib, interlace_flag(options));
+}
+
+void write_jpg(const std::string& path, imgctl::HDIB dib, const OptionSnapshot& options)
+{
+    imgctl::DIBtoJPG(path.c_str(), dib, clamped(options.UpDown1, k_updown1_range), 0);
+}
+
+// RadioGroup1 items "→BMP", "→PNG", "→GIF", "→JPG".
+constexpr std::array<OutputFormat, 4> k_image_formats{{
+    {".bmp", write_bmp},
+    {".png", write_png},
+    {".gif", write_gif},
+    {".jpg", write_jpg},
+}};
+
+// RadioGroup2 items "→JPG", "→BMP", "→PNG".
+constexpr std::array<OutputFormat, 3> k_gif_formats{{
+    {".jpg", write_jpg},
+    {".bmp", write_bmp},
+    {".png", write_png},
+}};
+
+template <std::size_t N>
+const OutputFormat* format_at(const std::array<OutputFormat, N>& formats, int index)
+{
+    if (index < 0 || index >= static_cast<int>(N))
+        return nullptr;
+    return &formats[static_cast<std::size_t>(index)];
+}
+
+// The output path rule. nullopt when the user chose to skip the file at the
+// folder question.
+std::optional<std::string> output_path(const std::string& file_name, const std::string& extension,
+                                       const OptionSnapshot& options, UserHost& host)
+{
+    std::string path;
+    if (options.CheckBox1) {
+        if (options.Edit1.empty()) {
+            if (host.Ask(k_confirm_caption, k_no_folder_question, Buttons::YesNo) == Answer::Yes)
+                return std::nullopt;
+            // "いいえ": there is no output folder. A bare file name would land
+            // in whatever the working folder happens to be, so the picture
+            // goes beside its input instead.
+            path = file_name;
+        } else {
+            // Edit1 is a plain prefix: it names a folder only when it ends
+            // with a separator, which the folder button ensures.
+            path = options.Edit1 + platform::file_name_part(file_name);
+        }
+    } else if (options.CheckBox6) {
+        const std::string subfolder = platform::folder_part(file_name) + options.Edit7;
+        if (subfolder.empty()) // a bare input name and no subfolder name
+            return platform::change_extension(file_name, extension);
+        if (!platform::folder_exists(subfolder) && !platform::create_folder(subfolder))
+            throw ConversionError("cannot create the output folder " + subfolder);
+        path = platform::include_trailing_separator(subfolder) + platform::file_name_part(file_name);
+    } else {
+        path = file_name;
+    }
+    return platform::change_extension(path, extension);
+}
+
+// Everything between load and release; throws on any failure.
+template <std::size_t N>
+FileResult write_picture(imgctl::HDIB dib, const std::string& file_name,
+                         const std::array<OutputFormat, N>& formats, int format_index,
+                         const OptionSnapshot& options, UserHost& host)
+{
+    const OutputFormat* format = format_at(formats, format_index);
+    if (!format)
+        return FileResult::Skipped;
+    const std::optional<std::string> path = output_path(file_name, format->extension, options, host);
+    if (!path)
+        return FileResult::Skipped;
+    format->write(*path, dib, options);
+    return FileResult::Written;
+}
+
+FileResult report_failure(UserHost& host)
+{
+    try {
+        host.Beep();
+        host.ShowMessage(k_cannot_process);
+    } catch (...) {
+        // Reporting must not turn a failed file into a failed batch.
+    }
+    return FileResult::Failed;
+}
+
+} // namespace
+
+std::string ExistingFolderPath(const std::string& path)
+{
+    return ExistingFolderPath(path, platform::native_path_style(), platform::folder_exists);
+}
+
+std::string ExistingFolderPath(const std::string& path, platform::PathStyle style,
+                               const std::function<bool(const std::string&)>& folder_exists)
+{
+    if (path.empty() || !folder_exists(path))
+        return {};
+    return platform::include_trailing_separator(path, style);
+}
+
+ConversionEngine::ConversionEngine(OptionSource& options, UserHost& host)
+    : m_options(options), m_host(host)
+{
+}
+
+FileResult ConversionEngine::ConvertImageFile(const std::string& file_name)
+{
+    try {
+        const OptionSnapshot options = m_options.Options();
+        const imgctl::HDIB loaded = imgctl::ToDIB(file_name.c_str());
+        if (loaded == 0)
+            return report_failure(m_host);
+        const DibHandle dib(loaded);
+        rotate(dib.get(), options);
+        resize(dib.get(), options);
+        return write_picture(dib.get(), file_name, k_image_formats, options.RadioGroup1, options,
+                             m_host);
+    } catch (...) {
+        // Library errors, memory exhaustion, an output that cannot be
+        // written: the file fails, the caller goes on. The picture has been
+        // released by now.
+        return report_failure(m_host);
+    }
+}
+
+FileResult ConversionEngine::ConvertGifFile(const std::string& file_name)
+{
+    try {
+        const OptionSnapshot options = m_options.Options();
+        const imgctl::HDIB loaded = imgctl::GIFtoDIB(file_name.c_str());
+        if (loaded == 0)
+            return report_failure(m_host);
+        const DibHandle dib(loaded);
+        // No rotation, resize or reduction for GIF input.
+        return write_picture(dib.get(), file_name, k_gif_formats, options.RadioGroup2, options,
+                             m_host);
+    } catch (...) {
+        return report_failure(m_host);
+    }
+}
+
+void ConversionEngine::ConvertFileList(const std::vector<std::string>& files)
+{
+    run_file_list(files, &ConversionEngine::ConvertImageFile);
+}
+
+void ConversionEngine::ConvertGifFileList(const std::vector<std::string>& files)
+{
+    run_file_list(files, &ConversionEngine::ConvertGifFile);
+}
+
+void ConversionEngine::ConvertCheckedImages(const CheckListSource& list,
+                                            const std::function<std::string()>& listing_folder)
+{
+    run_check_list(list, listing_folder, &ConversionEngine::ConvertImageFile);
+}
+
+void ConversionEngine::ConvertCheckedGifs(const CheckListSource& list,
+                                          const std::function<std::string()>& listing_folder)
+{
+    run_check_list(list, listing_folder, &ConversionEngine::ConvertGifFile);
+}
+
+void ConversionEngine::run_file_list(const std::vector<std::string>& files, FileOperation operation)
+{
+    // Our own copy: a nested run started from the window while this one
+    // processes messages may replace the list the caller handed in.
+    const std::vector<std::string> entries = files;
+    const int count = static_cast<int>(entries.size());
+    const Answer answer = m_host.Ask(
+        k_confirm_caption, std::to_string(count) + k_batch_question_tail, Buttons::OkCancel);
+    if (answer == Answer::Ok) {
+        const std::unique_ptr<ProgressDialog> progress = m_host.ShowProgress(k_progress_text);
+        progress->SetCaption(k_progress_caption);
+        progress->SetSmooth(true);
+        for (int i = 0; i < count; ++i) {
+            (this->*operation)(entries[static_cast<std::size_t>(i)]);
+            progress->SetProgress(k_progress_text, count - 1, i);
+            if (progress->Cancelled())
+                return;
+            m_host.ProcessMessages();
+        }
+    }
+    EndSignal(m_host, m_options.Options());
+}
+
+void ConversionEngine::run_check_list(const CheckListSource& list,
+                                      const std::function<std::string()>& listing_folder,
+                                      FileOperation operation)
+{
+    // N is fixed at the start; the window may refill the list meanwhile, so
+    // an index beyond its new end is treated as an unticked line.
+    const int count = list.Count();
+    {
+        const std::unique_ptr<ProgressDialog> progress = m_host.ShowProgress(k_progress_text);
+        progress->SetCaption(k_progress_caption);
+        for (int i = 0; i < count; ++i) {
+            if (i < list.Count() && list.Checked(i)) {
+                // The listing's folder is read afresh for every entry. When it
+                // cannot be resolved the entry is skipped: a bare name would
+                // convert a file of that name in the working folder.
+                const std::string folder = ExistingFolderPath(listing_folder());
+                if (!folder.empty())
+                    (this->*operation)(folder + list.Text(i));
+            }
+            progress->SetProgress(k_progress_text, count - 1, i);
+            if (progress->Cancelled())
+                return;
+            m_host.ProcessMessages();
+        }
+    }
+    EndSignal(m_host, m_options.Options());
+}
+
+void EndSignal(UserHost& host, const OptionSnapshot& options)
+{
+    if (options.RadioGroup9 == 0)
+        host.Beep();
+}
+
+} // namespace zumo

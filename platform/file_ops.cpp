@@ -1,0 +1,336 @@
+#include "platform/file_ops.h"
+
+#include "platform/path.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
+namespace platform {
+namespace {
+
+// Closes a descriptor on every way out; keeps errno of the real failure.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return m_fd; }
+    void assign(int fd)
+    {
+        reset();
+        m_fd = fd;
+    }
+    bool valid() const { return m_fd >= 0; }
+    // Closes now and reports whether the close succeeded: on some file
+    // systems (NFS) a write error shows only here.
+    bool close_checked()
+    {
+        int fd = m_fd;
+        m_fd = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+    void reset()
+    {
+        if (m_fd >= 0) {
+            int saved = errno;
+            ::close(m_fd);
+            errno = saved;
+            m_fd = -1;
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+// A file this unit created and must remove unless it was handed over.
+class CreatedFile {
+public:
+    explicit CreatedFile(std::string path) : m_path(std::move(path)) {}
+    CreatedFile(const CreatedFile&) = delete;
+    CreatedFile& operator=(const CreatedFile&) = delete;
+    ~CreatedFile()
+    {
+        if (!m_path.empty()) {
+            int saved = errno;
+            ::unlink(m_path.c_str());
+            errno = saved;
+        }
+    }
+    void keep() { m_path.clear(); }
+
+private:
+    std::string m_path;
+};
+
+bool stat_path(const std::string& path, struct stat& st)
+{
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool write_all(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool copy_content(int from, int to)
+{
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        if (!write_all(to, buffer.data(), static_cast<size_t>(n)))
+            return false;
+    }
+}
+
+enum class Flush { No, Yes };
+
+// Fills the open target from the open source, gives it the source's
+// permission bits and times (as CopyFile keeps the last-write time), and
+// optionally waits until it is on the disk.
+bool fill_target(int source_fd, const struct stat& source_st, int target_fd, Flush flush)
+{
+    if (!copy_content(source_fd, target_fd))
+        return false;
+    ::fchmod(target_fd, source_st.st_mode & 07777); // best effort, as ownership
+    const struct timespec times[2] = {source_st.st_atim, source_st.st_mtim};
+    ::futimens(target_fd, times);
+    if (flush == Flush::Yes && ::fsync(target_fd) != 0)
+        return false;
+    return true;
+}
+
+void sync_folder_of(const std::string& path)
+{
+    std::string folder = folder_part(path);
+    if (folder.empty())
+        folder = ".";
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid())
+        ::fsync(dir.get());
+}
+
+bool open_source(const std::string& source, Fd& fd, struct stat& st)
+{
+    fd.assign(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
+        return false;
+    if (::fstat(fd.get(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    return true;
+}
+
+// Exclusive creation: O_EXCL fails on any existing name, dangling links
+// included, so nothing is ever written through someone else's file.
+bool copy_to_new(const std::string& source, const std::string& target, Flush flush)
+{
+    Fd in(-1);
+    struct stat st {};
+    if (!open_source(source, in, st))
+        return false;
+    Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!out.valid())
+        return false;
+    CreatedFile created(target);
+    if (!fill_target(in.get(), st, out.get(), flush) || !out.close_checked())
+        return false;
+    created.keep();
+    return true;
+}
+
+// Writes a complete copy beside target under a temporary name, then renames
+// it over target. The old target is untouched until the rename.
+bool copy_over(const std::string& source, const std::string& target)
+{
+    Fd in(-1);
+    struct stat st {};
+    if (!open_source(source, in, st))
+        return false;
+    struct stat target_st {};
+    if (stat_path(target, target_st)) {
+        if (S_ISDIR(target_st.st_mode)) {
+            errno = EISDIR;
+            return false;
+        }
+        if (target_st.st_dev == st.st_dev && target_st.st_ino == st.st_ino) {
+            errno = EEXIST; // CopyFile cannot copy a file onto itself
+            return false;
+        }
+    }
+    // A short fixed pattern: the target's own name may already be as long as
+    // the file system allows.
+    std::string temp = folder_part(target) + ".zumo-XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    Fd out(::mkstemp(name.data()));
+    if (!out.valid())
+        return false;
+    temp.assign(name.data());
+    CreatedFile created(temp);
+    if (!fill_target(in.get(), st, out.get(), Flush::Yes) || !out.close_checked())
+        return false;
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+        return false;
+    created.keep();
+    return true;
+}
+
+bool is_missing(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// rename() that fails when target exists, as MoveFile does.
+bool rename_no_replace(const std::string& source, const std::string& target)
+{
+#if defined(__linux__) && defined(SYS_renameat2)
+    constexpr unsigned k_rename_noreplace = 1; // RENAME_NOREPLACE
+    if (::syscall(SYS_renameat2, AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
+                  k_rename_noreplace) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    // The file system cannot rename exclusively: a hard link is created
+    // exclusively instead, then the old name goes.
+    if (::link(source.c_str(), target.c_str()) == 0) {
+        if (::unlink(source.c_str()) == 0)
+            return true;
+        int saved = errno;
+        ::unlink(target.c_str());
+        errno = saved;
+        return false;
+    }
+    if (errno == EEXIST || errno == EXDEV || errno == ENOENT)
+        return false;
+    // No hard links either (folders, FAT): test, then rename. Only a file
+    // created in between by someone else could be replaced.
+    if (!is_missing(target)) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(source.c_str(), target.c_str()) == 0;
+}
+
+// The source goes only after the copy is complete and on the disk.
+bool move_across(const std::string& source, const std::string& target, IfExists if_exists)
+{
+    bool copied = if_exists == IfExists::Fail ? copy_to_new(source, target, Flush::Yes)
+                                              : copy_over(source, target);
+    if (!copied)
+        return false;
+    sync_folder_of(target);
+    return ::unlink(source.c_str()) == 0;
+}
+
+} // namespace
+
+bool file_exists(const std::string& path)
+{
+    struct stat st {};
+    return stat_path(path, st) && !S_ISDIR(st.st_mode);
+}
+
+bool folder_exists(const std::string& path)
+{
+    struct stat st {};
+    return stat_path(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool create_folder(const std::string& path)
+{
+    return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool same_file(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    return stat_path(a, sa) && stat_path(b, sb) && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool delete_file(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool copy_file(const std::string& source, const std::string& target, IfExists if_exists)
+{
+    if (source.empty() || target.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    if (if_exists == IfExists::Fail)
+        return copy_to_new(source, target, Flush::No);
+    return copy_over(source, target);
+}
+
+bool move_file(const std::string& source, const std::string& target, IfExists if_exists)
+{
+    if (source.empty() || target.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    struct stat source_st {};
+    if (::lstat(source.c_str(), &source_st) != 0)
+        return false;
+    if (if_exists == IfExists::Fail) {
+        if (rename_no_replace(source, target))
+            return true;
+    } else {
+        if (same_file(source, target)) {
+            errno = EEXIST;
+            return false;
+        }
+        if (folder_exists(target)) {
+            errno = EISDIR;
+            return false;
+        }
+        if (::rename(source.c_str(), target.c_str()) == 0)
+            return true;
+    }
+    if (errno != EXDEV)
+        return false;
+    return move_across(source, target, if_exists);
+}
+
+} // namespace platform

@@ -1,0 +1,320 @@
+#include "conversion_fixture.h"
+
+#include <functional>
+#include <stdexcept>
+
+namespace zumo::test {
+namespace {
+
+// ---- Where the output lands, and under which name --------------------------
+
+struct PlaceCase {
+    const char* name;
+    std::string input;  // in the folder "in"
+    Format format;
+    std::function<void(OptionSnapshot&, const TempDir&)> set;
+    std::string output; // relative to the temporary folder
+};
+
+class OutputPlace : public ConversionTest, public testing::WithParamInterface<PlaceCase> {};
+
+TEST_P(OutputPlace, WritesExactlyOneFileThere)
+{
+    const PlaceCase& c = GetParam();
+    const std::string input = make(c.input, c.format);
+    options.current.RadioGroup1 = 1; // PNG
+    c.set(options.current, dir);
+    EXPECT_EQ(engine.ConvertImageFile(input), FileResult::Written);
+    EXPECT_EQ(outputs({input}), std::vector<std::string>{c.output});
+    EXPECT_TRUE(host.events.empty());
+}
+
+void beside(OptionSnapshot& o, const TempDir&) { o.CheckBox6 = false; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, OutputPlace,
+    testing::Values(
+        PlaceCase{"Beside", "photo.bmp", Format::Bmp, beside, "in/photo.png"},
+        PlaceCase{"UpperCaseExtension", "photo.JPEG", Format::Jpg, beside, "in/photo.png"},
+        PlaceCase{"NoExtension", "photo", Format::Bmp, beside, "in/photo.png"},
+        PlaceCase{"LastDotOnly", "a.b.bmp", Format::Bmp, beside, "in/a.b.png"},
+        PlaceCase{"SubfolderCreated", "photo.bmp", Format::Bmp, [](auto&, auto&) {},
+                  "in/resize/photo.png"},
+        PlaceCase{"SubfolderEmptyName", "photo.bmp", Format::Bmp,
+                  [](OptionSnapshot& o, const TempDir&) { o.Edit7.clear(); }, "in/photo.png"},
+        PlaceCase{"OutputFolder", "photo.bmp", Format::Bmp,
+                  [](OptionSnapshot& o, const TempDir& d) {
+                      std::filesystem::create_directory(d / "out");
+                      o.CheckBox1 = true; // wins over CheckBox6
+                      o.Edit1 = join(d / "out", "");
+                  },
+                  "out/photo.png"},
+        // The folder text is a plain prefix: no separator is inserted.
+        PlaceCase{"OutputFolderWithoutSeparator", "photo.bmp", Format::Bmp,
+                  [](OptionSnapshot& o, const TempDir& d) {
+                      o.CheckBox1 = true;
+                      o.Edit1 = d / "out";
+                  },
+                  "outphoto.png"}),
+    [](const testing::TestParamInfo<PlaceCase>& info) { return info.param.name; });
+
+// ---- Rotation and resize -------------------------------------------------
+
+struct ShapeCase {
+    const char* name;
+    std::function<void(OptionSnapshot&)> set;
+    Size size; // of the 40 x 20 input after conversion
+};
+
+class OutputShape : public ConversionTest, public testing::WithParamInterface<ShapeCase> {};
+
+TEST_P(OutputShape, RotatesOnceAndResizesAtMostOnce)
+{
+    const std::string input = make("photo.bmp");
+    options.current.CheckBox6 = false;
+    options.current.RadioGroup1 = 1;
+    GetParam().set(options.current);
+    ASSERT_EQ(engine.ConvertImageFile(input), FileResult::Written);
+    EXPECT_EQ(picture_size(in("photo.png")), GetParam().size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, OutputShape,
+    testing::Values(
+        ShapeCase{"Defaults", [](OptionSnapshot&) {}, {40, 20}},
+        ShapeCase{"Turn90", [](OptionSnapshot& o) { o.TurnAngle = 90; }, {20, 40}},
+        ShapeCase{"Turn90Then0",
+                  [](OptionSnapshot& o) { o.TurnAngle = turn_angle_for(3, turn_angle_for(0, 0)); },
+                  {40, 20}},
+        // The arbitrary rotation replaces the fixed one; it does not add to it.
+        ShapeCase{"ArbitraryZeroWinsOverTurnAngle",
+                  [](OptionSnapshot& o) {
+                      o.TurnAngle = 90;
+                      o.CheckBox3 = true;
+                  },
+                  {40, 20}},
+        ShapeCase{"PresetNeedsCheckBox7", [](OptionSnapshot& o) { o.RadioGroup5 = 5; }, {40, 20}},
+        ShapeCase{"PresetEnlarges",
+                  [](OptionSnapshot& o) {
+                      o.CheckBox7 = true;
+                      o.RadioGroup5 = 5;
+                  },
+                  {180, 90}},
+        ShapeCase{"ResizeAfterTurn",
+                  [](OptionSnapshot& o) {
+                      o.TurnAngle = 90;
+                      o.CheckBox7 = true;
+                      o.RadioGroup5 = 5;
+                  },
+                  {45, 90}},
+        ShapeCase{"FreeSizeWithoutCheckBox7",
+                  [](OptionSnapshot& o) {
+                      o.RadioGroup5 = 6;
+                      o.UpDown3 = 10;
+                  },
+                  {20, 10}},
+        ShapeCase{"FreeSizeWithCheckBox7",
+                  [](OptionSnapshot& o) {
+                      o.CheckBox7 = true;
+                      o.RadioGroup5 = 6;
+                      o.UpDown3 = 10;
+                  },
+                  {20, 10}},
+        ShapeCase{"NoPresetSelected",
+                  [](OptionSnapshot& o) {
+                      o.CheckBox7 = true;
+                      o.RadioGroup5 = -1;
+                  },
+                  {40, 20}}),
+    [](const testing::TestParamInfo<ShapeCase>& info) { return info.param.name; });
+
+TEST_F(ConversionTest, ArbitraryRotationUsesTheGridColour)
+{
+    const std::string input = make("photo.bmp", Format::Bmp, 30, 30);
+    options.current.CheckBox6 = false;
+    options.current.CheckBox3 = true;
+    options.current.UpDown2 = 45;
+    options.current.ColorGrid1 = k_color_grid[12]; // blue
+    ASSERT_EQ(engine.ConvertImageFile(input), FileResult::Written);
+    const imgctl::HDIB out = imgctl::ToDIB(input.c_str());
+    ASSERT_NE(out, 0u);
+    const std::vector<std::uint8_t> bgra = imgctl::GetDIBPixels(out);
+    imgctl::DeleteDIB(out);
+    // A corner that a 45° turn leaves uncovered.
+    EXPECT_EQ(std::vector<std::uint8_t>(bgra.begin(), bgra.begin() + 3),
+              (std::vector<std::uint8_t>{255, 0, 0}));
+}
+
+TEST_F(ConversionTest, RadioGroup6ChangesNothing)
+{
+    options.current.CheckBox6 = false;
+    options.current.RadioGroup5 = 6;
+    options.current.UpDown3 = 10;
+    std::vector<std::vector<std::uint8_t>> written;
+    for (int item : {0, 1}) {
+        options.current.RadioGroup6 = item;
+        ASSERT_EQ(engine.ConvertImageFile(make("photo.png", Format::Png)), FileResult::Written);
+        written.push_back(read_bytes(in("photo.bmp")));
+    }
+    EXPECT_EQ(written[0], written[1]);
+}
+
+// ---- Output formats --------------------------------------------------------
+
+TEST_F(ConversionTest, RadioGroup1ChoosesTheEncoder)
+{
+    const std::string input = make("photo.bmp");
+    options.current.CheckBox6 = false;
+    const struct {
+        int item;
+        const char* extension;
+        std::string magic;
+    } formats[] = {{1, ".png", "\x89PNG"}, {2, ".gif", "GIF8"}, {3, ".jpg", "\xFF\xD8\xFF"}};
+    for (const auto& f : formats) {
+        options.current.RadioGroup1 = f.item;
+        ASSERT_EQ(engine.ConvertImageFile(input), FileResult::Written) << f.extension;
+        const std::vector<std::uint8_t> bytes = read_bytes(in(std::string("photo") + f.extension));
+        ASSERT_GE(bytes.size(), f.magic.size());
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<long>(f.magic.size())),
+                  f.magic);
+    }
+}
+
+TEST_F(ConversionTest, NoFormatSelectedWritesNothing)
+{
+    const std::string input = make("photo.bmp");
+    options.current.RadioGroup1 = -1;
+    EXPECT_EQ(engine.ConvertImageFile(input), FileResult::Skipped);
+    EXPECT_EQ(outputs({input}), std::vector<std::string>{});
+    EXPECT_TRUE(host.events.empty());
+}
+
+TEST_F(ConversionTest, BmpOntoItselfIsReplacedInPlace)
+{
+    const std::string input = make("photo.bmp");
+    options.current.CheckBox6 = false;
+    options.current.TurnAngle = 90;
+    ASSERT_EQ(engine.ConvertImageFile(input), FileResult::Written);
+    EXPECT_EQ(picture_size(input), (Size{20, 40}));
+    EXPECT_EQ(files_under(in_folder()), std::vector<std::string>{"photo.bmp"}); // no temporaries
+}
+
+// ---- The folder question ---------------------------------------------------
+
+TEST_F(ConversionTest, FolderQuestionYesSkipsAndNoWritesBesideTheInput)
+{
+    const std::string input = make("photo.bmp");
+    const TempDir working;
+    const WorkingFolder cd(working.path());
+    options.current.CheckBox1 = true; // Edit1 empty; CheckBox6 stays checked
+    options.current.RadioGroup1 = 1;
+    host.answers = {Answer::Yes, Answer::No};
+
+    EXPECT_EQ(engine.ConvertImageFile(input), FileResult::Skipped);
+    EXPECT_EQ(outputs({input}), std::vector<std::string>{});
+
+    EXPECT_EQ(engine.ConvertImageFile(input), FileResult::Written);
+    EXPECT_EQ(outputs({input}), std::vector<std::string>{"in/photo.png"});
+    EXPECT_EQ(host.events, (std::vector<std::string>{k_folder_question, k_folder_question}));
+    EXPECT_EQ(files_under(working.path()), std::vector<std::string>{}); // never the working folder
+}
+
+// ---- Failures --------------------------------------------------------------
+
+struct FailureCase {
+    const char* name;
+    std::function<std::string(const TempDir&, OptionSnapshot&)> prepare; // returns the input
+};
+
+class Failure : public ConversionTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(Failure, BeepsOnceShowsTheMessageAndWritesNothing)
+{
+    const std::string input = GetParam().prepare(dir, options.current);
+    const std::vector<std::string> before = files_under(dir.path(), Folders::Include);
+    EXPECT_EQ(engine.ConvertImageFile(input), FileResult::Failed);
+    EXPECT_EQ(host.events, (std::vector<std::string>{"Beep", k_cannot_process}));
+    EXPECT_EQ(files_under(dir.path(), Folders::Include), before);
+}
+
+std::string text_file(const TempDir& d, OptionSnapshot&)
+{
+    write_bytes(d / "in/notes.bmp", {'h', 'e', 'l', 'l', 'o'});
+    return d / "in/notes.bmp";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, Failure,
+    testing::Values(
+        FailureCase{"NotAPicture", text_file},
+        FailureCase{"NotAPictureBeforeTheFolderQuestion",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.CheckBox1 = true;
+                        o.Edit1.clear();
+                        return text_file(d, o);
+                    }},
+        FailureCase{"Missing", [](const TempDir& d, OptionSnapshot&) { return d / "in/gone.bmp"; }},
+        FailureCase{"TruncatedPixels",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        std::vector<std::uint8_t> bytes = bmp_bytes(40, 20);
+                        bytes.resize(bytes.size() / 2);
+                        write_bytes(d / "in/half.bmp", bytes);
+                        return d / "in/half.bmp";
+                    }},
+        // A file is in the way of the subfolder: it cannot be created.
+        FailureCase{"SubfolderBlocked",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        write_bytes(d / "in/resize", {'x'});
+                        write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
+                        return d / "in/photo.bmp";
+                    }},
+        FailureCase{"OutputFolderMissing",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.CheckBox1 = true;
+                        o.Edit1 = join(d / "missing", "");
+                        write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
+                        return d / "in/photo.bmp";
+                    }}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+class ThrowingOptions : public OptionSource {
+public:
+    OptionSnapshot Options() override { throw std::bad_alloc(); }
+};
+
+TEST_F(ConversionTest, NoExceptionLeavesTheCall)
+{
+    ThrowingOptions broken;
+    ConversionEngine failing(broken, host);
+    EXPECT_EQ(failing.ConvertImageFile(make("photo.bmp")), FileResult::Failed);
+    EXPECT_EQ(failing.ConvertGifFile(make("anim.gif", Format::Gif)), FileResult::Failed);
+    EXPECT_EQ(host.Count("Beep"), 2);
+}
+
+// ---- ExistingFolderPath ----------------------------------------------------
+
+TEST(ExistingFolderPathTest, WindowsExamples)
+{
+    const auto exists = [](const std::string& p) { return p == "C:\\data" || p == "C:\\data\\" ||
+                                                          p == "C:\\\x95\x5C"; };
+    using platform::PathStyle;
+    EXPECT_EQ(ExistingFolderPath("C:\\data", PathStyle::Windows, exists), "C:\\data\\");
+    EXPECT_EQ(ExistingFolderPath("C:\\data\\", PathStyle::Windows, exists), "C:\\data\\");
+    EXPECT_EQ(ExistingFolderPath("C:\\\x95\x5C", PathStyle::Windows, exists), "C:\\\x95\x5C\\");
+    EXPECT_EQ(ExistingFolderPath("C:\\nothing", PathStyle::Windows, exists), "");
+}
+
+TEST(ExistingFolderPathTest, NativeFolders)
+{
+    const TempDir dir;
+    write_bytes(dir / "file", {'x'});
+    const std::string with_separator = join(dir.path(), "");
+    EXPECT_EQ(ExistingFolderPath(dir.path()), with_separator);
+    EXPECT_EQ(ExistingFolderPath(with_separator), with_separator);
+    EXPECT_EQ(ExistingFolderPath(dir / "file"), "");
+    EXPECT_EQ(ExistingFolderPath(dir / "missing"), "");
+    EXPECT_EQ(ExistingFolderPath(""), "");
+}
+
+} // namespace
+} // namespace zumo::test

@@ -1,0 +1,140 @@
+#include "imagelib/atomic_file.h"
+
+#include "imagelib/imgctl.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace imgctl {
+namespace {
+
+std::string reason(int error) { return std::strerror(error); }
+
+std::string folder_of(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string name_of(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Writing through a symbolic link replaces the file it points to, not the
+// link, as an ordinary open-and-truncate would.
+std::string resolve_link(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : path;
+}
+
+// The new file gets the old file's permissions, or the usual ones for a
+// new file (mkstemp creates 0600).
+mode_t mode_for(const std::string& target)
+{
+    struct stat st {};
+    if (stat(target.c_str(), &st) == 0)
+        return st.st_mode & 07777;
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target))
+{
+    if (target.empty())
+        throw ImageError("cannot write a file without a name");
+    struct stat st {};
+    if (stat(m_target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        fail("is a folder");
+    std::string temp = folder_of(m_target) + "/." + name_of(m_target) + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0)
+        fail("cannot create a temporary file: " + reason(errno));
+    m_temp = temp;
+    fchmod(fd, mode_for(m_target));
+    m_stream = fdopen(fd, "wb");
+    if (m_stream == nullptr) {
+        const int error = errno;
+        close(fd);
+        unlink(m_temp.c_str());
+        fail(reason(error));
+    }
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (m_stream != nullptr)
+        std::fclose(m_stream);
+    if (!m_committed && !m_temp.empty())
+        unlink(m_temp.c_str());
+}
+
+void AtomicFile::write(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.empty())
+        return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), m_stream) != bytes.size())
+        fail(reason(errno));
+}
+
+void AtomicFile::commit()
+{
+    if (std::fflush(m_stream) != 0 || std::ferror(m_stream))
+        fail(reason(errno));
+    std::FILE* stream = m_stream;
+    m_stream = nullptr;
+    if (std::fclose(stream) != 0)
+        fail(reason(errno));
+    if (std::rename(m_temp.c_str(), m_target.c_str()) != 0)
+        fail(reason(errno));
+    m_committed = true;
+}
+
+void AtomicFile::fail(const std::string& what) const
+{
+    throw ImageError(m_target + ": " + what);
+}
+
+std::vector<std::uint8_t> read_file_bytes(const std::string& path)
+{
+    // Bigger than any picture within the pixel limit that is worth reading.
+    constexpr long long k_max_file = 1LL << 30;
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"),
+                                                            &std::fclose);
+    if (!file)
+        throw ImageError(path + ": " + reason(errno));
+    struct stat st {};
+    if (fstat(fileno(file.get()), &st) != 0)
+        throw ImageError(path + ": " + reason(errno));
+    if (!S_ISREG(st.st_mode))
+        throw ImageError(path + ": not a regular file");
+    if (st.st_size > k_max_file)
+        throw ImageError(path + ": file too large");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+    if (got != bytes.size() && std::ferror(file.get()))
+        throw ImageError(path + ": " + reason(errno));
+    bytes.resize(got);
+    return bytes;
+}
+
+} // namespace imgctl

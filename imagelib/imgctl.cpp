@@ -1,0 +1,320 @@
+#include "imagelib/imgctl.h"
+
+#include "imagelib/bmp_reader.h"
+#include "imagelib/bmp_writer.h"
+#include "imagelib/gif_codec.h"
+#include "imagelib/jpeg_codec.h"
+#include "imagelib/limits.h"
+#include "imagelib/picture.h"
+#include "imagelib/png_codec.h"
+#include "imagelib/quantize.h"
+#include "imagelib/transform.h"
+
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+namespace imgctl {
+namespace {
+
+enum class Accept { AnyFormat, GifOnly };
+
+Picture picture_from_bmp(const std::vector<std::uint8_t>& bytes)
+{
+    DecodedBmp bmp = read_bmp(bytes);
+    const cv::Mat bgra(bmp.height, bmp.width, CV_8UC4, bmp.bgra.data());
+    Picture picture;
+    if (bmp.has_alpha)
+        picture.colour = bgra.clone();
+    else
+        cv::cvtColor(bgra, picture.colour, cv::COLOR_BGRA2BGR);
+    return picture;
+}
+
+Picture picture_from_gif(const std::vector<std::uint8_t>& bytes)
+{
+    DecodedGif gif = decode_gif(bytes);
+    Picture picture;
+    picture.indices = std::move(gif.indices);
+    picture.palette = std::move(gif.palette);
+    picture.colour = std::move(gif.colour);
+    return picture;
+}
+
+// Reads the header at once, so that a file that is not a picture fails
+// here. A JPEG keeps its bytes and is decoded when its pixels are needed.
+Picture load_picture(const char* file_name, Accept accept)
+{
+    if (file_name == nullptr)
+        throw ImageError("no file name");
+    std::vector<std::uint8_t> bytes = read_file_bytes(file_name);
+    if (looks_like_gif(bytes))
+        return picture_from_gif(bytes);
+    if (accept == Accept::GifOnly)
+        throw ImageError(std::string(file_name) + ": not a GIF file");
+    Picture picture;
+    if (looks_like_jpeg(bytes))
+        picture.pending = std::make_unique<PendingJpeg>(read_jpeg_header(std::move(bytes)));
+    else if (looks_like_png(bytes))
+        picture.colour = decode_png(bytes);
+    else if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M')
+        picture = picture_from_bmp(bytes);
+    else
+        throw ImageError(std::string(file_name) + ": not a BMP, JPEG, PNG or GIF file");
+    return picture;
+}
+
+HDIB load_handle(const char* file_name, Accept accept) noexcept
+{
+    try {
+        return add_picture(load_picture(file_name, accept));
+    } catch (...) {
+        return 0;
+    }
+}
+
+// OpenCV reports failures (an allocation too large, for one) with its own
+// exception; callers of this library see ImageError.
+template <typename Work> void guarded(const char* function, Work&& work)
+{
+    try {
+        work();
+    } catch (const cv::Exception& error) {
+        throw ImageError(std::string(function) + ": " + error.what());
+    }
+}
+
+Picture& decoded(HDIB dib)
+{
+    Picture& picture = find_picture(dib);
+    ensure_decoded(picture);
+    return picture;
+}
+
+const char* checked_name(const char* file_name)
+{
+    if (file_name == nullptr || *file_name == '\0')
+        throw ImageError("no file name");
+    return file_name;
+}
+
+int quarter_turns(std::int32_t angle, const char* function)
+{
+    if (angle % 90 != 0)
+        throw ImageError(std::string(function) + ": angle " + std::to_string(angle) + " is not a right angle");
+    return static_cast<int>(((angle / 90) % 4 + 4) % 4);
+}
+
+void turn_right_angles(Picture& picture, int quarters)
+{
+    if (!picture.failure.empty())
+        throw ImageError(picture.failure);
+    if (quarters == 0)
+        return;
+    if (picture.is_pending())
+        picture.pending_turns = (picture.pending_turns + quarters) % 4;
+    else if (picture.is_indexed())
+        picture.indices = turn_quarters(picture.indices, quarters);
+    else
+        picture.colour = turn_quarters(picture.colour, quarters);
+}
+
+cv::Size target_size(const Picture& picture, std::int32_t width, std::int32_t height)
+{
+    const std::int64_t w = picture_width(picture);
+    const std::int64_t h = picture_height(picture);
+    std::int64_t new_w = width;
+    std::int64_t new_h = height;
+    if (width == -1 && height > 0)
+        new_w = std::max<std::int64_t>(1, std::llround(static_cast<double>(w) * height / static_cast<double>(h)));
+    else if (height == -1 && width > 0)
+        new_h = std::max<std::int64_t>(1, std::llround(static_cast<double>(h) * width / static_cast<double>(w)));
+    else if (width <= 0 || height <= 0)
+        throw ImageError("ResizeDIB: size " + std::to_string(width) + " x " + std::to_string(height));
+    check_dimensions("ResizeDIB", new_w, new_h);
+    return {static_cast<int>(new_w), static_cast<int>(new_h)};
+}
+
+// Shrink-on-load: the largest DCT scale that still leaves at least the
+// target size, so the final filter always reduces.
+void decode_for_size(Picture& picture, cv::Size target)
+{
+    if (!picture.is_pending()) {
+        ensure_decoded(picture);
+        return;
+    }
+    const bool swapped = picture.pending_turns % 2 != 0;
+    for (const int denominator : {8, 4, 2}) {
+        int w = jpeg_scaled_side(picture.pending->width, denominator);
+        int h = jpeg_scaled_side(picture.pending->height, denominator);
+        if (swapped)
+            std::swap(w, h);
+        if (w >= target.width && h >= target.height) {
+            decode_pending(picture, denominator);
+            return;
+        }
+    }
+    decode_pending(picture, 1);
+}
+
+cv::Mat colour_of(const Picture& picture)
+{
+    return picture.is_indexed() ? expand_palette(picture.indices, picture.palette) : picture.colour;
+}
+
+Interlace interlace_of(std::int32_t interlaced)
+{
+    return interlaced != 0 ? Interlace::On : Interlace::Off;
+}
+
+} // namespace
+
+HDIB ToDIB(const char* file_name)
+{
+    return load_handle(file_name, Accept::AnyFormat);
+}
+
+HDIB GIFtoDIB(const char* file_name)
+{
+    return load_handle(file_name, Accept::GifOnly);
+}
+
+void TurnDIB(HDIB dib, std::int32_t angle)
+{
+    guarded("TurnDIB", [&] { turn_right_angles(find_picture(dib), quarter_turns(angle, "TurnDIB")); });
+}
+
+void TurnDIBex(HDIB dib, std::int32_t angle, COLORREF colour)
+{
+    guarded("TurnDIBex", [&] {
+        Picture& picture = find_picture(dib);
+        const std::int32_t normal = angle % 360000;
+        if (normal % 90000 == 0) {
+            turn_right_angles(picture, quarter_turns(normal / 1000, "TurnDIBex"));
+            return;
+        }
+        ensure_colour(picture);
+        picture.colour = turn_any(picture.colour, normal / 1000.0, colour);
+    });
+}
+
+void ResizeDIB(HDIB dib, std::int32_t width, std::int32_t height)
+{
+    guarded("ResizeDIB", [&] {
+        Picture& picture = find_picture(dib);
+        if (!picture.failure.empty())
+            throw ImageError(picture.failure);
+        const cv::Size target = target_size(picture, width, height);
+        decode_for_size(picture, target);
+        if (target.width == picture_width(picture) && target.height == picture_height(picture))
+            return;
+        ensure_colour(picture);
+        picture.colour = resize_colour(picture.colour, target);
+    });
+}
+
+void DIBto8Bit(HDIB dib, std::int32_t, std::int32_t)
+{
+    guarded("DIBto8Bit", [&] {
+        Picture& picture = decoded(dib);
+        if (picture.is_indexed())
+            return;
+        Quantized reduced = reduce_colours(picture.colour);
+        picture.indices = std::move(reduced.indices);
+        picture.palette = std::move(reduced.palette);
+        picture.colour.release();
+    });
+}
+
+void DIBtoBMP(const char* file_name, HDIB dib)
+{
+    guarded("DIBtoBMP", [&] {
+        const Picture& picture = decoded(dib);
+        AtomicFile out(checked_name(file_name));
+        if (picture.is_indexed())
+            encode_bmp_indexed(out, picture.indices, picture.palette);
+        else
+            encode_bmp(out, picture.colour);
+        out.commit();
+    });
+}
+
+void DIBtoPNG(const char* file_name, HDIB dib, std::int32_t interlaced)
+{
+    guarded("DIBtoPNG", [&] {
+        const Picture& picture = decoded(dib);
+        AtomicFile out(checked_name(file_name));
+        if (picture.is_indexed())
+            encode_png_indexed(out, picture.indices, picture.palette, interlace_of(interlaced));
+        else
+            encode_png(out, picture.colour, interlace_of(interlaced));
+        out.commit();
+    });
+}
+
+void DIBtoGIF(const char* file_name, HDIB dib, std::int32_t interlaced)
+{
+    guarded("DIBtoGIF", [&] {
+        const Picture& picture = decoded(dib);
+        checked_name(file_name);
+        if (picture.is_indexed()) {
+            AtomicFile out(file_name);
+            encode_gif(out, picture.indices, picture.palette, interlace_of(interlaced));
+            out.commit();
+            return;
+        }
+        // More than 256 colours: reduced on the way; the picture stays as it is.
+        const Quantized reduced = reduce_colours(picture.colour);
+        AtomicFile out(file_name);
+        encode_gif(out, reduced.indices, reduced.palette, interlace_of(interlaced));
+        out.commit();
+    });
+}
+
+void DIBtoJPG(const char* file_name, HDIB dib, std::int32_t quality, std::int32_t)
+{
+    guarded("DIBtoJPG", [&] {
+        const Picture& picture = decoded(dib);
+        const cv::Mat bgr = flatten_on_white(colour_of(picture));
+        AtomicFile out(checked_name(file_name));
+        encode_jpeg(out, bgr, quality);
+        out.commit();
+    });
+}
+
+void DeleteDIB(HDIB dib)
+{
+    remove_picture(dib);
+}
+
+DIBInfo GetDIBInfo(HDIB dib)
+{
+    const Picture& picture = find_picture(dib);
+    if (!picture.failure.empty())
+        throw ImageError(picture.failure);
+    DIBInfo info;
+    info.width = picture_width(picture);
+    info.height = picture_height(picture);
+    info.bit_count = picture.is_indexed() ? 8 : 32;
+    info.has_alpha = picture_has_alpha(picture);
+    return info;
+}
+
+std::vector<std::uint8_t> GetDIBPixels(HDIB dib)
+{
+    const Picture& picture = decoded(dib);
+    const cv::Mat colour = colour_of(picture);
+    cv::Mat bgra(colour.rows, colour.cols, CV_8UC4);
+    if (colour.channels() == 4)
+        colour.copyTo(bgra);
+    else
+        cv::cvtColor(colour, bgra, cv::COLOR_BGR2BGRA);
+    return {bgra.data, bgra.data + bgra.total() * 4};
+}
+
+std::size_t LiveDIBCount()
+{
+    return picture_count();
+}
+
+} // namespace imgctl

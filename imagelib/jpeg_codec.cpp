@@ -1,0 +1,198 @@
+#include "imagelib/jpeg_codec.h"
+
+#include "imagelib/limits.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace imgctl {
+namespace {
+
+// libjpeg reports errors by calling error_exit, which must not return; we
+// jump back to the function that called setjmp. Those functions own nothing
+// with a destructor and return false, and their callers throw.
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void on_error(j_common_ptr info)
+{
+    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+    (*info->err->format_message)(info, manager->message);
+    std::longjmp(manager->jump, 1);
+}
+
+// libjpeg only warns about truncated or damaged entropy data and fills the
+// rest of the picture with grey. A picture that is silently half grey is
+// lost data, so these warnings fail the decode. Harmless ones (extra bytes
+// between markers, unknown JFIF versions) are ignored.
+bool is_damage(int code)
+{
+    switch (code) {
+    case JWRN_JPEG_EOF: case JWRN_HIT_MARKER: case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE: case JWRN_MUST_RESYNC: case JWRN_NOT_SEQUENTIAL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void on_message(j_common_ptr info, int level)
+{
+    if (level < 0 && is_damage(info->err->msg_code))
+        on_error(info);
+}
+
+void install_errors(ErrorManager& manager)
+{
+    jpeg_std_error(&manager.base);
+    manager.base.error_exit = on_error;
+    manager.base.emit_message = on_message;
+    manager.message[0] = '\0';
+}
+
+struct Decompressor {
+    Decompressor() { install_errors(errors); info.err = &errors.base; jpeg_create_decompress(&info); }
+    ~Decompressor() { jpeg_destroy_decompress(&info); }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+    [[noreturn]] void fail() const { throw ImageError(std::string("JPEG: ") + errors.message); }
+
+    ErrorManager errors;
+    jpeg_decompress_struct info{};
+};
+
+struct Compressor {
+    Compressor() { install_errors(errors); info.err = &errors.base; jpeg_create_compress(&info); }
+    ~Compressor() { jpeg_destroy_compress(&info); }
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+
+    ErrorManager errors;
+    jpeg_compress_struct info{};
+};
+
+bool read_header(Decompressor& d, const std::uint8_t* data, std::size_t size)
+{
+    if (setjmp(d.errors.jump))
+        return false;
+    jpeg_mem_src(&d.info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&d.info, TRUE);
+    return true;
+}
+
+bool start(Decompressor& d, int denominator)
+{
+    if (setjmp(d.errors.jump))
+        return false;
+    d.info.scale_num = 1;
+    d.info.scale_denom = static_cast<unsigned>(denominator);
+    const bool cmyk = d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK;
+    d.info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_start_decompress(&d.info);
+    return true;
+}
+
+// Adobe writes CMYK inverted (0 is full ink); others store it plainly.
+void cmyk_to_bgr(const std::uint8_t* cmyk, std::uint8_t* bgr, unsigned width, bool inverted)
+{
+    for (unsigned x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        const unsigned k = inverted ? cmyk[3] : 255 - cmyk[3];
+        for (int c = 0; c < 3; ++c) {
+            const unsigned ink = inverted ? cmyk[2 - c] : 255 - cmyk[2 - c];
+            bgr[c] = static_cast<std::uint8_t>((ink * k + 127) / 255);
+        }
+    }
+}
+
+bool read_rows(Decompressor& d, std::uint8_t* pixels, std::size_t stride, std::uint8_t* cmyk_row)
+{
+    if (setjmp(d.errors.jump))
+        return false;
+    while (d.info.output_scanline < d.info.output_height) {
+        std::uint8_t* row = pixels + d.info.output_scanline * stride;
+        JSAMPROW target = cmyk_row != nullptr ? cmyk_row : row;
+        jpeg_read_scanlines(&d.info, &target, 1);
+        if (cmyk_row != nullptr)
+            cmyk_to_bgr(cmyk_row, row, d.info.output_width, d.info.saw_Adobe_marker);
+    }
+    jpeg_finish_decompress(&d.info);
+    return true;
+}
+
+bool compress(Compressor& c, std::FILE* stream, const cv::Mat& bgr, int quality)
+{
+    if (setjmp(c.errors.jump))
+        return false;
+    jpeg_stdio_dest(&c.info, stream);
+    c.info.image_width = static_cast<JDIMENSION>(bgr.cols);
+    c.info.image_height = static_cast<JDIMENSION>(bgr.rows);
+    c.info.input_components = 3;
+    c.info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c.info);
+    jpeg_set_quality(&c.info, quality, TRUE);
+    jpeg_start_compress(&c.info, TRUE);
+    while (c.info.next_scanline < c.info.image_height) {
+        JSAMPROW row = const_cast<std::uint8_t*>(bgr.ptr<std::uint8_t>(static_cast<int>(c.info.next_scanline)));
+        jpeg_write_scanlines(&c.info, &row, 1);
+    }
+    jpeg_finish_compress(&c.info);
+    return true;
+}
+
+} // namespace
+
+bool looks_like_jpeg(const std::vector<std::uint8_t>& bytes)
+{
+    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes)
+{
+    PendingJpeg jpeg;
+    {
+        Decompressor d;
+        if (!read_header(d, bytes.data(), bytes.size()))
+            d.fail();
+        check_dimensions("JPEG", d.info.image_width, d.info.image_height);
+        jpeg.width = static_cast<int>(d.info.image_width);
+        jpeg.height = static_cast<int>(d.info.image_height);
+    }
+    jpeg.bytes = std::move(bytes);
+    return jpeg;
+}
+
+int jpeg_scaled_side(int side, int denominator)
+{
+    return (side + denominator - 1) / denominator;
+}
+
+cv::Mat decode_jpeg(const PendingJpeg& jpeg, int denominator)
+{
+    Decompressor d;
+    if (!read_header(d, jpeg.bytes.data(), jpeg.bytes.size()) || !start(d, denominator))
+        d.fail();
+    cv::Mat out(static_cast<int>(d.info.output_height), static_cast<int>(d.info.output_width), CV_8UC3);
+    std::vector<std::uint8_t> cmyk_row;
+    if (d.info.out_color_space == JCS_CMYK)
+        cmyk_row.resize(static_cast<std::size_t>(d.info.output_width) * 4);
+    if (!read_rows(d, out.data, out.step[0], cmyk_row.empty() ? nullptr : cmyk_row.data()))
+        d.fail();
+    return out;
+}
+
+void encode_jpeg(AtomicFile& out, const cv::Mat& bgr, int quality)
+{
+    Compressor c;
+    if (!compress(c, out.stream(), bgr, std::clamp(quality, 1, 100)))
+        out.fail(std::string("JPEG: ") + c.errors.message);
+}
+
+} // namespace imgctl

@@ -1,0 +1,37 @@
+// JPEG through libjpeg-turbo: header check at load time, pixel decode later
+// at a DCT scale of 1/1, 1/2, 1/4 or 1/8, and encoding with a quality.
+#pragma once
+
+#include "imagelib/atomic_file.h"
+
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace imgctl {
+
+// A JPEG file whose header has been read and checked.
+struct PendingJpeg {
+    std::vector<std::uint8_t> bytes;
+    int width = 0;
+    int height = 0;
+};
+
+bool looks_like_jpeg(const std::vector<std::uint8_t>& bytes);
+
+// Reads and checks the header. Throws ImageError("JPEG: ...").
+PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes);
+
+// Size of the picture decoded at 1/denominator: ceil(side / denominator).
+int jpeg_scaled_side(int side, int denominator);
+
+// Decodes the pixels as BGR at 1/denominator (1, 2, 4 or 8).
+// Truncated or corrupt data throws ImageError rather than yielding a
+// partly grey picture.
+cv::Mat decode_jpeg(const PendingJpeg& jpeg, int denominator);
+
+// Encodes BGR pixels (CV_8UC3), quality clamped to 0..100, 4:2:0 chroma.
+void encode_jpeg(AtomicFile& out, const cv::Mat& bgr, int quality);
+
+} // namespace imgctl

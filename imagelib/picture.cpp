@@ -1,0 +1,176 @@
+#include "imagelib/picture.h"
+
+#include "imagelib/jpeg_codec.h"
+#include "imagelib/transform.h"
+
+#include <mutex>
+#include <unordered_map>
+
+namespace imgctl {
+
+Picture::Picture() = default;
+Picture::~Picture() = default;
+Picture::Picture(Picture&&) noexcept = default;
+Picture& Picture::operator=(Picture&&) noexcept = default;
+
+int picture_width(const Picture& picture)
+{
+    if (picture.is_pending())
+        return picture.pending_turns % 2 ? picture.pending->height : picture.pending->width;
+    return picture.is_indexed() ? picture.indices.cols : picture.colour.cols;
+}
+
+int picture_height(const Picture& picture)
+{
+    if (picture.is_pending())
+        return picture.pending_turns % 2 ? picture.pending->width : picture.pending->height;
+    return picture.is_indexed() ? picture.indices.rows : picture.colour.rows;
+}
+
+bool picture_has_alpha(const Picture& picture)
+{
+    if (picture.is_indexed()) {
+        for (const std::uint32_t entry : picture.palette) {
+            if ((entry >> 24) != 0xFF)
+                return true;
+        }
+        return false;
+    }
+    return !picture.is_pending() && picture.colour.channels() == 4;
+}
+
+void decode_pending(Picture& picture, int denominator)
+{
+    if (!picture.failure.empty())
+        throw ImageError(picture.failure);
+    if (!picture.is_pending())
+        return;
+    try {
+        cv::Mat pixels = decode_jpeg(*picture.pending, denominator);
+        picture.colour = turn_quarters(pixels, picture.pending_turns);
+    } catch (const ImageError& error) {
+        picture.failure = error.what();
+        picture.pending.reset();
+        throw;
+    }
+    picture.pending.reset();
+    picture.pending_turns = 0;
+}
+
+void ensure_decoded(Picture& picture)
+{
+    decode_pending(picture, 1);
+}
+
+void ensure_colour(Picture& picture)
+{
+    ensure_decoded(picture);
+    if (!picture.is_indexed())
+        return;
+    picture.colour = expand_palette(picture.indices, picture.palette);
+    picture.indices.release();
+    picture.palette.clear();
+}
+
+cv::Mat expand_palette(const cv::Mat& indices, const std::vector<std::uint32_t>& palette)
+{
+    bool alpha = false;
+    std::uint32_t table[256];
+    for (std::size_t i = 0; i < 256; ++i) {
+        table[i] = i < palette.size() ? palette[i] : 0xFF000000u;
+        alpha = alpha || (table[i] >> 24) != 0xFF;
+    }
+    cv::Mat out(indices.rows, indices.cols, alpha ? CV_8UC4 : CV_8UC3);
+    const int channels = out.channels();
+    for (int y = 0; y < indices.rows; ++y) {
+        const std::uint8_t* in = indices.ptr<std::uint8_t>(y);
+        std::uint8_t* dst = out.ptr<std::uint8_t>(y);
+        for (int x = 0; x < indices.cols; ++x, dst += channels) {
+            const std::uint32_t argb = table[in[x]];
+            dst[0] = argb & 0xFF;
+            dst[1] = (argb >> 8) & 0xFF;
+            dst[2] = (argb >> 16) & 0xFF;
+            if (alpha)
+                dst[3] = argb >> 24;
+        }
+    }
+    return out;
+}
+
+cv::Mat flatten_on_white(const cv::Mat& colour)
+{
+    if (colour.channels() == 3)
+        return colour;
+    cv::Mat out(colour.rows, colour.cols, CV_8UC3);
+    for (int y = 0; y < colour.rows; ++y) {
+        const std::uint8_t* in = colour.ptr<std::uint8_t>(y);
+        std::uint8_t* dst = out.ptr<std::uint8_t>(y);
+        for (int x = 0; x < colour.cols; ++x, in += 4, dst += 3) {
+            const unsigned a = in[3];
+            for (int c = 0; c < 3; ++c)
+                dst[c] = static_cast<std::uint8_t>((in[c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+struct HandleTable {
+    std::mutex mutex;
+    std::unordered_map<HDIB, std::unique_ptr<Picture>> pictures;
+    HDIB next = 1;
+};
+
+HandleTable& table()
+{
+    static HandleTable instance;
+    return instance;
+}
+
+} // namespace
+
+// Handles count up and are not reused soon, so that a handle used after
+// DeleteDIB names nothing rather than another picture.
+HDIB add_picture(Picture picture)
+{
+    auto owned = std::make_unique<Picture>(std::move(picture));
+    HandleTable& t = table();
+    std::lock_guard lock(t.mutex);
+    while (t.next == 0 || t.pictures.contains(t.next))
+        ++t.next;
+    const HDIB dib = t.next++;
+    t.pictures.emplace(dib, std::move(owned));
+    return dib;
+}
+
+Picture& find_picture(HDIB dib)
+{
+    HandleTable& t = table();
+    std::lock_guard lock(t.mutex);
+    const auto it = t.pictures.find(dib);
+    if (it == t.pictures.end())
+        throw ImageError("unknown picture handle " + std::to_string(dib));
+    return *it->second;
+}
+
+void remove_picture(HDIB dib)
+{
+    std::unique_ptr<Picture> doomed;
+    HandleTable& t = table();
+    std::lock_guard lock(t.mutex);
+    const auto it = t.pictures.find(dib);
+    if (it == t.pictures.end())
+        throw ImageError("unknown picture handle " + std::to_string(dib));
+    doomed = std::move(it->second);
+    t.pictures.erase(it);
+}
+
+std::size_t picture_count()
+{
+    HandleTable& t = table();
+    std::lock_guard lock(t.mutex);
+    return t.pictures.size();
+}
+
+} // namespace imgctl

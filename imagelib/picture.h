@@ -1,0 +1,70 @@
+// The in-memory picture behind a handle, and the handle table.
+//
+// A picture holds its pixels in one of three forms:
+//  - colour:  cv::Mat CV_8UC3 (BGR) or CV_8UC4 (BGRA, straight alpha);
+//  - indexed: cv::Mat CV_8UC1 of palette indices, palette 0xAARRGGBB;
+//  - pending: a JPEG whose header was read but whose pixels were not
+//    decoded yet, with the quarter turns asked for meanwhile. A later
+//    reduction can then decode it at a smaller DCT scale.
+#pragma once
+
+#include "imagelib/imgctl.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace imgctl {
+
+struct PendingJpeg;
+
+struct Picture {
+    Picture();
+    ~Picture();
+    Picture(Picture&&) noexcept;
+    Picture& operator=(Picture&&) noexcept;
+
+    cv::Mat colour;
+    cv::Mat indices;
+    std::vector<std::uint32_t> palette; // 0xAARRGGBB
+    std::unique_ptr<PendingJpeg> pending;
+    int pending_turns = 0; // quarter turns clockwise, 0..3
+    std::string failure;   // set when a lazy decode failed
+
+    bool is_indexed() const { return !indices.empty(); }
+    bool is_pending() const { return pending != nullptr; }
+};
+
+// Size as the picture will be once decoded and turned.
+int picture_width(const Picture& picture);
+int picture_height(const Picture& picture);
+bool picture_has_alpha(const Picture& picture);
+
+// Decodes a pending picture at 1/denominator of its size (1, 2, 4 or 8) and
+// applies the pending quarter turns. Throws ImageError, and remembers the
+// failure so that later calls report it without decoding again.
+void decode_pending(Picture& picture, int denominator = 1);
+
+// Makes sure the picture is decoded (indexed or colour).
+void ensure_decoded(Picture& picture);
+
+// Decodes and expands an indexed picture, so that `colour` holds the pixels.
+void ensure_colour(Picture& picture);
+
+// Turns an indexed picture into BGR, or BGRA when its palette has alpha.
+cv::Mat expand_palette(const cv::Mat& indices, const std::vector<std::uint32_t>& palette);
+
+// Copy of the colour pixels with transparency put on white: CV_8UC3.
+cv::Mat flatten_on_white(const cv::Mat& colour);
+
+// The handle table. add_picture never returns 0; find_picture and
+// remove_picture throw ImageError for 0, unknown and deleted handles.
+HDIB add_picture(Picture picture);
+Picture& find_picture(HDIB dib);
+void remove_picture(HDIB dib);
+std::size_t picture_count();
+
+} // namespace imgctl

@@ -1,0 +1,88 @@
+#include "rename/RenameRuns.h"
+
+#include "convert/conversion.h"
+#include "rename/FileRename.h"
+
+namespace zumo {
+namespace {
+
+const std::string k_progress_text = "変換中です";
+const std::string k_progress_caption = "Zumo変換";
+
+std::unique_ptr<ProgressDialog> show_progress(UserHost& host)
+{
+    auto dialog = host.ShowProgress(k_progress_text);
+    dialog->SetCaption(k_progress_caption);
+    return dialog;
+}
+
+} // namespace
+
+void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std::string>& files)
+{
+    const int count = static_cast<int>(files.size());
+    const std::string question = std::to_string(count) + "個のファイルを処理します. よろしいですか?";
+    if (host.Ask("確認", question, Buttons::OkCancel) == Answer::Ok) {
+        auto dialog = show_progress(host);
+        for (int i = 0; i < count; ++i) {
+            FormFileRe(options.Options(), files[static_cast<size_t>(i)]);
+            dialog->SetProgress(k_progress_text, count - 1, i);
+            if (dialog->Cancelled())
+                return; // releasing the dialog; no end signal
+            host.ProcessMessages();
+        }
+    }
+    EndSignal(host, options.Options());
+}
+
+void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSource& list,
+                       const std::function<std::string()>& listing_folder)
+{
+    auto dialog = show_progress(host);
+    // The list is read line by line: the window stays usable and may refill
+    // it while the run goes on.
+    for (int i = 0; i < list.Count(); ++i) {
+        if (list.Checked(i)) {
+            const std::string folder = ExistingFolderPath(listing_folder ? listing_folder() : "");
+            if (!folder.empty())
+                FormFileRe(options.Options(), folder + list.Text(i));
+        }
+        dialog->SetProgress(k_progress_text, list.Count() - 1, i);
+        if (dialog->Cancelled())
+            return;
+        host.ProcessMessages();
+    }
+    dialog.reset();
+    EndSignal(host, options.Options());
+}
+
+void SetUpFindFile3(TFindFile& finder)
+{
+    finder.SetFileMask({});
+    finder.IsFindSub = false;
+    finder.CheckTimeIs = TTimeFunc::tmNone;
+    finder.CheckTimeKind = TTimeKind::tmLastWrite;
+}
+
+RenameListing ListRenameFolder(const std::string& folder,
+                               const std::function<void()>& process_messages)
+{
+    RenameListing listing;
+    TFindFile finder;
+    SetUpFindFile3(finder);
+    finder.ProcessMessages = process_messages;
+    finder.OnFind = [&listing](const std::string& name, const std::string&, TSearchRec, bool&) {
+        listing.Names.push_back(name);
+        ++listing.FoundCount;
+    };
+    finder.FolderName = folder;
+    finder.Execute();
+    return listing;
+}
+
+std::string FoundFilesLabel(int found_count)
+{
+    return std::to_string(found_count) + " Files.";
+}
+
+} // namespace zumo

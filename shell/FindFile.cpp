@@ -1,0 +1,295 @@
+#include "shell/FindFile.h"
+
+#include "platform/path.h"
+
+#include <cerrno>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <utility>
+
+namespace zumo {
+namespace {
+
+constexpr std::int64_t k_ticks_per_second = 10'000'000;
+// Seconds from 1601-01-01 (file times) to 1970-01-01 (POSIX times).
+constexpr std::int64_t k_file_time_epoch_offset = 11'644'473'600;
+constexpr double k_ms_per_day = 86'400'000.0;
+
+// Days from 1970-01-01 to the given proleptic Gregorian date.
+std::int64_t days_from_civil(std::int64_t y, int m, int d)
+{
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+const std::int64_t k_day_zero = days_from_civil(1899, 12, 30);
+
+TDateTime local_date_time(std::time_t seconds, int millisecond)
+{
+    std::tm local{};
+    if (!::localtime_r(&seconds, &local))
+        return 0;
+    return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec, millisecond);
+}
+
+FileTime file_time_of(const struct timespec& t)
+{
+    const std::int64_t seconds = static_cast<std::int64_t>(t.tv_sec) + k_file_time_epoch_offset;
+    if (seconds < 0)
+        return 0;
+    return static_cast<FileTime>(seconds) * k_ticks_per_second +
+           static_cast<FileTime>(t.tv_nsec / 100);
+}
+
+FileTime creation_time_of(const std::string& path)
+{
+#if defined(STATX_BTIME)
+    struct statx stx {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &stx) == 0 &&
+        (stx.stx_mask & STATX_BTIME)) {
+        const struct timespec t{static_cast<std::time_t>(stx.stx_btime.tv_sec),
+                                static_cast<long>(stx.stx_btime.tv_nsec)};
+        return file_time_of(t);
+    }
+#else
+    (void)path;
+#endif
+    return 0; // the file system keeps no creation time
+}
+
+// The entry's record as FindFirstFile would give it. Links are followed
+// (a link to a folder is a folder); a dangling link is reported as itself.
+TSearchRec make_search_rec(const std::string& path, const std::string& name, struct stat& st)
+{
+    if (::stat(path.c_str(), &st) != 0)
+        ::lstat(path.c_str(), &st);
+    TSearchRec rec;
+    rec.Name = name;
+    int attr = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
+    if (!name.empty() && name[0] == '.')
+        attr |= faHidden;
+    if ((st.st_mode & S_IWUSR) == 0)
+        attr |= faReadOnly;
+    rec.Attr = attr;
+    rec.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
+    rec.FindData.dwFileAttributes = attr;
+    rec.FindData.ftCreationTime = creation_time_of(path);
+    rec.FindData.ftLastAccessTime = file_time_of(st.st_atim);
+    rec.FindData.ftLastWriteTime = file_time_of(st.st_mtim);
+    rec.FindData.nFileSize = rec.Size;
+    rec.FindData.cFileName = name;
+    rec.Time = FileTimeToDateTime(rec.FindData.ftLastWriteTime);
+    return rec;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// Letter case is folded for ASCII only: in UTF-8 every other byte belongs
+// to a multi-byte character and must stay as it is.
+std::string upper_ascii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+std::pair<std::string, std::string> split_at_last_dot(std::string_view s)
+{
+    const auto dot = s.rfind('.');
+    if (dot == std::string_view::npos)
+        return {upper_ascii(s), std::string()};
+    return {upper_ascii(s.substr(0, dot)), upper_ascii(s.substr(dot + 1))};
+}
+
+} // namespace
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
+                         int millisecond)
+{
+    const std::int64_t days = days_from_civil(year, month, day) - k_day_zero;
+    const std::int64_t ms = ((hour * 60LL + minute) * 60 + second) * 1000 + millisecond;
+    return static_cast<double>(days) + static_cast<double>(ms) / k_ms_per_day;
+}
+
+TDateTime Now()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return local_date_time(now.tv_sec, static_cast<int>(now.tv_nsec / 1'000'000));
+}
+
+TDateTime FileTimeToDateTime(FileTime time)
+{
+    if (time == 0)
+        return 0;
+    const std::int64_t seconds =
+        static_cast<std::int64_t>(time / k_ticks_per_second) - k_file_time_epoch_offset;
+    const int ms = static_cast<int>((time % k_ticks_per_second) / 10'000);
+    return local_date_time(static_cast<std::time_t>(seconds), ms);
+}
+
+TFindFile::TFindFile()
+    : FolderName(platform::native_path_style() == platform::PathStyle::Windows
+                     ? std::string("C:\\")
+                     : std::string(1, platform::path_separator())),
+      CheckedTime(Now())
+{
+}
+
+int TFindFile::Execute()
+{
+    if (FolderName.empty())
+        return -1;
+    m_count = 0;
+    m_aborted = false;
+    std::vector<FolderId> open_folders;
+    SearchFolder(FolderName, open_folders);
+    return m_count;
+}
+
+// open_folders: the folders being searched further up, by device and
+// inode; a link back to one of them would otherwise lead round in a circle.
+void TFindFile::SearchFolder(const std::string& folder, std::vector<FolderId>& open_folders)
+{
+    const std::string dir = platform::include_trailing_separator(folder);
+    std::unique_ptr<DIR, DirCloser> listing(::opendir(dir.c_str()));
+    if (!listing)
+        return;
+    struct stat dir_st {};
+    if (::fstat(::dirfd(listing.get()), &dir_st) != 0)
+        return;
+    open_folders.push_back({static_cast<std::uint64_t>(dir_st.st_dev),
+                            static_cast<std::uint64_t>(dir_st.st_ino)});
+    struct Pop {
+        std::vector<FolderId>& folders;
+        ~Pop() { folders.pop_back(); }
+    } pop{open_folders};
+
+    while (const dirent* ent = ::readdir(listing.get())) {
+        const std::string name = ent->d_name;
+        if (auto process = ProcessMessages)
+            process();
+        if (m_aborted)
+            return;
+        struct stat st {};
+        const TSearchRec rec = make_search_rec(dir + name, name, st);
+        if (rec.Attr & faDirectory) {
+            if (!IsFindSub || name.empty() || name[0] == '.')
+                continue;
+            bool open = false;
+            for (const auto& id : open_folders)
+                open = open || (id.device == st.st_dev && id.inode == st.st_ino);
+            if (!open)
+                SearchFolder(dir + name + platform::path_separator(), open_folders);
+            continue;
+        }
+        if (!m_file_mask.empty() && !MatchesFileMask(name, m_file_mask))
+            continue;
+        if (CheckTimeIs != TTimeFunc::tmNone && !PassesTimeFilter(rec))
+            continue;
+        Report(dir, rec);
+    }
+}
+
+bool TFindFile::PassesTimeFilter(const TSearchRec& entry) const
+{
+    FileTime stamp = 0;
+    switch (CheckTimeKind) {
+    case TTimeKind::tmCreate: stamp = entry.FindData.ftCreationTime; break;
+    case TTimeKind::tmLastWrite: stamp = entry.FindData.ftLastWriteTime; break;
+    case TTimeKind::tmLastAccess: stamp = entry.FindData.ftLastAccessTime; break;
+    }
+    const TDateTime time = FileTimeToDateTime(stamp);
+    switch (CheckTimeIs) {
+    case TTimeFunc::tmOlder: return time < CheckedTime;
+    case TTimeFunc::tmNewer: return time > CheckedTime;
+    case TTimeFunc::tmNone: break;
+    }
+    return true;
+}
+
+void TFindFile::Report(const std::string& dir, const TSearchRec& entry)
+{
+    ++m_count;
+    // A copy: the handler may replace OnFind while it runs.
+    if (auto handler = OnFind) {
+        bool cancel = m_aborted;
+        handler(entry.Name, dir, entry, cancel);
+        m_aborted = cancel;
+    }
+}
+
+bool MatchesFileMask(std::string_view name, const std::vector<std::string>& masks)
+{
+    for (const auto& mask : masks) {
+        if (MatchMask(name, mask))
+            return true;
+    }
+    return false;
+}
+
+bool MatchMask(std::string_view name, std::string_view mask)
+{
+    const auto [name_part, name_ext] = split_at_last_dot(name);
+    const auto [mask_part, mask_ext] = split_at_last_dot(mask);
+    if (name_part.empty() || mask_part.empty())
+        return false;
+    if (mask == "*" || mask == "*.*")
+        return true;
+    return MatchWild(name_part, mask_part) && MatchWild(name_ext, mask_ext);
+}
+
+bool MatchWild(std::string_view s, std::string_view p)
+{
+    if (!p.empty() && p[0] == '*')
+        return p.size() == 1 || MatchTail(s, p);
+    size_t i = 0;
+    size_t j = 0;
+    while (i < s.size()) {
+        if (j == p.size())
+            return false;
+        if (p[j] == '*') {
+            if (j + 1 == p.size())
+                return true;
+            return MatchTail(s.substr(i), p.substr(j));
+        }
+        if (p[j] != '?' && p[j] != s[i])
+            return false;
+        ++i;
+        ++j;
+    }
+    return j == p.size() || p[j] == '*';
+}
+
+bool MatchTail(std::string_view s, std::string_view p)
+{
+    size_t i = s.size();
+    size_t j = p.size();
+    while (j > 0) {
+        const char pc = p[j - 1];
+        if (pc == '*')
+            return true;
+        if (i == 0)
+            return true;
+        if (pc != '?' && pc != s[i - 1])
+            return false;
+        --i;
+        --j;
+    }
+    return true; // p did not begin with "*"; not reached from MatchWild
+}
+
+} // namespace zumo

@@ -1,0 +1,296 @@
+#include "platform/file_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <set>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using platform::IfExists;
+
+class TempFolder {
+public:
+    explicit TempFolder(const std::string& parent = "/tmp")
+    {
+        std::string pattern = parent + "/zumo-file-ops-XXXXXX";
+        if (::mkdtemp(pattern.data()))
+            m_path = pattern + "/";
+    }
+    ~TempFolder()
+    {
+        if (!m_path.empty())
+            std::system(("rm -rf '" + m_path + "'").c_str());
+    }
+    bool ok() const { return !m_path.empty(); }
+    std::string operator/(const std::string& name) const { return m_path + name; }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+void write_file(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::set<std::string> names_in(const std::string& folder)
+{
+    std::set<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* ent = ::readdir(dir)) {
+            const std::string name = ent->d_name;
+            if (name != "." && name != "..")
+                names.insert(name);
+        }
+        ::closedir(dir);
+    }
+    return names;
+}
+
+dev_t device_of(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
+// Makes writes beyond `bytes` fail with EFBIG for the life of the object,
+// so a copy can be made to fail half-way.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        m_old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_old_handler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_old_handler)(int) = nullptr;
+};
+
+class FileOps : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.ok()); }
+    TempFolder dir;
+};
+
+TEST_F(FileOps, ExistenceTestsTellFilesFromFolders)
+{
+    write_file(dir / "file", "x");
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0777), 0);
+    ASSERT_EQ(::symlink((dir / "file").c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "gone").c_str(), (dir / "dangling").c_str()), 0);
+
+    struct Row {
+        std::string path;
+        bool file;
+        bool folder;
+    };
+    const Row rows[] = {
+        {dir / "file", true, false},   {dir / "folder", false, true},
+        {dir / "folder/", false, true}, {dir / "link", true, false},
+        {dir / "dangling", false, false}, {dir / "missing", false, false},
+        {"", false, false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(platform::file_exists(row.path), row.file) << row.path;
+        EXPECT_EQ(platform::folder_exists(row.path), row.folder) << row.path;
+    }
+}
+
+TEST_F(FileOps, CreateFolderMakesOneLevelOnly)
+{
+    EXPECT_TRUE(platform::create_folder(dir / "a"));
+    EXPECT_TRUE(platform::folder_exists(dir / "a"));
+    EXPECT_FALSE(platform::create_folder(dir / "a")) << "exists already";
+    EXPECT_FALSE(platform::create_folder(dir / "b/c")) << "parent missing";
+    EXPECT_FALSE(platform::folder_exists(dir / "b"));
+}
+
+TEST_F(FileOps, CopyWithoutReplaceKeepsEveryExistingTarget)
+{
+    write_file(dir / "src", "new content");
+    write_file(dir / "old", "old content");
+    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0777), 0);
+
+    EXPECT_FALSE(platform::copy_file(dir / "src", dir / "old", IfExists::Fail));
+    EXPECT_EQ(read_file(dir / "old"), "old content");
+    // Writing through a dangling link would create a file elsewhere.
+    EXPECT_FALSE(platform::copy_file(dir / "src", dir / "dangling", IfExists::Fail));
+    EXPECT_FALSE(platform::file_exists(dir / "elsewhere"));
+    EXPECT_FALSE(platform::copy_file(dir / "src", dir / "folder", IfExists::Fail));
+    EXPECT_FALSE(platform::copy_file(dir / "src", dir / "src", IfExists::Fail));
+    EXPECT_EQ(read_file(dir / "src"), "new content");
+
+    EXPECT_TRUE(platform::copy_file(dir / "src", dir / "copy", IfExists::Fail));
+    EXPECT_EQ(read_file(dir / "copy"), "new content");
+    EXPECT_EQ(read_file(dir / "src"), "new content");
+}
+
+TEST_F(FileOps, CopyKeepsLastWriteTimeAndPermissions)
+{
+    write_file(dir / "src", "abc");
+    ::chmod((dir / "src").c_str(), 0640);
+    const struct timespec times[2] = {{1'500'000'000, 0}, {1'600'000'000, 123'000'000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "src").c_str(), times, 0), 0);
+
+    for (IfExists mode : {IfExists::Fail, IfExists::Replace}) {
+        const std::string target = dir / (mode == IfExists::Fail ? "a" : "b");
+        ASSERT_TRUE(platform::copy_file(dir / "src", target, mode));
+        struct stat st {};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1'600'000'000);
+        EXPECT_EQ(st.st_mtim.tv_nsec, 123'000'000);
+        EXPECT_EQ(st.st_mode & 0777, 0640u);
+    }
+}
+
+TEST_F(FileOps, CopyWithReplaceReplacesFilesButNotItselfOrFolders)
+{
+    write_file(dir / "src", "new");
+    write_file(dir / "old", "old");
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0777), 0);
+    ASSERT_EQ(::link((dir / "src").c_str(), (dir / "hardlink").c_str()), 0);
+
+    EXPECT_TRUE(platform::copy_file(dir / "src", dir / "old", IfExists::Replace));
+    EXPECT_EQ(read_file(dir / "old"), "new");
+    EXPECT_FALSE(platform::copy_file(dir / "src", dir / "src", IfExists::Replace));
+    EXPECT_FALSE(platform::copy_file(dir / "src", dir / "hardlink", IfExists::Replace));
+    EXPECT_EQ(read_file(dir / "src"), "new");
+    EXPECT_FALSE(platform::copy_file(dir / "src", dir / "folder", IfExists::Replace));
+    EXPECT_TRUE(platform::folder_exists(dir / "folder"));
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"src", "old", "folder", "hardlink"}))
+        << "no temporary file left behind";
+}
+
+TEST_F(FileOps, FailedCopyLeavesOldTargetAndNoPartialFile)
+{
+    write_file(dir / "big", std::string(1 << 20, 'b'));
+    write_file(dir / "old", "old");
+    {
+        FileSizeLimit limit(64 * 1024);
+        EXPECT_FALSE(platform::copy_file(dir / "big", dir / "old", IfExists::Replace));
+        EXPECT_FALSE(platform::copy_file(dir / "big", dir / "new", IfExists::Fail));
+    }
+    EXPECT_EQ(read_file(dir / "old"), "old");
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"big", "old"}));
+}
+
+TEST_F(FileOps, MissingSourceCreatesNothing)
+{
+    write_file(dir / "old", "old");
+    for (IfExists mode : {IfExists::Fail, IfExists::Replace}) {
+        EXPECT_FALSE(platform::copy_file(dir / "missing", dir / "t", mode));
+        EXPECT_FALSE(platform::move_file(dir / "missing", dir / "t", mode));
+        EXPECT_FALSE(platform::move_file(dir / "missing", dir / "old", mode));
+    }
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"old"}));
+    EXPECT_EQ(read_file(dir / "old"), "old");
+}
+
+TEST_F(FileOps, MoveOnTheSameFileSystem)
+{
+    write_file(dir / "a", "A");
+    write_file(dir / "b", "B");
+
+    EXPECT_FALSE(platform::move_file(dir / "a", dir / "b", IfExists::Fail));
+    EXPECT_EQ(read_file(dir / "a"), "A");
+    EXPECT_EQ(read_file(dir / "b"), "B");
+
+    EXPECT_FALSE(platform::move_file(dir / "a", dir / "a", IfExists::Replace));
+    EXPECT_EQ(read_file(dir / "a"), "A");
+
+    EXPECT_TRUE(platform::move_file(dir / "a", dir / "c", IfExists::Fail));
+    EXPECT_FALSE(platform::file_exists(dir / "a"));
+    EXPECT_EQ(read_file(dir / "c"), "A");
+
+    EXPECT_TRUE(platform::move_file(dir / "c", dir / "b", IfExists::Replace));
+    EXPECT_FALSE(platform::file_exists(dir / "c"));
+    EXPECT_EQ(read_file(dir / "b"), "A");
+}
+
+TEST_F(FileOps, DeleteFileLeavesFolders)
+{
+    write_file(dir / "f", "x");
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0777), 0);
+    EXPECT_TRUE(platform::delete_file(dir / "f"));
+    EXPECT_FALSE(platform::file_exists(dir / "f"));
+    EXPECT_FALSE(platform::delete_file(dir / "f"));
+    EXPECT_FALSE(platform::delete_file(dir / "folder"));
+    EXPECT_TRUE(platform::folder_exists(dir / "folder"));
+}
+
+// /dev/shm is a tmpfs on most Linux systems, so a move from there into /tmp
+// (or the other way round) crosses file systems.
+class CrossDeviceMove : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!here.ok() || !there.ok() || device_of(here.path()) == device_of(there.path()))
+            GTEST_SKIP() << "needs /dev/shm and /tmp on different file systems";
+    }
+    TempFolder here{"/dev/shm"};
+    TempFolder there{"/tmp"};
+};
+
+TEST_F(CrossDeviceMove, MovesContentAndRemovesSource)
+{
+    const std::string content(3 << 20, 'z');
+    write_file(here / "a", content);
+    EXPECT_TRUE(platform::move_file(here / "a", there / "a", IfExists::Fail));
+    EXPECT_FALSE(platform::file_exists(here / "a"));
+    EXPECT_EQ(read_file(there / "a"), content);
+
+    write_file(here / "b", "B");
+    write_file(there / "b", "old");
+    EXPECT_FALSE(platform::move_file(here / "b", there / "b", IfExists::Fail));
+    EXPECT_EQ(read_file(here / "b"), "B");
+    EXPECT_EQ(read_file(there / "b"), "old");
+
+    EXPECT_TRUE(platform::move_file(here / "b", there / "b", IfExists::Replace));
+    EXPECT_FALSE(platform::file_exists(here / "b"));
+    EXPECT_EQ(read_file(there / "b"), "B");
+    EXPECT_EQ(names_in(there.path()), (std::set<std::string>{"a", "b"}));
+}
+
+TEST_F(CrossDeviceMove, SourceStaysWhenTheCopyCannotComplete)
+{
+    const std::string content(1 << 20, 's');
+    write_file(here / "a", content);
+    write_file(there / "old", "old");
+    {
+        FileSizeLimit limit(64 * 1024);
+        EXPECT_FALSE(platform::move_file(here / "a", there / "a", IfExists::Fail));
+        EXPECT_FALSE(platform::move_file(here / "a", there / "old", IfExists::Replace));
+    }
+    EXPECT_EQ(read_file(here / "a"), content);
+    EXPECT_EQ(read_file(there / "old"), "old");
+    EXPECT_EQ(names_in(there.path()), (std::set<std::string>{"old"}));
+}
+
+} // namespace

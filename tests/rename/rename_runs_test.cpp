@@ -1,0 +1,260 @@
+#include "rename/RenameRuns.h"
+
+#include "recording_host.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using zumo::Answer;
+using FakeCheckList = zumo::rename_test::ListedFiles;
+using FakeHost = zumo::rename_test::RecordingHost;
+using FakeOptions = zumo::rename_test::SettableOptions;
+
+class TempFolder {
+public:
+    TempFolder()
+    {
+        std::string pattern = "/tmp/zumo-runs-XXXXXX";
+        if (::mkdtemp(pattern.data()))
+            m_path = pattern + "/";
+    }
+    ~TempFolder()
+    {
+        if (!m_path.empty())
+            std::system(("rm -rf '" + m_path + "'").c_str());
+    }
+    bool ok() const { return !m_path.empty(); }
+    std::string operator/(const std::string& rel) const { return m_path + rel; }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+class RenameRuns : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.ok());
+        for (const char* f : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"})
+            std::ofstream(dir / f) << f;
+        options.current.RadioGroup9 = 0; // BEEP
+    }
+    std::vector<std::string> files(std::initializer_list<const char*> names) const
+    {
+        std::vector<std::string> out;
+        for (const char* n : names)
+            out.push_back(dir / n);
+        return out;
+    }
+
+    TempFolder dir;
+    FakeHost host;
+    FakeOptions options;
+};
+
+TEST_F(RenameRuns, FileListAsksThenProcessesEveryFileAndBeeps)
+{
+    zumo::RenameFileList(options, host, files({"a.jpg", "b.jpg", "c.jpg"}));
+    const std::vector<std::string> expected = {
+        "Ask(確認|3個のファイルを処理します. よろしいですか?|OkCancel)",
+        "Show(変換中です)",
+        "Caption(Zumo変換)",
+        "Progress(変換中です|2|0)",
+        "ProcessMessages",
+        "Progress(変換中です|2|1)",
+        "ProcessMessages",
+        "Progress(変換中です|2|2)",
+        "ProcessMessages",
+        "Release",
+        "Beep",
+    };
+    EXPECT_EQ(host.events, expected);
+    EXPECT_TRUE(exists(dir / "new0001.jpg"));
+    EXPECT_TRUE(exists(dir / "new0002.jpg"));
+    EXPECT_TRUE(exists(dir / "new0003.jpg"));
+    EXPECT_FALSE(exists(dir / "new0004.jpg"));
+}
+
+TEST_F(RenameRuns, RefusedQuestionProcessesNothingButStillSignals)
+{
+    host.answers = {Answer::Cancel};
+    zumo::RenameFileList(options, host, files({"a.jpg", "b.jpg"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{
+                               "Ask(確認|2個のファイルを処理します. よろしいですか?|OkCancel)", "Beep"}));
+    EXPECT_FALSE(exists(dir / "new0001.jpg"));
+
+    host.events.clear();
+    host.answers = {Answer::Cancel};
+    options.current.RadioGroup9 = 1; // no end signal
+    zumo::RenameFileList(options, host, files({"a.jpg"}));
+    EXPECT_EQ(host.Count("Beep"), 0);
+}
+
+TEST_F(RenameRuns, CancelInsideProgressStopsBeforeTheNextFile)
+{
+    host.on_set_progress = [&](int call) {
+        if (call == 0)
+            host.ClickCancel();
+    };
+    zumo::RenameFileList(options, host, files({"a.jpg", "b.jpg", "c.jpg"}));
+    EXPECT_TRUE(exists(dir / "new0001.jpg"));
+    EXPECT_FALSE(exists(dir / "new0002.jpg"));
+    EXPECT_EQ(host.events.back(), "Release");
+    EXPECT_EQ(host.Count("Beep"), 0);
+    EXPECT_EQ(host.open_dialogs(), 0);
+}
+
+TEST_F(RenameRuns, CancelInMessageProcessingStopsAfterOneMoreFile)
+{
+    host.on_process_messages = [&](int call) {
+        if (call == 0)
+            host.ClickCancel();
+    };
+    zumo::RenameFileList(options, host, files({"a.jpg", "b.jpg", "c.jpg"}));
+    EXPECT_TRUE(exists(dir / "new0002.jpg"));
+    EXPECT_FALSE(exists(dir / "new0003.jpg"));
+    EXPECT_EQ(host.Count("Beep"), 0);
+    EXPECT_EQ(host.open_dialogs(), 0);
+}
+
+TEST_F(RenameRuns, OptionsChangedDuringTheRunApplyFromTheNextFile)
+{
+    host.on_process_messages = [&](int call) {
+        if (call == 0)
+            options.current.Edit5 = "next";
+    };
+    zumo::RenameFileList(options, host, files({"a.jpg", "b.jpg"}));
+    EXPECT_TRUE(exists(dir / "new0001.jpg"));
+    EXPECT_TRUE(exists(dir / "next0001.jpg"));
+}
+
+TEST_F(RenameRuns, CheckedListProcessesOnlyTickedLines)
+{
+    FakeCheckList list;
+    list.entries = {{"a.jpg", false}, {"b.jpg", true}, {"c.jpg", false}, {"d.jpg", true}};
+    int folder_reads = 0;
+    zumo::RenameCheckedList(options, host, list, [&] {
+        ++folder_reads;
+        return dir.path();
+    });
+    EXPECT_EQ(folder_reads, 2);
+    std::ifstream first(dir / "new0001.jpg"), second(dir / "new0002.jpg");
+    std::string a, b;
+    first >> a;
+    second >> b;
+    EXPECT_EQ(a, "b.jpg");
+    EXPECT_EQ(b, "d.jpg");
+    EXPECT_FALSE(exists(dir / "new0003.jpg"));
+    EXPECT_EQ(host.Count("Progress("), 4);
+    EXPECT_EQ(host.Count("Progress(変換中です|3|3)"), 1);
+    EXPECT_EQ(host.Count("Ask("), 0);
+    EXPECT_EQ(host.events.back(), "Beep");
+}
+
+TEST_F(RenameRuns, CheckedListWithNothingTickedStillShowsProgressAndSignals)
+{
+    FakeCheckList list;
+    list.entries = {{"a.jpg", false}};
+    zumo::RenameCheckedList(options, host, list, [&] { return dir.path(); });
+    EXPECT_EQ(host.events, (std::vector<std::string>{"Show(変換中です)", "Caption(Zumo変換)",
+                                                     "Progress(変換中です|0|0)", "ProcessMessages",
+                                                     "Release", "Beep"}));
+    EXPECT_FALSE(exists(dir / "new0001.jpg"));
+}
+
+TEST_F(RenameRuns, CheckedListReadsTheFolderAfreshAndSkipsWhenItIsGone)
+{
+    TempFolder other;
+    ASSERT_TRUE(other.ok());
+    std::ofstream(other / "b.jpg") << "other b";
+    TempFolder cwd;
+    ASSERT_TRUE(cwd.ok());
+    std::ofstream(cwd / "c.jpg") << "cwd c";
+    char old_cwd[4096];
+    ASSERT_TRUE(::getcwd(old_cwd, sizeof old_cwd));
+    ASSERT_EQ(::chdir(cwd.path().c_str()), 0);
+
+    FakeCheckList list;
+    list.entries = {{"a.jpg", true}, {"b.jpg", true}, {"c.jpg", true}, {"d.jpg", true}};
+    // The dialog is used elsewhere after the first file, then cancelled,
+    // then points at a folder that has been removed.
+    const std::vector<std::string> folders = {dir.path(), other.path(), "", dir / "gone/"};
+    size_t read = 0;
+    zumo::RenameCheckedList(options, host, list, [&] { return folders.at(read++); });
+    EXPECT_EQ(::chdir(old_cwd), 0);
+
+    EXPECT_EQ(read, 4u);
+    EXPECT_TRUE(exists(dir / "new0001.jpg"));
+    EXPECT_FALSE(exists(dir / "new0002.jpg"));
+    EXPECT_TRUE(exists(other / "new0001.jpg"));
+    EXPECT_FALSE(exists(cwd / "new0001.jpg")) << "a name looked up in the working directory";
+    EXPECT_EQ(host.events.back(), "Beep");
+}
+
+TEST_F(RenameRuns, CheckedListCancelEndsWithoutSignal)
+{
+    FakeCheckList list;
+    list.entries = {{"a.jpg", true}, {"b.jpg", true}};
+    host.on_set_progress = [&](int) { host.ClickCancel(); };
+    zumo::RenameCheckedList(options, host, list, [&] { return dir.path(); });
+    EXPECT_TRUE(exists(dir / "new0001.jpg"));
+    EXPECT_FALSE(exists(dir / "new0002.jpg"));
+    EXPECT_EQ(host.events.back(), "Release");
+}
+
+TEST_F(RenameRuns, ListingNamesTheFolderItselfOnly)
+{
+    TempFolder listed;
+    ASSERT_TRUE(listed.ok());
+    std::vector<std::string> expected;
+    for (int i = 0; i < 11; ++i) {
+        expected.push_back("f" + std::to_string(i) + ".txt");
+        std::ofstream(listed / expected.back()) << i;
+    }
+    expected.push_back(".hidden");
+    std::ofstream(listed / ".hidden") << "h";
+    ::mkdir((listed / "sub").c_str(), 0777);
+    std::ofstream(listed / "sub/inner.jpg") << "i";
+
+    int messages = 0;
+    const zumo::RenameListing listing = zumo::ListRenameFolder(listed.path(), [&] { ++messages; });
+    EXPECT_EQ(listing.FoundCount, 12);
+    std::vector<std::string> names = listing.Names;
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+    EXPECT_GE(messages, 13);
+    EXPECT_EQ(zumo::FoundFilesLabel(listing.FoundCount), "12 Files.");
+    EXPECT_EQ(zumo::ListRenameFolder("", nullptr).FoundCount, 0);
+}
+
+TEST(FindFile3, SettingsOfTheRenameTab)
+{
+    zumo::TFindFile finder;
+    finder.SetFileMask({"*.jpg"});
+    finder.CheckTimeIs = zumo::TTimeFunc::tmNewer;
+    finder.CheckTimeKind = zumo::TTimeKind::tmCreate;
+    zumo::SetUpFindFile3(finder);
+    EXPECT_TRUE(finder.FileMask().empty());
+    EXPECT_FALSE(finder.IsFindSub);
+    EXPECT_EQ(finder.CheckTimeIs, zumo::TTimeFunc::tmNone);
+    EXPECT_EQ(finder.CheckTimeKind, zumo::TTimeKind::tmLastWrite);
+}
+
+} // namespace

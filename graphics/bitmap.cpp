@@ -1,0 +1,209 @@
+#include "graphics/bitmap.h"
+
+#include "imagelib/bmp_reader.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace zumo {
+namespace {
+
+void put_u16(std::vector<std::uint8_t>& out, std::uint32_t value)
+{
+    out.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void put_u32(std::vector<std::uint8_t>& out, std::uint32_t value)
+{
+    put_u16(out, value & 0xFFFF);
+    put_u16(out, value >> 16);
+}
+
+std::uint32_t rgb_of(const std::uint8_t* bgra)
+{
+    return static_cast<std::uint32_t>(bgra[2]) << 16 | static_cast<std::uint32_t>(bgra[1]) << 8 | bgra[0];
+}
+
+// The reader gives palettised pictures expanded to colours; the indices are
+// recovered through the colour table (the first entry of a colour, which
+// shows the same). False when a pixel has a colour outside the table.
+bool recover_indices(const imgctl::DecodedBmp& bmp, std::vector<std::uint8_t>& indices)
+{
+    std::unordered_map<std::uint32_t, std::uint8_t> index_of;
+    for (std::size_t i = bmp.palette.size(); i-- > 0;)
+        index_of[bmp.palette[i] & 0xFFFFFF] = static_cast<std::uint8_t>(i);
+    std::size_t count = static_cast<std::size_t>(bmp.width) * bmp.height;
+    indices.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto found = index_of.find(rgb_of(&bmp.bgra[i * 4]));
+        if (found == index_of.end())
+            return false;
+        indices[i] = found->second;
+    }
+    return true;
+}
+
+} // namespace
+
+void TBitmap::Assign(const TGraphic& source)
+{
+    if (&source == this)
+        return;
+    if (auto* bitmap = dynamic_cast<const TBitmap*>(&source)) {
+        m_width = bitmap->m_width;
+        m_height = bitmap->m_height;
+        m_bit_count = bitmap->m_bit_count;
+        m_palette = bitmap->m_palette;
+        m_indices = bitmap->m_indices;
+        m_bgra = bitmap->m_bgra;
+        m_has_alpha = bitmap->m_has_alpha;
+    } else {
+        TPixelImage image = source.ToPixels();
+        m_width = image.width;
+        m_height = image.height;
+        m_bit_count = 32;
+        const TPalette* palette = source.Palette();
+        m_palette = palette ? *palette : TPalette{};
+        m_indices.clear();
+        m_bgra = std::move(image.bgra);
+        m_has_alpha = image.has_alpha;
+    }
+    Changed();
+}
+
+const TPalette* TBitmap::Palette() const
+{
+    return m_palette.empty() ? nullptr : &m_palette;
+}
+
+void TBitmap::resize(std::int32_t width, std::int32_t height)
+{
+    width = std::max(0, width);
+    height = std::max(0, height);
+    std::size_t channels = Palettised() ? 1 : 4;
+    std::vector<std::uint8_t>& pixels = Palettised() ? m_indices : m_bgra;
+    std::vector<std::uint8_t> resized(static_cast<std::size_t>(width) * height * channels, 0);
+    if (!Palettised())
+        for (std::size_t i = 3; i < resized.size(); i += 4)
+            resized[i] = 255;
+    std::int32_t rows = std::min(height, m_height), columns = std::min(width, m_width);
+    for (std::int32_t y = 0; y < rows; ++y)
+        std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(y) * m_width * channels, columns * channels,
+                    resized.begin() + static_cast<std::ptrdiff_t>(y) * width * channels);
+    pixels = std::move(resized);
+    m_width = width;
+    m_height = height;
+    Changed();
+}
+
+void TBitmap::SetHeight(std::int32_t value)
+{
+    if (value != m_height)
+        resize(m_width, value);
+}
+
+void TBitmap::SetWidth(std::int32_t value)
+{
+    if (value != m_width)
+        resize(value, m_height);
+}
+
+void TBitmap::SetPalette(const TPalette& palette)
+{
+    m_palette = palette;
+    Changed();
+}
+
+void TBitmap::LoadFromStream(TStream& stream)
+{
+    std::vector<std::uint8_t> file = stream.ReadRest();
+    imgctl::DecodedBmp bmp;
+    try {
+        bmp = imgctl::read_bmp(file);
+    } catch (const imgctl::ImageError& e) {
+        throw EInvalidGraphic(e.what());
+    }
+    std::vector<std::uint8_t> indices;
+    bool palettised = bmp.bit_count <= 8 && !bmp.palette.empty() && recover_indices(bmp, indices);
+    m_width = bmp.width;
+    m_height = bmp.height;
+    m_bit_count = palettised ? bmp.bit_count : 32;
+    m_palette = std::move(bmp.palette);
+    for (std::uint32_t& entry : m_palette)
+        entry &= 0xFFFFFF;
+    m_indices = std::move(indices);
+    if (palettised)
+        m_bgra.clear();
+    else
+        m_bgra = std::move(bmp.bgra);
+    m_has_alpha = bmp.has_alpha;
+    Changed();
+}
+
+TPixelImage TBitmap::ToPixels() const
+{
+    TPixelImage image;
+    image.width = m_width;
+    image.height = m_height;
+    image.has_alpha = m_has_alpha && !Palettised();
+    if (!Palettised()) {
+        image.bgra = m_bgra;
+        return image;
+    }
+    image.bgra.resize(m_indices.size() * 4);
+    for (std::size_t i = 0; i < m_indices.size(); ++i) {
+        std::uint32_t colour = m_indices[i] < m_palette.size() ? m_palette[m_indices[i]] : 0;
+        image.bgra[i * 4] = static_cast<std::uint8_t>(colour);
+        image.bgra[i * 4 + 1] = static_cast<std::uint8_t>(colour >> 8);
+        image.bgra[i * 4 + 2] = static_cast<std::uint8_t>(colour >> 16);
+        image.bgra[i * 4 + 3] = 255;
+    }
+    return image;
+}
+
+void TBitmap::SaveToStream(TStream& stream)
+{
+    bool indexed = Palettised();
+    std::uint32_t bits = indexed ? 8 : m_has_alpha ? 32 : 24;
+    std::uint32_t colours = indexed ? static_cast<std::uint32_t>(std::min<std::size_t>(m_palette.size(), 256)) : 0;
+    std::uint32_t stride = ((static_cast<std::uint32_t>(m_width) * bits + 31) / 32) * 4;
+    std::uint32_t header = 14 + 40 + colours * 4;
+    std::uint32_t image_size = stride * static_cast<std::uint32_t>(m_height);
+
+    std::vector<std::uint8_t> out;
+    out.reserve(header + image_size);
+    out.push_back('B');
+    out.push_back('M');
+    put_u32(out, header + image_size);
+    put_u32(out, 0);
+    put_u32(out, header);
+    put_u32(out, 40);
+    put_u32(out, static_cast<std::uint32_t>(m_width));
+    put_u32(out, static_cast<std::uint32_t>(m_height));
+    put_u16(out, 1);
+    put_u16(out, bits);
+    put_u32(out, 0); // BI_RGB
+    put_u32(out, image_size);
+    put_u32(out, 2835); // 72 dpi
+    put_u32(out, 2835);
+    put_u32(out, colours);
+    put_u32(out, 0);
+    for (std::uint32_t i = 0; i < colours; ++i)
+        put_u32(out, m_palette[i] & 0xFFFFFF);
+    for (std::int32_t y = m_height - 1; y >= 0; --y) {
+        std::size_t row_start = out.size();
+        for (std::int32_t x = 0; x < m_width; ++x) {
+            std::size_t i = static_cast<std::size_t>(y) * m_width + x;
+            if (indexed) {
+                out.push_back(m_indices[i]);
+                continue;
+            }
+            out.insert(out.end(), &m_bgra[i * 4], &m_bgra[i * 4] + (bits / 8));
+        }
+        out.resize(row_start + stride, 0);
+    }
+    stream.WriteBuffer(out.data(), out.size());
+}
+
+} // namespace zumo

@@ -23,13 +23,15 @@ constexpr const char* k_progress_caption = "Zumo変換";
 
 // Thrown inside a conversion for a fault of our own making (an output folder
 // that cannot be created); it ends like a library failure.
-class ConversionError : public std::runtime_error {
+class ConversionError : public std::runtime_error
+{
 public:
     using std::runtime_error::runtime_error;
 };
 
 // Owns one picture handle and releases it on every way out.
-class DibHandle {
+class DibHandle
+{
 public:
     explicit DibHandle(imgctl::HDIB dib) : m_dib(dib) {}
     DibHandle(const DibHandle&) = delete;
@@ -85,7 +87,8 @@ void resize(imgctl::HDIB dib, const OptionSnapshot& options)
 }
 
 // An image or GIF output format: its extension and how it is written.
-struct OutputFormat {
+struct OutputFormat
+{
     const char* extension;
     void (*write)(const std::string& path, imgctl::HDIB dib, const OptionSnapshot& options);
 };
@@ -162,7 +165,8 @@ std::optional<std::string> output_path(const std::string& file_name, const std::
             return platform::change_extension(file_name, extension);
         if (!platform::folder_exists(subfolder) && !platform::create_folder(subfolder))
             throw ConversionError("cannot create the output folder " + subfolder);
-        path = platform::include_trailing_separator(subfolder) + platform::file_name_part(file_name);
+        path =
+            platform::include_trailing_separator(subfolder) + platform::file_name_part(file_name);
     } else {
         path = file_name;
     }
@@ -178,7 +182,8 @@ FileResult write_picture(imgctl::HDIB dib, const std::string& file_name,
     const OutputFormat* format = format_at(formats, format_index);
     if (!format)
         return FileResult::Skipped;
-    const std::optional<std::string> path = output_path(file_name, format->extension, options, host);
+    const std::optional<std::string> path =
+        output_path(file_name, format->extension, options, host);
     if (!path)
         return FileResult::Skipped;
     format->write(*path, dib, options);

@@ -28,7 +28,8 @@ std::string ExistingFolderPath(const std::string& path, platform::PathStyle styl
 // Failed:  nothing written; the beep and "画像を処理できません" were given.
 enum class FileResult { Written, Skipped, Failed };
 
-class ConversionEngine {
+class ConversionEngine
+{
 public:
     ConversionEngine(OptionSource& options, UserHost& host);
 

@@ -11,7 +11,8 @@ std::string progress(int max, int position)
     return "Progress(変換中です|" + std::to_string(max) + "|" + std::to_string(position) + ")";
 }
 
-class BatchTest : public ConversionTest {
+class BatchTest : public ConversionTest
+{
 protected:
     BatchTest()
     {
@@ -41,11 +42,10 @@ TEST_F(BatchTest, FileListRunsUnderTheProgressDialog)
 {
     const std::vector<std::string> files = make_files(2);
     engine.ConvertFileList(files);
-    EXPECT_EQ(host.events,
-              (std::vector<std::string>{
-                  "Ask(確認|2個のファイルを処理します. よろしいですか?|OkCancel)", k_show,
-                  k_caption, "Smooth", progress(1, 0), "ProcessMessages", progress(1, 1),
-                  "ProcessMessages", "Release", "Beep"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{
+                               "Ask(確認|2個のファイルを処理します. よろしいですか?|OkCancel)",
+                               k_show, k_caption, "Smooth", progress(1, 0), "ProcessMessages",
+                               progress(1, 1), "ProcessMessages", "Release", "Beep"}));
     EXPECT_EQ(pngs(), (std::vector<std::string>{"in/f0.png", "in/f1.png"}));
 }
 

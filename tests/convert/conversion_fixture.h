@@ -20,7 +20,8 @@ inline const std::string k_cannot_process = "Message(画像を処理できませ
 inline const std::string k_folder_question =
     "Ask(確認|フォルダが指定されていません.処理を中断しますか?|YesNo)";
 
-class ConversionTest : public ::testing::Test {
+class ConversionTest : public ::testing::Test
+{
 protected:
     ConversionTest() { std::filesystem::create_directory(in_folder()); }
     void TearDown() override { EXPECT_EQ(imgctl::LiveDIBCount(), m_live_before); }

@@ -17,7 +17,8 @@
 
 namespace zumo::test {
 
-class FakeHost : public UserHost {
+class FakeHost : public UserHost
+{
 public:
     // Answers handed out by Ask in order; when they run out, Ask answers
     // default_answer.
@@ -50,7 +51,10 @@ public:
         answers.pop_front();
         return answer;
     }
-    void ShowMessage(const std::string& text) override { events.push_back("Message(" + text + ")"); }
+    void ShowMessage(const std::string& text) override
+    {
+        events.push_back("Message(" + text + ")");
+    }
     void Beep() override { events.push_back("Beep"); }
     void ProcessMessages() override
     {
@@ -85,7 +89,8 @@ public:
     int dialogs_released() const { return m_dialogs_released; }
 
 private:
-    class Dialog : public ProgressDialog {
+    class Dialog : public ProgressDialog
+    {
     public:
         explicit Dialog(FakeHost& host) : m_host(host) {}
         ~Dialog() override
@@ -124,7 +129,8 @@ private:
 };
 
 // Hands out `current` and counts the snapshots taken.
-class FakeOptions : public OptionSource {
+class FakeOptions : public OptionSource
+{
 public:
     OptionSnapshot current;
     int snapshots = 0;
@@ -136,13 +142,20 @@ public:
     }
 };
 
-class FakeCheckList : public CheckListSource {
+class FakeCheckList : public CheckListSource
+{
 public:
     std::vector<std::pair<std::string, bool>> entries; // text, checked
 
     int Count() const override { return static_cast<int>(entries.size()); }
-    bool Checked(int index) const override { return entries.at(static_cast<std::size_t>(index)).second; }
-    std::string Text(int index) const override { return entries.at(static_cast<std::size_t>(index)).first; }
+    bool Checked(int index) const override
+    {
+        return entries.at(static_cast<std::size_t>(index)).second;
+    }
+    std::string Text(int index) const override
+    {
+        return entries.at(static_cast<std::size_t>(index)).first;
+    }
 };
 
 } // namespace zumo::test

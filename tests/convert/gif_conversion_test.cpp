@@ -44,20 +44,24 @@ TEST_F(ConversionTest, GifIgnoresRotationResizeAndRadioGroup1)
     EXPECT_TRUE(host.events.empty());
 }
 
-struct InterlaceCase {
+struct InterlaceCase
+{
     const char* name;
-    bool gif_input;   // ConvertGifFile, else ConvertImageFile
-    int item;         // RadioGroup2 or RadioGroup1
+    bool gif_input; // ConvertGifFile, else ConvertImageFile
+    int item;       // RadioGroup2 or RadioGroup1
     const char* output;
     bool (*interlaced)(const std::vector<std::uint8_t>&);
 };
 
-class Interlace : public ConversionTest, public testing::WithParamInterface<InterlaceCase> {};
+class Interlace : public ConversionTest, public testing::WithParamInterface<InterlaceCase>
+{
+};
 
 TEST_P(Interlace, FollowsTheMirrorField)
 {
     const InterlaceCase& c = GetParam();
-    const std::string input = c.gif_input ? make("anim.gif", Format::Gif) : make("photo.jpg", Format::Jpg);
+    const std::string input =
+        c.gif_input ? make("anim.gif", Format::Gif) : make("photo.jpg", Format::Jpg);
     options.current.CheckBox6 = false;
     for (bool interlaced : {false, true}) {
         options.current.Interlaced = interlaced;

@@ -8,15 +8,18 @@ namespace {
 
 // ---- Where the output lands, and under which name --------------------------
 
-struct PlaceCase {
+struct PlaceCase
+{
     const char* name;
-    std::string input;  // in the folder "in"
+    std::string input; // in the folder "in"
     Format format;
     std::function<void(OptionSnapshot&, const TempDir&)> set;
     std::string output; // relative to the temporary folder
 };
 
-class OutputPlace : public ConversionTest, public testing::WithParamInterface<PlaceCase> {};
+class OutputPlace : public ConversionTest, public testing::WithParamInterface<PlaceCase>
+{
+};
 
 TEST_P(OutputPlace, WritesExactlyOneFileThere)
 {
@@ -29,7 +32,10 @@ TEST_P(OutputPlace, WritesExactlyOneFileThere)
     EXPECT_TRUE(host.events.empty());
 }
 
-void beside(OptionSnapshot& o, const TempDir&) { o.CheckBox6 = false; }
+void beside(OptionSnapshot& o, const TempDir&)
+{
+    o.CheckBox6 = false;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, OutputPlace,
@@ -60,13 +66,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Rotation and resize -------------------------------------------------
 
-struct ShapeCase {
+struct ShapeCase
+{
     const char* name;
     std::function<void(OptionSnapshot&)> set;
     Size size; // of the 40 x 20 input after conversion
 };
 
-class OutputShape : public ConversionTest, public testing::WithParamInterface<ShapeCase> {};
+class OutputShape : public ConversionTest, public testing::WithParamInterface<ShapeCase>
+{
+};
 
 TEST_P(OutputShape, RotatesOnceAndResizesAtMostOnce)
 {
@@ -165,7 +174,8 @@ TEST_F(ConversionTest, RadioGroup1ChoosesTheEncoder)
 {
     const std::string input = make("photo.bmp");
     options.current.CheckBox6 = false;
-    const struct {
+    const struct
+    {
         int item;
         const char* extension;
         std::string magic;
@@ -221,12 +231,15 @@ TEST_F(ConversionTest, FolderQuestionYesSkipsAndNoWritesBesideTheInput)
 
 // ---- Failures --------------------------------------------------------------
 
-struct FailureCase {
+struct FailureCase
+{
     const char* name;
     std::function<std::string(const TempDir&, OptionSnapshot&)> prepare; // returns the input
 };
 
-class Failure : public ConversionTest, public testing::WithParamInterface<FailureCase> {};
+class Failure : public ConversionTest, public testing::WithParamInterface<FailureCase>
+{
+};
 
 TEST_P(Failure, BeepsOnceShowsTheMessageAndWritesNothing)
 {
@@ -245,39 +258,40 @@ std::string text_file(const TempDir& d, OptionSnapshot&)
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, Failure,
-    testing::Values(
-        FailureCase{"NotAPicture", text_file},
-        FailureCase{"NotAPictureBeforeTheFolderQuestion",
-                    [](const TempDir& d, OptionSnapshot& o) {
-                        o.CheckBox1 = true;
-                        o.Edit1.clear();
-                        return text_file(d, o);
-                    }},
-        FailureCase{"Missing", [](const TempDir& d, OptionSnapshot&) { return d / "in/gone.bmp"; }},
-        FailureCase{"TruncatedPixels",
-                    [](const TempDir& d, OptionSnapshot&) {
-                        std::vector<std::uint8_t> bytes = bmp_bytes(40, 20);
-                        bytes.resize(bytes.size() / 2);
-                        write_bytes(d / "in/half.bmp", bytes);
-                        return d / "in/half.bmp";
-                    }},
-        // A file is in the way of the subfolder: it cannot be created.
-        FailureCase{"SubfolderBlocked",
-                    [](const TempDir& d, OptionSnapshot&) {
-                        write_bytes(d / "in/resize", {'x'});
-                        write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
-                        return d / "in/photo.bmp";
-                    }},
-        FailureCase{"OutputFolderMissing",
-                    [](const TempDir& d, OptionSnapshot& o) {
-                        o.CheckBox1 = true;
-                        o.Edit1 = join(d / "missing", "");
-                        write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
-                        return d / "in/photo.bmp";
-                    }}),
+    testing::Values(FailureCase{"NotAPicture", text_file},
+                    FailureCase{"NotAPictureBeforeTheFolderQuestion",
+                                [](const TempDir& d, OptionSnapshot& o) {
+                                    o.CheckBox1 = true;
+                                    o.Edit1.clear();
+                                    return text_file(d, o);
+                                }},
+                    FailureCase{"Missing", [](const TempDir& d,
+                                              OptionSnapshot&) { return d / "in/gone.bmp"; }},
+                    FailureCase{"TruncatedPixels",
+                                [](const TempDir& d, OptionSnapshot&) {
+                                    std::vector<std::uint8_t> bytes = bmp_bytes(40, 20);
+                                    bytes.resize(bytes.size() / 2);
+                                    write_bytes(d / "in/half.bmp", bytes);
+                                    return d / "in/half.bmp";
+                                }},
+                    // A file is in the way of the subfolder: it cannot be created.
+                    FailureCase{"SubfolderBlocked",
+                                [](const TempDir& d, OptionSnapshot&) {
+                                    write_bytes(d / "in/resize", {'x'});
+                                    write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
+                                    return d / "in/photo.bmp";
+                                }},
+                    FailureCase{"OutputFolderMissing",
+                                [](const TempDir& d, OptionSnapshot& o) {
+                                    o.CheckBox1 = true;
+                                    o.Edit1 = join(d / "missing", "");
+                                    write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
+                                    return d / "in/photo.bmp";
+                                }}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
-class ThrowingOptions : public OptionSource {
+class ThrowingOptions : public OptionSource
+{
 public:
     OptionSnapshot Options() override { throw std::bad_alloc(); }
 };
@@ -295,8 +309,9 @@ TEST_F(ConversionTest, NoExceptionLeavesTheCall)
 
 TEST(ExistingFolderPathTest, WindowsExamples)
 {
-    const auto exists = [](const std::string& p) { return p == "C:\\data" || p == "C:\\data\\" ||
-                                                          p == "C:\\\x95\x5C"; };
+    const auto exists = [](const std::string& p) {
+        return p == "C:\\data" || p == "C:\\data\\" || p == "C:\\\x95\x5C";
+    };
     using platform::PathStyle;
     EXPECT_EQ(ExistingFolderPath("C:\\data", PathStyle::Windows, exists), "C:\\data\\");
     EXPECT_EQ(ExistingFolderPath("C:\\data\\", PathStyle::Windows, exists), "C:\\data\\");

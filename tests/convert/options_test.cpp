@@ -37,29 +37,32 @@ TEST(MirrorFieldsTest, FollowTheLastSelectedItem)
     EXPECT_TRUE(interlaced_for(-1, true));
 }
 
-struct PercentCase {
+struct PercentCase
+{
     int max;
     int position;
     int percent;
 };
 
-class ProgressPercent : public ::testing::TestWithParam<PercentCase> {};
+class ProgressPercent : public ::testing::TestWithParam<PercentCase>
+{
+};
 
 TEST_P(ProgressPercent, RoundsHalvesToEven)
 {
     EXPECT_EQ(progress_percent(GetParam().max, GetParam().position), GetParam().percent);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ProgressPercent,
-    testing::Values(PercentCase{4, 0, 0}, PercentCase{4, 1, 25}, PercentCase{4, 3, 75},
-                    PercentCase{4, 4, 100},
-                    // A batch of one: max 0 counts as 1 of 1.
-                    PercentCase{0, 0, 100}, PercentCase{3, 1, 33}, PercentCase{3, 2, 67},
-                    // Exact halves go to the even neighbour.
-                    PercentCase{8, 1, 12}, PercentCase{8, 3, 38}, PercentCase{8, 5, 62},
-                    PercentCase{8, 7, 88},
-                    // The bar ends at its range.
-                    PercentCase{2, 5, 100}, PercentCase{2, -1, 0}));
+INSTANTIATE_TEST_SUITE_P(Table, ProgressPercent,
+                         testing::Values(PercentCase{4, 0, 0}, PercentCase{4, 1, 25},
+                                         PercentCase{4, 3, 75}, PercentCase{4, 4, 100},
+                                         // A batch of one: max 0 counts as 1 of 1.
+                                         PercentCase{0, 0, 100}, PercentCase{3, 1, 33},
+                                         PercentCase{3, 2, 67},
+                                         // Exact halves go to the even neighbour.
+                                         PercentCase{8, 1, 12}, PercentCase{8, 3, 38},
+                                         PercentCase{8, 5, 62}, PercentCase{8, 7, 88},
+                                         // The bar ends at its range.
+                                         PercentCase{2, 5, 100}, PercentCase{2, -1, 0}));
 
 } // namespace

@@ -28,14 +28,20 @@ TempDir::~TempDir()
     fs::remove_all(m_path, ignored);
 }
 
-std::string TempDir::operator/(const std::string& name) const { return join(m_path, name); }
+std::string TempDir::operator/(const std::string& name) const
+{
+    return join(m_path, name);
+}
 
 WorkingFolder::WorkingFolder(const std::string& path) : m_saved(fs::current_path().string())
 {
     fs::current_path(path);
 }
 
-WorkingFolder::~WorkingFolder() { fs::current_path(m_saved); }
+WorkingFolder::~WorkingFolder()
+{
+    fs::current_path(m_saved);
+}
 
 std::string join(const std::string& folder, const std::string& name)
 {
@@ -45,7 +51,8 @@ std::string join(const std::string& folder, const std::string& name)
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path);
 }
@@ -56,7 +63,10 @@ std::vector<std::uint8_t> read_bytes(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool exists(const std::string& path) { return fs::exists(path); }
+bool exists(const std::string& path)
+{
+    return fs::exists(path);
+}
 
 std::vector<std::string> files_under(const std::string& folder, Folders folders)
 {
@@ -111,10 +121,17 @@ void write_picture(const std::string& path, int width, int height, Format format
         throw std::runtime_error("the library cannot read its test picture");
     try {
         switch (format) {
-        case Format::Png: imgctl::DIBtoPNG(path.c_str(), dib, 0); break;
-        case Format::Gif: imgctl::DIBtoGIF(path.c_str(), dib, 0); break;
-        case Format::Jpg: imgctl::DIBtoJPG(path.c_str(), dib, 92, 0); break;
-        case Format::Bmp: break;
+        case Format::Png:
+            imgctl::DIBtoPNG(path.c_str(), dib, 0);
+            break;
+        case Format::Gif:
+            imgctl::DIBtoGIF(path.c_str(), dib, 0);
+            break;
+        case Format::Jpg:
+            imgctl::DIBtoJPG(path.c_str(), dib, 92, 0);
+            break;
+        case Format::Bmp:
+            break;
         }
     } catch (...) {
         imgctl::DeleteDIB(dib);

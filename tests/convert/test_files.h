@@ -9,7 +9,8 @@ namespace zumo::test {
 
 // A fresh folder under the system's temporary folder, removed with its
 // content at the end of the test.
-class TempDir {
+class TempDir
+{
 public:
     TempDir();
     ~TempDir();
@@ -24,7 +25,8 @@ private:
 };
 
 // Runs the test's body with another working folder and restores it.
-class WorkingFolder {
+class WorkingFolder
+{
 public:
     explicit WorkingFolder(const std::string& path);
     ~WorkingFolder();
@@ -49,7 +51,8 @@ enum class Format { Bmp, Png, Gif, Jpg };
 // Writes a width x height picture to path in the given format.
 void write_picture(const std::string& path, int width, int height, Format format);
 
-struct Size {
+struct Size
+{
     int width = 0;
     int height = 0;
     bool operator==(const Size&) const = default;

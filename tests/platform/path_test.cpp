@@ -13,7 +13,8 @@ using platform::PathStyle;
 const std::string k_hyou = "\x95\x5C";
 const std::string k_so = "\x83\x5C";
 
-struct PieceCase {
+struct PieceCase
+{
     const char* name;
     PathStyle style;
     std::string path;
@@ -22,7 +23,9 @@ struct PieceCase {
     std::string extension;
 };
 
-class PathPieces : public testing::TestWithParam<PieceCase> {};
+class PathPieces : public testing::TestWithParam<PieceCase>
+{
+};
 
 TEST_P(PathPieces, SplitsAtTheLastWholeSeparator)
 {
@@ -57,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
         PieceCase{"PosixUtf8", PathStyle::Posix, "/写真/表.bmp", "/写真/", "表.bmp", ".bmp"}),
     [](const testing::TestParamInfo<PieceCase>& info) { return info.param.name; });
 
-struct ExtensionCase {
+struct ExtensionCase
+{
     const char* name;
     PathStyle style;
     std::string path;
@@ -65,7 +69,9 @@ struct ExtensionCase {
     std::string expected;
 };
 
-class ChangeExtension : public testing::TestWithParam<ExtensionCase> {};
+class ChangeExtension : public testing::TestWithParam<ExtensionCase>
+{
+};
 
 TEST_P(ChangeExtension, ReplacesFromTheLastDotOrAppends)
 {
@@ -90,14 +96,17 @@ INSTANTIATE_TEST_SUITE_P(
                       "C:\\" + k_hyou + ".png"}),
     [](const testing::TestParamInfo<ExtensionCase>& info) { return info.param.name; });
 
-struct TrailingCase {
+struct TrailingCase
+{
     const char* name;
     PathStyle style;
     std::string path;
     std::string expected;
 };
 
-class TrailingSeparator : public testing::TestWithParam<TrailingCase> {};
+class TrailingSeparator : public testing::TestWithParam<TrailingCase>
+{
+};
 
 TEST_P(TrailingSeparator, AppendsExactlyOne)
 {
@@ -116,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // The last byte is 0x5C but the last character is 表.
                     TrailingCase{"WinSjisTrail", PathStyle::Windows, "C:\\" + k_hyou,
                                  "C:\\" + k_hyou + "\\"},
-                    TrailingCase{"WinSjisTrailTwice", PathStyle::Windows,
-                                 "C:\\" + k_so + k_hyou, "C:\\" + k_so + k_hyou + "\\"},
+                    TrailingCase{"WinSjisTrailTwice", PathStyle::Windows, "C:\\" + k_so + k_hyou,
+                                 "C:\\" + k_so + k_hyou + "\\"},
                     TrailingCase{"PosixData", PathStyle::Posix, "/data", "/data/"},
                     TrailingCase{"PosixDataSlash", PathStyle::Posix, "/data/", "/data/"},
                     TrailingCase{"PosixRoot", PathStyle::Posix, "/", "/"},

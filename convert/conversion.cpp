@@ -163,7 +163,9 @@ std::optional<std::string> output_path(const std::string& file_name, const std::
         const std::string subfolder = platform::folder_part(file_name) + options.Edit7;
         if (subfolder.empty()) // a bare input name and no subfolder name
             return platform::change_extension(file_name, extension);
-        if (!platform::folder_exists(subfolder) && !platform::create_folder(subfolder))
+        // Created by someone else meanwhile is as good as created.
+        if (!platform::folder_exists(subfolder) && !platform::create_folder(subfolder) &&
+            !platform::folder_exists(subfolder))
             throw ConversionError("cannot create the output folder " + subfolder);
         path =
             platform::include_trailing_separator(subfolder) + platform::file_name_part(file_name);

@@ -1,0 +1,48 @@
+#include "app/OpenDialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+
+TOpenDialog::TOpenDialog(QWidget* owner) : m_owner(owner), m_runner(&zumo::run_open_dialog) {}
+
+bool TOpenDialog::Execute()
+{
+    const auto picked = m_runner(m_owner, zumo::name_filters_from(Filter));
+    if (!picked || picked->isEmpty())
+        return false;
+    Files.clear();
+    for (const QString& file : *picked)
+        Files.push_back(QDir::toNativeSeparators(file).toLocal8Bit().toStdString());
+    return true;
+}
+
+namespace zumo {
+
+QStringList name_filters_from(const std::string& filter)
+{
+    const QStringList parts = QString::fromLocal8Bit(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& pattern : patterns)
+            pattern = pattern.trimmed();
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
+    }
+    return filters;
+}
+
+std::optional<QStringList> run_open_dialog(QWidget* owner, const QStringList& name_filters)
+{
+    QFileDialog dialog(owner);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!name_filters.isEmpty())
+        dialog.setNameFilters(name_filters);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.selectedFiles();
+}
+
+} // namespace zumo

@@ -1,0 +1,683 @@
+#include "app/Unit1.h"
+
+#include "app/user_hosts.h"
+#include "convert/conversion.h"
+#include "rename/RenameRuns.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+const char* const k_program_name = "Zumo変換";
+const char* const k_image_filter = "jpg,png,bmp|*.jpg;*.png;*.bmp";
+const char* const k_gif_filter = "gif|*.gif";
+const char* const k_list_hint = "ファイルの選択";
+
+std::string to_bytes(const QString& text)
+{
+    return text.toLocal8Bit().toStdString();
+}
+
+QString from_bytes(const std::string& text)
+{
+    return QString::fromLocal8Bit(text);
+}
+
+template <typename W>
+W* named(W* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QFont window_font(int pixel_size)
+{
+    // The designed face first; on systems without it the CJK faces that
+    // carry the same glyphs.
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("IPAPGothic"),
+                      QStringLiteral("VL PGothic")});
+    font.setPixelSize(pixel_size);
+    return font;
+}
+
+} // namespace
+
+TForm1::TForm1(TForm1Hooks hooks, QWidget* parent)
+    : QMainWindow(parent), OpenDialog1(this), m_hooks(std::move(hooks))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromUtf8(k_program_name) + QChar(0x3000) + QStringLiteral("0.6"));
+    m_scale = (logicalDpiY() > 0 ? logicalDpiY() : 96) / 96.0;
+    setFont(window_font(Scaled(12)));
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+
+    m_own_host = std::make_unique<zumo::QtUserHost>(this);
+    FolderDlg1 = named(new TFolderDlg(this), "FolderDlg1");
+    FolderDlg2 = named(new TFolderDlg(this), "FolderDlg2");
+    FolderDlg3 = named(new TFolderDlg(this), "FolderDlg3");
+
+    build_menu();
+    auto* client = new QWidget(this);
+    client->setFixedSize(Scaled(434), Scaled(394));
+    setCentralWidget(client);
+    PageControl1 = named(new QTabWidget(client), "PageControl1");
+    place(PageControl1, 8, 8, 417, 377);
+    build_file_tab();
+    build_listing_tab();
+    build_rename_tab();
+    build_settings_tab();
+    PageControl1->setCurrentIndex(0);
+
+    // A single fixed border: the client keeps its designed size.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    move(232, 192);
+
+    connect_handlers();
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    FormDestroy();
+}
+
+int TForm1::Scaled(int px) const
+{
+    return qRound(px * m_scale);
+}
+
+void TForm1::place(QWidget* widget, int left, int top, int width, int height) const
+{
+    widget->setGeometry(Scaled(left), Scaled(top), Scaled(width), Scaled(height));
+}
+
+void TForm1::place_label(QLabel* label, int left, int top) const
+{
+    label->move(Scaled(left), Scaled(top));
+    label->adjustSize();
+}
+
+void TForm1::place_updown(TUpDown* updown, int left, int top, int edit_width, int height,
+                          int arrows_width) const
+{
+    // The buddy edit and its arrows are one widget here, spanning both.
+    place(updown, left, top, edit_width + arrows_width, height);
+    updown->setFont(window_font(Scaled(15)));
+}
+
+// ---- layout ---------------------------------------------------------------
+
+void TForm1::build_menu()
+{
+    Open1 = named(menuBar()->addMenu(QStringLiteral("ファイル変換(&F)")), "Open1");
+    Open2 = named(Open1->addAction(QStringLiteral("開く(&O)")), "Open2");
+    GIF1 = named(Open1->addAction(QStringLiteral("開く（GIF)(&G)")), "GIF1");
+    Exit1 = named(Open1->addAction(QStringLiteral("終了(&X)")), "Exit1");
+    N1 = named(menuBar()->addMenu(QStringLiteral("ファイルリネーム")), "N1");
+    Open3 = named(N1->addAction(QStringLiteral("開く")), "Open3");
+}
+
+void TForm1::build_file_tab()
+{
+    TabSheet1 = named(new QWidget, "TabSheet1");
+    PageControl1->addTab(TabSheet1, QStringLiteral("ファイル変換"));
+    QWidget* tab = TabSheet1;
+
+    Button3 = named(new QPushButton(QStringLiteral("ファイル入力"), tab), "Button3");
+    place(Button3, 8, 8, 75, 25);
+    BitBtn3 = named(new QPushButton(QStringLiteral("GIF変換入力"), tab), "BitBtn3");
+    place(BitBtn3, 88, 8, 75, 25);
+    CheckBox1 = named(new QCheckBox(QStringLiteral("出力先"), tab), "CheckBox1");
+    place(CheckBox1, 16, 40, 57, 17);
+    Button1 = named(new QPushButton(QStringLiteral("参照"), tab), "Button1");
+    place(Button1, 80, 38, 41, 25);
+    CheckBox6 = named(new QCheckBox(QStringLiteral("出力ホルダ"), tab), "CheckBox6");
+    place(CheckBox6, 144, 40, 81, 17);
+    Edit7 = named(new QLineEdit(QStringLiteral("resize"), tab), "Edit7");
+    place(Edit7, 232, 40, 65, 20);
+    Edit1 = named(new QLineEdit(tab), "Edit1");
+    place(Edit1, 8, 72, 377, 20);
+
+    GroupBox3 = named(new QGroupBox(QStringLiteral("画像変換とリサイズ"), tab), "GroupBox3");
+    place(GroupBox3, 8, 104, 393, 241);
+    RadioGroup1 = named(new TRadioGroup(QStringLiteral("相互変換"),
+                                        {QStringLiteral("→BMP"), QStringLiteral("→PNG"),
+                                         QStringLiteral("→GIF"), QStringLiteral("→JPG")},
+                                        1, GroupBox3),
+                        "RadioGroup1");
+    place(RadioGroup1, 16, 16, 89, 113);
+    RadioGroup1->setItemIndex(0);
+    CheckBox7 = named(new QCheckBox(QStringLiteral("リサイズする"), GroupBox3), "CheckBox7");
+    place(CheckBox7, 128, 16, 97, 17);
+    RadioGroup5 = named(new TRadioGroup(QStringLiteral("指定リサイズ"),
+                                        {QStringLiteral("1600×1200"), QStringLiteral("1280×960"),
+                                         QStringLiteral("640×480"), QStringLiteral("320×240"),
+                                         QStringLiteral("160×120"), QStringLiteral("120×90"),
+                                         QStringLiteral("任意のサイズ")},
+                                        1, GroupBox3),
+                        "RadioGroup5");
+    place(RadioGroup5, 120, 40, 121, 185);
+    RadioGroup5->setItemIndex(1);
+    RadioGroup2 = named(new TRadioGroup(QStringLiteral("GIF変換"),
+                                        {QStringLiteral("→JPG"), QStringLiteral("→BMP"),
+                                         QStringLiteral("→PNG")},
+                                        1, GroupBox3),
+                        "RadioGroup2");
+    place(RadioGroup2, 16, 136, 89, 89);
+    RadioGroup2->setItemIndex(1);
+    RadioGroup6 = named(new TRadioGroup(QStringLiteral("リサイズの内容"),
+                                        {QStringLiteral("縦幅比で変換"),
+                                         QStringLiteral("横幅比で変換")},
+                                        1, GroupBox3),
+                        "RadioGroup6");
+    place(RadioGroup6, 256, 48, 121, 81);
+    RadioGroup6->setItemIndex(0);
+
+    GroupBox1 = named(new QGroupBox(QStringLiteral("任意のリサイズ"), GroupBox3), "GroupBox1");
+    place(GroupBox1, 256, 144, 121, 81);
+    UpDown3 = named(new TUpDown(zumo::k_updown3_range, GroupBox1), "UpDown3");
+    Edit4 = named(UpDown3->Buddy(), "Edit4");
+    place_updown(UpDown3, 16, 26, 57, 23, 15);
+    UpDown3->setPosition(100);
+    Label3 = named(new QLabel(QStringLiteral("縦幅比(ピクセル）"), GroupBox1), "Label3");
+    place_label(Label3, 16, 56);
+}
+
+void TForm1::build_listing_tab()
+{
+    TabSheet2 = named(new QWidget, "TabSheet2");
+    PageControl1->addTab(TabSheet2, QStringLiteral("画像参照変換"));
+    QWidget* tab = TabSheet2;
+
+    Label11 = named(new QLabel(QStringLiteral("bmp　png　jpg　gif　変換"), tab), "Label11");
+    place_label(Label11, 16, 8);
+    Button5 = named(new QPushButton(QStringLiteral("変換実行"), tab), "Button5");
+    place(Button5, 16, 24, 65, 25);
+    Button6 = named(new QPushButton(QStringLiteral("参照"), tab), "Button6");
+    place(Button6, 86, 24, 51, 25);
+    Label12 = named(new QLabel(QStringLiteral("ｇｉｆ→bmp、png、jpg　　"), tab), "Label12");
+    place_label(Label12, 160, 8);
+    Button8 = named(new QPushButton(QStringLiteral("変換実行"), tab), "Button8");
+    place(Button8, 160, 24, 65, 25);
+    Button7 = named(new QPushButton(QStringLiteral("参照"), tab), "Button7");
+    place(Button7, 238, 24, 51, 25);
+    Label8 = named(new QLabel(QStringLiteral("ファイル数"), tab), "Label8");
+    place_label(Label8, 32, 56);
+    CheckListBox1 = named(new TCheckListBox(tab), "CheckListBox1");
+    place(CheckListBox1, 8, 80, 129, 265);
+    CheckListBox1->setToolTip(QString::fromUtf8(k_list_hint));
+    Label9 = named(new QLabel(QStringLiteral("画像変換とリサイズはファイル変換ＴＡＢを参照"), tab),
+                   "Label9");
+    place_label(Label9, 152, 112);
+    CheckBox5 = named(new QCheckBox(QStringLiteral("画像の表示"), tab), "CheckBox5");
+    place(CheckBox5, 160, 136, 97, 17);
+
+    // The panel's bevel is a plain space: only its caption shows where no
+    // picture covers it.
+    Panel1 = named(new QFrame(tab), "Panel1");
+    Panel1->setFrameShape(QFrame::NoFrame);
+    place(Panel1, 152, 160, 242, 182);
+    auto* caption = named(new QLabel(QStringLiteral("画像"), Panel1), "Panel1Caption");
+    caption->setAlignment(Qt::AlignCenter);
+    caption->setGeometry(Panel1->rect());
+    Image1 = named(new TImage(Panel1), "Image1");
+    Image1->setGeometry(1, 1, Panel1->width() - 2, Panel1->height() - 2);
+}
+
+void TForm1::build_rename_tab()
+{
+    TabSheet4 = named(new QWidget, "TabSheet4");
+    PageControl1->addTab(TabSheet4, QStringLiteral("ファイルリネーム"));
+    QWidget* tab = TabSheet4;
+
+    Button4 = named(new QPushButton(QStringLiteral("ファイルを開く"), tab), "Button4");
+    place(Button4, 16, 8, 81, 25);
+    CheckBox8 = named(new QCheckBox(QStringLiteral("出力先"), tab), "CheckBox8");
+    place(CheckBox8, 104, 16, 57, 17);
+    Button12 = named(new QPushButton(QStringLiteral("参照"), tab), "Button12");
+    place(Button12, 168, 10, 57, 25);
+    CheckBox2 = named(new QCheckBox(QStringLiteral("renameフォルダ内"), tab), "CheckBox2");
+    place(CheckBox2, 240, 16, 121, 17);
+    Edit8 = named(new QLineEdit(tab), "Edit8");
+    Edit8->setReadOnly(true);
+    place(Edit8, 8, 40, 369, 20);
+
+    GroupBox4 = named(new QGroupBox(QStringLiteral("ファイルのリネーム"), tab), "GroupBox4");
+    place(GroupBox4, 8, 72, 185, 273);
+    RadioGroup3 = named(new TRadioGroup(QStringLiteral("変更の内容"),
+                                        {QStringLiteral("先頭文字列"),
+                                         QStringLiteral("拡張子（物理変更なし）"),
+                                         QStringLiteral("先頭文字列＋拡張子")},
+                                        1, GroupBox4),
+                        "RadioGroup3");
+    place(RadioGroup3, 16, 24, 153, 89);
+    RadioGroup3->setItemIndex(0);
+    CheckBox4 = named(new QCheckBox(QStringLiteral("ファイルの上書きをする"), GroupBox4),
+                      "CheckBox4");
+    place(CheckBox4, 16, 120, 145, 17);
+    Label4 = named(new QLabel(QStringLiteral("先頭文字"), GroupBox4), "Label4");
+    place_label(Label4, 16, 149);
+    Edit5 = named(new QLineEdit(QStringLiteral("new"), GroupBox4), "Edit5");
+    place(Edit5, 72, 144, 89, 20);
+    Label5 = named(new QLabel(QStringLiteral("拡張子"), GroupBox4), "Label5");
+    place_label(Label5, 20, 171);
+    Edit6 = named(new QLineEdit(GroupBox4), "Edit6");
+    place(Edit6, 72, 168, 89, 20);
+    RadioGroup4 = named(new TRadioGroup(QStringLiteral("リネームオプション"),
+                                        {QStringLiteral("コピーとリネーム"),
+                                         QStringLiteral("移動とリネーム")},
+                                        1, GroupBox4),
+                        "RadioGroup4");
+    place(RadioGroup4, 16, 200, 153, 65);
+    RadioGroup4->setItemIndex(0);
+
+    GroupBox2 = named(new QGroupBox(QStringLiteral("フォルダ参照でリネーム"), tab), "GroupBox2");
+    place(GroupBox2, 208, 72, 185, 273);
+    Button9 = named(new QPushButton(QStringLiteral("実行"), GroupBox2), "Button9");
+    place(Button9, 22, 24, 59, 25);
+    Button10 = named(new QPushButton(QStringLiteral("参照"), GroupBox2), "Button10");
+    place(Button10, 86, 24, 67, 25);
+    Label7 = named(new QLabel(QStringLiteral("ファイル数"), GroupBox2), "Label7");
+    place_label(Label7, 20, 53);
+    CheckListBox2 = named(new TCheckListBox(GroupBox2), "CheckListBox2");
+    place(CheckListBox2, 16, 72, 153, 185);
+    CheckListBox2->setToolTip(QString::fromUtf8(k_list_hint));
+}
+
+void TForm1::build_settings_tab()
+{
+    TabSheet3 = named(new QWidget, "TabSheet3");
+    PageControl1->addTab(TabSheet3, QStringLiteral("詳細設定"));
+    QWidget* tab = TabSheet3;
+
+    Label2 = named(new QLabel(QStringLiteral("JPG圧縮率（%）"), tab), "Label2");
+    place_label(Label2, 16, 32);
+    UpDown1 = named(new TUpDown(zumo::k_updown1_range, tab), "UpDown1");
+    Edit2 = named(UpDown1->Buddy(), "Edit2");
+    place_updown(UpDown1, 96, 24, 49, 23, 15);
+    UpDown1->setPosition(92);
+
+    GroupBox5 = named(new QGroupBox(QStringLiteral("画像の回転"), tab), "GroupBox5");
+    place(GroupBox5, 16, 56, 185, 281);
+    RadioGroup7 = named(new TRadioGroup(QStringLiteral("回転角度"),
+                                        {QStringLiteral("９０度"), QStringLiteral("１８０度"),
+                                         QStringLiteral("２７０度"), QStringLiteral("０　度")},
+                                        2, GroupBox5),
+                        "RadioGroup7");
+    place(RadioGroup7, 16, 24, 153, 81);
+    CheckBox3 = named(new QCheckBox(QStringLiteral("任意回転にする"), GroupBox5), "CheckBox3");
+    place(CheckBox3, 40, 128, 105, 17);
+    Label1 = named(new QLabel(QStringLiteral("任意回転"), GroupBox5), "Label1");
+    place_label(Label1, 25, 156);
+    UpDown2 = named(new TUpDown(zumo::k_updown2_range, GroupBox5), "UpDown2");
+    Edit3 = named(UpDown2->Buddy(), "Edit3");
+    place_updown(UpDown2, 80, 152, 49, 23, 15);
+    UpDown2->setPosition(0);
+    Label10 = named(new QLabel(QStringLiteral("度"), GroupBox5), "Label10");
+    place_label(Label10, 152, 160);
+    Label6 = named(new QLabel(QStringLiteral("背景色"), GroupBox5), "Label6");
+    place_label(Label6, 16, 192);
+    ColorGrid1 = named(new TColorGrid(GroupBox5), "ColorGrid1");
+    place(ColorGrid1, 8, 208, 168, 48);
+
+    RadioGroup8 = named(new TRadioGroup(QStringLiteral("インターレースPNG or GIF"),
+                                        {QStringLiteral("インターレースなし"),
+                                         QStringLiteral("インターレースあり")},
+                                        1, tab),
+                        "RadioGroup8");
+    place(RadioGroup8, 224, 40, 153, 81);
+    // "&" is Qt's access-key marker; the caption shows a literal ampersand.
+    RadioGroup10 = named(new TRadioGroup(QStringLiteral("Drag && Drop　変換"),
+                                         {QStringLiteral("JPG PNG　BMPの変換"),
+                                          QStringLiteral("GIFの変換"), QStringLiteral("リネーム")},
+                                         1, tab),
+                         "RadioGroup10");
+    place(RadioGroup10, 224, 136, 153, 113);
+    RadioGroup10->setItemIndex(0);
+    RadioGroup9 = named(new TRadioGroup(QStringLiteral("処理終了メッセージ"),
+                                        {QStringLiteral("BEEP"), QStringLiteral("なし")}, 1, tab),
+                        "RadioGroup9");
+    place(RadioGroup9, 224, 264, 153, 73);
+    RadioGroup9->setItemIndex(1);
+}
+
+void TForm1::connect_handlers()
+{
+    // The mirror fields start at what the designed items give, before the
+    // handlers are attached, so the first change is the first Click.
+    RadioGroup7->setItemIndex(3);
+    RadioGroup8->setItemIndex(0);
+
+    connect(Open2, &QAction::triggered, this, &TForm1::Button3Click);
+    connect(GIF1, &QAction::triggered, this, &TForm1::BitBtn3Click);
+    connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+    connect(Open3, &QAction::triggered, this, &TForm1::Button4Click);
+
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
+    connect(CheckBox1, &QCheckBox::toggled, this, &TForm1::CheckBox1Click);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+
+    connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+    connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+    connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+    connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+    connect(CheckListBox1, &TCheckListBox::Click, this, &TForm1::CheckListBox1Click);
+
+    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    connect(CheckBox8, &QCheckBox::toggled, this, &TForm1::CheckBox8Click);
+    connect(Button12, &QPushButton::clicked, this, &TForm1::Button12Click);
+    connect(CheckBox2, &QCheckBox::toggled, this, &TForm1::CheckBox2Click);
+    connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+    connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
+    connect(CheckListBox2, &TCheckListBox::Click, this, &TForm1::CheckListBox1Click);
+
+    connect(RadioGroup7, &TRadioGroup::Click, this, &TForm1::RadioGroup7Click);
+    connect(RadioGroup8, &TRadioGroup::Click, this, &TForm1::RadioGroup8Click);
+}
+
+// ---- option source and host -----------------------------------------------
+
+zumo::OptionSnapshot TForm1::Options()
+{
+    zumo::OptionSnapshot o;
+    o.CheckBox1 = CheckBox1->isChecked();
+    o.Edit1 = to_bytes(Edit1->text());
+    o.CheckBox6 = CheckBox6->isChecked();
+    o.Edit7 = to_bytes(Edit7->text());
+    o.RadioGroup1 = RadioGroup1->ItemIndex();
+    o.CheckBox7 = CheckBox7->isChecked();
+    o.RadioGroup5 = RadioGroup5->ItemIndex();
+    o.RadioGroup6 = RadioGroup6->ItemIndex();
+    o.UpDown3 = UpDown3->Position();
+    o.RadioGroup2 = RadioGroup2->ItemIndex();
+    o.CheckBox5 = CheckBox5->isChecked();
+    o.UpDown1 = UpDown1->Position();
+    o.RadioGroup8 = RadioGroup8->ItemIndex();
+    o.RadioGroup9 = RadioGroup9->ItemIndex();
+    o.RadioGroup10 = RadioGroup10->ItemIndex();
+    o.RadioGroup7 = RadioGroup7->ItemIndex();
+    o.CheckBox3 = CheckBox3->isChecked();
+    o.UpDown2 = UpDown2->Position();
+    o.ColorGrid1 = ColorGrid1->ForegroundColor();
+    o.CheckBox8 = CheckBox8->isChecked();
+    o.Edit8 = to_bytes(Edit8->text());
+    o.CheckBox2 = CheckBox2->isChecked();
+    o.RadioGroup3 = RadioGroup3->ItemIndex();
+    o.CheckBox4 = CheckBox4->isChecked();
+    o.Edit5 = to_bytes(Edit5->text());
+    o.Edit6 = to_bytes(Edit6->text());
+    o.RadioGroup4 = RadioGroup4->ItemIndex();
+    o.TurnAngle = m_turn_angle;
+    o.Interlaced = m_interlaced;
+    return o;
+}
+
+zumo::UserHost& TForm1::Host()
+{
+    return m_host_override ? *m_host_override : *m_own_host;
+}
+
+WindowPlacement TForm1::Placement() const
+{
+    const QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+    const QRect outer = frameGeometry();
+    // The frame adds the title bar and borders around the client bounds.
+    const int extra_width = outer.width() - geometry().width();
+    const int extra_height = outer.height() - geometry().height();
+    WindowPlacement placement;
+    placement.Width = normal.width() + extra_width;
+    placement.Height = normal.height() + extra_height;
+    placement.Left = normal.x() - (geometry().x() - outer.x());
+    placement.Top = normal.y() - (geometry().y() - outer.y());
+    placement.Maximized = isMaximized();
+    return placement;
+}
+
+void TForm1::SetPlacement(const WindowPlacement& placement)
+{
+    // The size is fixed by the layout; only the position moves the window.
+    move(placement.Left, placement.Top);
+    if (placement.Maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TForm1::Terminate()
+{
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+// ---- start and end ----------------------------------------------------------
+
+void TForm1::FormCreate()
+{
+    // Files dropped from the file manager reach DropFiles.
+    setAcceptDrops(true);
+    if (m_hooks.FormCreate)
+        m_hooks.FormCreate(*this);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TForm1::FormShow()
+{
+    zumo::SetApplicationTitle(QString::fromUtf8(k_program_name));
+    if (m_hooks.FormShow)
+        m_hooks.FormShow(*this);
+    ApplyEnableRule();
+}
+
+void TForm1::FormDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    if (m_hooks.FormDestroy)
+        m_hooks.FormDestroy(*this);
+}
+
+void TForm1::ApplyEnableRule()
+{
+    const bool usable = !CheckBox1->isChecked();
+    CheckBox6->setEnabled(usable);
+    Edit7->setEnabled(usable);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    std::vector<std::string> files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            files.push_back(to_bytes(QDir::toNativeSeparators(url.toLocalFile())));
+    }
+    event->acceptProposedAction();
+    if (!files.empty())
+        DropFiles(files);
+}
+
+void TForm1::DropFiles(const std::vector<std::string>& files)
+{
+    if (m_hooks.DropFiles)
+        m_hooks.DropFiles(*this, files);
+}
+
+// ---- "ファイル変換" -----------------------------------------------------------
+
+void TForm1::CheckBox1Click()
+{
+    if (CheckBox1->isChecked()) {
+        CheckBox6->setEnabled(false);
+        Edit7->setEnabled(false);
+    } else {
+        CheckBox6->setEnabled(true);
+        Edit7->setEnabled(true);
+        Edit1->clear();
+    }
+}
+
+void TForm1::Button1Click()
+{
+    if (FolderDlg1->Execute())
+        Edit1->setText(from_bytes(zumo::ExistingFolderPath(FolderDlg1->FolderName)));
+}
+
+void TForm1::Button3Click()
+{
+    OpenDialog1.Filter = k_image_filter;
+    if (OpenDialog1.Execute()) {
+        zumo::ConversionEngine engine(*this, Host());
+        engine.ConvertFileList(OpenDialog1.Files);
+    }
+}
+
+void TForm1::BitBtn3Click()
+{
+    OpenDialog1.Filter = k_gif_filter;
+    if (OpenDialog1.Execute()) {
+        zumo::ConversionEngine engine(*this, Host());
+        engine.ConvertGifFileList(OpenDialog1.Files);
+    }
+}
+
+void TForm1::Exit1Click()
+{
+    close();
+}
+
+// ---- "画像参照変換" -----------------------------------------------------------
+
+void TForm1::Button5Click()
+{
+    convert_list(false);
+}
+
+void TForm1::Button8Click()
+{
+    convert_list(true);
+}
+
+void TForm1::convert_list(bool gif)
+{
+    zumo::ConversionEngine engine(*this, Host());
+    // The folder is asked afresh for every entry: another listing may
+    // choose a new one while the run goes on.
+    const auto folder = [this] { return FolderDlg2->FolderName; };
+    if (gif)
+        engine.ConvertCheckedGifs(*CheckListBox1, folder);
+    else
+        engine.ConvertCheckedImages(*CheckListBox1, folder);
+}
+
+void TForm1::Button6Click()
+{
+    if (m_hooks.Button6Click)
+        m_hooks.Button6Click(*this);
+}
+
+void TForm1::Button7Click()
+{
+    if (m_hooks.Button7Click)
+        m_hooks.Button7Click(*this);
+}
+
+void TForm1::CheckListBox1Click()
+{
+    if (m_hooks.CheckListBox1Click)
+        m_hooks.CheckListBox1Click(*this);
+}
+
+// ---- "ファイルリネーム" -------------------------------------------------------
+
+void TForm1::Button4Click()
+{
+    // No filter of its own: the dialog keeps the one the conversion tab's
+    // buttons set last, and shows every file before either was used.
+    if (OpenDialog1.Execute())
+        zumo::RenameFileList(*this, Host(), OpenDialog1.Files);
+}
+
+void TForm1::Button9Click()
+{
+    zumo::RenameCheckedList(*this, Host(), *CheckListBox2,
+                            [this] { return FolderDlg2->FolderName; });
+}
+
+void TForm1::Button10Click()
+{
+    CheckListBox2->Clear();
+    FoundCount = 0;
+    if (!FolderDlg2->Execute())
+        return;
+    const zumo::RenameListing listing =
+        zumo::ListRenameFolder(FolderDlg2->FolderName, [this] { Host().ProcessMessages(); });
+    for (const std::string& name : listing.Names)
+        CheckListBox2->Add(from_bytes(name));
+    FoundCount = listing.FoundCount;
+    Label7->setText(from_bytes(zumo::FoundFilesLabel(FoundCount)));
+}
+
+void TForm1::Button12Click()
+{
+    if (FolderDlg1->Execute())
+        Edit8->setText(from_bytes(zumo::ExistingFolderPath(FolderDlg1->FolderName)));
+}
+
+void TForm1::CheckBox8Click()
+{
+    if (CheckBox8->isChecked()) {
+        CheckBox2->setChecked(false);
+        CheckBox2->setEnabled(false);
+    } else {
+        CheckBox2->setEnabled(true);
+        Edit8->setEnabled(false);
+        Edit8->clear();
+    }
+}
+
+void TForm1::CheckBox2Click()
+{
+    if (CheckBox2->isChecked())
+        CheckBox8->setChecked(false);
+}
+
+// ---- "詳細設定" ---------------------------------------------------------------
+
+void TForm1::RadioGroup7Click()
+{
+    m_turn_angle = zumo::turn_angle_for(RadioGroup7->ItemIndex(), m_turn_angle);
+}
+
+void TForm1::RadioGroup8Click()
+{
+    m_interlaced = zumo::interlaced_for(RadioGroup8->ItemIndex(), m_interlaced);
+}

@@ -1,0 +1,237 @@
+// TForm1: the main window. Four tabs of option controls and action
+// buttons, the main menu, the shared open and folder dialogs, and the
+// handlers that keep dependent controls and the two mirror fields in step.
+// The window is the option source of every single-file operation (a fresh
+// snapshot of its controls per call) and, through a replaceable UserHost,
+// the place where the engine asks, reports and shows progress.
+#pragma once
+
+#include "app/OpenDialog.h"
+#include "app/controls.h"
+#include "convert/options.h"
+#include "convert/user_host.h"
+#include "shell/FolderDialog.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+
+class TForm1;
+
+// Work that later units attach to the window's events. Each hook is
+// optional; the window's own part of the handler runs either way.
+struct TForm1Hooks {
+    // End of creation, after the layout exists (settings are read here).
+    std::function<void(TForm1&)> FormCreate;
+    // First showing, before the enable rule (the command-line run).
+    std::function<void(TForm1&)> FormShow;
+    // Start of destruction, while every control still exists (settings are
+    // written here).
+    std::function<void(TForm1&)> FormDestroy;
+    // Files dropped on the window, full paths in the order given.
+    std::function<void(TForm1&, const std::vector<std::string>&)> DropFiles;
+    // The listing and preview of the tab "画像参照変換".
+    std::function<void(TForm1&)> Button6Click;
+    std::function<void(TForm1&)> Button7Click;
+    std::function<void(TForm1&)> CheckListBox1Click;
+};
+
+// Placement of the window in its normal state, and whether it is maximised.
+struct WindowPlacement {
+    int Width = 0;
+    int Height = 0;
+    int Top = 0;
+    int Left = 0;
+    bool Maximized = false;
+};
+
+class TForm1 : public QMainWindow, public zumo::OptionSource {
+    Q_OBJECT
+
+public:
+    // Builds the layout, then runs FormCreate.
+    explicit TForm1(TForm1Hooks hooks = {}, QWidget* parent = nullptr);
+    // Runs FormDestroy first.
+    ~TForm1() override;
+
+    // OptionSource: the option controls as they stand now.
+    zumo::OptionSnapshot Options() override;
+
+    // The host the engine talks to. The window's own shows real dialogs;
+    // a test or a run without a display installs another one (nullptr
+    // restores the window's own). The caller keeps ownership.
+    zumo::UserHost& Host();
+    void SetUserHost(zumo::UserHost* host) { m_host_override = host; }
+
+    // Placement for the settings: the normal-state bounds (outer size and
+    // position) and the maximised flag.
+    WindowPlacement Placement() const;
+    void SetPlacement(const WindowPlacement& placement);
+
+    // Ends the program once the running handler has returned, whether or
+    // not the event loop has started yet.
+    void Terminate();
+
+    // Pixels designed at 96 DPI, on this screen.
+    int Scaled(int px) const;
+
+    int TurnAngle() const { return m_turn_angle; }
+    bool Interlaced() const { return m_interlaced; }
+    int FoundCount = 0;
+    std::string WorkPath;
+
+    // ---- handlers ----
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    void DropFiles(const std::vector<std::string>& files);
+    void CheckBox1Click();
+    void Button1Click();
+    void RadioGroup7Click();
+    void RadioGroup8Click();
+    void Exit1Click();
+    void Button3Click();
+    void BitBtn3Click();
+    void Button5Click();
+    void Button8Click();
+    void Button6Click();
+    void Button7Click();
+    void CheckListBox1Click();
+    void Button4Click();
+    void Button9Click();
+    void Button10Click();
+    void Button12Click();
+    void CheckBox8Click();
+    void CheckBox2Click();
+    // CheckBox6 and Edit7 are usable exactly when CheckBox1 is unchecked.
+    void ApplyEnableRule();
+
+    // ---- menu ----
+    QMenu* Open1;
+    QAction* Open2;
+    QAction* GIF1;
+    QAction* Exit1;
+    QMenu* N1;
+    QAction* Open3;
+
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QWidget* TabSheet2;
+    QWidget* TabSheet4;
+    QWidget* TabSheet3;
+
+    // ---- "ファイル変換" ----
+    QPushButton* Button3;
+    QPushButton* BitBtn3;
+    QCheckBox* CheckBox1;
+    QPushButton* Button1;
+    QCheckBox* CheckBox6;
+    QLineEdit* Edit7;
+    QLineEdit* Edit1;
+    QGroupBox* GroupBox3;
+    TRadioGroup* RadioGroup1;
+    QCheckBox* CheckBox7;
+    TRadioGroup* RadioGroup5;
+    TRadioGroup* RadioGroup2;
+    TRadioGroup* RadioGroup6;
+    QGroupBox* GroupBox1;
+    TUpDown* UpDown3; // buddy Edit4
+    QLineEdit* Edit4;
+    QLabel* Label3;
+
+    // ---- "画像参照変換" ----
+    QLabel* Label11;
+    QPushButton* Button5;
+    QPushButton* Button6;
+    QLabel* Label12;
+    QPushButton* Button8;
+    QPushButton* Button7;
+    QLabel* Label8;
+    TCheckListBox* CheckListBox1;
+    QLabel* Label9;
+    QCheckBox* CheckBox5;
+    QFrame* Panel1;
+    TImage* Image1;
+
+    // ---- "ファイルリネーム" ----
+    QPushButton* Button4;
+    QCheckBox* CheckBox8;
+    QPushButton* Button12;
+    QCheckBox* CheckBox2;
+    QLineEdit* Edit8;
+    QGroupBox* GroupBox4;
+    TRadioGroup* RadioGroup3;
+    QCheckBox* CheckBox4;
+    QLabel* Label4;
+    QLineEdit* Edit5;
+    QLabel* Label5;
+    QLineEdit* Edit6;
+    TRadioGroup* RadioGroup4;
+    QGroupBox* GroupBox2;
+    QPushButton* Button9;
+    QPushButton* Button10;
+    QLabel* Label7;
+    TCheckListBox* CheckListBox2;
+
+    // ---- "詳細設定" ----
+    QLabel* Label2;
+    TUpDown* UpDown1; // buddy Edit2
+    QLineEdit* Edit2;
+    QGroupBox* GroupBox5;
+    TRadioGroup* RadioGroup7;
+    QCheckBox* CheckBox3;
+    QLabel* Label1;
+    TUpDown* UpDown2; // buddy Edit3
+    QLineEdit* Edit3;
+    QLabel* Label10;
+    QLabel* Label6;
+    TColorGrid* ColorGrid1;
+    TRadioGroup* RadioGroup8;
+    TRadioGroup* RadioGroup10;
+    TRadioGroup* RadioGroup9;
+
+    // ---- non-visual components ----
+    TOpenDialog OpenDialog1;
+    TFolderDlg* FolderDlg1;
+    TFolderDlg* FolderDlg2;
+    TFolderDlg* FolderDlg3; // never used
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void build_menu();
+    void build_file_tab();
+    void build_listing_tab();
+    void build_rename_tab();
+    void build_settings_tab();
+    void connect_handlers();
+    void place(QWidget* widget, int left, int top, int width, int height) const;
+    void place_label(QLabel* label, int left, int top) const;
+    void place_updown(TUpDown* updown, int left, int top, int edit_width, int height,
+                      int arrows_width) const;
+    void convert_list(bool gif);
+
+    TForm1Hooks m_hooks;
+    qreal m_scale = 1.0;
+    int m_turn_angle = 0;
+    bool m_interlaced = false;
+    bool m_shown = false;
+    bool m_destroyed = false;
+    std::unique_ptr<zumo::UserHost> m_own_host;
+    zumo::UserHost* m_host_override = nullptr;
+};

@@ -1,0 +1,179 @@
+#include "app/OpenDialog.h"
+#include "convert/StrPprog.h"
+#include "shell/FolderDialog.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+int scaled(const QWidget& w, int px)
+{
+    return qRound(px * w.logicalDpiY() / 96.0);
+}
+
+// ---- TFormStrProgress -----------------------------------------------------
+
+TEST(StrProgress, ShowsTextCaptionAndSizeOfTheDesign)
+{
+    QWidget owner;
+    zumo::StrProgressDialog dialog(&owner, "変換中です");
+    TFormStrProgress* form = dialog.form();
+    ASSERT_NE(form, nullptr);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->isModal());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("TStringsPrinter"));
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("変換中です"));
+    EXPECT_EQ(form->ProgressBar1->value(), 0);
+    EXPECT_EQ(form->ProgressBar1->minimum(), 0);
+    EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+    EXPECT_EQ(form->Button1->text(), QStringLiteral("キャンセル"));
+    EXPECT_EQ(form->size(), QSize(scaled(*form, 373), scaled(*form, 91)));
+    EXPECT_TRUE(QRect(QPoint(0, 0), form->size()).contains(form->Button1->geometry()));
+    EXPECT_EQ(form->parentWidget(), &owner);
+
+    dialog.SetCaption("Zumo変換");
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Zumo変換"));
+}
+
+TEST(StrProgress, BarFollowsTheEntriesOfABatch)
+{
+    QWidget owner;
+    zumo::StrProgressDialog dialog(&owner, "変換中です");
+    std::vector<int> shown;
+    for (int i = 0; i < 5; ++i) {
+        dialog.SetProgress("変換中です", 4, i);
+        shown.push_back(dialog.form()->ProgressBar1->value());
+    }
+    EXPECT_EQ(shown, (std::vector<int>{0, 25, 50, 75, 100}));
+    dialog.SetProgress("次", 0, 0); // one entry: full
+    EXPECT_EQ(dialog.form()->ProgressBar1->value(), 100);
+    EXPECT_EQ(dialog.form()->Label1->text(), QStringLiteral("次"));
+}
+
+TEST(StrProgress, CloseBoxOnlyHidesAndCancelStaysSet)
+{
+    QWidget owner;
+    auto dialog = std::make_unique<zumo::StrProgressDialog>(&owner, "変換中です");
+    QPointer<TFormStrProgress> form = dialog->form();
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_FALSE(form.isNull());
+    EXPECT_FALSE(dialog->Cancelled());
+
+    form->Button1->click();
+    EXPECT_TRUE(dialog->Cancelled());
+    dialog->SetProgress("変換中です", 3, 1);
+    EXPECT_TRUE(dialog->Cancelled()) << "Cancelled is never reset";
+
+    dialog.reset(); // the run releases its dialog
+    EXPECT_TRUE(form.isNull());
+}
+
+TEST(StrProgress, DialogTakenDownWithItsOwnerStopsTheRunSafely)
+{
+    auto owner = std::make_unique<QWidget>();
+    zumo::StrProgressDialog dialog(owner.get(), "変換中です");
+    owner.reset();
+    EXPECT_EQ(dialog.form(), nullptr);
+    EXPECT_TRUE(dialog.Cancelled());
+    dialog.SetCaption("x");
+    dialog.SetProgress("x", 1, 1); // nothing to show, no crash
+}
+
+// ---- TFolderDlg -----------------------------------------------------------
+
+struct BrowserCase {
+    std::optional<QString> answer;
+    bool result;
+    std::string folder_name;
+};
+
+class FolderDlgExecute : public ::testing::TestWithParam<BrowserCase> {};
+
+TEST_P(FolderDlgExecute, FolderNameFollowsTheAnswer)
+{
+    const BrowserCase& row = GetParam();
+    QWidget owner;
+    TFolderDlg dialog(&owner);
+    dialog.FolderName = "/earlier";
+    dialog.setBrowser([&](QWidget*, const QString&, const QString&) { return row.answer; });
+    EXPECT_EQ(dialog.Execute(), row.result);
+    EXPECT_EQ(dialog.FolderName, row.folder_name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FolderDlgExecute,
+    ::testing::Values(BrowserCase{std::nullopt, false, ""},              // cancelled
+                      BrowserCase{QStringLiteral("/"), true, "/"},       // root keeps it
+                      BrowserCase{QStringLiteral("/srv/pics/"), true, "/srv/pics"},
+                      BrowserCase{QStringLiteral("/srv//pics"), true, "/srv/pics"},
+                      BrowserCase{QStringLiteral("/srv/写真"), true, "/srv/写真"},
+                      BrowserCase{QStringLiteral(""), false, ""},        // no path
+                      BrowserCase{QStringLiteral("Network"), false, ""})); // not a folder
+
+TEST(FolderDlg, HandsTitleAndRootToTheBrowser)
+{
+    QWidget owner;
+    TFolderDlg dialog(&owner);
+    EXPECT_EQ(dialog.Title, "");
+    EXPECT_EQ(dialog.Root, "");
+    EXPECT_EQ(dialog.FolderName, "");
+    dialog.Title = "選んでください";
+    dialog.Root = "/usr";
+    QWidget* seen_owner = nullptr;
+    QString seen_title;
+    QString seen_root;
+    dialog.setBrowser([&](QWidget* o, const QString& title, const QString& root) {
+        seen_owner = o;
+        seen_title = title;
+        seen_root = root;
+        return std::optional<QString>(root);
+    });
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_EQ(seen_owner, &owner);
+    EXPECT_EQ(seen_title, QStringLiteral("選んでください"));
+    EXPECT_EQ(seen_root, QStringLiteral("/usr"));
+    EXPECT_EQ(dialog.FolderName, "/usr");
+}
+
+// ---- TOpenDialog ----------------------------------------------------------
+
+TEST(OpenDialog, ClassicFiltersBecomeNameFilters)
+{
+    EXPECT_EQ(zumo::name_filters_from("jpg,png,bmp|*.jpg;*.png;*.bmp"),
+              QStringList{QStringLiteral("jpg,png,bmp (*.jpg *.png *.bmp)")});
+    EXPECT_EQ(zumo::name_filters_from("gif|*.gif"), QStringList{QStringLiteral("gif (*.gif)")});
+    EXPECT_EQ(zumo::name_filters_from("a|*.a|b|*.b"),
+              (QStringList{QStringLiteral("a (*.a)"), QStringLiteral("b (*.b)")}));
+    EXPECT_TRUE(zumo::name_filters_from("").isEmpty());
+    EXPECT_TRUE(zumo::name_filters_from("dangling").isEmpty());
+}
+
+TEST(OpenDialog, ConfirmedPicksReplaceFilesCancelKeepsThem)
+{
+    QWidget owner;
+    TOpenDialog dialog(&owner);
+    std::optional<QStringList> answer = QStringList{"/p/a.jpg", "/p/b.png"};
+    QStringList seen_filters;
+    dialog.setRunner([&](QWidget*, const QStringList& filters) {
+        seen_filters = filters;
+        return answer;
+    });
+    dialog.Filter = "gif|*.gif";
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(seen_filters, QStringList{QStringLiteral("gif (*.gif)")});
+    EXPECT_EQ(dialog.Files, (std::vector<std::string>{"/p/a.jpg", "/p/b.png"}));
+    answer.reset();
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(dialog.Files.size(), 2u);
+}
+
+} // namespace

@@ -18,7 +18,8 @@ namespace platform {
 namespace {
 
 // Closes a descriptor on every way out; keeps errno of the real failure.
-class Fd {
+class Fd
+{
 public:
     explicit Fd(int fd) : m_fd(fd) {}
     Fd(const Fd&) = delete;
@@ -54,7 +55,8 @@ private:
 };
 
 // A file this unit created and must remove unless it was handed over.
-class CreatedFile {
+class CreatedFile
+{
 public:
     explicit CreatedFile(std::string path) : m_path(std::move(path)) {}
     CreatedFile(const CreatedFile&) = delete;
@@ -156,7 +158,9 @@ bool open_source(const std::string& source, Fd& fd, struct stat& st)
 bool copy_to_new(const std::string& source, const std::string& target, Flush flush)
 {
     Fd in(-1);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (!open_source(source, in, st))
         return false;
     Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
@@ -174,10 +178,14 @@ bool copy_to_new(const std::string& source, const std::string& target, Flush flu
 bool copy_over(const std::string& source, const std::string& target)
 {
     Fd in(-1);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (!open_source(source, in, st))
         return false;
-    struct stat target_st {};
+    struct stat target_st
+    {
+    };
     if (stat_path(target, target_st)) {
         if (S_ISDIR(target_st.st_mode)) {
             errno = EISDIR;
@@ -208,7 +216,9 @@ bool copy_over(const std::string& source, const std::string& target)
 
 bool is_missing(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
@@ -259,13 +269,17 @@ bool move_across(const std::string& source, const std::string& target, IfExists 
 
 bool file_exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return stat_path(path, st) && !S_ISDIR(st.st_mode);
 }
 
 bool folder_exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return stat_path(path, st) && S_ISDIR(st.st_mode);
 }
 
@@ -276,14 +290,17 @@ bool create_folder(const std::string& path)
 
 bool same_file(const std::string& a, const std::string& b)
 {
-    struct stat sa {}, sb {};
-    return stat_path(a, sa) && stat_path(b, sb) && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    struct stat sa
+    {
+    }, sb{};
+    return stat_path(a, sa) && stat_path(b, sb) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool delete_file(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::lstat(path.c_str(), &st) != 0)
         return false;
     if (S_ISDIR(st.st_mode)) {
@@ -310,7 +327,9 @@ bool move_file(const std::string& source, const std::string& target, IfExists if
         errno = ENOENT;
         return false;
     }
-    struct stat source_st {};
+    struct stat source_st
+    {
+    };
     if (::lstat(source.c_str(), &source_st) != 0)
         return false;
     if (if_exists == IfExists::Fail) {

@@ -21,7 +21,8 @@ std::unique_ptr<ProgressDialog> show_progress(UserHost& host)
 void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std::string>& files)
 {
     const int count = static_cast<int>(files.size());
-    const std::string question = std::to_string(count) + "個のファイルを処理します. よろしいですか?";
+    const std::string question =
+        std::to_string(count) + "個のファイルを処理します. よろしいですか?";
     if (host.Ask("確認", question, Buttons::OkCancel) == Answer::Ok) {
         auto dialog = show_progress(host);
         for (int i = 0; i < count; ++i) {

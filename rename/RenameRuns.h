@@ -33,7 +33,8 @@ void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSou
 // no time filter.
 void SetUpFindFile3(TFindFile& finder);
 
-struct RenameListing {
+struct RenameListing
+{
     std::vector<std::string> Names; // bare names, in the order found
     int FoundCount = 0;
 };

@@ -52,11 +52,15 @@ FileTime file_time_of(const struct timespec& t)
 FileTime creation_time_of(const std::string& path)
 {
 #if defined(STATX_BTIME)
-    struct statx stx {};
+    struct statx stx
+    {
+    };
     if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &stx) == 0 &&
         (stx.stx_mask & STATX_BTIME)) {
-        const struct timespec t{static_cast<std::time_t>(stx.stx_btime.tv_sec),
-                                static_cast<long>(stx.stx_btime.tv_nsec)};
+        const struct timespec t
+        {
+            static_cast<std::time_t>(stx.stx_btime.tv_sec), static_cast<long>(stx.stx_btime.tv_nsec)
+        };
         return file_time_of(t);
     }
 #else
@@ -90,7 +94,8 @@ TSearchRec make_search_rec(const std::string& path, const std::string& name, str
     return rec;
 }
 
-struct DirCloser {
+struct DirCloser
+{
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
@@ -126,7 +131,9 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 
 TDateTime Now()
 {
-    struct timespec now {};
+    struct timespec now
+    {
+    };
     ::clock_gettime(CLOCK_REALTIME, &now);
     return local_date_time(now.tv_sec, static_cast<int>(now.tv_nsec / 1'000'000));
 }
@@ -168,12 +175,15 @@ void TFindFile::SearchFolder(const std::string& folder, std::vector<FolderId>& o
     std::unique_ptr<DIR, DirCloser> listing(::opendir(dir.c_str()));
     if (!listing)
         return;
-    struct stat dir_st {};
+    struct stat dir_st
+    {
+    };
     if (::fstat(::dirfd(listing.get()), &dir_st) != 0)
         return;
-    open_folders.push_back({static_cast<std::uint64_t>(dir_st.st_dev),
-                            static_cast<std::uint64_t>(dir_st.st_ino)});
-    struct Pop {
+    open_folders.push_back(
+        {static_cast<std::uint64_t>(dir_st.st_dev), static_cast<std::uint64_t>(dir_st.st_ino)});
+    struct Pop
+    {
         std::vector<FolderId>& folders;
         ~Pop() { folders.pop_back(); }
     } pop{open_folders};
@@ -184,7 +194,9 @@ void TFindFile::SearchFolder(const std::string& folder, std::vector<FolderId>& o
             process();
         if (m_aborted)
             return;
-        struct stat st {};
+        struct stat st
+        {
+        };
         const TSearchRec rec = make_search_rec(dir + name, name, st);
         if (rec.Attr & faDirectory) {
             if (!IsFindSub || name.empty() || name[0] == '.')
@@ -208,15 +220,24 @@ bool TFindFile::PassesTimeFilter(const TSearchRec& entry) const
 {
     FileTime stamp = 0;
     switch (CheckTimeKind) {
-    case TTimeKind::tmCreate: stamp = entry.FindData.ftCreationTime; break;
-    case TTimeKind::tmLastWrite: stamp = entry.FindData.ftLastWriteTime; break;
-    case TTimeKind::tmLastAccess: stamp = entry.FindData.ftLastAccessTime; break;
+    case TTimeKind::tmCreate:
+        stamp = entry.FindData.ftCreationTime;
+        break;
+    case TTimeKind::tmLastWrite:
+        stamp = entry.FindData.ftLastWriteTime;
+        break;
+    case TTimeKind::tmLastAccess:
+        stamp = entry.FindData.ftLastAccessTime;
+        break;
     }
     const TDateTime time = FileTimeToDateTime(stamp);
     switch (CheckTimeIs) {
-    case TTimeFunc::tmOlder: return time < CheckedTime;
-    case TTimeFunc::tmNewer: return time > CheckedTime;
-    case TTimeFunc::tmNone: break;
+    case TTimeFunc::tmOlder:
+        return time < CheckedTime;
+    case TTimeFunc::tmNewer:
+        return time > CheckedTime;
+    case TTimeFunc::tmNone:
+        break;
     }
     return true;
 }

@@ -36,7 +36,8 @@ inline constexpr int faSysFile = 0x04;
 inline constexpr int faDirectory = 0x10;
 inline constexpr int faArchive = 0x20;
 
-struct TWin32FindData {
+struct TWin32FindData
+{
     int dwFileAttributes = 0;
     FileTime ftCreationTime = 0; // 0 where the file system keeps none
     FileTime ftLastAccessTime = 0;
@@ -46,7 +47,8 @@ struct TWin32FindData {
 };
 
 // The directory entry as the enumeration returned it.
-struct TSearchRec {
+struct TSearchRec
+{
     std::string Name;
     std::int64_t Size = 0;
     int Attr = 0;
@@ -63,16 +65,17 @@ enum class TTimeKind { tmCreate = 0, tmLastWrite = 1, tmLastAccess = 2 };
 using TOnFindEvent = std::function<void(const std::string& FileName, const std::string& Path,
                                         TSearchRec Search, bool& Cancel)>;
 
-class TFindFile {
+class TFindFile
+{
 public:
     TFindFile();
 
     // Properties, with their values after construction.
-    std::string FolderName;              // the folder root on this system
+    std::string FolderName; // the folder root on this system
     bool IsFindSub = true;
     TTimeFunc CheckTimeIs = TTimeFunc::tmNone;
     TTimeKind CheckTimeKind = TTimeKind::tmLastWrite;
-    TDateTime CheckedTime;               // the moment of construction
+    TDateTime CheckedTime; // the moment of construction
     TOnFindEvent OnFind;
     // Lets the window handle its pending messages; may be empty.
     std::function<void()> ProcessMessages;
@@ -87,7 +90,8 @@ public:
     int Execute();
 
 private:
-    struct FolderId {
+    struct FolderId
+    {
         std::uint64_t device;
         std::uint64_t inode;
     };

@@ -5,12 +5,9 @@ namespace zumo {
 std::vector<std::pair<std::string, bool>> TfFlags::StoredFlags() const
 {
     std::vector<std::pair<std::string, bool>> stored = {
-        {"ALLOWUNDO", ALLOWUNDO},
-        {"FILESONLY", FILESONLY},
-        {"MUILIDESTFILES", MUILIDESTFILES},
-        {"NOCONFIRMATION", NOCONFIRMATION},
-        {"NOCONFIRMMKDIR", NOCONFIRMMKDIR},
-        {"RENAMEONCOLLISION", RENAMEONCOLLISION},
+        {"ALLOWUNDO", ALLOWUNDO},           {"FILESONLY", FILESONLY},
+        {"MUILIDESTFILES", MUILIDESTFILES}, {"NOCONFIRMATION", NOCONFIRMATION},
+        {"NOCONFIRMMKDIR", NOCONFIRMMKDIR}, {"RENAMEONCOLLISION", RENAMEONCOLLISION},
     };
     if (SILENT)
         stored.emplace_back("SILENT", true);

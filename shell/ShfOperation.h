@@ -15,7 +15,8 @@ enum class TwFunc { foMOVE = 0, foCOPY = 1, foDELETE = 2, foRENAME = 3 };
 
 // The option flags, named after the shell's file-operation flags of the
 // same meaning.
-class TfFlags {
+class TfFlags
+{
 public:
     bool ALLOWUNDO = false;
     bool FILESONLY = false;
@@ -32,7 +33,8 @@ public:
     std::vector<std::pair<std::string, bool>> StoredFlags() const;
 };
 
-class TShfOperation {
+class TShfOperation
+{
 public:
     std::vector<std::string>& FromFFList() { return m_from; }
     const std::vector<std::string>& FromFFList() const { return m_from; }

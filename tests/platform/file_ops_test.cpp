@@ -17,7 +17,8 @@ namespace {
 
 using platform::IfExists;
 
-class TempFolder {
+class TempFolder
+{
 public:
     explicit TempFolder(const std::string& parent = "/tmp")
     {
@@ -65,13 +66,16 @@ std::set<std::string> names_in(const std::string& folder)
 
 dev_t device_of(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
 }
 
 // Makes writes beyond `bytes` fail with EFBIG for the life of the object,
 // so a copy can be made to fail half-way.
-class FileSizeLimit {
+class FileSizeLimit
+{
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
@@ -92,7 +96,8 @@ private:
     void (*m_old_handler)(int) = nullptr;
 };
 
-class FileOps : public ::testing::Test {
+class FileOps : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(dir.ok()); }
     TempFolder dir;
@@ -105,15 +110,19 @@ TEST_F(FileOps, ExistenceTestsTellFilesFromFolders)
     ASSERT_EQ(::symlink((dir / "file").c_str(), (dir / "link").c_str()), 0);
     ASSERT_EQ(::symlink((dir / "gone").c_str(), (dir / "dangling").c_str()), 0);
 
-    struct Row {
+    struct Row
+    {
         std::string path;
         bool file;
         bool folder;
     };
     const Row rows[] = {
-        {dir / "file", true, false},   {dir / "folder", false, true},
-        {dir / "folder/", false, true}, {dir / "link", true, false},
-        {dir / "dangling", false, false}, {dir / "missing", false, false},
+        {dir / "file", true, false},
+        {dir / "folder", false, true},
+        {dir / "folder/", false, true},
+        {dir / "link", true, false},
+        {dir / "dangling", false, false},
+        {dir / "missing", false, false},
         {"", false, false},
     };
     for (const Row& row : rows) {
@@ -162,7 +171,9 @@ TEST_F(FileOps, CopyKeepsLastWriteTimeAndPermissions)
     for (IfExists mode : {IfExists::Fail, IfExists::Replace}) {
         const std::string target = dir / (mode == IfExists::Fail ? "a" : "b");
         ASSERT_TRUE(platform::copy_file(dir / "src", target, mode));
-        struct stat st {};
+        struct stat st
+        {
+        };
         ASSERT_EQ(::stat(target.c_str(), &st), 0);
         EXPECT_EQ(st.st_mtim.tv_sec, 1'600'000'000);
         EXPECT_EQ(st.st_mtim.tv_nsec, 123'000'000);
@@ -247,7 +258,8 @@ TEST_F(FileOps, DeleteFileLeavesFolders)
 
 // /dev/shm is a tmpfs on most Linux systems, so a move from there into /tmp
 // (or the other way round) crosses file systems.
-class CrossDeviceMove : public ::testing::Test {
+class CrossDeviceMove : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

@@ -17,7 +17,8 @@ namespace {
 using zumo::OptionSnapshot;
 using zumo::RenameResult;
 
-class TempFolder {
+class TempFolder
+{
 public:
     explicit TempFolder(const std::string& parent = "/tmp")
     {
@@ -61,7 +62,9 @@ void collect(const std::string& folder, const std::string& rel, std::set<std::st
         const std::string name = ent->d_name;
         if (name == "." || name == "..")
             continue;
-        struct stat st {};
+        struct stat st
+        {
+        };
         ::lstat((folder + rel + name).c_str(), &st);
         if (S_ISDIR(st.st_mode)) {
             out.insert(rel + name + "/");
@@ -82,7 +85,8 @@ std::set<std::string> tree_of(const std::string& folder)
 
 // ---- naming, one file per row ---------------------------------------------
 
-struct NamingCase {
+struct NamingCase
+{
     const char* label;
     const char* source;
     std::function<void(OptionSnapshot&, const std::string& root)> set;
@@ -91,7 +95,9 @@ struct NamingCase {
     const char* target;
 };
 
-class Naming : public ::testing::TestWithParam<NamingCase> {};
+class Naming : public ::testing::TestWithParam<NamingCase>
+{
+};
 
 TEST_P(Naming, CopyGoesToTheExpectedName)
 {
@@ -127,41 +133,68 @@ auto mode(int m, const char* ext, bool subfolder = false)
 INSTANTIATE_TEST_SUITE_P(
     Examples, Naming,
     ::testing::Values(
-        NamingCase{"Defaults", "a.jpg", k_defaults, {"out/", "a.jpg", "new0001.jpg"}, "new0001.jpg"},
-        NamingCase{"CaseKeptInPlace", "P.JPG", k_defaults, {"out/", "P.JPG", "new0001.JPG"},
+        NamingCase{
+            "Defaults", "a.jpg", k_defaults, {"out/", "a.jpg", "new0001.jpg"}, "new0001.jpg"},
+        NamingCase{"CaseKeptInPlace",
+                   "P.JPG",
+                   k_defaults,
+                   {"out/", "P.JPG", "new0001.JPG"},
                    "new0001.JPG"},
-        NamingCase{"LowerCaseInOutputFolder", "P.JPG", k_output_folder,
-                   {"out/", "P.JPG", "out/new0001.jpg"}, "out/new0001.jpg"},
-        NamingCase{"CaseKeptInRenameSubfolder", "P.JPG", k_subfolder,
-                   {"out/", "P.JPG", "rename/", "rename/new0001.JPG"}, "rename/new0001.JPG"},
-        NamingCase{"OutputFolderWinsOverSubfolder", "P.JPG",
+        NamingCase{"LowerCaseInOutputFolder",
+                   "P.JPG",
+                   k_output_folder,
+                   {"out/", "P.JPG", "out/new0001.jpg"},
+                   "out/new0001.jpg"},
+        NamingCase{"CaseKeptInRenameSubfolder",
+                   "P.JPG",
+                   k_subfolder,
+                   {"out/", "P.JPG", "rename/", "rename/new0001.JPG"},
+                   "rename/new0001.JPG"},
+        NamingCase{"OutputFolderWinsOverSubfolder",
+                   "P.JPG",
                    [](OptionSnapshot& o, const std::string& root) {
                        k_output_folder(o, root);
                        o.CheckBox2 = true;
                    },
-                   {"out/", "P.JPG", "out/new0001.jpg"}, "out/new0001.jpg"},
+                   {"out/", "P.JPG", "out/new0001.jpg"},
+                   "out/new0001.jpg"},
         NamingCase{"NoExtension", "README", k_defaults, {"out/", "README", "new0001"}, "new0001"},
-        NamingCase{"LeadingStringOfOtherCharacters", "a.jpg",
+        NamingCase{"LeadingStringOfOtherCharacters",
+                   "a.jpg",
                    [](OptionSnapshot& o, const std::string&) { o.Edit5 = "写真"; },
-                   {"out/", "a.jpg", "写真0001.jpg"}, "写真0001.jpg"},
-        NamingCase{"Mode2WithoutDot", "a.jpg", mode(2, "png"), {"out/", "a.jpg", "new0001.png"},
+                   {"out/", "a.jpg", "写真0001.jpg"},
+                   "写真0001.jpg"},
+        NamingCase{"Mode2WithoutDot",
+                   "a.jpg",
+                   mode(2, "png"),
+                   {"out/", "a.jpg", "new0001.png"},
                    "new0001.png"},
-        NamingCase{"Mode2WithDot", "a.jpg", mode(2, ".png"), {"out/", "a.jpg", "new0001.png"},
+        NamingCase{"Mode2WithDot",
+                   "a.jpg",
+                   mode(2, ".png"),
+                   {"out/", "a.jpg", "new0001.png"},
                    "new0001.png"},
-        NamingCase{"Mode2EmptyExtension", "a.jpg", mode(2, ""), {"out/", "a.jpg", "new0001"},
-                   "new0001"},
-        NamingCase{"Mode1AlwaysPutsADot", "a.jpg", mode(1, ".png"), {"out/", "a.jpg", "a..png"},
-                   "a..png"},
+        NamingCase{
+            "Mode2EmptyExtension", "a.jpg", mode(2, ""), {"out/", "a.jpg", "new0001"}, "new0001"},
+        NamingCase{
+            "Mode1AlwaysPutsADot", "a.jpg", mode(1, ".png"), {"out/", "a.jpg", "a..png"}, "a..png"},
         NamingCase{"Mode1EmptyExtension", "a.jpg", mode(1, ""), {"out/", "a.jpg", "a."}, "a."},
-        NamingCase{"Mode1AppendsToBareName", "README", mode(1, "png"),
-                   {"out/", "README", "README.png"}, "README.png"},
-        NamingCase{"Mode1IntoRenameSubfolder", "a.jpg", mode(1, "png", true),
-                   {"out/", "a.jpg", "rename/", "rename/a.png"}, "rename/a.png"}),
+        NamingCase{"Mode1AppendsToBareName",
+                   "README",
+                   mode(1, "png"),
+                   {"out/", "README", "README.png"},
+                   "README.png"},
+        NamingCase{"Mode1IntoRenameSubfolder",
+                   "a.jpg",
+                   mode(1, "png", true),
+                   {"out/", "a.jpg", "rename/", "rename/a.png"},
+                   "rename/a.png"}),
     [](const ::testing::TestParamInfo<NamingCase>& info) { return info.param.label; });
 
 // ---- numbering -------------------------------------------------------------
 
-class Rename : public ::testing::Test {
+class Rename : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(root.ok()); }
     TempFolder root;
@@ -217,7 +250,8 @@ TEST_F(Rename, AllNumbersTakenGivesTheFullName)
 
 // ---- copy or move onto an existing name -------------------------------------
 
-struct OverwriteCase {
+struct OverwriteCase
+{
     const char* label;
     int transfer; // RadioGroup4
     bool overwrite;
@@ -226,7 +260,9 @@ struct OverwriteCase {
     const char* target_after;
 };
 
-class OverwriteRule : public ::testing::TestWithParam<OverwriteCase> {};
+class OverwriteRule : public ::testing::TestWithParam<OverwriteCase>
+{
+};
 
 TEST_P(OverwriteRule, ExistingTarget)
 {
@@ -255,7 +291,9 @@ INSTANTIATE_TEST_SUITE_P(
         OverwriteCase{"MoveReplaces", 1, true, RenameResult::Done, "<missing>", "source"}),
     [](const ::testing::TestParamInfo<OverwriteCase>& info) { return info.param.label; });
 
-class OntoItself : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+class OntoItself : public ::testing::TestWithParam<std::tuple<int, bool>>
+{
+};
 
 TEST_P(OntoItself, SourceStaysIntact)
 {
@@ -290,7 +328,8 @@ TEST_F(Rename, PrimitivesRefuseTheSourceAsTarget)
 
 // ---- what must never happen ------------------------------------------------
 
-class WorkingDirectory {
+class WorkingDirectory
+{
 public:
     explicit WorkingDirectory(const std::string& path)
     {
@@ -361,9 +400,11 @@ TEST_F(Rename, NoModeSelectedDoesNothing)
 TEST_F(Rename, MoveIntoTheOutputFolderOnAnotherFileSystem)
 {
     TempFolder shm("/dev/shm");
-    struct stat a {}, b {};
-    if (!shm.ok() || ::stat(shm.path().c_str(), &a) != 0 ||
-        ::stat(root.path().c_str(), &b) != 0 || a.st_dev == b.st_dev)
+    struct stat a
+    {
+    }, b{};
+    if (!shm.ok() || ::stat(shm.path().c_str(), &a) != 0 || ::stat(root.path().c_str(), &b) != 0 ||
+        a.st_dev == b.st_dev)
         GTEST_SKIP() << "needs /dev/shm and /tmp on different file systems";
     const std::string content(2 << 20, 'm');
     write_file(shm / "P.JPG", content);

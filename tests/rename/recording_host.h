@@ -15,7 +15,8 @@
 
 namespace zumo::rename_test {
 
-class RecordingHost : public UserHost {
+class RecordingHost : public UserHost
+{
 public:
     std::deque<Answer> answers; // then Ok
     // "Ask(caption|text|OkCancel)", "Show(text)", "Caption(text)",
@@ -38,7 +39,10 @@ public:
         answers.pop_front();
         return answer;
     }
-    void ShowMessage(const std::string& text) override { events.push_back("Message(" + text + ")"); }
+    void ShowMessage(const std::string& text) override
+    {
+        events.push_back("Message(" + text + ")");
+    }
     void Beep() override { events.push_back("Beep"); }
     void ProcessMessages() override
     {
@@ -65,7 +69,8 @@ public:
     int open_dialogs() const { return m_open_dialogs; }
 
 private:
-    class Dialog : public ProgressDialog {
+    class Dialog : public ProgressDialog
+    {
     public:
         explicit Dialog(RecordingHost& host) : m_host(host) {}
         ~Dialog() override
@@ -77,7 +82,10 @@ private:
         {
             m_host.events.push_back("Caption(" + caption + ")");
         }
-        void SetSmooth(bool smooth) override { m_host.events.push_back(smooth ? "Smooth" : "Segmented"); }
+        void SetSmooth(bool smooth) override
+        {
+            m_host.events.push_back(smooth ? "Smooth" : "Segmented");
+        }
         void SetProgress(const std::string& text, int max, int position) override
         {
             m_host.events.push_back("Progress(" + text + "|" + std::to_string(max) + "|" +
@@ -98,18 +106,23 @@ private:
     int m_open_dialogs = 0;
 };
 
-class SettableOptions : public OptionSource {
+class SettableOptions : public OptionSource
+{
 public:
     OptionSnapshot current;
     OptionSnapshot Options() override { return current; }
 };
 
-class ListedFiles : public CheckListSource {
+class ListedFiles : public CheckListSource
+{
 public:
     std::vector<std::pair<std::string, bool>> entries; // text, ticked
     int Count() const override { return static_cast<int>(entries.size()); }
     bool Checked(int index) const override { return entries.at(static_cast<size_t>(index)).second; }
-    std::string Text(int index) const override { return entries.at(static_cast<size_t>(index)).first; }
+    std::string Text(int index) const override
+    {
+        return entries.at(static_cast<size_t>(index)).first;
+    }
 };
 
 } // namespace zumo::rename_test

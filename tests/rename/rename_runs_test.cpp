@@ -19,7 +19,8 @@ using FakeCheckList = zumo::rename_test::ListedFiles;
 using FakeHost = zumo::rename_test::RecordingHost;
 using FakeOptions = zumo::rename_test::SettableOptions;
 
-class TempFolder {
+class TempFolder
+{
 public:
     TempFolder()
     {
@@ -42,11 +43,14 @@ private:
 
 bool exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0;
 }
 
-class RenameRuns : public ::testing::Test {
+class RenameRuns : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -95,8 +99,9 @@ TEST_F(RenameRuns, RefusedQuestionProcessesNothingButStillSignals)
 {
     host.answers = {Answer::Cancel};
     zumo::RenameFileList(options, host, files({"a.jpg", "b.jpg"}));
-    EXPECT_EQ(host.events, (std::vector<std::string>{
-                               "Ask(確認|2個のファイルを処理します. よろしいですか?|OkCancel)", "Beep"}));
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{
+                  "Ask(確認|2個のファイルを処理します. よろしいですか?|OkCancel)", "Beep"}));
     EXPECT_FALSE(exists(dir / "new0001.jpg"));
 
     host.events.clear();

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -20,13 +20,21 @@ using zumo::TTimeKind;
 
 // ---- masks ---------------------------------------------------------------
 
-struct MaskCase {
+struct MaskCase
+{
     const char* name;
     const char* mask;
     bool match;
 };
 
-class MaskMatch : public ::testing::TestWithParam<MaskCase> {};
+void PrintTo(const MaskCase& c, std::ostream* os)
+{
+    *os << '"' << c.name << "\" vs \"" << c.mask << '"';
+}
+
+class MaskMatch : public ::testing::TestWithParam<MaskCase>
+{
+};
 
 TEST_P(MaskMatch, AsTheFinderJudgesIt)
 {
@@ -72,7 +80,8 @@ TEST(MaskList, FirstMatchingMaskWinsAndEmptyListMatchesNothing)
 
 // ---- date-times ----------------------------------------------------------
 
-class ScopedTimeZone {
+class ScopedTimeZone
+{
 public:
     explicit ScopedTimeZone(const char* tz)
     {
@@ -118,7 +127,8 @@ TEST(DateTime, DaysSince1899AndLocalFileTimes)
 
 // ---- searching -------------------------------------------------------------
 
-class TempTree {
+class TempTree
+{
 public:
     TempTree()
     {
@@ -140,7 +150,8 @@ private:
     std::string m_root;
 };
 
-class Finder : public ::testing::Test {
+class Finder : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -148,8 +159,8 @@ protected:
         tree.folder("sub");
         tree.folder("sub/deeper");
         tree.folder(".git");
-        for (const char* f : {"a.jpg", "B.JPG", "c.txt", ".hidden", "sub/d.jpg",
-                              "sub/deeper/e.jpg", ".git/f.jpg"})
+        for (const char* f :
+             {"a.jpg", "B.JPG", "c.txt", ".hidden", "sub/d.jpg", "sub/deeper/e.jpg", ".git/f.jpg"})
             tree.file(f);
         finder.FolderName = tree.root();
         finder.OnFind = [this](const std::string& name, const std::string& path,
@@ -299,19 +310,21 @@ TEST_F(Finder, EntryRecordDescribesTheFile)
     EXPECT_FALSE(got.Attr & zumo::faDirectory);
     EXPECT_EQ(got.FindData.ftLastWriteTime,
               (1'600'000'000ULL + 11'644'473'600ULL) * 10'000'000ULL + 2'500'000ULL);
-    EXPECT_EQ(got.FindData.ftLastAccessTime, (1'500'000'000ULL + 11'644'473'600ULL) * 10'000'000ULL);
+    EXPECT_EQ(got.FindData.ftLastAccessTime,
+              (1'500'000'000ULL + 11'644'473'600ULL) * 10'000'000ULL);
     EXPECT_DOUBLE_EQ(got.Time, zumo::FileTimeToDateTime(got.FindData.ftLastWriteTime));
 }
 
 // ---- time filter -----------------------------------------------------------
 
-class TimeFilter : public Finder {
+class TimeFilter : public Finder
+{
 protected:
     void SetUp() override
     {
         Finder::SetUp();
         finder.IsFindSub = false;
-        set_local_mtime("a.jpg", 12, 0, 0);  // exactly the reference moment
+        set_local_mtime("a.jpg", 12, 0, 0); // exactly the reference moment
         set_local_mtime("B.JPG", 11, 59, 59);
         set_local_mtime("c.txt", 12, 0, 1);
         set_local_mtime(".hidden", 12, 0, 1);

@@ -33,10 +33,9 @@ TEST(ShfOperation, SilentIsStoredOnlyWhenSet)
             out.push_back(name);
         return out;
     };
-    EXPECT_EQ(names(op.Options()),
-              (std::vector<std::string>{"ALLOWUNDO", "FILESONLY", "MUILIDESTFILES",
-                                        "NOCONFIRMATION", "NOCONFIRMMKDIR",
-                                        "RENAMEONCOLLISION", "SIMPLEPROGRESS"}));
+    EXPECT_EQ(names(op.Options()), (std::vector<std::string>{
+                                       "ALLOWUNDO", "FILESONLY", "MUILIDESTFILES", "NOCONFIRMATION",
+                                       "NOCONFIRMMKDIR", "RENAMEONCOLLISION", "SIMPLEPROGRESS"}));
     for (const auto& [name, value] : op.Options().StoredFlags())
         EXPECT_FALSE(value) << name;
 

@@ -1,0 +1,213 @@
+#include "app/core/CommandLine.h"
+
+#include <cstdlib>
+
+#ifndef ZUMO_VERSION
+#define ZUMO_VERSION "0.6"
+#endif
+
+namespace zumo {
+
+namespace {
+
+constexpr const char* k_idle_title = "Zumo変換";
+constexpr const char* k_busy_title = "処理中";
+
+bool is_sjis_lead_byte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+bool env_set(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+} // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
+{
+    ParsedCommandLine parsed;
+    bool options_ended = false;
+    for (const std::string& arg : args) {
+        if (options_ended) {
+            parsed.files.push_back(arg);
+        } else if (arg == "--") {
+            options_ended = true;
+        } else if (arg == "--help" || arg == "-h") {
+            return ParsedCommandLine{CommandAction::Help, {}, {}};
+        } else if (arg == "--version") {
+            return ParsedCommandLine{CommandAction::Version, {}, {}};
+        } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+            return ParsedCommandLine{CommandAction::UsageError, {},
+                                     "unknown option \"" + arg +
+                                         "\" (a file of that name goes after \"--\")"};
+        } else {
+            parsed.files.push_back(arg);
+        }
+    }
+    return parsed;
+}
+
+std::string UsageText(std::string_view program_name)
+{
+    std::string usage = "Usage: ";
+    usage += program_name;
+    usage += " [--help] [--version] [--] [FILE]...\n"
+             "\n"
+             "Without FILE, opens the window. With FILEs, hands each one in turn to the\n"
+             "picture conversion, the GIF conversion or the rename, as the setting\n"
+             "\"Drag & Drop　変換\" on the tab \"詳細設定\" says, and ends.\n"
+             "\n"
+             "  -h, --help     show this text and end\n"
+             "      --version  show the version and end\n"
+             "      --         every later argument is a FILE, even one starting with \"-\"\n"
+             "\n"
+             "Without a display (DISPLAY and WAYLAND_DISPLAY unset) messages go to standard\n"
+             "error, questions take the answer that skips the file, and the exit status is\n"
+             "0 when every FILE was processed, 1 when any was not, and 2 when the run\n"
+             "stopped early (a file that is not a GIF in GIF mode, SIGINT or SIGTERM).\n";
+    return usage;
+}
+
+std::string VersionText()
+{
+    return std::string("zumo ") + ZUMO_VERSION;
+}
+
+bool display_available()
+{
+    return env_set("DISPLAY") || env_set("WAYLAND_DISPLAY");
+}
+
+bool prepare_headless_platform()
+{
+    if (display_available())
+        return false;
+    if (!env_set("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return true;
+}
+
+CaseRule native_case_rule()
+{
+#ifdef _WIN32
+    return CaseRule::Lower;
+#else
+    return CaseRule::Keep;
+#endif
+}
+
+std::string command_line_path(std::string_view argument, CaseRule rule, platform::PathStyle style)
+{
+    std::string path(argument);
+    if (rule == CaseRule::Keep)
+        return path;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (style == platform::PathStyle::Windows && is_sjis_lead_byte(c)) {
+            ++i; // the trail byte is part of this character
+        } else if (c >= 'A' && c <= 'Z') {
+            path[i] = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return path;
+}
+
+RunSummary FormShowRun(const std::vector<std::string>& files, RunContext& ctx,
+                       ApplicationControl& app, const CommandLineOptions& options)
+{
+    const bool headless = options.session == Session::Headless;
+    RunSummary summary;
+    summary.files = static_cast<int>(files.size());
+    if (files.empty()) {
+        summary.end = RunEnd::NoArguments;
+        app.SetTitle(k_idle_title);
+        app.ApplyEnableRule();
+        if (headless) {
+            if (ctx.observer)
+                ctx.observer->RunEnded(summary, {});
+            app.Terminate(k_exit_stopped);
+        }
+        return summary;
+    }
+
+    app.SetTitle(k_busy_title);
+    app.Minimize();
+    std::string stopped_at;
+    {
+        const auto dialog = ctx.host.ShowProgress(k_progress_text);
+        dialog->SetCaption(k_progress_caption);
+        const int n = summary.files;
+        for (int k = 1; k <= n; ++k) {
+            // The bar shows k of n before file k: the last file runs at 100 %.
+            dialog->SetProgress(k_progress_text, n, k);
+            if (ctx.stop_requested && ctx.stop_requested()) {
+                summary.end = RunEnd::Interrupted;
+                break;
+            }
+            if (dialog->Cancelled()) {
+                summary.end = RunEnd::Cancelled;
+                break;
+            }
+            const std::string path = command_line_path(files[k - 1], options.case_rule);
+            // Read afresh: a change of the drop mode applies from the next file.
+            const int drop_mode = ctx.options.Options().RadioGroup10;
+            if (drop_mode == 1 && ImageFileType(path) != k_file_type_gif) {
+                summary.end = RunEnd::StoppedAtNonGif;
+                stopped_at = path;
+                break;
+            }
+            if (ctx.observer)
+                ctx.observer->FileStarted(path);
+            const std::optional<FileOutcome> outcome = hand_to_drop_mode(ctx.files, drop_mode, path);
+            if (outcome == FileOutcome::Done)
+                ++summary.done;
+            else
+                ++summary.unprocessed;
+            if (ctx.observer)
+                ctx.observer->FileFinished(path, outcome);
+        }
+    } // the dialog is released on every way out
+
+    if (ctx.observer)
+        ctx.observer->RunEnded(summary, stopped_at);
+    switch (summary.end) {
+    case RunEnd::Completed:
+        GiveEndSignal(ctx.host, ctx.options.Options());
+        app.Terminate(exit_status(summary));
+        app.ApplyEnableRule();
+        break;
+    case RunEnd::Cancelled:
+    case RunEnd::StoppedAtNonGif:
+        // The program stays open and minimised with the title "処理中";
+        // without a display nobody could ever close it.
+        if (headless)
+            app.Terminate(k_exit_stopped);
+        break;
+    case RunEnd::Interrupted:
+        app.Terminate(k_exit_stopped);
+        break;
+    case RunEnd::NoArguments:
+        break;
+    }
+    return summary;
+}
+
+int exit_status(const RunSummary& summary)
+{
+    switch (summary.end) {
+    case RunEnd::NoArguments:
+        return k_exit_ok;
+    case RunEnd::Completed:
+        return summary.unprocessed > 0 ? k_exit_some_failed : k_exit_ok;
+    case RunEnd::Cancelled:
+    case RunEnd::StoppedAtNonGif:
+    case RunEnd::Interrupted:
+        break;
+    }
+    return k_exit_stopped;
+}
+
+} // namespace zumo

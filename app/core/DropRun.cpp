@@ -1,0 +1,47 @@
+#include "app/core/DropRun.h"
+
+namespace zumo {
+
+RunSummary WMDropFiles(const std::vector<std::string>& files, RunContext& ctx)
+{
+    RunSummary summary;
+    summary.files = static_cast<int>(files.size());
+    {
+        const auto dialog = ctx.host.ShowProgress(k_progress_text);
+        dialog->SetCaption(k_progress_caption);
+        const int n = summary.files;
+        for (int i = 0; i < n; ++i) {
+            dialog->SetProgress(k_progress_text, n - 1, i);
+            if (ctx.stop_requested && ctx.stop_requested()) {
+                summary.end = RunEnd::Interrupted;
+                break;
+            }
+            if (dialog->Cancelled()) {
+                summary.end = RunEnd::Cancelled;
+                break;
+            }
+            ctx.host.ProcessMessages();
+            const std::string& path = files[static_cast<std::size_t>(i)];
+            const int drop_mode = ctx.options.Options().RadioGroup10;
+            if (drop_mode == 0 && ImageFileType(path) == k_file_type_other)
+                continue; // not a picture: skipped silently, as the rule says
+            if (ctx.observer)
+                ctx.observer->FileStarted(path);
+            const std::optional<FileOutcome> outcome = hand_to_drop_mode(ctx.files, drop_mode, path);
+            if (outcome == FileOutcome::Done)
+                ++summary.done;
+            else
+                ++summary.unprocessed;
+            if (ctx.observer)
+                ctx.observer->FileFinished(path, outcome);
+        }
+    } // releases the dialog (and the drop data is the caller's vector)
+
+    if (ctx.observer)
+        ctx.observer->RunEnded(summary, {});
+    if (summary.end == RunEnd::Completed)
+        GiveEndSignal(ctx.host, ctx.options.Options());
+    return summary;
+}
+
+} // namespace zumo

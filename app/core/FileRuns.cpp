@@ -1,0 +1,73 @@
+#include "app/core/FileRuns.h"
+
+#include <array>
+#include <string_view>
+
+namespace zumo {
+
+namespace {
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+struct TypedExtension {
+    std::string_view extension;
+    int type;
+};
+
+constexpr std::array<TypedExtension, 5> k_extensions{{
+    {".jpg", 0},
+    {".jpeg", 0},
+    {".bmp", 1},
+    {".png", 2},
+    {".gif", 3},
+}};
+
+} // namespace
+
+int ImageFileType(const std::string& path, platform::PathStyle style)
+{
+    const std::string extension = platform::extension_part(path, style);
+    for (const TypedExtension& e : k_extensions) {
+        if (equal_ignoring_ascii_case(extension, e.extension))
+            return e.type;
+    }
+    return k_file_type_other;
+}
+
+std::optional<FileOutcome> hand_to_drop_mode(FileProcessor& files, int drop_mode,
+                                             const std::string& path)
+{
+    switch (drop_mode) {
+    case 0:
+        return files.ConvertImageFile(path);
+    case 1:
+        return files.ConvertGifFile(path);
+    case 2:
+        return files.FormFileRe(path);
+    default:
+        return std::nullopt;
+    }
+}
+
+void GiveEndSignal(UserHost& host, const OptionSnapshot& options)
+{
+    if (options.RadioGroup9 == 0)
+        host.Beep();
+}
+
+} // namespace zumo

@@ -1,0 +1,97 @@
+// What the command-line run and the drop run share: the three single-file
+// operations they hand files to, the file type test that picks among them,
+// and how a run reports what it did.
+#pragma once
+
+#include "convert/options.h"
+#include "convert/user_host.h"
+#include "platform/path.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace zumo {
+
+// ImageFileType: 0 ".jpg"/".jpeg", 1 ".bmp", 2 ".png", 3 ".gif", 4 any other
+// extension or none. The extension is what follows the last "." of the file
+// name part; it is compared without regard to ASCII letter case.
+int ImageFileType(const std::string& path,
+                  platform::PathStyle style = platform::native_path_style());
+
+inline constexpr int k_file_type_gif = 3;
+inline constexpr int k_file_type_other = 4;
+
+// What a single-file operation made of its file.
+enum class FileOutcome {
+    Done,    // converted, renamed, copied or moved
+    Skipped, // left alone on purpose (a question answered so, nothing to do)
+    Failed,  // reported to the user by the operation itself
+};
+
+// The three single-file operations. Each processes its file completely,
+// reports its own failures through the user host and returns; none throws.
+// The window adapts ConversionEngine::ConvertImageFile / ConvertGifFile
+// (FileResult) and FormFileRe (RenameResult, with a fresh option snapshot).
+class FileProcessor {
+public:
+    virtual ~FileProcessor() = default;
+    virtual FileOutcome ConvertImageFile(const std::string& path) = 0;
+    virtual FileOutcome ConvertGifFile(const std::string& path) = 0;
+    virtual FileOutcome FormFileRe(const std::string& path) = 0;
+};
+
+// Hands path to the operation of drop mode 0 (ConvertImageFile), 1
+// (ConvertGifFile) or 2 (FormFileRe). Empty when no mode is selected (-1):
+// nothing is done with the file.
+std::optional<FileOutcome> hand_to_drop_mode(FileProcessor& files, int drop_mode,
+                                             const std::string& path);
+
+// How a run ended.
+enum class RunEnd {
+    NoArguments,     // command line without files: nothing was run
+    Completed,       // every file was looked at
+    Cancelled,       // the progress dialog's キャンセル
+    StoppedAtNonGif, // command line, GIF mode: a file that is not a GIF
+    Interrupted,     // SIGINT or SIGTERM
+};
+
+struct RunSummary {
+    RunEnd end = RunEnd::Completed;
+    int files = 0;       // files the run was given
+    int done = 0;        // came back Done
+    int unprocessed = 0; // looked at but not Done: Failed, Skipped, or no
+                         // drop mode selected (drops of other types in
+                         // mode 0 are not counted: skipping them is the rule)
+};
+
+// Follows a run file by file; the headless host uses it to name the file
+// its messages are about. outcome is empty when the file was not handed to
+// any operation.
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    virtual void FileStarted(const std::string& /*path*/) {}
+    virtual void FileFinished(const std::string& /*path*/, std::optional<FileOutcome> /*outcome*/) {}
+    virtual void RunEnded(const RunSummary& /*summary*/, const std::string& /*stopped_at*/) {}
+};
+
+// Everything a run works with. stop_requested is asked before every file
+// together with the dialog's Cancelled (see StopSignals.h); observer may be
+// null.
+struct RunContext {
+    OptionSource& options;
+    UserHost& host;
+    FileProcessor& files;
+    std::function<bool()> stop_requested;
+    RunObserver* observer = nullptr;
+};
+
+// The texts every run shows.
+inline constexpr const char* k_progress_text = "変換中です";
+inline constexpr const char* k_progress_caption = "Zumo変換";
+
+// The end signal of RadioGroup9: the default beep on "BEEP" (item 0).
+void GiveEndSignal(UserHost& host, const OptionSnapshot& options);
+
+} // namespace zumo

@@ -1,0 +1,319 @@
+#include "app/core/CommandLine.h"
+#include "app/core/HeadlessHost.h"
+
+#include "fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+using namespace zumo;
+using zumo::test::Log;
+using zumo::test::RunRig;
+using platform::PathStyle;
+
+// ---- arguments ------------------------------------------------------------
+
+struct ParseCase {
+    std::vector<std::string> args;
+    CommandAction action;
+    std::vector<std::string> files;
+};
+
+class ParseArguments : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseArguments, SeparatesOptionsFromFiles)
+{
+    const ParsedCommandLine parsed = ParseCommandLine(GetParam().args);
+    EXPECT_EQ(parsed.action, GetParam().action);
+    EXPECT_EQ(parsed.files, GetParam().files);
+    EXPECT_EQ(parsed.error.empty(), parsed.action != CommandAction::UsageError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseArguments,
+    ::testing::Values(
+        ParseCase{{}, CommandAction::Run, {}},
+        ParseCase{{"a.jpg", "B.PNG"}, CommandAction::Run, {"a.jpg", "B.PNG"}},
+        ParseCase{{"a.jpg", "--help"}, CommandAction::Help, {}},
+        ParseCase{{"-h"}, CommandAction::Help, {}},
+        ParseCase{{"--version", "a.jpg"}, CommandAction::Version, {}},
+        ParseCase{{"--", "--help", "-h", "--"}, CommandAction::Run, {"--help", "-h", "--"}},
+        ParseCase{{"-", "-x.jpg"}, CommandAction::Run, {"-", "-x.jpg"}},
+        ParseCase{{"a.jpg", "--bogus"}, CommandAction::UsageError, {}}));
+
+TEST(CommandLineTexts, UsageAndVersionNameTheProgram)
+{
+    EXPECT_EQ(VersionText(), "zumo 0.6");
+    const std::string usage = UsageText("zumo");
+    EXPECT_EQ(usage.rfind("Usage: zumo ", 0), 0u);
+    EXPECT_NE(usage.find("--"), std::string::npos);
+}
+
+// ---- file type and case ---------------------------------------------------
+
+struct TypeCase {
+    const char* path;
+    PathStyle style;
+    int type;
+};
+
+class FileType : public ::testing::TestWithParam<TypeCase> {};
+
+TEST_P(FileType, FollowsTheLastExtensionOfTheFileName)
+{
+    EXPECT_EQ(ImageFileType(GetParam().path, GetParam().style), GetParam().type)
+        << GetParam().path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileType,
+    ::testing::Values(TypeCase{"/p/a.jpg", PathStyle::Posix, 0},
+                      TypeCase{"/p/a.JPEG", PathStyle::Posix, 0},
+                      TypeCase{"/p/a.Bmp", PathStyle::Posix, 1},
+                      TypeCase{"/p/a.png", PathStyle::Posix, 2},
+                      TypeCase{"/p/a.GIF", PathStyle::Posix, 3},
+                      TypeCase{"/p/a.txt", PathStyle::Posix, 4},
+                      TypeCase{"/p/a.gif.txt", PathStyle::Posix, 4},
+                      TypeCase{"/p/a.jpgx", PathStyle::Posix, 4},
+                      TypeCase{"/p/noext", PathStyle::Posix, 4},
+                      TypeCase{"/p/a.", PathStyle::Posix, 4},
+                      TypeCase{"/p.gif/noext", PathStyle::Posix, 4},
+                      TypeCase{"C:\\p.gif\\noext", PathStyle::Windows, 4},
+                      TypeCase{"C:\\Pics\\Photo.JPG", PathStyle::Windows, 0},
+                      TypeCase{"C:a.png", PathStyle::Windows, 2}));
+
+struct CaseCase {
+    const char* argument;
+    CaseRule rule;
+    PathStyle style;
+    const char* handed_on;
+};
+
+class ArgumentCase : public ::testing::TestWithParam<CaseCase> {};
+
+TEST_P(ArgumentCase, IsLoweredOnlyWhereNamesIgnoreCase)
+{
+    const CaseCase& p = GetParam();
+    EXPECT_EQ(command_line_path(p.argument, p.rule, p.style), p.handed_on);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ArgumentCase,
+    ::testing::Values(
+        CaseCase{"C:\\Pics\\Photo.JPG", CaseRule::Lower, PathStyle::Windows, "c:\\pics\\photo.jpg"},
+        CaseCase{"/Pics/Photo.JPG", CaseRule::Keep, PathStyle::Posix, "/Pics/Photo.JPG"},
+        // Shift-JIS "ア" is 0x83 0x41: its trail byte is an "A" that stays.
+        CaseCase{"C:\\\x83\x41X.JPG", CaseRule::Lower, PathStyle::Windows, "c:\\\x83\x41x.jpg"},
+        CaseCase{"/\xC3\x84X.JPG", CaseRule::Lower, PathStyle::Posix, "/\xC3\x84x.jpg"}));
+
+TEST(ArgumentCase, NativeRuleKeepsCaseOnThisSystem)
+{
+#ifdef _WIN32
+    EXPECT_EQ(native_case_rule(), CaseRule::Lower);
+#else
+    EXPECT_EQ(native_case_rule(), CaseRule::Keep);
+#endif
+}
+
+// ---- the run --------------------------------------------------------------
+
+struct RunCase {
+    const char* name;
+    std::vector<std::string> files;
+    int drop_mode;
+    int end_signal;   // RadioGroup9
+    Session session;
+    int cancel_at;    // SetProgress position that cancels; 0: none
+    std::vector<std::string> failing;
+    Log expected;
+};
+
+class FormShow : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(FormShow, RunsTheFilesAsTheDropModeSays)
+{
+    const RunCase& p = GetParam();
+    RunRig rig;
+    rig.options.snapshot.RadioGroup10 = p.drop_mode;
+    rig.options.snapshot.RadioGroup9 = p.end_signal;
+    if (p.cancel_at > 0)
+        rig.host.cancel_at = [&](int, int position) { return position == p.cancel_at; };
+    for (const std::string& f : p.failing)
+        rig.files.outcomes[f] = FileOutcome::Failed;
+    FormShowRun(p.files, rig.ctx, rig.app, {CaseRule::Keep, p.session});
+    EXPECT_EQ(rig.log, p.expected);
+}
+
+const Log k_start{"title 処理中", "minimize", "show 変換中です", "caption Zumo変換"};
+
+Log with_start(Log tail)
+{
+    Log log = k_start;
+    log.insert(log.end(), tail.begin(), tail.end());
+    return log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FormShow,
+    ::testing::Values(
+        RunCase{"NoFiles", {}, 0, 0, Session::Interactive, 0, {},
+                {"title Zumo変換", "enable rule"}},
+        RunCase{"NoFilesHeadless", {}, 0, 0, Session::Headless, 0, {},
+                {"title Zumo変換", "enable rule", "terminate 2"}},
+        // Mode 0 hands every file over, a text file included; its failure
+        // does not stop the run. The bar shows k/n before file k.
+        RunCase{"ConvertEveryFile", {"a.jpg", "notes.txt", "c.png"}, 0, 0, Session::Interactive, 0,
+                {"notes.txt"},
+                with_start({"progress 変換中です 3 1", "image a.jpg", "progress 変換中です 3 2",
+                            "image notes.txt", "progress 変換中です 3 3", "image c.png",
+                            "release", "beep", "terminate 1", "enable rule"})},
+        RunCase{"SingleFileAtFullBar", {"a.jpg"}, 0, 1, Session::Interactive, 0, {},
+                with_start({"progress 変換中です 1 1", "image a.jpg", "release", "terminate 0",
+                            "enable rule"})},
+        // Mode 1 ends at the first file that is not a GIF: no beep, the
+        // program stays open (interactive) or ends with 2 (headless).
+        RunCase{"GifModeStopsAtNonGif", {"a.gif", "b.png", "c.gif"}, 1, 0, Session::Interactive, 0,
+                {},
+                with_start({"progress 変換中です 3 1", "gif a.gif", "progress 変換中です 3 2",
+                            "release"})},
+        RunCase{"GifModeStopsAtNonGifHeadless", {"a.gif", "b.png", "c.gif"}, 1, 0,
+                Session::Headless, 0, {},
+                with_start({"progress 変換中です 3 1", "gif a.gif", "progress 変換中です 3 2",
+                            "release", "terminate 2"})},
+        RunCase{"RenameEveryFile", {"a.txt", "b.jpg"}, 2, 1, Session::Interactive, 0, {},
+                with_start({"progress 変換中です 2 1", "rename a.txt", "progress 変換中です 2 2",
+                            "rename b.jpg", "release", "terminate 0", "enable rule"})},
+        // No mode selected: nothing processed, yet dialog, signal and end.
+        RunCase{"NoModeSelected", {"a.jpg", "b.jpg"}, -1, 0, Session::Interactive, 0, {},
+                with_start({"progress 変換中です 2 1", "progress 変換中です 2 2", "release", "beep",
+                            "terminate 1", "enable rule"})},
+        RunCase{"CancelLeavesTheProgramOpen", {"a.jpg", "b.jpg", "c.jpg"}, 0, 0,
+                Session::Interactive, 2, {},
+                with_start({"progress 変換中です 3 1", "image a.jpg", "progress 変換中です 3 2",
+                            "release"})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FormShowRun, ArgumentsAreLoweredUnderTheLowerRule)
+{
+    RunRig rig;
+    FormShowRun({"C:\\Pics\\Photo.JPG"}, rig.ctx, rig.app,
+                {CaseRule::Lower, Session::Interactive});
+    EXPECT_NE(std::find(rig.log.begin(), rig.log.end(), "image c:\\pics\\photo.jpg"),
+              rig.log.end());
+}
+
+TEST(FormShowRun, AStopRequestEndsAfterTheFileInProgress)
+{
+    RunRig rig;
+    rig.options.snapshot.RadioGroup9 = 0;
+    rig.files.during = [&](const std::string&) { rig.stop = true; };
+    const RunSummary summary = FormShowRun({"a.jpg", "b.jpg"}, rig.ctx, rig.app,
+                                           {CaseRule::Keep, Session::Interactive});
+    EXPECT_EQ(rig.log, with_start({"progress 変換中です 2 1", "image a.jpg",
+                                   "progress 変換中です 2 2", "release", "terminate 2"}));
+    EXPECT_EQ(summary.end, RunEnd::Interrupted);
+    EXPECT_EQ(exit_status(summary), 2);
+}
+
+TEST(FormShowRun, ADropModeChangedDuringTheRunAppliesFromTheNextFile)
+{
+    RunRig rig;
+    rig.files.during = [&](const std::string&) { rig.options.snapshot.RadioGroup10 = 2; };
+    FormShowRun({"a.jpg", "b.jpg"}, rig.ctx, rig.app);
+    EXPECT_NE(std::find(rig.log.begin(), rig.log.end(), "image a.jpg"), rig.log.end());
+    EXPECT_NE(std::find(rig.log.begin(), rig.log.end(), "rename b.jpg"), rig.log.end());
+}
+
+TEST(FormShowRun, SummaryCountsWhatWasNotProcessed)
+{
+    RunRig rig;
+    rig.files.outcomes["b.jpg"] = FileOutcome::Skipped;
+    rig.files.outcomes["c.jpg"] = FileOutcome::Failed;
+    RunSummary summary = FormShowRun({"a.jpg", "b.jpg", "c.jpg"}, rig.ctx, rig.app);
+    EXPECT_EQ(summary.done, 1);
+    EXPECT_EQ(summary.unprocessed, 2);
+    EXPECT_EQ(exit_status(summary), 1);
+
+    summary = RunSummary{RunEnd::Completed, 2, 2, 0};
+    EXPECT_EQ(exit_status(summary), 0);
+    summary.end = RunEnd::Cancelled;
+    EXPECT_EQ(exit_status(summary), 2);
+    summary.end = RunEnd::StoppedAtNonGif;
+    EXPECT_EQ(exit_status(summary), 2);
+}
+
+// ---- without a display ----------------------------------------------------
+
+TEST(HeadlessUserHost, QuestionsTakeTheAnswerThatSkips)
+{
+    std::ostringstream err;
+    HeadlessUserHost host(err, [] { return false; });
+    host.FileStarted("/p/a.jpg");
+    EXPECT_EQ(host.Ask("確認", "フォルダが指定されていません.処理を中断しますか?", Buttons::YesNo),
+              Answer::Yes);
+    EXPECT_EQ(host.Ask("確認", "3個のファイルを処理します. よろしいですか?", Buttons::OkCancel),
+              Answer::Cancel);
+    EXPECT_EQ(err.str(),
+              "zumo: /p/a.jpg: 確認: フォルダが指定されていません.処理を中断しますか? -> はい(&Y)\n"
+              "zumo: /p/a.jpg: 確認: 3個のファイルを処理します. よろしいですか? -> キャンセル\n");
+}
+
+TEST(HeadlessUserHost, ProgressCancelsOnAStopRequest)
+{
+    std::ostringstream err;
+    bool stop = false;
+    int pumped = 0;
+    HeadlessUserHost host(err, [&] { return stop; }, [&] { ++pumped; });
+    const auto dialog = host.ShowProgress("変換中です");
+    dialog->SetProgress("変換中です", 3, 1);
+    host.ProcessMessages();
+    EXPECT_EQ(pumped, 2);
+    EXPECT_FALSE(dialog->Cancelled());
+    stop = true;
+    EXPECT_TRUE(dialog->Cancelled());
+    EXPECT_TRUE(err.str().empty());
+}
+
+// A headless run end to end: the operation's failure message names the
+// file, the stop at a non-GIF says where.
+TEST(HeadlessUserHost, NamesTheFileOfEveryMessage)
+{
+    std::ostringstream err;
+    Log log;
+    test::FakeOptions options;
+    options.snapshot.RadioGroup10 = 1;
+    HeadlessUserHost host(err, [] { return false; });
+    test::FakeFiles files(log);
+    files.outcomes["/p/bad.gif"] = FileOutcome::Failed;
+    files.during = [&](const std::string& path) {
+        if (path == "/p/bad.gif")
+            host.ShowMessage("画像を処理できません");
+    };
+    test::FakeApp app(log);
+    RunContext ctx{options, host, files, {}, &host};
+    const RunSummary summary = FormShowRun({"/p/bad.gif", "/p/ok.gif", "/p/x.png", "/p/y.gif"},
+                                           ctx, app, {CaseRule::Keep, Session::Headless});
+    EXPECT_EQ(err.str(), "zumo: /p/bad.gif: 画像を処理できません\n"
+                         "zumo: /p/x.png: not a GIF file; the GIF conversion run stops here\n");
+    EXPECT_EQ(summary.end, RunEnd::StoppedAtNonGif);
+    EXPECT_EQ(log.back(), "terminate 2");
+}
+
+TEST(HeadlessUserHost, SaysWhyAFileWasNotProcessed)
+{
+    std::ostringstream err;
+    HeadlessUserHost host(err, [] { return false; });
+    host.FileStarted("/p/a.jpg");
+    host.FileFinished("/p/a.jpg", std::nullopt);
+    host.FileStarted("/p/b.jpg");
+    host.FileFinished("/p/b.jpg", FileOutcome::Done);
+    host.ShowMessage("after");
+    EXPECT_EQ(err.str(), "zumo: /p/a.jpg: not processed: no drop mode is selected "
+                         "(\"Drag & Drop　変換\")\n"
+                         "zumo: after\n");
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+// Import plug-in for GIF through giflib: the first frame on the logical
+// screen. A frame that covers the screen without a transparent colour is
+// handed over with its palette (8 bits); otherwise as BGRA with the
+// transparent colour and the uncovered screen at alpha 0.
+#include "plugins/common/plugin_kit.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const spikit::PluginInfo k_info{"00IN", "zumo GIF plug-in (giflib)", {{"*.gif", "GIF file"}}};
+
+struct Reader {
+    std::span<const std::uint8_t> data;
+    std::size_t position = 0;
+};
+
+int read_bytes(GifFileType* gif, GifByteType* out, int count)
+{
+    auto* reader = static_cast<Reader*>(gif->UserData);
+    std::size_t n = std::min(static_cast<std::size_t>(std::max(count, 0)), reader->data.size() - reader->position);
+    std::memcpy(out, reader->data.data() + reader->position, n);
+    reader->position += n;
+    return static_cast<int>(n);
+}
+
+struct GifClose {
+    void operator()(GifFileType* gif) const
+    {
+        int error = 0;
+        DGifCloseFile(gif, &error);
+    }
+};
+using Gif = std::unique_ptr<GifFileType, GifClose>;
+
+bool is_gif(const std::uint8_t* head)
+{
+    return std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0;
+}
+
+Gif open(Reader& reader)
+{
+    if (reader.data.size() < 13 || !is_gif(reader.data.data()))
+        return nullptr;
+    int error = 0;
+    return Gif(DGifOpen(&reader, read_bytes, &error));
+}
+
+int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
+{
+    Reader reader{data};
+    Gif gif = open(reader);
+    if (!gif)
+        return SUSIE_UNKNOWN_FORMAT;
+    header.width = gif->SWidth;
+    header.height = gif->SHeight;
+    header.bit_count = 8;
+    return SUSIE_OK;
+}
+
+int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
+{
+    Reader reader{data};
+    Gif gif = open(reader);
+    if (!gif)
+        return SUSIE_UNKNOWN_FORMAT;
+    if (!spikit::size_acceptable(gif->SWidth, gif->SHeight))
+        return SUSIE_NO_MEMORY;
+    // A damaged tail after the first frame still leaves that frame.
+    if (DGifSlurp(gif.get()) != GIF_OK && gif->ImageCount == 0)
+        return SUSIE_BROKEN_DATA;
+    if (gif->ImageCount < 1)
+        return SUSIE_BROKEN_DATA;
+    const SavedImage& frame = gif->SavedImages[0];
+    const GifImageDesc& desc = frame.ImageDesc;
+    const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+    if (!map || !frame.RasterBits || desc.Width <= 0 || desc.Height <= 0)
+        return SUSIE_BROKEN_DATA;
+    GraphicsControlBlock control{};
+    control.TransparentColor = NO_TRANSPARENT_COLOR;
+    DGifSavedExtensionToGCB(gif.get(), 0, &control);
+
+    std::vector<std::uint32_t> palette(static_cast<std::size_t>(map->ColorCount));
+    for (std::size_t i = 0; i < palette.size(); ++i)
+        palette[i] = static_cast<std::uint32_t>(map->Colors[i].Red) << 16 |
+                     static_cast<std::uint32_t>(map->Colors[i].Green) << 8 | map->Colors[i].Blue;
+    const bool covers = desc.Left == 0 && desc.Top == 0 && desc.Width >= gif->SWidth && desc.Height >= gif->SHeight;
+    picture.width = gif->SWidth;
+    picture.height = gif->SHeight;
+    if (covers && control.TransparentColor == NO_TRANSPARENT_COLOR) {
+        picture.bit_count = 8;
+        picture.palette = palette;
+        picture.pixels.resize(static_cast<std::size_t>(picture.width) * picture.height);
+        for (int y = 0; y < picture.height; ++y)
+            std::memcpy(&picture.pixels[static_cast<std::size_t>(y) * picture.width],
+                        frame.RasterBits + static_cast<std::size_t>(y) * desc.Width,
+                        static_cast<std::size_t>(picture.width));
+        return SUSIE_OK;
+    }
+    picture.bit_count = 32;
+    picture.pixels.assign(static_cast<std::size_t>(picture.width) * picture.height * 4, 0);
+    for (int y = 0; y < desc.Height; ++y) {
+        int sy = desc.Top + y;
+        if (sy < 0 || sy >= picture.height)
+            continue;
+        for (int x = 0; x < desc.Width; ++x) {
+            int sx = desc.Left + x;
+            if (sx < 0 || sx >= picture.width)
+                continue;
+            int index = frame.RasterBits[static_cast<std::size_t>(y) * desc.Width + x];
+            std::uint32_t colour = index < static_cast<int>(palette.size()) ? palette[static_cast<std::size_t>(index)] : 0;
+            std::uint8_t* out = &picture.pixels[(static_cast<std::size_t>(sy) * picture.width + sx) * 4];
+            out[0] = static_cast<std::uint8_t>(colour);
+            out[1] = static_cast<std::uint8_t>(colour >> 8);
+            out[2] = static_cast<std::uint8_t>(colour >> 16);
+            out[3] = index == control.TransparentColor ? 0 : 255;
+        }
+    }
+    return SUSIE_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+int SUSIE_API GetPluginInfo(int infono, char* buf, int buflen)
+{
+    return spikit::plugin_info(k_info, infono, buf, buflen);
+}
+
+int SUSIE_API IsSupported(const char*, const void* head)
+{
+    return head && is_gif(static_cast<const std::uint8_t*>(head)) ? 1 : 0;
+}
+
+int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info)
+{
+    return spikit::picture_info(buf, len, flag, info, read_header);
+}
+
+int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
+                         susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data)
+{
+    return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data, decode);
+}
+
+} // extern "C"

@@ -375,4 +375,24 @@ TEST_F(TimeFilter, AccessTimeIsTheOneAsked)
     EXPECT_EQ(finder.Execute(), 4);
 }
 
+TEST_F(TimeFilter, CreationTimeIsTheOneAsked)
+{
+    zumo::FileTime created = 0;
+    finder.OnFind = [&](const std::string&, const std::string&, zumo::TSearchRec rec, bool&) {
+        created = rec.FindData.ftCreationTime;
+        found.insert(rec.Name);
+    };
+    finder.Execute();
+    if (created == 0)
+        GTEST_SKIP() << "this file system keeps no creation times";
+    // Written in 2020 (set above), created today.
+    found.clear();
+    finder.CheckedTime = zumo::EncodeDateTime(2021, 1, 1, 0, 0, 0, 0);
+    finder.CheckTimeIs = TTimeFunc::tmNewer;
+    finder.CheckTimeKind = TTimeKind::tmCreate;
+    EXPECT_EQ(finder.Execute(), 4);
+    finder.CheckTimeKind = TTimeKind::tmLastWrite;
+    EXPECT_EQ(finder.Execute(), 0);
+}
+
 } // namespace

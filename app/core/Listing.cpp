@@ -1,0 +1,35 @@
+#include "app/core/Listing.h"
+
+namespace zumo {
+
+const std::vector<std::string>& listing_masks(ListingKind kind)
+{
+    static const std::vector<std::string> pictures{"*.jpeg", "*.jpg", "*.bmp", "*.png"};
+    static const std::vector<std::string> gifs{"*.gif"};
+    return kind == ListingKind::Pictures ? pictures : gifs;
+}
+
+std::string FileCountLabel(int count)
+{
+    return std::to_string(count) + " Files.";
+}
+
+std::optional<int> ListFolder(ListingKind kind, ListingWindow& window, const FolderSearch& search,
+                              int& found_count)
+{
+    window.ClearList();
+    found_count = 0;
+    const std::optional<std::string> folder = window.ChooseFolder();
+    if (!folder)
+        return std::nullopt;
+    // FindFile1Find: one unchecked line per file, counted as it comes; the
+    // window processes messages meanwhile, so the list grows visibly.
+    search(*folder, listing_masks(kind), [&](const std::string& name) {
+        window.AddLine(name);
+        ++found_count;
+    });
+    window.SetCountLabel(FileCountLabel(found_count));
+    return found_count;
+}
+
+} // namespace zumo

@@ -1,0 +1,120 @@
+// The folder listing and the preview of the tab "画像参照変換": Button6Click
+// and Button7Click list a chosen folder's pictures (FindFile1: JPEG, BMP,
+// PNG) or GIF files (FindFile2) into CheckListBox1; CheckListBox1Click
+// (also for CheckListBox2) shows the selected line's picture in Image1.
+// The window supplies the controls, the folder dialog, the finder and the
+// picture object; the order of the steps and the decisions live here.
+#pragma once
+
+#include "convert/user_host.h"
+#include "graphics/exceptions.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zumo {
+
+// ---- listing ----------------------------------------------------------------
+
+enum class ListingKind {
+    Pictures, // Button6, FindFile1
+    Gifs,     // Button7, FindFile2
+};
+
+// FindFile1: "*.jpeg", "*.jpg", "*.bmp", "*.png"; FindFile2: "*.gif". Both
+// search the chosen folder only, not its subfolders.
+const std::vector<std::string>& listing_masks(ListingKind kind);
+
+// Label8 after a listing: the count in decimal followed by " Files.".
+std::string FileCountLabel(int count);
+
+class ListingWindow {
+public:
+    virtual ~ListingWindow() = default;
+    virtual void ClearList() = 0;                         // empties CheckListBox1
+    virtual void AddLine(const std::string& bare_name) = 0; // a new unchecked line
+    virtual void SetCountLabel(const std::string& text) = 0; // Label8
+    // FolderDlg2: the chosen folder, or nothing when the user cancels.
+    virtual std::optional<std::string> ChooseFolder() = 0;
+};
+
+// Runs the finder on folder (not its subfolders) with masks and calls found
+// with each matching file's bare name, in the order the finder meets them.
+// An empty folder finds nothing.
+using FolderSearch = std::function<void(const std::string& folder,
+                                        const std::vector<std::string>& masks,
+                                        const std::function<void(const std::string&)>& found)>;
+
+// Button6Click / Button7Click. Empties the list and sets found_count
+// (TForm1::FoundCount) to 0; when the dialog is cancelled stops there (Label8
+// keeps its text). Otherwise appends one line per file found, unsorted,
+// counting in found_count as it goes, and sets Label8. Returns the count,
+// or nothing when cancelled.
+std::optional<int> ListFolder(ListingKind kind, ListingWindow& window, const FolderSearch& search,
+                              int& found_count);
+
+// ---- preview ----------------------------------------------------------------
+
+// Panel1 is 242 x 182 (Image1 fills it inside a one-pixel border: 240 x 180).
+inline constexpr int k_panel1_width = 242;
+inline constexpr int k_panel1_height = 182;
+
+// Image1 scales the picture to 240 x 180 only when it is at least as wide
+// and as high as Panel1; otherwise it is drawn at its own size from the
+// top-left corner and cut off at the edges. An empty picture is 0 x 0.
+inline bool PreviewStretch(int width, int height)
+{
+    return width >= k_panel1_width && height >= k_panel1_height;
+}
+
+// The lines of CheckListBox1 as the preview sees them.
+class PreviewList {
+public:
+    virtual ~PreviewList() = default;
+    virtual int Count() const = 0;
+    virtual bool Selected(int index) const = 0;
+    virtual std::string Text(int index) const = 0; // a bare file name
+};
+
+// CheckListBox1Click over the framework's picture object Picture (TPicture:
+// default-constructible, LoadFromFile(path) throwing on failure, Width(),
+// Height()). preview_on is CheckBox5; folder is ExistingFolderPath of
+// FolderDlg2's folder (with its separator; empty when it cannot be
+// resolved); show(picture, stretch) sets Image1's stretching and shows a
+// copy of the picture.
+//
+// For each line: a selected line loads its file, then Image1 shows the
+// picture object as it stands (empty until a selected line loaded). So a
+// selected line ends in Image1; lines without a selection empty it; an
+// empty list changes nothing. A load failure shows its message through
+// host and ends the preview there (Image1 keeps what the lines before made
+// it); an EAbort is silent. When the folder cannot be resolved the line is
+// not loaded at all: a bare name would load a file of that name from the
+// working folder.
+template <class Picture>
+void CheckListBox1Click(const PreviewList& list, bool preview_on, const std::string& folder,
+                        const std::function<void(const Picture&, bool stretch)>& show,
+                        UserHost& host)
+{
+    Picture picture;
+    if (!preview_on)
+        return;
+    const int count = list.Count();
+    for (int i = 0; i < count; ++i) {
+        if (list.Selected(i) && !folder.empty()) {
+            try {
+                picture.LoadFromFile(folder + list.Text(i));
+            } catch (const EAbort&) {
+                return;
+            } catch (const std::exception& e) {
+                host.ShowMessage(e.what());
+                return;
+            }
+        }
+        show(picture, PreviewStretch(picture.Width(), picture.Height()));
+    }
+}
+
+} // namespace zumo

@@ -2,6 +2,103 @@
 
 #include "platform/path.h"
 
+#ifdef _WIN32
+// Windows has the primitives themselves; only the replacing copy and the
+// guards against a file meeting itself are added.
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+DWORD attributes_of(const std::string& path)
+{
+    return path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(path.c_str());
+}
+
+bool file_id(const std::string& path, BY_HANDLE_FILE_INFORMATION& info)
+{
+    HANDLE h =
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
+    ::CloseHandle(h);
+    return ok;
+}
+
+} // namespace
+
+bool file_exists(const std::string& path)
+{
+    const DWORD attr = attributes_of(path);
+    return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool folder_exists(const std::string& path)
+{
+    const DWORD attr = attributes_of(path);
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool create_folder(const std::string& path)
+{
+    return !path.empty() && ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool same_file(const std::string& a, const std::string& b)
+{
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    return file_id(a, ia) && file_id(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+bool delete_file(const std::string& path)
+{
+    return !path.empty() && ::DeleteFileA(path.c_str()) != 0;
+}
+
+bool copy_file(const std::string& source, const std::string& target, IfExists if_exists)
+{
+    if (source.empty() || target.empty())
+        return false;
+    if (if_exists == IfExists::Fail)
+        return ::CopyFileA(source.c_str(), target.c_str(), TRUE) != 0;
+    if (folder_exists(target) || same_file(source, target))
+        return false;
+    // A complete copy under a temporary name first, then one replacing move.
+    std::string folder = folder_part(target);
+    char temp[MAX_PATH];
+    if (!::GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "zmo", 0, temp))
+        return false;
+    if (::CopyFileA(source.c_str(), temp, FALSE) &&
+        ::MoveFileExA(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD error = ::GetLastError();
+    ::DeleteFileA(temp);
+    ::SetLastError(error);
+    return false;
+}
+
+bool move_file(const std::string& source, const std::string& target, IfExists if_exists)
+{
+    if (source.empty() || target.empty())
+        return false;
+    // Across volumes MoveFileEx copies; WRITE_THROUGH makes it return only
+    // once the copy is on the disk and the source is gone.
+    DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+    if (if_exists == IfExists::Replace) {
+        if (folder_exists(target) || same_file(source, target))
+            return false;
+        flags |= MOVEFILE_REPLACE_EXISTING;
+    }
+    return ::MoveFileExA(source.c_str(), target.c_str(), flags) != 0;
+}
+
+} // namespace platform
+
+#else
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -353,3 +450,5 @@ bool move_file(const std::string& source, const std::string& target, IfExists if
 }
 
 } // namespace platform
+
+#endif // _WIN32

@@ -10,7 +10,8 @@
 // - a move across file systems copies completely, flushes the copy to the
 //   disk and only then removes the source.
 // Paths are byte strings in the native style. Every function returns false
-// on failure and leaves errno as the failing system call set it.
+// on failure and leaves the system's error (errno; GetLastError on Windows)
+// as the failing call set it.
 #pragma once
 
 #include <string>

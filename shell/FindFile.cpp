@@ -2,20 +2,37 @@
 
 #include "platform/path.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <cstdint>
 #include <ctime>
-#include <dirent.h>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
+#include <optional>
 #include <utility>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 namespace zumo {
+
+// The folders being searched further up, by device and file index: a link
+// back to one of them would otherwise lead round in a circle.
+struct FinderFolderId
+{
+    std::uint64_t device;
+    std::uint64_t index;
+    bool operator==(const FinderFolderId&) const = default;
+};
+class TFindFile::OpenFolders : public std::vector<FinderFolderId>
+{
+};
+
 namespace {
 
-constexpr std::int64_t k_ticks_per_second = 10'000'000;
-// Seconds from 1601-01-01 (file times) to 1970-01-01 (POSIX times).
-constexpr std::int64_t k_file_time_epoch_offset = 11'644'473'600;
 constexpr double k_ms_per_day = 86'400'000.0;
 
 // Days from 1970-01-01 to the given proleptic Gregorian date.
@@ -31,6 +48,84 @@ std::int64_t days_from_civil(std::int64_t y, int m, int d)
 
 const std::int64_t k_day_zero = days_from_civil(1899, 12, 30);
 
+// One directory entry with what the search needs beyond the record.
+struct Entry
+{
+    TSearchRec rec;
+    std::optional<FinderFolderId> id; // for folders, where the system tells it
+    bool may_enter = true;            // false for links the system marks as such
+};
+
+#ifdef _WIN32
+
+FileTime file_time_of(const FILETIME& ft)
+{
+    return (static_cast<FileTime>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+TDateTime local_date_time(FileTime time)
+{
+    FILETIME utc{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    FILETIME local{};
+    SYSTEMTIME st{};
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &st))
+        return 0;
+    return EncodeDateTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                          st.wMilliseconds);
+}
+
+// FindFirstFile over "*.*" with every attribute.
+class EntryListing
+{
+public:
+    explicit EntryListing(const std::string& dir)
+        : m_handle(::FindFirstFileA((dir + "*.*").c_str(), &m_data))
+    {
+    }
+    EntryListing(const EntryListing&) = delete;
+    EntryListing& operator=(const EntryListing&) = delete;
+    ~EntryListing()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            ::FindClose(m_handle);
+    }
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    std::optional<FinderFolderId> id() const { return std::nullopt; }
+
+    bool next(const std::string&, Entry& entry)
+    {
+        if (!m_first && !::FindNextFileA(m_handle, &m_data))
+            return false;
+        m_first = false;
+        TSearchRec& rec = entry.rec;
+        rec = TSearchRec{};
+        rec.Name = m_data.cFileName;
+        rec.Attr = static_cast<int>(m_data.dwFileAttributes & 0x3F);
+        rec.Size = (static_cast<std::int64_t>(m_data.nFileSizeHigh) << 32) | m_data.nFileSizeLow;
+        rec.FindData.dwFileAttributes = static_cast<int>(m_data.dwFileAttributes);
+        rec.FindData.ftCreationTime = file_time_of(m_data.ftCreationTime);
+        rec.FindData.ftLastAccessTime = file_time_of(m_data.ftLastAccessTime);
+        rec.FindData.ftLastWriteTime = file_time_of(m_data.ftLastWriteTime);
+        rec.FindData.nFileSize = rec.Size;
+        rec.FindData.cFileName = rec.Name;
+        rec.Time = FileTimeToDateTime(rec.FindData.ftLastWriteTime);
+        entry.id.reset();
+        entry.may_enter = !(m_data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        return true;
+    }
+
+private:
+    WIN32_FIND_DATAA m_data{};
+    HANDLE m_handle;
+    bool m_first = true;
+};
+
+#else
+
+constexpr std::int64_t k_ticks_per_second = 10'000'000;
+// Seconds from 1601-01-01 (file times) to 1970-01-01 (POSIX times).
+constexpr std::int64_t k_file_time_epoch_offset = 11'644'473'600;
+
 TDateTime local_date_time(std::time_t seconds, int millisecond)
 {
     std::tm local{};
@@ -40,64 +135,96 @@ TDateTime local_date_time(std::time_t seconds, int millisecond)
                           local.tm_min, local.tm_sec, millisecond);
 }
 
-FileTime file_time_of(const struct timespec& t)
+TDateTime local_date_time(FileTime time)
 {
-    const std::int64_t seconds = static_cast<std::int64_t>(t.tv_sec) + k_file_time_epoch_offset;
+    const std::int64_t seconds =
+        static_cast<std::int64_t>(time / k_ticks_per_second) - k_file_time_epoch_offset;
+    const int ms = static_cast<int>((time % k_ticks_per_second) / 10'000);
+    return local_date_time(static_cast<std::time_t>(seconds), ms);
+}
+
+FileTime file_time_of(std::int64_t tv_sec, long tv_nsec)
+{
+    const std::int64_t seconds = tv_sec + k_file_time_epoch_offset;
     if (seconds < 0)
         return 0;
     return static_cast<FileTime>(seconds) * k_ticks_per_second +
-           static_cast<FileTime>(t.tv_nsec / 100);
+           static_cast<FileTime>(tv_nsec / 100);
 }
 
 FileTime creation_time_of(const std::string& path)
 {
 #if defined(STATX_BTIME)
-    struct statx stx
-    {
-    };
-    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &stx) == 0 &&
-        (stx.stx_mask & STATX_BTIME)) {
-        const struct timespec t
-        {
-            static_cast<std::time_t>(stx.stx_btime.tv_sec), static_cast<long>(stx.stx_btime.tv_nsec)
-        };
-        return file_time_of(t);
-    }
+    struct statx stx = {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &stx) == 0 && (stx.stx_mask & STATX_BTIME))
+        return file_time_of(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec);
 #else
     (void)path;
 #endif
     return 0; // the file system keeps no creation time
 }
 
-// The entry's record as FindFirstFile would give it. Links are followed
-// (a link to a folder is a folder); a dangling link is reported as itself.
-TSearchRec make_search_rec(const std::string& path, const std::string& name, struct stat& st)
-{
-    if (::stat(path.c_str(), &st) != 0)
-        ::lstat(path.c_str(), &st);
-    TSearchRec rec;
-    rec.Name = name;
-    int attr = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
-    if (!name.empty() && name[0] == '.')
-        attr |= faHidden;
-    if ((st.st_mode & S_IWUSR) == 0)
-        attr |= faReadOnly;
-    rec.Attr = attr;
-    rec.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
-    rec.FindData.dwFileAttributes = attr;
-    rec.FindData.ftCreationTime = creation_time_of(path);
-    rec.FindData.ftLastAccessTime = file_time_of(st.st_atim);
-    rec.FindData.ftLastWriteTime = file_time_of(st.st_mtim);
-    rec.FindData.nFileSize = rec.Size;
-    rec.FindData.cFileName = name;
-    rec.Time = FileTimeToDateTime(rec.FindData.ftLastWriteTime);
-    return rec;
-}
-
 struct DirCloser
 {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
+
+// readdir, with each entry described as FindFirstFile would: links are
+// followed (a link to a folder is a folder), a dangling link is reported
+// as itself, names beginning with "." count as hidden.
+class EntryListing
+{
+public:
+    explicit EntryListing(const std::string& dir) : m_dir(::opendir(dir.c_str())) {}
+    bool valid() const { return m_dir != nullptr; }
+    std::optional<FinderFolderId> id() const
+    {
+        struct stat st = {};
+        if (::fstat(::dirfd(m_dir.get()), &st) != 0)
+            return std::nullopt;
+        return FinderFolderId{static_cast<std::uint64_t>(st.st_dev),
+                              static_cast<std::uint64_t>(st.st_ino)};
+    }
+
+    bool next(const std::string& dir, Entry& entry)
+    {
+        const dirent* ent = ::readdir(m_dir.get());
+        if (!ent)
+            return false;
+        const std::string name = ent->d_name;
+        const std::string path = dir + name;
+        struct stat st = {};
+        if (::stat(path.c_str(), &st) != 0)
+            ::lstat(path.c_str(), &st);
+        const bool folder = S_ISDIR(st.st_mode);
+        int attr = folder ? faDirectory : faArchive;
+        if (!name.empty() && name[0] == '.')
+            attr |= faHidden;
+        if ((st.st_mode & S_IWUSR) == 0)
+            attr |= faReadOnly;
+        TSearchRec& rec = entry.rec;
+        rec = TSearchRec{};
+        rec.Name = name;
+        rec.Attr = attr;
+        rec.Size = folder ? 0 : static_cast<std::int64_t>(st.st_size);
+        rec.FindData.dwFileAttributes = attr;
+        rec.FindData.ftCreationTime = creation_time_of(path);
+        rec.FindData.ftLastAccessTime = file_time_of(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+        rec.FindData.ftLastWriteTime = file_time_of(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+        rec.FindData.nFileSize = rec.Size;
+        rec.FindData.cFileName = name;
+        rec.Time = FileTimeToDateTime(rec.FindData.ftLastWriteTime);
+        entry.id = FinderFolderId{static_cast<std::uint64_t>(st.st_dev),
+                                  static_cast<std::uint64_t>(st.st_ino)};
+        entry.may_enter = true;
+        return true;
+    }
+
+private:
+    std::unique_ptr<DIR, DirCloser> m_dir;
+};
+
+#endif
 
 // Letter case is folded for ASCII only: in UTF-8 every other byte belongs
 // to a multi-byte character and must stay as it is.
@@ -131,21 +258,21 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 
 TDateTime Now()
 {
-    struct timespec now
-    {
-    };
+#ifdef _WIN32
+    SYSTEMTIME st{};
+    ::GetLocalTime(&st);
+    return EncodeDateTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                          st.wMilliseconds);
+#else
+    struct timespec now = {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return local_date_time(now.tv_sec, static_cast<int>(now.tv_nsec / 1'000'000));
+#endif
 }
 
 TDateTime FileTimeToDateTime(FileTime time)
 {
-    if (time == 0)
-        return 0;
-    const std::int64_t seconds =
-        static_cast<std::int64_t>(time / k_ticks_per_second) - k_file_time_epoch_offset;
-    const int ms = static_cast<int>((time % k_ticks_per_second) / 10'000);
-    return local_date_time(static_cast<std::time_t>(seconds), ms);
+    return time == 0 ? 0 : local_date_time(time);
 }
 
 TFindFile::TFindFile()
@@ -162,57 +289,52 @@ int TFindFile::Execute()
         return -1;
     m_count = 0;
     m_aborted = false;
-    std::vector<FolderId> open_folders;
+    OpenFolders open_folders;
     SearchFolder(FolderName, open_folders);
     return m_count;
 }
 
-// open_folders: the folders being searched further up, by device and
-// inode; a link back to one of them would otherwise lead round in a circle.
-void TFindFile::SearchFolder(const std::string& folder, std::vector<FolderId>& open_folders)
+void TFindFile::SearchFolder(const std::string& folder, OpenFolders& open_folders)
 {
     const std::string dir = platform::include_trailing_separator(folder);
-    std::unique_ptr<DIR, DirCloser> listing(::opendir(dir.c_str()));
-    if (!listing)
+    EntryListing listing(dir);
+    if (!listing.valid())
         return;
-    struct stat dir_st
-    {
-    };
-    if (::fstat(::dirfd(listing.get()), &dir_st) != 0)
-        return;
-    open_folders.push_back(
-        {static_cast<std::uint64_t>(dir_st.st_dev), static_cast<std::uint64_t>(dir_st.st_ino)});
+    const std::optional<FinderFolderId> own_id = listing.id();
+    if (own_id)
+        open_folders.push_back(*own_id);
     struct Pop
     {
-        std::vector<FolderId>& folders;
-        ~Pop() { folders.pop_back(); }
-    } pop{open_folders};
+        OpenFolders& folders;
+        bool pushed;
+        ~Pop()
+        {
+            if (pushed)
+                folders.pop_back();
+        }
+    } pop{open_folders, own_id.has_value()};
 
-    while (const dirent* ent = ::readdir(listing.get())) {
-        const std::string name = ent->d_name;
-        if (auto process = ProcessMessages)
+    Entry entry;
+    while (listing.next(dir, entry)) {
+        if (auto process = ProcessMessages) // a copy: the callback may be replaced
             process();
         if (m_aborted)
             return;
-        struct stat st
-        {
-        };
-        const TSearchRec rec = make_search_rec(dir + name, name, st);
-        if (rec.Attr & faDirectory) {
-            if (!IsFindSub || name.empty() || name[0] == '.')
+        const std::string& name = entry.rec.Name;
+        if (entry.rec.Attr & faDirectory) {
+            if (!IsFindSub || name.empty() || name[0] == '.' || !entry.may_enter)
                 continue;
-            bool open = false;
-            for (const auto& id : open_folders)
-                open = open || (id.device == st.st_dev && id.inode == st.st_ino);
-            if (!open)
-                SearchFolder(dir + name + platform::path_separator(), open_folders);
+            if (entry.id && std::find(open_folders.begin(), open_folders.end(), *entry.id) !=
+                                open_folders.end())
+                continue;
+            SearchFolder(dir + name + platform::path_separator(), open_folders);
             continue;
         }
         if (!m_file_mask.empty() && !MatchesFileMask(name, m_file_mask))
             continue;
-        if (CheckTimeIs != TTimeFunc::tmNone && !PassesTimeFilter(rec))
+        if (CheckTimeIs != TTimeFunc::tmNone && !PassesTimeFilter(entry.rec))
             continue;
-        Report(dir, rec);
+        Report(dir, entry.rec);
     }
 }
 

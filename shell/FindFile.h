@@ -90,12 +90,8 @@ public:
     int Execute();
 
 private:
-    struct FolderId
-    {
-        std::uint64_t device;
-        std::uint64_t inode;
-    };
-    void SearchFolder(const std::string& folder, std::vector<FolderId>& open_folders);
+    class OpenFolders;
+    void SearchFolder(const std::string& folder, OpenFolders& open_folders);
     bool PassesTimeFilter(const TSearchRec& entry) const;
     void Report(const std::string& dir, const TSearchRec& entry);
 

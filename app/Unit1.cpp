@@ -18,7 +18,10 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QRadioButton>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -84,6 +87,7 @@ TForm1::TForm1(TForm1Hooks hooks, QWidget* parent)
     build_rename_tab();
     build_settings_tab();
     PageControl1->setCurrentIndex(0);
+    fit_captions();
 
     // A single fixed border: the client keeps its designed size.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -108,10 +112,47 @@ void TForm1::place(QWidget* widget, int left, int top, int width, int height) co
     widget->setGeometry(Scaled(left), Scaled(top), Scaled(width), Scaled(height));
 }
 
-void TForm1::place_label(QLabel* label, int left, int top) const
+// Squeezes the letter spacing of a caption until needed() fits available
+// pixels. The designed face is proportional; the CJK faces that stand in
+// for it give kana and full-width brackets a full em, so some designed
+// widths are a few pixels short for them.
+template <typename Needed>
+void squeeze_to_fit(QWidget* widget, int available, Needed needed)
 {
-    label->move(Scaled(left), Scaled(top));
+    QFont font = widget->font();
+    for (int percent = 98; needed() > available && percent >= 80; percent -= 2) {
+        font.setLetterSpacing(QFont::PercentageSpacing, percent);
+        widget->setFont(font);
+    }
+}
+
+// room: the width up to the next control on the row; 0 for no limit.
+void TForm1::place_label(QLabel* label, int left, int top, int room) const
+{
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (room > 0)
+        squeeze_to_fit(label, Scaled(room), [label] { return label->sizeHint().width(); });
     label->adjustSize();
+    // The designed rows leave 16 pixels for a 12-pixel caption; the
+    // stand-in faces add a little leading below the descenders.
+    label->resize(label->width(), std::min(label->height(), Scaled(16)));
+    label->move(Scaled(left), Scaled(top));
+}
+
+void TForm1::fit_captions()
+{
+    for (TRadioGroup* group : findChildren<TRadioGroup*>())
+        group->ArrangeButtons();
+    for (QAbstractButton* button : findChildren<QAbstractButton*>()) {
+        if (qobject_cast<QPushButton*>(button)) {
+            const int margins = Scaled(8);
+            squeeze_to_fit(button, button->width(), [button, margins] {
+                return button->fontMetrics().horizontalAdvance(button->text()) + margins;
+            });
+        } else if (qobject_cast<QCheckBox*>(button) || qobject_cast<QRadioButton*>(button)) {
+            squeeze_to_fit(button, button->width(), [button] { return button->sizeHint().width(); });
+        }
+    }
 }
 
 void TForm1::place_updown(TUpDown* updown, int left, int top, int edit_width, int height,
@@ -197,7 +238,7 @@ void TForm1::build_file_tab()
     place_updown(UpDown3, 16, 26, 57, 23, 15);
     UpDown3->setPosition(100);
     Label3 = named(new QLabel(QStringLiteral("縦幅比(ピクセル）"), GroupBox1), "Label3");
-    place_label(Label3, 16, 56);
+    place_label(Label3, 16, 56, 121 - 16 - 4);
 }
 
 void TForm1::build_listing_tab()
@@ -207,13 +248,13 @@ void TForm1::build_listing_tab()
     QWidget* tab = TabSheet2;
 
     Label11 = named(new QLabel(QStringLiteral("bmp　png　jpg　gif　変換"), tab), "Label11");
-    place_label(Label11, 16, 8);
+    place_label(Label11, 16, 8, 160 - 16);
     Button5 = named(new QPushButton(QStringLiteral("変換実行"), tab), "Button5");
     place(Button5, 16, 24, 65, 25);
     Button6 = named(new QPushButton(QStringLiteral("参照"), tab), "Button6");
     place(Button6, 86, 24, 51, 25);
     Label12 = named(new QLabel(QStringLiteral("ｇｉｆ→bmp、png、jpg　　"), tab), "Label12");
-    place_label(Label12, 160, 8);
+    place_label(Label12, 160, 8, 409 - 160);
     Button8 = named(new QPushButton(QStringLiteral("変換実行"), tab), "Button8");
     place(Button8, 160, 24, 65, 25);
     Button7 = named(new QPushButton(QStringLiteral("参照"), tab), "Button7");
@@ -225,7 +266,7 @@ void TForm1::build_listing_tab()
     CheckListBox1->setToolTip(QString::fromUtf8(k_list_hint));
     Label9 = named(new QLabel(QStringLiteral("画像変換とリサイズはファイル変換ＴＡＢを参照"), tab),
                    "Label9");
-    place_label(Label9, 152, 112);
+    place_label(Label9, 152, 112, 409 - 152);
     CheckBox5 = named(new QCheckBox(QStringLiteral("画像の表示"), tab), "CheckBox5");
     place(CheckBox5, 160, 136, 97, 17);
 
@@ -273,11 +314,11 @@ void TForm1::build_rename_tab()
                       "CheckBox4");
     place(CheckBox4, 16, 120, 145, 17);
     Label4 = named(new QLabel(QStringLiteral("先頭文字"), GroupBox4), "Label4");
-    place_label(Label4, 16, 149);
+    place_label(Label4, 16, 149, 72 - 16);
     Edit5 = named(new QLineEdit(QStringLiteral("new"), GroupBox4), "Edit5");
     place(Edit5, 72, 144, 89, 20);
     Label5 = named(new QLabel(QStringLiteral("拡張子"), GroupBox4), "Label5");
-    place_label(Label5, 20, 171);
+    place_label(Label5, 20, 171, 72 - 20);
     Edit6 = named(new QLineEdit(GroupBox4), "Edit6");
     place(Edit6, 72, 168, 89, 20);
     RadioGroup4 = named(new TRadioGroup(QStringLiteral("リネームオプション"),
@@ -308,7 +349,7 @@ void TForm1::build_settings_tab()
     QWidget* tab = TabSheet3;
 
     Label2 = named(new QLabel(QStringLiteral("JPG圧縮率（%）"), tab), "Label2");
-    place_label(Label2, 16, 32);
+    place_label(Label2, 16, 32, 96 - 16);
     UpDown1 = named(new TUpDown(zumo::k_updown1_range, tab), "UpDown1");
     Edit2 = named(UpDown1->Buddy(), "Edit2");
     place_updown(UpDown1, 96, 24, 49, 23, 15);
@@ -325,7 +366,7 @@ void TForm1::build_settings_tab()
     CheckBox3 = named(new QCheckBox(QStringLiteral("任意回転にする"), GroupBox5), "CheckBox3");
     place(CheckBox3, 40, 128, 105, 17);
     Label1 = named(new QLabel(QStringLiteral("任意回転"), GroupBox5), "Label1");
-    place_label(Label1, 25, 156);
+    place_label(Label1, 25, 156, 80 - 25);
     UpDown2 = named(new TUpDown(zumo::k_updown2_range, GroupBox5), "UpDown2");
     Edit3 = named(UpDown2->Buddy(), "Edit3");
     place_updown(UpDown2, 80, 152, 49, 23, 15);

@@ -221,7 +221,8 @@ private:
     void build_settings_tab();
     void connect_handlers();
     void place(QWidget* widget, int left, int top, int width, int height) const;
-    void place_label(QLabel* label, int left, int top) const;
+    void place_label(QLabel* label, int left, int top, int room = 0) const;
+    void fit_captions();
     void place_updown(TUpDown* updown, int left, int top, int edit_width, int height,
                       int arrows_width) const;
     void convert_list(bool gif);

@@ -23,7 +23,7 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int c
         m_buttons.push_back(button);
     }
     connect(m_group, &QButtonGroup::idToggled, this, &TRadioGroup::button_toggled);
-    arrange_buttons();
+    ArrangeButtons();
 }
 
 void TRadioGroup::setItemIndex(int index)
@@ -60,17 +60,17 @@ void TRadioGroup::button_toggled(int id, bool checked)
 void TRadioGroup::resizeEvent(QResizeEvent* event)
 {
     QGroupBox::resizeEvent(event);
-    arrange_buttons();
+    ArrangeButtons();
 }
 
 void TRadioGroup::changeEvent(QEvent* event)
 {
     QGroupBox::changeEvent(event);
     if (event->type() == QEvent::FontChange)
-        arrange_buttons();
+        ArrangeButtons();
 }
 
-void TRadioGroup::arrange_buttons()
+void TRadioGroup::ArrangeButtons()
 {
     if (m_buttons.empty())
         return;
@@ -241,7 +241,7 @@ void TColorGrid::paintEvent(QPaintEvent*)
         if (i == m_foreground)
             marker += QStringLiteral("FG");
         if (i == m_background)
-            marker += marker.isEmpty() ? QStringLiteral("BG") : QStringLiteral("/BG");
+            marker = marker.isEmpty() ? QStringLiteral("BG") : QStringLiteral("FB");
         if (!marker.isEmpty()) {
             painter.setPen(color.lightness() < 128 ? Qt::white : Qt::black);
             painter.drawText(cell, Qt::AlignCenter, marker);

@@ -36,6 +36,8 @@ public:
     void setItemIndex(int index);
     int Count() const { return static_cast<int>(m_buttons.size()); }
     QRadioButton* Button(int index) const { return m_buttons.at(static_cast<std::size_t>(index)); }
+    // Places the items for the current size (also done on every resize).
+    void ArrangeButtons();
 
 signals:
     void Click();
@@ -45,7 +47,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void arrange_buttons();
     void button_toggled(int id, bool checked);
 
     std::vector<QRadioButton*> m_buttons;

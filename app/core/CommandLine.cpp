@@ -1,6 +1,9 @@
 #include "app/core/CommandLine.h"
 
+#include "app/core/StopSignals.h"
+
 #include <cstdlib>
+#include <ostream>
 
 #ifndef ZUMO_VERSION
 #define ZUMO_VERSION "0.6"
@@ -208,6 +211,40 @@ int exit_status(const RunSummary& summary)
         break;
     }
     return k_exit_stopped;
+}
+
+StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& out,
+                               std::ostream& err)
+{
+    const std::string program =
+        argc > 0 && argv[0] ? platform::file_name_part(argv[0]) : std::string("zumo");
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+    ParsedCommandLine parsed = ParseCommandLine(args);
+
+    StartupDecision decision;
+    switch (parsed.action) {
+    case CommandAction::Help:
+        out << UsageText(program);
+        decision.exit_now = true;
+        return decision;
+    case CommandAction::Version:
+        out << VersionText() << '\n';
+        decision.exit_now = true;
+        return decision;
+    case CommandAction::UsageError:
+        err << program << ": " << parsed.error << '\n' << UsageText(program);
+        decision.exit_now = true;
+        decision.exit_status = k_exit_stopped;
+        return decision;
+    case CommandAction::Run:
+        break;
+    }
+    decision.files = std::move(parsed.files);
+    decision.session = prepare_headless_platform() ? Session::Headless : Session::Interactive;
+    InstallStopSignals();
+    return decision;
 }
 
 } // namespace zumo

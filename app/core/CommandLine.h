@@ -14,6 +14,7 @@
 
 #include "app/core/FileRuns.h"
 
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,5 +102,26 @@ RunSummary FormShowRun(const std::vector<std::string>& files, RunContext& ctx,
 
 // The status for a summary (see the top of this file).
 int exit_status(const RunSummary& summary);
+
+} // namespace zumo
+
+namespace zumo {
+
+// ---- program start ----------------------------------------------------------
+
+struct StartupDecision {
+    bool exit_now = false; // --help, --version or a wrong command line
+    int exit_status = k_exit_ok;
+    std::vector<std::string> files;
+    Session session = Session::Interactive;
+};
+
+// What main() does before the QApplication exists: parses argv, prints the
+// usage or the version to out (a wrong command line to err, status 2),
+// points Qt at its offscreen platform when there is no display, and installs
+// the SIGINT/SIGTERM stop handlers. Give Qt only argv[0] afterwards, so that
+// it does not take a file named like one of its own options ("-style").
+StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& out,
+                               std::ostream& err);
 
 } // namespace zumo

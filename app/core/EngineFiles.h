@@ -1,0 +1,65 @@
+// The runs' FileProcessor over the real single-file operations: the
+// conversion engine's ConvertImageFile and ConvertGifFile, and the rename
+// engine's FormFileRe with a fresh option snapshot per file. Header only:
+// whoever uses it links zumo_convert and zumo_rename.
+#pragma once
+
+#include "app/core/FileRuns.h"
+#include "convert/conversion.h"
+#include "rename/FileRename.h"
+
+namespace zumo {
+
+inline FileOutcome to_outcome(FileResult result)
+{
+    switch (result) {
+    case FileResult::Written:
+        return FileOutcome::Done;
+    case FileResult::Skipped:
+        return FileOutcome::Skipped;
+    case FileResult::Failed:
+        break;
+    }
+    return FileOutcome::Failed;
+}
+
+inline FileOutcome to_outcome(RenameResult result)
+{
+    switch (result) {
+    case RenameResult::Done:
+        return FileOutcome::Done;
+    case RenameResult::Skipped:
+        return FileOutcome::Skipped;
+    case RenameResult::Failed:
+        break;
+    }
+    return FileOutcome::Failed;
+}
+
+class EngineFileProcessor : public FileProcessor {
+public:
+    // Both must outlive the processor. engine reports through the host it
+    // was made with: the window's, or the headless one without a display.
+    EngineFileProcessor(ConversionEngine& engine, OptionSource& options)
+        : m_engine(engine), m_options(options)
+    {
+    }
+    FileOutcome ConvertImageFile(const std::string& path) override
+    {
+        return to_outcome(m_engine.ConvertImageFile(path));
+    }
+    FileOutcome ConvertGifFile(const std::string& path) override
+    {
+        return to_outcome(m_engine.ConvertGifFile(path));
+    }
+    FileOutcome FormFileRe(const std::string& path) override
+    {
+        return to_outcome(zumo::FormFileRe(m_options.Options(), path));
+    }
+
+private:
+    ConversionEngine& m_engine;
+    OptionSource& m_options;
+};
+
+} // namespace zumo

@@ -1,0 +1,334 @@
+// Untrusted files and misuse: every fault ends in a 0 from the loader or an
+// ImageError from a later call, never in a crash, a hang or a leak.
+#include "imagelib/bmp_reader.h"
+#include "imagelib/imgctl.h"
+
+#include "support.h"
+
+#include <functional>
+
+namespace {
+
+using namespace imgctl;
+using imgtest::Bytes;
+using imgtest::Handle;
+using imgtest::TempDir;
+using imgtest::make_bmp;
+
+// Loads a file and uses its pixels. Returns true when the picture loaded
+// and decoded; false for a clean failure. Anything else fails the test.
+bool load_and_use(const std::string& path)
+{
+    const HDIB dib = ToDIB(path.c_str());
+    if (dib == 0)
+        return false;
+    bool ok = true;
+    try {
+        ResizeDIB(dib, -1, 17);
+        GetDIBPixels(dib);
+    } catch (const ImageError&) {
+        ok = false;
+    }
+    DeleteDIB(dib);
+    return ok;
+}
+
+// --- BMP faults, one row each --------------------------------------------------
+
+struct BmpFault {
+    const char* name;
+    std::vector<std::uint8_t> file;
+};
+
+std::vector<std::uint8_t> with_u32(std::vector<std::uint8_t> file, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    return file;
+}
+
+std::vector<BmpFault> bmp_faults()
+{
+    const std::vector<std::uint8_t> grey = Bytes().u32(0x808080).u32(0).data;
+    const std::vector<std::uint8_t> good24 = make_bmp(2, 2, 24, 0, {}, std::vector<std::uint8_t>(16, 7));
+    return {
+        {"Empty", {}},
+        {"OnlyMagic", {'B', 'M'}},
+        {"HeaderCut", std::vector<std::uint8_t>(good24.begin(), good24.begin() + 30)},
+        {"PixelsCut", std::vector<std::uint8_t>(good24.begin(), good24.end() - 6)},
+        {"HeaderSizeZero", with_u32(good24, 14, 0)},
+        {"HeaderSizeHuge", with_u32(good24, 14, 4000)},
+        {"WidthZero", make_bmp(0, 2, 24, 0, {}, std::vector<std::uint8_t>(16))},
+        {"WidthNegative", make_bmp(-2, 2, 24, 0, {}, std::vector<std::uint8_t>(16))},
+        {"SideTooLong", make_bmp(70000, 1, 8, 0, grey, {})},
+        {"TooManyPixels", make_bmp(20000, 10000, 24, 0, {}, {})},
+        {"HeightIntMin", make_bmp(2, INT32_MIN, 24, 0, {}, {})},
+        {"BitCountSeven", make_bmp(2, 2, 7, 0, {}, std::vector<std::uint8_t>(16))},
+        {"EmbeddedJpeg", make_bmp(2, 2, 24, 4, {}, std::vector<std::uint8_t>(16))},
+        {"UnknownCompression", make_bmp(2, 2, 24, 9, {}, std::vector<std::uint8_t>(16))},
+        {"Rle8WithFourBits", make_bmp(2, 2, 4, 1, grey, {0, 1})},
+        {"BitFieldsWith24Bits", make_bmp(2, 2, 24, 3, std::vector<std::uint8_t>(12), std::vector<std::uint8_t>(16))},
+        {"PixelOffsetPastEnd", with_u32(good24, 10, 5000)},
+        {"PixelOffsetInsideHeader", with_u32(good24, 10, 20)},
+        {"Rle8RunPastRowEnd", make_bmp(4, 2, 8, 1, grey, {5, 1, 0, 1})},
+        {"Rle8RunPastLastRow", make_bmp(2, 1, 8, 1, grey, {2, 1, 0, 0, 2, 1, 0, 1})},
+        {"Rle8DeltaOutside", make_bmp(4, 2, 8, 1, grey, {0, 2, 9, 0, 1, 1, 0, 1})},
+        {"Rle8AbsoluteCut", make_bmp(8, 1, 8, 1, grey, {0, 6, 1, 1})},
+        {"Rle8EndsMidPicture", make_bmp(4, 4, 8, 1, grey, {4, 1, 0, 0})},
+        {"Rle4AbsolutePastRowEnd", make_bmp(2, 1, 4, 2, grey, {0, 4, 0x11, 0x11, 0, 1})},
+    };
+}
+
+class BadBmp : public testing::TestWithParam<BmpFault> {};
+
+TEST_P(BadBmp, ReaderThrowsAndLoaderReturnsZero)
+{
+    EXPECT_THROW(read_bmp(GetParam().file), ImageError);
+    TempDir dir;
+    imgtest::write_bytes(dir.path("bad.bmp"), GetParam().file);
+    EXPECT_EQ(ToDIB(dir.path("bad.bmp").c_str()), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, BadBmp, testing::ValuesIn(bmp_faults()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BadBmp, RleWithoutEndMarkerAfterTheLastRowIsAccepted)
+{
+    const std::vector<std::uint8_t> grey = Bytes().u32(0x808080).u32(0x102030).data;
+    const DecodedBmp bmp = read_bmp(make_bmp(2, 2, 8, 1, grey, {2, 1, 0, 0, 2, 1, 0, 0}));
+    EXPECT_EQ(bmp.bgra[0], 0x30);
+}
+
+// --- Truncated and damaged files of every format ---------------------------------
+
+struct FormatCase {
+    const char* name;
+    void (*write)(const std::string&, const cv::Mat&);
+};
+
+void write_bmp(const std::string& path, const cv::Mat& bgr) { imgtest::save_bmp(path, bgr); }
+void write_png(const std::string& path, const cv::Mat& bgr) { imgtest::save_png(path, bgr); }
+void write_jpeg(const std::string& path, const cv::Mat& bgr) { imgtest::save_jpeg(path, bgr); }
+void write_gif(const std::string& path, const cv::Mat& bgr)
+{
+    imgtest::save_png(path + ".png", bgr);
+    Handle dib(ToDIB((path + ".png").c_str()));
+    DIBtoGIF(path.c_str(), dib, 0);
+}
+
+class Damaged : public testing::TestWithParam<FormatCase> {
+protected:
+    std::vector<std::uint8_t> good_file()
+    {
+        const std::string path = m_dir.path("good");
+        GetParam().write(path, imgtest::photo(64, 48, 8));
+        return imgtest::read_bytes(path);
+    }
+    TempDir m_dir;
+};
+
+TEST_P(Damaged, TruncatedFilesFailCleanly)
+{
+    const std::vector<std::uint8_t> good = good_file();
+    ASSERT_GT(good.size(), 200u);
+    const std::string path = m_dir.path("cut");
+    for (const double keep : {0.0, 0.01, 0.1, 0.5, 0.9}) {
+        const auto size = static_cast<std::size_t>(static_cast<double>(good.size()) * keep);
+        imgtest::write_bytes(path, std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(size)));
+        EXPECT_FALSE(load_and_use(path)) << GetParam().name << " cut to " << size << " bytes";
+    }
+    EXPECT_EQ(LiveDIBCount(), 0u);
+}
+
+// Random damage may or may not be detectable; it must never crash (the
+// sanitizers watch), hang, or leave a handle behind.
+TEST_P(Damaged, RandomlyDamagedFilesNeverCrash)
+{
+    const std::vector<std::uint8_t> good = good_file();
+    const std::string path = m_dir.path("damaged");
+    cv::RNG rng(GetParam().name[0]);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<std::uint8_t> bad = good;
+        const int flips = rng.uniform(1, 8);
+        for (int i = 0; i < flips; ++i)
+            bad[static_cast<std::size_t>(rng.uniform(0, static_cast<int>(bad.size())))] = static_cast<std::uint8_t>(rng.uniform(0, 256));
+        imgtest::write_bytes(path, bad);
+        load_and_use(path);
+    }
+    EXPECT_EQ(LiveDIBCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, Damaged,
+                         testing::Values(FormatCase{"Bmp", write_bmp}, FormatCase{"Png", write_png},
+                                         FormatCase{"Jpeg", write_jpeg}, FormatCase{"Gif", write_gif}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Absurd dimensions in the headers of the other formats -------------------------
+
+std::vector<std::uint8_t> png_with_size(std::uint32_t width, std::uint32_t height)
+{
+    // Signature and an IHDR whose CRC is right, so only the size is wrong.
+    TempDir dir;
+    imgtest::save_png(dir.path("p.png"), imgtest::photo(4, 4));
+    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("p.png"));
+    for (int i = 0; i < 4; ++i) {
+        file[16 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
+        file[20 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
+    }
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t at = 12; at < 29; ++at) {
+        crc ^= file[at];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    crc ^= 0xFFFFFFFF;
+    for (int i = 0; i < 4; ++i)
+        file[29 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    return file;
+}
+
+std::vector<std::uint8_t> jpeg_with_size(unsigned width, unsigned height)
+{
+    TempDir dir;
+    imgtest::save_jpeg(dir.path("p.jpg"), imgtest::photo(16, 16));
+    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("p.jpg"));
+    for (std::size_t at = 2; at + 9 < file.size(); ++at) {
+        if (file[at] == 0xFF && file[at + 1] == 0xC0) {
+            file[at + 5] = static_cast<std::uint8_t>(height >> 8);
+            file[at + 6] = static_cast<std::uint8_t>(height);
+            file[at + 7] = static_cast<std::uint8_t>(width >> 8);
+            file[at + 8] = static_cast<std::uint8_t>(width);
+            break;
+        }
+    }
+    return file;
+}
+
+std::vector<std::uint8_t> gif_with_size(unsigned width, unsigned height)
+{
+    Bytes b;
+    b.text("GIF89a").u16(width).u16(height).u8(0x80).u8(0).u8(0);
+    b.u8(0).u8(0).u8(0).u8(255).u8(255).u8(255);
+    b.u8(0x2C).u16(0).u16(0).u16(width).u16(height).u8(0);
+    b.u8(2).u8(2).u8(0x4C).u8(0x01).u8(0).u8(0x3B);
+    return b.data;
+}
+
+struct SizeCase {
+    const char* name;
+    std::vector<std::uint8_t> file;
+};
+
+class AbsurdSize : public testing::TestWithParam<SizeCase> {};
+
+TEST_P(AbsurdSize, RefusedAtLoad)
+{
+    TempDir dir;
+    imgtest::write_bytes(dir.path("big"), GetParam().file);
+    EXPECT_EQ(ToDIB(dir.path("big").c_str()), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, AbsurdSize,
+                         testing::Values(SizeCase{"PngWide", png_with_size(70000, 1)},
+                                         SizeCase{"PngManyPixels", png_with_size(20000, 10000)},
+                                         SizeCase{"PngZero", png_with_size(0, 10)},
+                                         SizeCase{"JpegManyPixels", jpeg_with_size(60000, 60000)},
+                                         SizeCase{"JpegZeroHeight", jpeg_with_size(100, 0)},
+                                         SizeCase{"GifManyPixels", gif_with_size(65535, 65535)},
+                                         SizeCase{"GifZero", gif_with_size(0, 0)}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BadFiles, NotAPictureOrNotAFile)
+{
+    TempDir dir;
+    imgtest::write_bytes(dir.path("empty"), {});
+    imgtest::write_bytes(dir.path("text.jpg"), {'h', 'e', 'l', 'l', 'o'});
+    std::filesystem::create_directory(dir.path("folder.png"));
+    for (const std::string& path : {dir.path("empty"), dir.path("text.jpg"), dir.path("folder.png"), dir.path("none")}) {
+        EXPECT_EQ(ToDIB(path.c_str()), 0u) << path;
+        EXPECT_EQ(GIFtoDIB(path.c_str()), 0u) << path;
+    }
+    EXPECT_EQ(ToDIB(nullptr), 0u);
+    EXPECT_EQ(LiveDIBCount(), 0u);
+}
+
+// A JPEG whose header is fine but whose data is cut loads, then fails on
+// first use; later calls report the same failure without decoding again.
+TEST(BadFiles, FailedLazyDecodeIsRemembered)
+{
+    TempDir dir;
+    imgtest::save_jpeg(dir.path("photo.jpg"), imgtest::photo(200, 150));
+    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("photo.jpg"));
+    file.resize(file.size() / 2);
+    imgtest::write_bytes(dir.path("cut.jpg"), file);
+    Handle dib(ToDIB(dir.path("cut.jpg").c_str()));
+    ASSERT_NE(dib.get(), 0u);
+    TurnDIB(dib, 90); // still pending: nothing decoded yet
+    std::string first;
+    try {
+        ResizeDIB(dib, -1, 50);
+    } catch (const ImageError& error) {
+        first = error.what();
+    }
+    EXPECT_NE(first.find("JPEG"), std::string::npos) << first;
+    try {
+        DIBtoJPG(dir.path("out.jpg").c_str(), dib, 90, 0);
+        ADD_FAILURE() << "wrote a picture that failed to decode";
+    } catch (const ImageError& error) {
+        EXPECT_EQ(first, error.what());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path("out.jpg")));
+}
+
+// --- Handles -------------------------------------------------------------------
+
+struct Call {
+    const char* name;
+    std::function<void(HDIB, const std::string&)> run;
+};
+
+std::vector<Call> calls()
+{
+    return {
+        {"TurnDIB", [](HDIB d, const std::string&) { TurnDIB(d, 90); }},
+        {"TurnDIBex", [](HDIB d, const std::string&) { TurnDIBex(d, 1000, 0); }},
+        {"ResizeDIB", [](HDIB d, const std::string&) { ResizeDIB(d, -1, 10); }},
+        {"DIBto8Bit", [](HDIB d, const std::string&) { DIBto8Bit(d, 0, 0); }},
+        {"DIBtoBMP", [](HDIB d, const std::string& p) { DIBtoBMP(p.c_str(), d); }},
+        {"DIBtoPNG", [](HDIB d, const std::string& p) { DIBtoPNG(p.c_str(), d, 0); }},
+        {"DIBtoGIF", [](HDIB d, const std::string& p) { DIBtoGIF(p.c_str(), d, 0); }},
+        {"DIBtoJPG", [](HDIB d, const std::string& p) { DIBtoJPG(p.c_str(), d, 80, 0); }},
+        {"DeleteDIB", [](HDIB d, const std::string&) { DeleteDIB(d); }},
+        {"GetDIBInfo", [](HDIB d, const std::string&) { GetDIBInfo(d); }},
+        {"GetDIBPixels", [](HDIB d, const std::string&) { GetDIBPixels(d); }},
+    };
+}
+
+TEST(Handles, ZeroUnknownAndDeletedHandlesAreErrors)
+{
+    TempDir dir;
+    imgtest::save_png(dir.path("in.png"), imgtest::photo(8, 8));
+    const HDIB deleted = ToDIB(dir.path("in.png").c_str());
+    DeleteDIB(deleted);
+    const std::string out = dir.path("out.png");
+    for (const Call& call : calls()) {
+        for (const HDIB dib : {HDIB{0}, HDIB{0xFFFFFFF0}, deleted})
+            EXPECT_THROW(call.run(dib, out), ImageError) << call.name << " " << dib;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(Handles, EachLoadGetsItsOwnHandle)
+{
+    TempDir dir;
+    imgtest::save_png(dir.path("in.png"), imgtest::photo(8, 8));
+    const std::size_t before = LiveDIBCount();
+    Handle a(ToDIB(dir.path("in.png").c_str()));
+    Handle b(ToDIB(dir.path("in.png").c_str()));
+    EXPECT_NE(a.get(), b.get());
+    EXPECT_EQ(LiveDIBCount(), before + 2);
+    TurnDIB(a, 90); // changes only its own picture
+    EXPECT_EQ(GetDIBInfo(b).width, 8);
+}
+
+} // namespace

@@ -1,0 +1,168 @@
+// What the encoders promise about the files they write: flags, quality,
+// atomic replacement.
+#include "imagelib/imgctl.h"
+
+#include "support.h"
+
+#include <csignal>
+#include <filesystem>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+using namespace imgctl;
+using imgtest::Handle;
+using imgtest::TempDir;
+
+class Encoders : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        imgtest::save_png(m_dir.path("in.png"), imgtest::photo(160, 120, 2));
+        m_dib = ToDIB(m_dir.path("in.png").c_str());
+        ASSERT_NE(m_dib, 0u);
+    }
+    void TearDown() override { DeleteDIB(m_dib); }
+
+    TempDir m_dir;
+    HDIB m_dib = 0;
+};
+
+bool png_interlaced(const std::vector<std::uint8_t>& file) { return file.size() > 28 && file[28] == 1; }
+
+bool gif_interlaced(const std::vector<std::uint8_t>& file)
+{
+    std::size_t at = 13;
+    if (file.size() > 10 && (file[10] & 0x80))
+        at += 3u << ((file[10] & 7) + 1);
+    while (at < file.size()) {
+        if (file[at] == 0x2C)
+            return at + 9 < file.size() && (file[at + 9] & 0x40) != 0;
+        if (file[at] != 0x21)
+            return false;
+        at += 2; // introducer and label, then sub-blocks
+        while (at < file.size() && file[at] != 0)
+            at += file[at] + 1u;
+        ++at;
+    }
+    return false;
+}
+
+TEST_F(Encoders, InterlaceFlagIsWrittenAsAsked)
+{
+    for (const std::int32_t interlaced : {0, -1, 1}) {
+        DIBtoPNG(m_dir.path("out.png").c_str(), m_dib, interlaced);
+        DIBtoGIF(m_dir.path("out.gif").c_str(), m_dib, interlaced);
+        EXPECT_EQ(png_interlaced(imgtest::read_bytes(m_dir.path("out.png"))), interlaced != 0) << interlaced;
+        EXPECT_EQ(gif_interlaced(imgtest::read_bytes(m_dir.path("out.gif"))), interlaced != 0) << interlaced;
+    }
+}
+
+TEST_F(Encoders, JpegQualityTradesSizeForFidelity)
+{
+    const cv::Mat original = imgtest::pixels_of(m_dib);
+    std::uintmax_t last_size = 0;
+    double last_error = 1e9;
+    for (const int quality : {0, 30, 70, 95, 100}) {
+        const std::string path = m_dir.path("q" + std::to_string(quality) + ".jpg");
+        DIBtoJPG(path.c_str(), m_dib, quality, 0);
+        const std::uintmax_t size = std::filesystem::file_size(path);
+        Handle back(ToDIB(path.c_str()));
+        const double error = imgtest::mean_abs_diff(imgtest::pixels_of(back), original);
+        EXPECT_GT(size, last_size) << quality;
+        EXPECT_LT(error, last_error) << quality;
+        last_size = size;
+        last_error = error;
+    }
+}
+
+TEST_F(Encoders, ReplacesAnExistingFileAndLeavesNoTemporaryFile)
+{
+    imgtest::write_bytes(m_dir.path("out.png"), {'o', 'l', 'd'});
+    DIBtoPNG(m_dir.path("out.png").c_str(), m_dib, 0);
+    Handle back(ToDIB(m_dir.path("out.png").c_str()));
+    EXPECT_NE(back.get(), 0u);
+    EXPECT_EQ(m_dir.entries(), (std::vector<std::string>{"in.png", "out.png"}));
+}
+
+TEST_F(Encoders, BmpConvertedOntoItself)
+{
+    const std::string path = m_dir.path("self.bmp");
+    DIBtoBMP(path.c_str(), m_dib);
+    Handle dib(ToDIB(path.c_str()));
+    TurnDIB(dib, 90);
+    DIBtoBMP(path.c_str(), dib);
+    Handle back(ToDIB(path.c_str()));
+    EXPECT_EQ(GetDIBInfo(back).width, 120);
+    EXPECT_EQ(cv::norm(imgtest::pixels_of(back), imgtest::pixels_of(dib), cv::NORM_INF), 0);
+}
+
+TEST_F(Encoders, NewFilesFollowTheUmaskAndReplacedFilesKeepTheirMode)
+{
+    const mode_t old_mask = umask(022);
+    DIBtoPNG(m_dir.path("new.png").c_str(), m_dib, 0);
+    imgtest::write_bytes(m_dir.path("kept.png"), {'x'});
+    chmod(m_dir.path("kept.png").c_str(), 0640);
+    DIBtoPNG(m_dir.path("kept.png").c_str(), m_dib, 0);
+    umask(old_mask);
+    struct stat st {};
+    stat(m_dir.path("new.png").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    stat(m_dir.path("kept.png").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(Encoders, WritingThroughALinkReplacesItsTarget)
+{
+    imgtest::write_bytes(m_dir.path("real.png"), {'o', 'l', 'd'});
+    std::filesystem::create_symlink(m_dir.path("real.png"), m_dir.path("link.png"));
+    DIBtoPNG(m_dir.path("link.png").c_str(), m_dib, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(m_dir.path("link.png")));
+    EXPECT_GT(std::filesystem::file_size(m_dir.path("real.png")), 100u);
+}
+
+// Any write that cannot complete names the path and leaves what was there.
+class FailedWrite : public Encoders {};
+
+TEST_F(FailedWrite, MissingFolderOrFolderInTheWay)
+{
+    std::filesystem::create_directory(m_dir.path("folder.png"));
+    for (const std::string& path : {m_dir.path("no/such/folder/out.png"), m_dir.path("folder.png")}) {
+        try {
+            DIBtoPNG(path.c_str(), m_dib, 0);
+            ADD_FAILURE() << "no exception for " << path;
+        } catch (const ImageError& error) {
+            EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+        }
+    }
+    EXPECT_EQ(m_dir.entries(), (std::vector<std::string>{"folder.png", "in.png"}));
+}
+
+TEST_F(FailedWrite, FileSizeLimitHitMidwayKeepsTheOldFile)
+{
+    const std::string path = m_dir.path("out.bmp");
+    imgtest::write_bytes(path, {'o', 'l', 'd'});
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit old_limit{};
+    getrlimit(RLIMIT_FSIZE, &old_limit);
+    rlimit small = old_limit;
+    small.rlim_cur = 20000; // the BMP needs 57 kB
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::string message;
+    try {
+        DIBtoBMP(path.c_str(), m_dib);
+    } catch (const ImageError& error) {
+        message = error.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_NE(message.find(path), std::string::npos) << message;
+    EXPECT_EQ(imgtest::read_bytes(path), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(m_dir.entries(), (std::vector<std::string>{"in.png", "out.bmp"}));
+}
+
+} // namespace

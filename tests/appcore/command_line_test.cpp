@@ -1,10 +1,13 @@
 #include "app/core/CommandLine.h"
 #include "app/core/HeadlessHost.h"
+#include "app/core/StopSignals.h"
 
 #include "fakes.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -314,6 +317,84 @@ TEST(HeadlessUserHost, SaysWhyAFileWasNotProcessed)
     EXPECT_EQ(err.str(), "zumo: /p/a.jpg: not processed: no drop mode is selected "
                          "(\"Drag & Drop　変換\")\n"
                          "zumo: after\n");
+}
+
+// ---- program start ----------------------------------------------------------
+
+// Sets an environment variable for the scope of a test and restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(PrepareStartup, AnswersHelpVersionAndWrongOptionsBeforeAnyWindow)
+{
+    struct Case {
+        std::vector<const char*> argv;
+        int status;
+        bool to_out;
+        const char* starts;
+    };
+    for (const Case& c : {Case{{"/usr/bin/zumo", "--help"}, 0, true, "Usage: zumo "},
+                          Case{{"zumo", "--version"}, 0, true, "zumo 0.6\n"},
+                          Case{{"zumo", "--frobnicate"}, 2, false, "zumo: unknown option"}}) {
+        std::ostringstream out;
+        std::ostringstream err;
+        const StartupDecision d =
+            PrepareStartup(static_cast<int>(c.argv.size()), c.argv.data(), out, err);
+        EXPECT_TRUE(d.exit_now);
+        EXPECT_EQ(d.exit_status, c.status);
+        EXPECT_EQ((c.to_out ? out : err).str().rfind(c.starts, 0), 0u) << c.argv[1];
+        EXPECT_TRUE((c.to_out ? err : out).str().empty());
+    }
+}
+
+TEST(PrepareStartup, WithoutADisplayRunsHeadlessOnQtsOffscreenPlatform)
+{
+    const ScopedEnv display("DISPLAY", nullptr);
+    const ScopedEnv wayland("WAYLAND_DISPLAY", "");
+    const ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+    const std::vector<const char*> argv{"zumo", "--", "-a.jpg", "b.png"};
+    std::ostringstream out;
+    const StartupDecision d = PrepareStartup(4, argv.data(), out, out);
+    EXPECT_FALSE(d.exit_now);
+    EXPECT_EQ(d.files, (std::vector<std::string>{"-a.jpg", "b.png"}));
+    EXPECT_EQ(d.session, Session::Headless);
+    EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "offscreen");
+
+    const ScopedEnv with_display("DISPLAY", ":0");
+    EXPECT_EQ(PrepareStartup(1, argv.data(), out, out).session, Session::Interactive);
+}
+
+TEST(StopSignals, ATerminationSignalBecomesAStopRequest)
+{
+    InstallStopSignals();
+    ClearStopRequest();
+    std::raise(SIGTERM);
+    EXPECT_TRUE(StopRequested());
+    ClearStopRequest();
+    std::raise(SIGINT);
+    EXPECT_TRUE(StopRequested());
+    ClearStopRequest();
 }
 
 } // namespace

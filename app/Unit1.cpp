@@ -75,6 +75,15 @@ TForm1::TForm1(TForm1Hooks hooks, QWidget* parent)
     FolderDlg1 = named(new TFolderDlg(this), "FolderDlg1");
     FolderDlg2 = named(new TFolderDlg(this), "FolderDlg2");
     FolderDlg3 = named(new TFolderDlg(this), "FolderDlg3");
+    FindFile1.SetFileMask({"*.jpeg", "*.jpg", "*.bmp", "*.png"});
+    FindFile1.IsFindSub = false;
+    FindFile2.SetFileMask({"*.gif"});
+    FindFile2.IsFindSub = false;
+    zumo::SetUpFindFile3(FindFile3);
+    FindFile3.OnFind = [this](const std::string& name, const std::string&, zumo::TSearchRec,
+                              bool&) { FindFile3Find(name); };
+    for (zumo::TFindFile* finder : {&FindFile1, &FindFile2, &FindFile3})
+        finder->ProcessMessages = [this] { Host().ProcessMessages(); };
 
     build_menu();
     auto* client = new QWidget(this);
@@ -563,13 +572,13 @@ void TForm1::dropEvent(QDropEvent* event)
     }
     event->acceptProposedAction();
     if (!files.empty())
-        DropFiles(files);
+        WMDropFiles(files);
 }
 
-void TForm1::DropFiles(const std::vector<std::string>& files)
+void TForm1::WMDropFiles(const std::vector<std::string>& files)
 {
-    if (m_hooks.DropFiles)
-        m_hooks.DropFiles(*this, files);
+    if (m_hooks.WMDropFiles)
+        m_hooks.WMDropFiles(*this, files);
 }
 
 // ---- "ファイル変換" -----------------------------------------------------------
@@ -679,12 +688,17 @@ void TForm1::Button10Click()
     FoundCount = 0;
     if (!FolderDlg2->Execute())
         return;
-    const zumo::RenameListing listing =
-        zumo::ListRenameFolder(FolderDlg2->FolderName, [this] { Host().ProcessMessages(); });
-    for (const std::string& name : listing.Names)
-        CheckListBox2->Add(from_bytes(name));
-    FoundCount = listing.FoundCount;
+    // The list grows while the folder is read: the finder lets the window
+    // handle its events between entries.
+    FindFile3.FolderName = FolderDlg2->FolderName;
+    FindFile3.Execute();
     Label7->setText(from_bytes(zumo::FoundFilesLabel(FoundCount)));
+}
+
+void TForm1::FindFile3Find(const std::string& file_name)
+{
+    CheckListBox2->Add(from_bytes(file_name));
+    ++FoundCount;
 }
 
 void TForm1::Button12Click()

@@ -10,7 +10,9 @@
 #include "app/controls.h"
 #include "convert/options.h"
 #include "convert/user_host.h"
+#include "shell/FindFile.h"
 #include "shell/FolderDialog.h"
+#include "shell/ShfOperation.h"
 
 #include <QMainWindow>
 
@@ -41,7 +43,7 @@ struct TForm1Hooks {
     // written here).
     std::function<void(TForm1&)> FormDestroy;
     // Files dropped on the window, full paths in the order given.
-    std::function<void(TForm1&, const std::vector<std::string>&)> DropFiles;
+    std::function<void(TForm1&, const std::vector<std::string>&)> WMDropFiles;
     // The listing and preview of the tab "画像参照変換".
     std::function<void(TForm1&)> Button6Click;
     std::function<void(TForm1&)> Button7Click;
@@ -96,7 +98,8 @@ public:
     void FormCreate();
     void FormShow();
     void FormDestroy();
-    void DropFiles(const std::vector<std::string>& files);
+    // Files dropped on the window, full paths in the order the drop gave.
+    void WMDropFiles(const std::vector<std::string>& files);
     void CheckBox1Click();
     void Button1Click();
     void RadioGroup7Click();
@@ -112,6 +115,7 @@ public:
     void Button4Click();
     void Button9Click();
     void Button10Click();
+    void FindFile3Find(const std::string& file_name);
     void Button12Click();
     void CheckBox8Click();
     void CheckBox2Click();
@@ -207,6 +211,10 @@ public:
     TFolderDlg* FolderDlg1;
     TFolderDlg* FolderDlg2;
     TFolderDlg* FolderDlg3; // never used
+    zumo::TFindFile FindFile1; // pictures of one folder: *.jpeg *.jpg *.bmp *.png
+    zumo::TFindFile FindFile2; // *.gif of one folder
+    zumo::TFindFile FindFile3; // every file of one folder (the rename listing)
+    zumo::TShfOperation ShfOperation1; // kept with the layout; nothing runs it
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -43,7 +43,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         } else if (arg == "--version") {
             return ParsedCommandLine{CommandAction::Version, {}, {}};
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            return ParsedCommandLine{CommandAction::UsageError, {},
+            return ParsedCommandLine{CommandAction::UsageError,
+                                     {},
                                      "unknown option \"" + arg +
                                          "\" (a file of that name goes after \"--\")"};
         } else {
@@ -164,7 +165,8 @@ RunSummary FormShowRun(const std::vector<std::string>& files, RunContext& ctx,
             }
             if (ctx.observer)
                 ctx.observer->FileStarted(path);
-            const std::optional<FileOutcome> outcome = hand_to_drop_mode(ctx.files, drop_mode, path);
+            const std::optional<FileOutcome> outcome =
+                hand_to_drop_mode(ctx.files, drop_mode, path);
             if (outcome == FileOutcome::Done)
                 ++summary.done;
             else

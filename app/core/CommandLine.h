@@ -25,7 +25,8 @@ namespace zumo {
 
 enum class CommandAction { Run, Help, Version, UsageError };
 
-struct ParsedCommandLine {
+struct ParsedCommandLine
+{
     CommandAction action = CommandAction::Run;
     std::vector<std::string> files; // in the order given
     std::string error;              // UsageError: what was wrong
@@ -68,7 +69,8 @@ std::string command_line_path(std::string_view argument, CaseRule rule,
                               platform::PathStyle style = platform::native_path_style());
 
 // What only the window and the application can do.
-class ApplicationControl {
+class ApplicationControl
+{
 public:
     virtual ~ApplicationControl() = default;
     virtual void SetTitle(const std::string& title) = 0; // the application title
@@ -83,7 +85,8 @@ public:
 
 enum class Session { Interactive, Headless };
 
-struct CommandLineOptions {
+struct CommandLineOptions
+{
     CaseRule case_rule = native_case_rule();
     Session session = Session::Interactive;
 };
@@ -109,7 +112,8 @@ namespace zumo {
 
 // ---- program start ----------------------------------------------------------
 
-struct StartupDecision {
+struct StartupDecision
+{
     bool exit_now = false; // --help, --version or a wrong command line
     int exit_status = k_exit_ok;
     std::vector<std::string> files;

@@ -27,7 +27,8 @@ RunSummary WMDropFiles(const std::vector<std::string>& files, RunContext& ctx)
                 continue; // not a picture: skipped silently, as the rule says
             if (ctx.observer)
                 ctx.observer->FileStarted(path);
-            const std::optional<FileOutcome> outcome = hand_to_drop_mode(ctx.files, drop_mode, path);
+            const std::optional<FileOutcome> outcome =
+                hand_to_drop_mode(ctx.files, drop_mode, path);
             if (outcome == FileOutcome::Done)
                 ++summary.done;
             else

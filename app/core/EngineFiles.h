@@ -36,7 +36,8 @@ inline FileOutcome to_outcome(RenameResult result)
     return FileOutcome::Failed;
 }
 
-class EngineFileProcessor : public FileProcessor {
+class EngineFileProcessor : public FileProcessor
+{
 public:
     // Both must outlive the processor. engine reports through the host it
     // was made with: the window's, or the headless one without a display.

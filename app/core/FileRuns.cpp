@@ -24,7 +24,8 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b)
     return true;
 }
 
-struct TypedExtension {
+struct TypedExtension
+{
     std::string_view extension;
     int type;
 };

@@ -33,7 +33,8 @@ enum class FileOutcome {
 // reports its own failures through the user host and returns; none throws.
 // The window adapts ConversionEngine::ConvertImageFile / ConvertGifFile
 // (FileResult) and FormFileRe (RenameResult, with a fresh option snapshot).
-class FileProcessor {
+class FileProcessor
+{
 public:
     virtual ~FileProcessor() = default;
     virtual FileOutcome ConvertImageFile(const std::string& path) = 0;
@@ -56,7 +57,8 @@ enum class RunEnd {
     Interrupted,     // SIGINT or SIGTERM
 };
 
-struct RunSummary {
+struct RunSummary
+{
     RunEnd end = RunEnd::Completed;
     int files = 0;       // files the run was given
     int done = 0;        // came back Done
@@ -68,18 +70,22 @@ struct RunSummary {
 // Follows a run file by file; the headless host uses it to name the file
 // its messages are about. outcome is empty when the file was not handed to
 // any operation.
-class RunObserver {
+class RunObserver
+{
 public:
     virtual ~RunObserver() = default;
     virtual void FileStarted(const std::string& /*path*/) {}
-    virtual void FileFinished(const std::string& /*path*/, std::optional<FileOutcome> /*outcome*/) {}
+    virtual void FileFinished(const std::string& /*path*/, std::optional<FileOutcome> /*outcome*/)
+    {
+    }
     virtual void RunEnded(const RunSummary& /*summary*/, const std::string& /*stopped_at*/) {}
 };
 
 // Everything a run works with. stop_requested is asked before every file
 // together with the dialog's Cancelled (see StopSignals.h); observer may be
 // null.
-struct RunContext {
+struct RunContext
+{
     OptionSource& options;
     UserHost& host;
     FileProcessor& files;

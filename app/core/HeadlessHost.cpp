@@ -6,7 +6,8 @@ namespace zumo {
 
 namespace {
 
-class SilentProgress : public ProgressDialog {
+class SilentProgress : public ProgressDialog
+{
 public:
     SilentProgress(const std::function<bool()>& stop_requested,
                    const std::function<void()>& process_messages)

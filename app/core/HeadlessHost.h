@@ -14,7 +14,8 @@
 
 namespace zumo {
 
-class HeadlessUserHost : public UserHost, public RunObserver {
+class HeadlessUserHost : public UserHost, public RunObserver
+{
 public:
     // stop_requested: the dialog's Cancelled; process_messages: what
     // ProcessMessages and SetProgress run (the Qt event loop, may be empty).

@@ -30,11 +30,12 @@ const std::vector<std::string>& listing_masks(ListingKind kind);
 // Label8 after a listing: the count in decimal followed by " Files.".
 std::string FileCountLabel(int count);
 
-class ListingWindow {
+class ListingWindow
+{
 public:
     virtual ~ListingWindow() = default;
-    virtual void ClearList() = 0;                         // empties CheckListBox1
-    virtual void AddLine(const std::string& bare_name) = 0; // a new unchecked line
+    virtual void ClearList() = 0;                            // empties CheckListBox1
+    virtual void AddLine(const std::string& bare_name) = 0;  // a new unchecked line
     virtual void SetCountLabel(const std::string& text) = 0; // Label8
     // FolderDlg2: the chosen folder, or nothing when the user cancels.
     virtual std::optional<std::string> ChooseFolder() = 0;
@@ -43,9 +44,9 @@ public:
 // Runs the finder on folder (not its subfolders) with masks and calls found
 // with each matching file's bare name, in the order the finder meets them.
 // An empty folder finds nothing.
-using FolderSearch = std::function<void(const std::string& folder,
-                                        const std::vector<std::string>& masks,
-                                        const std::function<void(const std::string&)>& found)>;
+using FolderSearch =
+    std::function<void(const std::string& folder, const std::vector<std::string>& masks,
+                       const std::function<void(const std::string&)>& found)>;
 
 // Button6Click / Button7Click. Empties the list and sets found_count
 // (TForm1::FoundCount) to 0; when the dialog is cancelled stops there (Label8
@@ -70,7 +71,8 @@ inline bool PreviewStretch(int width, int height)
 }
 
 // The lines of CheckListBox1 as the preview sees them.
-class PreviewList {
+class PreviewList
+{
 public:
     virtual ~PreviewList() = default;
     virtual int Count() const = 0;

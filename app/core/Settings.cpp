@@ -72,10 +72,10 @@ constexpr std::array<SettingKey, 24> k_form1_keys{
 };
 
 constexpr std::array<std::string_view, 23> k_control_names{
-    "CheckBox1",   "CheckBox3",   "CheckBox4",   "CheckBox5",   "CheckBox6",   "CheckBox7",
-    "UpDown1",     "UpDown2",     "UpDown3",     "RadioGroup1", "RadioGroup2", "RadioGroup3",
-    "RadioGroup4", "RadioGroup5", "RadioGroup6", "RadioGroup7", "RadioGroup8", "RadioGroup9",
-    "RadioGroup10", "Edit1",      "Edit5",       "Edit6",       "Edit7",
+    "CheckBox1",    "CheckBox3",   "CheckBox4",   "CheckBox5",   "CheckBox6",   "CheckBox7",
+    "UpDown1",      "UpDown2",     "UpDown3",     "RadioGroup1", "RadioGroup2", "RadioGroup3",
+    "RadioGroup4",  "RadioGroup5", "RadioGroup6", "RadioGroup7", "RadioGroup8", "RadioGroup9",
+    "RadioGroup10", "Edit1",       "Edit5",       "Edit6",       "Edit7",
 };
 
 // An up-down holds a 16-bit signed position: the low 16 bits of what was

@@ -23,11 +23,29 @@ namespace zumo {
 // Edit8 and the colour grid are not stored: they start from their designed
 // values at every start.
 enum class StoredControl {
-    CheckBox1, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7,
-    UpDown1, UpDown2, UpDown3,
-    RadioGroup1, RadioGroup2, RadioGroup3, RadioGroup4, RadioGroup5,
-    RadioGroup6, RadioGroup7, RadioGroup8, RadioGroup9, RadioGroup10,
-    Edit1, Edit5, Edit6, Edit7,
+    CheckBox1,
+    CheckBox3,
+    CheckBox4,
+    CheckBox5,
+    CheckBox6,
+    CheckBox7,
+    UpDown1,
+    UpDown2,
+    UpDown3,
+    RadioGroup1,
+    RadioGroup2,
+    RadioGroup3,
+    RadioGroup4,
+    RadioGroup5,
+    RadioGroup6,
+    RadioGroup7,
+    RadioGroup8,
+    RadioGroup9,
+    RadioGroup10,
+    Edit1,
+    Edit5,
+    Edit6,
+    Edit7,
 };
 
 // The control's own name ("CheckBox1", "UpDown3", ...).
@@ -38,14 +56,15 @@ enum class ControlKind { CheckBox, UpDown, RadioGroup, Edit };
 // One key of section "Form1". The reading default of a check box is
 // default_checked, of an edit default_text; an up-down or a radio group
 // keeps the control's current value when its key is missing.
-struct SettingKey {
-    std::string_view key;   // exactly as in the file, leading blank included
-    StoredControl control;  // read into and written from this control
+struct SettingKey
+{
+    std::string_view key;  // exactly as in the file, leading blank included
+    StoredControl control; // read into and written from this control
     ControlKind kind;
     bool default_checked;
     std::string_view default_text;
-    int item_count;         // radio groups: number of items
-    UpDownRange range;      // up-downs: Min..Max
+    int item_count;    // radio groups: number of items
+    UpDownRange range; // up-downs: Min..Max
 };
 
 inline constexpr std::string_view k_form_section = "Form1";
@@ -57,7 +76,8 @@ std::span<const SettingKey> form1_keys();
 
 // The window's placement in its normal state (outer frame, screen pixels)
 // and whether it is maximised.
-struct Placement {
+struct Placement
+{
     int Width = 0;
     int Height = 0;
     int Top = 0;
@@ -67,7 +87,8 @@ struct Placement {
 
 // What the settings need of the main window. The window implements it over
 // its controls; tests fake it.
-class SettingsWindow {
+class SettingsWindow
+{
 public:
     virtual ~SettingsWindow() = default;
 
@@ -102,7 +123,8 @@ public:
 // then "Width", "Height", "Top", "Left" and "Maximized" of "Window".
 void LoadSettings(const std::string& ini_path, SettingsWindow& window);
 
-struct SaveResult {
+struct SaveResult
+{
     bool complete = true;
     std::string failed_key; // the first key that could not be written
 };
@@ -115,7 +137,8 @@ struct SaveResult {
 SaveResult SaveSettings(const std::string& ini_path, const SettingsWindow& window);
 
 // Environment the file's place depends on; empty when unset.
-struct SettingsEnvironment {
+struct SettingsEnvironment
+{
     std::string xdg_config_home;
     std::string home;
 };

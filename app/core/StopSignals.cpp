@@ -23,7 +23,9 @@ extern "C" void on_stop_signal(int signal_number)
 
 void InstallStopSignals()
 {
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

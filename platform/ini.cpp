@@ -46,14 +46,16 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b)
 
 // One line of the file: its text and the line ending that followed it
 // ("" for a last line without one).
-struct Line {
+struct Line
+{
     std::string text;
     std::string ending;
 };
 
 // A file's lines, with the UTF-8 byte-order mark some editors put in front
 // kept aside so that it neither spoils the first line nor gets lost.
-struct Document {
+struct Document
+{
     std::string bom;
     std::vector<Line> lines;
 };
@@ -146,7 +148,8 @@ std::string stored_value(std::string_view value)
 
 // Where a key's section starts and ends: [first, end) are the lines after
 // the section line, up to the next section line.
-struct SectionSpan {
+struct SectionSpan
+{
     std::size_t header;
     std::size_t first;
     std::size_t end;
@@ -448,10 +451,12 @@ bool write_profile_string(std::string_view section, std::string_view key, std::s
     if (!folder_is_writable(folder_of(target)))
         return false;
 
-    struct stat st {};
+    struct stat st
+    {
+    };
     const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || !has_write_bit(st) ||
-                   ::access(target.c_str(), W_OK) != 0))
+    if (exists &&
+        (!S_ISREG(st.st_mode) || !has_write_bit(st) || ::access(target.c_str(), W_OK) != 0))
         return false;
 
     std::string content;
@@ -468,7 +473,9 @@ bool write_profile_string(std::string_view section, std::string_view key, std::s
 
 bool folder_is_writable(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
     return has_write_bit(st) && ::access(path.c_str(), W_OK | X_OK) == 0;

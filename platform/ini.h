@@ -70,7 +70,8 @@ bool write_profile_string(std::string_view section, std::string_view key, std::s
 bool folder_is_writable(const std::string& path);
 
 // A failed write of the settings file, raised by IniFile on the failing key.
-class IniWriteError : public std::runtime_error {
+class IniWriteError : public std::runtime_error
+{
 public:
     IniWriteError(const std::string& file_name, const std::string& key);
     const std::string& key() const { return m_key; }
@@ -81,7 +82,8 @@ private:
 
 // The settings file object: typed reads and writes of one file. Booleans
 // are written as "1" and "0" and read as integers (true when not 0).
-class IniFile {
+class IniFile
+{
 public:
     explicit IniFile(std::string file_name) : m_file_name(std::move(file_name)) {}
 

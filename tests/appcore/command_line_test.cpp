@@ -13,19 +13,22 @@
 namespace {
 
 using namespace zumo;
+using platform::PathStyle;
 using zumo::test::Log;
 using zumo::test::RunRig;
-using platform::PathStyle;
 
 // ---- arguments ------------------------------------------------------------
 
-struct ParseCase {
+struct ParseCase
+{
     std::vector<std::string> args;
     CommandAction action;
     std::vector<std::string> files;
 };
 
-class ParseArguments : public ::testing::TestWithParam<ParseCase> {};
+class ParseArguments : public ::testing::TestWithParam<ParseCase>
+{
+};
 
 TEST_P(ParseArguments, SeparatesOptionsFromFiles)
 {
@@ -37,15 +40,15 @@ TEST_P(ParseArguments, SeparatesOptionsFromFiles)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseArguments,
-    ::testing::Values(
-        ParseCase{{}, CommandAction::Run, {}},
-        ParseCase{{"a.jpg", "B.PNG"}, CommandAction::Run, {"a.jpg", "B.PNG"}},
-        ParseCase{{"a.jpg", "--help"}, CommandAction::Help, {}},
-        ParseCase{{"-h"}, CommandAction::Help, {}},
-        ParseCase{{"--version", "a.jpg"}, CommandAction::Version, {}},
-        ParseCase{{"--", "--help", "-h", "--"}, CommandAction::Run, {"--help", "-h", "--"}},
-        ParseCase{{"-", "-x.jpg"}, CommandAction::Run, {"-", "-x.jpg"}},
-        ParseCase{{"a.jpg", "--bogus"}, CommandAction::UsageError, {}}));
+    ::testing::Values(ParseCase{{}, CommandAction::Run, {}},
+                      ParseCase{{"a.jpg", "B.PNG"}, CommandAction::Run, {"a.jpg", "B.PNG"}},
+                      ParseCase{{"a.jpg", "--help"}, CommandAction::Help, {}},
+                      ParseCase{{"-h"}, CommandAction::Help, {}},
+                      ParseCase{{"--version", "a.jpg"}, CommandAction::Version, {}},
+                      ParseCase{
+                          {"--", "--help", "-h", "--"}, CommandAction::Run, {"--help", "-h", "--"}},
+                      ParseCase{{"-", "-x.jpg"}, CommandAction::Run, {"-", "-x.jpg"}},
+                      ParseCase{{"a.jpg", "--bogus"}, CommandAction::UsageError, {}}));
 
 TEST(CommandLineTexts, UsageAndVersionNameTheProgram)
 {
@@ -57,45 +60,49 @@ TEST(CommandLineTexts, UsageAndVersionNameTheProgram)
 
 // ---- file type and case ---------------------------------------------------
 
-struct TypeCase {
+struct TypeCase
+{
     const char* path;
     PathStyle style;
     int type;
 };
 
-class FileType : public ::testing::TestWithParam<TypeCase> {};
+class FileType : public ::testing::TestWithParam<TypeCase>
+{
+};
 
 TEST_P(FileType, FollowsTheLastExtensionOfTheFileName)
 {
-    EXPECT_EQ(ImageFileType(GetParam().path, GetParam().style), GetParam().type)
-        << GetParam().path;
+    EXPECT_EQ(ImageFileType(GetParam().path, GetParam().style), GetParam().type) << GetParam().path;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileType,
-    ::testing::Values(TypeCase{"/p/a.jpg", PathStyle::Posix, 0},
-                      TypeCase{"/p/a.JPEG", PathStyle::Posix, 0},
-                      TypeCase{"/p/a.Bmp", PathStyle::Posix, 1},
-                      TypeCase{"/p/a.png", PathStyle::Posix, 2},
-                      TypeCase{"/p/a.GIF", PathStyle::Posix, 3},
-                      TypeCase{"/p/a.txt", PathStyle::Posix, 4},
-                      TypeCase{"/p/a.gif.txt", PathStyle::Posix, 4},
-                      TypeCase{"/p/a.jpgx", PathStyle::Posix, 4},
-                      TypeCase{"/p/noext", PathStyle::Posix, 4},
-                      TypeCase{"/p/a.", PathStyle::Posix, 4},
-                      TypeCase{"/p.gif/noext", PathStyle::Posix, 4},
-                      TypeCase{"C:\\p.gif\\noext", PathStyle::Windows, 4},
-                      TypeCase{"C:\\Pics\\Photo.JPG", PathStyle::Windows, 0},
-                      TypeCase{"C:a.png", PathStyle::Windows, 2}));
+INSTANTIATE_TEST_SUITE_P(Cases, FileType,
+                         ::testing::Values(TypeCase{"/p/a.jpg", PathStyle::Posix, 0},
+                                           TypeCase{"/p/a.JPEG", PathStyle::Posix, 0},
+                                           TypeCase{"/p/a.Bmp", PathStyle::Posix, 1},
+                                           TypeCase{"/p/a.png", PathStyle::Posix, 2},
+                                           TypeCase{"/p/a.GIF", PathStyle::Posix, 3},
+                                           TypeCase{"/p/a.txt", PathStyle::Posix, 4},
+                                           TypeCase{"/p/a.gif.txt", PathStyle::Posix, 4},
+                                           TypeCase{"/p/a.jpgx", PathStyle::Posix, 4},
+                                           TypeCase{"/p/noext", PathStyle::Posix, 4},
+                                           TypeCase{"/p/a.", PathStyle::Posix, 4},
+                                           TypeCase{"/p.gif/noext", PathStyle::Posix, 4},
+                                           TypeCase{"C:\\p.gif\\noext", PathStyle::Windows, 4},
+                                           TypeCase{"C:\\Pics\\Photo.JPG", PathStyle::Windows, 0},
+                                           TypeCase{"C:a.png", PathStyle::Windows, 2}));
 
-struct CaseCase {
+struct CaseCase
+{
     const char* argument;
     CaseRule rule;
     PathStyle style;
     const char* handed_on;
 };
 
-class ArgumentCase : public ::testing::TestWithParam<CaseCase> {};
+class ArgumentCase : public ::testing::TestWithParam<CaseCase>
+{
+};
 
 TEST_P(ArgumentCase, IsLoweredOnlyWhereNamesIgnoreCase)
 {
@@ -123,18 +130,21 @@ TEST(ArgumentCase, NativeRuleKeepsCaseOnThisSystem)
 
 // ---- the run --------------------------------------------------------------
 
-struct RunCase {
+struct RunCase
+{
     const char* name;
     std::vector<std::string> files;
     int drop_mode;
-    int end_signal;   // RadioGroup9
+    int end_signal; // RadioGroup9
     Session session;
-    int cancel_at;    // SetProgress position that cancels; 0: none
+    int cancel_at; // SetProgress position that cancels; 0: none
     std::vector<std::string> failing;
     Log expected;
 };
 
-class FormShow : public ::testing::TestWithParam<RunCase> {};
+class FormShow : public ::testing::TestWithParam<RunCase>
+{
+};
 
 TEST_P(FormShow, RunsTheFilesAsTheDropModeSays)
 {
@@ -162,39 +172,83 @@ Log with_start(Log tail)
 INSTANTIATE_TEST_SUITE_P(
     Cases, FormShow,
     ::testing::Values(
-        RunCase{"NoFiles", {}, 0, 0, Session::Interactive, 0, {},
-                {"title Zumo変換", "enable rule"}},
-        RunCase{"NoFilesHeadless", {}, 0, 0, Session::Headless, 0, {},
+        RunCase{
+            "NoFiles", {}, 0, 0, Session::Interactive, 0, {}, {"title Zumo変換", "enable rule"}},
+        RunCase{"NoFilesHeadless",
+                {},
+                0,
+                0,
+                Session::Headless,
+                0,
+                {},
                 {"title Zumo変換", "enable rule", "terminate 2"}},
         // Mode 0 hands every file over, a text file included; its failure
         // does not stop the run. The bar shows k/n before file k.
-        RunCase{"ConvertEveryFile", {"a.jpg", "notes.txt", "c.png"}, 0, 0, Session::Interactive, 0,
+        RunCase{"ConvertEveryFile",
+                {"a.jpg", "notes.txt", "c.png"},
+                0,
+                0,
+                Session::Interactive,
+                0,
                 {"notes.txt"},
                 with_start({"progress 変換中です 3 1", "image a.jpg", "progress 変換中です 3 2",
-                            "image notes.txt", "progress 変換中です 3 3", "image c.png",
-                            "release", "beep", "terminate 1", "enable rule"})},
-        RunCase{"SingleFileAtFullBar", {"a.jpg"}, 0, 1, Session::Interactive, 0, {},
+                            "image notes.txt", "progress 変換中です 3 3", "image c.png", "release",
+                            "beep", "terminate 1", "enable rule"})},
+        RunCase{"SingleFileAtFullBar",
+                {"a.jpg"},
+                0,
+                1,
+                Session::Interactive,
+                0,
+                {},
                 with_start({"progress 変換中です 1 1", "image a.jpg", "release", "terminate 0",
                             "enable rule"})},
         // Mode 1 ends at the first file that is not a GIF: no beep, the
         // program stays open (interactive) or ends with 2 (headless).
-        RunCase{"GifModeStopsAtNonGif", {"a.gif", "b.png", "c.gif"}, 1, 0, Session::Interactive, 0,
+        RunCase{"GifModeStopsAtNonGif",
+                {"a.gif", "b.png", "c.gif"},
+                1,
+                0,
+                Session::Interactive,
+                0,
                 {},
                 with_start({"progress 変換中です 3 1", "gif a.gif", "progress 変換中です 3 2",
                             "release"})},
-        RunCase{"GifModeStopsAtNonGifHeadless", {"a.gif", "b.png", "c.gif"}, 1, 0,
-                Session::Headless, 0, {},
+        RunCase{"GifModeStopsAtNonGifHeadless",
+                {"a.gif", "b.png", "c.gif"},
+                1,
+                0,
+                Session::Headless,
+                0,
+                {},
                 with_start({"progress 変換中です 3 1", "gif a.gif", "progress 変換中です 3 2",
                             "release", "terminate 2"})},
-        RunCase{"RenameEveryFile", {"a.txt", "b.jpg"}, 2, 1, Session::Interactive, 0, {},
+        RunCase{"RenameEveryFile",
+                {"a.txt", "b.jpg"},
+                2,
+                1,
+                Session::Interactive,
+                0,
+                {},
                 with_start({"progress 変換中です 2 1", "rename a.txt", "progress 変換中です 2 2",
                             "rename b.jpg", "release", "terminate 0", "enable rule"})},
         // No mode selected: nothing processed, yet dialog, signal and end.
-        RunCase{"NoModeSelected", {"a.jpg", "b.jpg"}, -1, 0, Session::Interactive, 0, {},
+        RunCase{"NoModeSelected",
+                {"a.jpg", "b.jpg"},
+                -1,
+                0,
+                Session::Interactive,
+                0,
+                {},
                 with_start({"progress 変換中です 2 1", "progress 変換中です 2 2", "release", "beep",
                             "terminate 1", "enable rule"})},
-        RunCase{"CancelLeavesTheProgramOpen", {"a.jpg", "b.jpg", "c.jpg"}, 0, 0,
-                Session::Interactive, 2, {},
+        RunCase{"CancelLeavesTheProgramOpen",
+                {"a.jpg", "b.jpg", "c.jpg"},
+                0,
+                0,
+                Session::Interactive,
+                2,
+                {},
                 with_start({"progress 変換中です 3 1", "image a.jpg", "progress 変換中です 3 2",
                             "release"})}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -202,8 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FormShowRun, ArgumentsAreLoweredUnderTheLowerRule)
 {
     RunRig rig;
-    FormShowRun({"C:\\Pics\\Photo.JPG"}, rig.ctx, rig.app,
-                {CaseRule::Lower, Session::Interactive});
+    FormShowRun({"C:\\Pics\\Photo.JPG"}, rig.ctx, rig.app, {CaseRule::Lower, Session::Interactive});
     EXPECT_NE(std::find(rig.log.begin(), rig.log.end(), "image c:\\pics\\photo.jpg"),
               rig.log.end());
 }
@@ -213,8 +266,8 @@ TEST(FormShowRun, AStopRequestEndsAfterTheFileInProgress)
     RunRig rig;
     rig.options.snapshot.RadioGroup9 = 0;
     rig.files.during = [&](const std::string&) { rig.stop = true; };
-    const RunSummary summary = FormShowRun({"a.jpg", "b.jpg"}, rig.ctx, rig.app,
-                                           {CaseRule::Keep, Session::Interactive});
+    const RunSummary summary =
+        FormShowRun({"a.jpg", "b.jpg"}, rig.ctx, rig.app, {CaseRule::Keep, Session::Interactive});
     EXPECT_EQ(rig.log, with_start({"progress 変換中です 2 1", "image a.jpg",
                                    "progress 変換中です 2 2", "release", "terminate 2"}));
     EXPECT_EQ(summary.end, RunEnd::Interrupted);
@@ -269,7 +322,8 @@ TEST(HeadlessUserHost, ProgressCancelsOnAStopRequest)
     std::ostringstream err;
     bool stop = false;
     int pumped = 0;
-    HeadlessUserHost host(err, [&] { return stop; }, [&] { ++pumped; });
+    HeadlessUserHost host(
+        err, [&] { return stop; }, [&] { ++pumped; });
     const auto dialog = host.ShowProgress("変換中です");
     dialog->SetProgress("変換中です", 3, 1);
     host.ProcessMessages();
@@ -297,8 +351,8 @@ TEST(HeadlessUserHost, NamesTheFileOfEveryMessage)
     };
     test::FakeApp app(log);
     RunContext ctx{options, host, files, {}, &host};
-    const RunSummary summary = FormShowRun({"/p/bad.gif", "/p/ok.gif", "/p/x.png", "/p/y.gif"},
-                                           ctx, app, {CaseRule::Keep, Session::Headless});
+    const RunSummary summary = FormShowRun({"/p/bad.gif", "/p/ok.gif", "/p/x.png", "/p/y.gif"}, ctx,
+                                           app, {CaseRule::Keep, Session::Headless});
     EXPECT_EQ(err.str(), "zumo: /p/bad.gif: 画像を処理できません\n"
                          "zumo: /p/x.png: not a GIF file; the GIF conversion run stops here\n");
     EXPECT_EQ(summary.end, RunEnd::StoppedAtNonGif);
@@ -322,7 +376,8 @@ TEST(HeadlessUserHost, SaysWhyAFileWasNotProcessed)
 // ---- program start ----------------------------------------------------------
 
 // Sets an environment variable for the scope of a test and restores it.
-class ScopedEnv {
+class ScopedEnv
+{
 public:
     ScopedEnv(const char* name, const char* value) : m_name(name)
     {
@@ -348,7 +403,8 @@ private:
 
 TEST(PrepareStartup, AnswersHelpVersionAndWrongOptionsBeforeAnyWindow)
 {
-    struct Case {
+    struct Case
+    {
         std::vector<const char*> argv;
         int status;
         bool to_out;

@@ -10,7 +10,8 @@ using namespace zumo;
 using zumo::test::Log;
 using zumo::test::RunRig;
 
-struct DropCase {
+struct DropCase
+{
     const char* name;
     std::vector<std::string> files;
     int drop_mode;
@@ -18,7 +19,9 @@ struct DropCase {
     Log expected;
 };
 
-class DropRun : public ::testing::TestWithParam<DropCase> {};
+class DropRun : public ::testing::TestWithParam<DropCase>
+{
+};
 
 TEST_P(DropRun, HandsTheDroppedFilesOn)
 {
@@ -44,24 +47,42 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Mode 0 hands only pictures on and skips the rest silently; the bar
         // shows (k-1)/(n-1); names keep their case.
-        DropCase{"PicturesOnly", {"/p/A.JPG", "/p/notes.txt", "/p/c.Png"}, 0, -1,
+        DropCase{"PicturesOnly",
+                 {"/p/A.JPG", "/p/notes.txt", "/p/c.Png"},
+                 0,
+                 -1,
                  drop_log({"progress 変換中です 2 0", "messages", "image /p/A.JPG",
                            "progress 変換中です 2 1", "messages", "progress 変換中です 2 2",
                            "messages", "image /p/c.Png", "release", "beep"})},
-        DropCase{"TextFileOnly", {"/p/notes.txt"}, 0, -1,
+        DropCase{"TextFileOnly",
+                 {"/p/notes.txt"},
+                 0,
+                 -1,
                  drop_log({"progress 変換中です 0 0", "messages", "release", "beep"})},
         // Mode 1 hands every file to the GIF conversion.
-        DropCase{"GifModeTakesEveryFile", {"/p/b.png", "/p/c.gif"}, 1, -1,
-                 drop_log({"progress 変換中です 1 0", "messages", "gif /p/b.png",
-                           "progress 変換中です 1 1", "messages", "gif /p/c.gif", "release",
-                           "beep"})},
-        DropCase{"RenameMode", {"/p/x.doc"}, 2, -1,
+        DropCase{
+            "GifModeTakesEveryFile",
+            {"/p/b.png", "/p/c.gif"},
+            1,
+            -1,
+            drop_log({"progress 変換中です 1 0", "messages", "gif /p/b.png",
+                      "progress 変換中です 1 1", "messages", "gif /p/c.gif", "release", "beep"})},
+        DropCase{"RenameMode",
+                 {"/p/x.doc"},
+                 2,
+                 -1,
                  drop_log({"progress 変換中です 0 0", "messages", "rename /p/x.doc", "release",
                            "beep"})},
-        DropCase{"NoModeSelected", {"/p/a.jpg"}, -1, -1,
+        DropCase{"NoModeSelected",
+                 {"/p/a.jpg"},
+                 -1,
+                 -1,
                  drop_log({"progress 変換中です 0 0", "messages", "release", "beep"})},
         DropCase{"NothingDropped", {}, 0, -1, drop_log({"release", "beep"})},
-        DropCase{"CancelBeforeTheNextFile", {"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"}, 0, 1,
+        DropCase{"CancelBeforeTheNextFile",
+                 {"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"},
+                 0,
+                 1,
                  drop_log({"progress 変換中です 2 0", "messages", "image /p/a.jpg",
                            "progress 変換中です 2 1", "release"})}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -14,7 +14,8 @@ namespace zumo::test {
 
 using Log = std::vector<std::string>;
 
-class FakeOptions : public OptionSource {
+class FakeOptions : public OptionSource
+{
 public:
     OptionSnapshot Options() override
     {
@@ -25,7 +26,8 @@ public:
     int calls = 0;
 };
 
-class FakeProgress : public ProgressDialog {
+class FakeProgress : public ProgressDialog
+{
 public:
     FakeProgress(Log& log, std::function<bool(int, int)> cancel_at)
         : m_log(log), m_cancel_at(std::move(cancel_at))
@@ -49,7 +51,8 @@ private:
     bool m_cancelled = false;
 };
 
-class FakeHost : public UserHost {
+class FakeHost : public UserHost
+{
 public:
     explicit FakeHost(Log& log) : m_log(log) {}
     Answer Ask(const std::string& caption, const std::string& text, Buttons) override
@@ -80,17 +83,21 @@ private:
     Log& m_log;
 };
 
-class FakeFiles : public FileProcessor {
+class FakeFiles : public FileProcessor
+{
 public:
     explicit FakeFiles(Log& log) : m_log(log) {}
     FileOutcome ConvertImageFile(const std::string& path) override
     {
         return run("image " + path, path);
     }
-    FileOutcome ConvertGifFile(const std::string& path) override { return run("gif " + path, path); }
+    FileOutcome ConvertGifFile(const std::string& path) override
+    {
+        return run("gif " + path, path);
+    }
     FileOutcome FormFileRe(const std::string& path) override { return run("rename " + path, path); }
 
-    std::map<std::string, FileOutcome> outcomes; // Done for paths not listed
+    std::map<std::string, FileOutcome> outcomes;    // Done for paths not listed
     std::function<void(const std::string&)> during; // runs inside every call
 
 private:
@@ -105,7 +112,8 @@ private:
     Log& m_log;
 };
 
-class FakeApp : public ApplicationControl {
+class FakeApp : public ApplicationControl
+{
 public:
     explicit FakeApp(Log& log) : m_log(log) {}
     void SetTitle(const std::string& title) override { m_log.push_back("title " + title); }
@@ -118,7 +126,8 @@ private:
 };
 
 // The fakes wired together, with the stop request a test can set.
-struct RunRig {
+struct RunRig
+{
     Log log;
     FakeOptions options;
     FakeHost host{log};

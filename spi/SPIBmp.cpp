@@ -214,7 +214,7 @@ void TInSPIAbleData::TryPlugin(TInSPI& spi, const std::uint8_t* head, int offset
 
 void TInSPIAbleData::CallGetPictureInfo(TInSPI& spi, const char* source, susie_intptr length, unsigned int flag)
 {
-    platform::local_free(std::exchange(m_picture_info.hInfo, nullptr));
+    release_text_info();
     m_picture_info = SusiePictureInfo{};
     int result = spi.GetPictureInfo(source, length, flag, &m_picture_info);
     m_info_valid = result == 0;
@@ -322,7 +322,16 @@ void TInSPIAbleData::FreeHandles()
     }
     platform::local_free(std::exchange(m_info_handle, nullptr));
     platform::local_free(std::exchange(m_bits_handle, nullptr));
-    platform::local_free(std::exchange(m_picture_info.hInfo, nullptr));
+    release_text_info();
+}
+
+void TInSPIAbleData::release_text_info()
+{
+    // The record is packed: its handle is copied out, never bound by
+    // reference.
+    susie_handle text = m_picture_info.hInfo;
+    m_picture_info.hInfo = nullptr;
+    platform::local_free(text);
 }
 
 // ---- sources

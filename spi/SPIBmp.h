@@ -74,6 +74,7 @@ private:
     void Report(TProgressStage stage, std::uint8_t percent, const std::string& msg);
     // Keeps the handles when they hold a bitmap they are large enough for.
     bool AcceptHandles();
+    void release_text_info();
 
     platform::LocalHandle m_info_handle = nullptr;
     platform::LocalHandle m_bits_handle = nullptr;

@@ -184,14 +184,25 @@ std::optional<std::size_t> find_key(const Document& doc, const SectionSpan& span
 
 enum class ReadStatus { Ok, Missing, Failed };
 
+// A settings file is a few kilobytes; anything near this size is not one,
+// and reading it over and over would stall the program.
+constexpr std::size_t k_max_file_size = 4 * 1024 * 1024;
+
 // Reads a whole file. Missing when it does not exist; Failed when it exists
-// but cannot be read (a folder, no permission, an I/O error).
+// but cannot be read (no permission, an I/O error), is not a regular file
+// (a folder, or a pipe that would block) or is far too large.
 ReadStatus read_file(const std::string& path, std::string& content)
 {
     content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > k_max_file_size) {
+        ::close(fd);
+        return ReadStatus::Failed;
+    }
     char buffer[8192];
     ReadStatus status = ReadStatus::Ok;
     for (;;) {
@@ -205,6 +216,10 @@ ReadStatus read_file(const std::string& path, std::string& content)
             break;
         }
         content.append(buffer, static_cast<std::size_t>(n));
+        if (content.size() > k_max_file_size) {
+            status = ReadStatus::Failed;
+            break;
+        }
     }
     ::close(fd);
     return status;

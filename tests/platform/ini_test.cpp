@@ -120,6 +120,11 @@ TEST_F(IniTest, MissingOrUnreadableFileGivesDefaults)
     EXPECT_EQ(read_profile_int("Form1", "a", 7, m_file), 7);
     fs::create_directory(m_file); // a folder where the file should be
     EXPECT_EQ(read_profile_string("Form1", "Edit5.Text", "new", m_file), "new");
+    // A pipe would block a reader forever: neither read nor replaced.
+    const std::string pipe = (m_dir / "pipe.ini").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    EXPECT_EQ(read_profile_string("Form1", "Edit5.Text", "new", pipe), "new");
+    EXPECT_FALSE(write_profile_string("Form1", "Edit5.Text", "x", pipe));
 }
 
 TEST_F(IniTest, ByteOrderMarkDoesNotHideTheFirstSection)

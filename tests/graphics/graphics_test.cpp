@@ -1,0 +1,285 @@
+// The picture framework: BMP bitmaps with palettes, the JPEG class, the
+// format registry of TPicture, drawing and streams.
+#include "graphics/bitmap.h"
+#include "graphics/jpeg_image.h"
+#include "graphics/picture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace zumo {
+namespace {
+
+namespace fs = std::filesystem;
+
+void put16(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void put32(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+// A bottom-up BMP file. rows are top-down, already packed for bits, each
+// padded here.
+std::vector<std::uint8_t> bmp_file(int width, int height, int bits, const std::vector<std::uint32_t>& palette,
+                                   const std::vector<std::vector<std::uint8_t>>& rows)
+{
+    std::uint32_t stride = ((static_cast<std::uint32_t>(width) * bits + 31) / 32) * 4;
+    std::uint32_t offset = 54 + 4 * static_cast<std::uint32_t>(palette.size());
+    std::vector<std::uint8_t> out{'B', 'M'};
+    put32(out, offset + stride * height);
+    put32(out, 0);
+    put32(out, offset);
+    put32(out, 40);
+    put32(out, static_cast<std::uint32_t>(width));
+    put32(out, static_cast<std::uint32_t>(height));
+    put16(out, 1);
+    put16(out, static_cast<std::uint32_t>(bits));
+    put32(out, 0);
+    put32(out, stride * height);
+    put32(out, 0);
+    put32(out, 0);
+    put32(out, static_cast<std::uint32_t>(palette.size()));
+    put32(out, 0);
+    for (std::uint32_t entry : palette)
+        put32(out, entry);
+    for (int y = height - 1; y >= 0; --y) {
+        std::vector<std::uint8_t> row = rows[static_cast<std::size_t>(y)];
+        row.resize(stride, 0);
+        out.insert(out.end(), row.begin(), row.end());
+    }
+    return out;
+}
+
+std::unique_ptr<TBitmap> load_bitmap(const std::vector<std::uint8_t>& file)
+{
+    TMemoryStream stream;
+    stream.WriteBuffer(file.data(), file.size());
+    stream.SetPosition(0);
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->LoadFromStream(stream);
+    return bitmap;
+}
+
+std::uint32_t rgb(const TPixelImage& image, int x, int y)
+{
+    const std::uint8_t* p = &image.bgra[(static_cast<std::size_t>(y) * image.width + x) * 4];
+    return static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[0];
+}
+
+// 3 x 2, 4 bits; the second palette entry repeats the first colour.
+std::vector<std::uint8_t> four_bit_file()
+{
+    return bmp_file(3, 2, 4, {0x112233, 0x112233, 0xFF0000, 0x00FF00}, {{0x01, 0x20}, {0x32, 0x10}});
+}
+
+TEST(Bitmap, PalettisedPictureKeepsIndicesAndTakesANewPalette)
+{
+    auto bitmap = load_bitmap(four_bit_file());
+    ASSERT_TRUE(bitmap->Palettised());
+    EXPECT_EQ(bitmap->BitCount(), 4);
+    EXPECT_EQ(bitmap->Width(), 3);
+    EXPECT_EQ(bitmap->Height(), 2);
+    TPixelImage before = bitmap->ToPixels();
+    EXPECT_EQ(rgb(before, 0, 0), 0x112233u);
+    EXPECT_EQ(rgb(before, 2, 0), 0xFF0000u);
+    EXPECT_EQ(rgb(before, 0, 1), 0x00FF00u);
+    EXPECT_EQ(before.bgra[3], 255);
+
+    bitmap->SetPalette({0x000001, 0x000002, 0x000003, 0x000004});
+    TPixelImage after = bitmap->ToPixels();
+    // Pixel (1, 0) was index 1, whose colour equals index 0: either shows
+    // the old colour, and both take a colour of the new table.
+    EXPECT_EQ(rgb(after, 2, 0), 0x000003u);
+    EXPECT_EQ(rgb(after, 0, 1), 0x000004u);
+    EXPECT_LE(rgb(after, 1, 0), 0x000002u);
+}
+
+TEST(Bitmap, SavedFileLoadsBackWithTheSamePixels)
+{
+    for (const auto& file : {four_bit_file(),
+                             bmp_file(2, 2, 24, {}, {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}})}) {
+        auto original = load_bitmap(file);
+        TMemoryStream stream;
+        original->SaveToStream(stream);
+        stream.SetPosition(0);
+        TBitmap copy;
+        copy.LoadFromStream(stream);
+        EXPECT_EQ(copy.Palettised(), original->Palettised());
+        EXPECT_EQ(copy.ToPixels().bgra, original->ToPixels().bgra);
+    }
+}
+
+TEST(Bitmap, BadDataRaisesInvalidGraphicAndKeepsTheContent)
+{
+    auto bitmap = load_bitmap(four_bit_file());
+    std::vector<std::uint8_t> truncated = four_bit_file();
+    truncated.resize(30);
+    TMemoryStream stream;
+    stream.WriteBuffer(truncated.data(), truncated.size());
+    stream.SetPosition(0);
+    EXPECT_THROW(bitmap->LoadFromStream(stream), EInvalidGraphic);
+    EXPECT_EQ(bitmap->Width(), 3);
+}
+
+TEST(Bitmap, ResizingKeepsTheOverlapAndFillsBlack)
+{
+    auto bitmap = load_bitmap(bmp_file(2, 1, 24, {}, {{10, 20, 30, 40, 50, 60}}));
+    bitmap->SetWidth(3);
+    bitmap->SetHeight(2);
+    TPixelImage image = bitmap->ToPixels();
+    EXPECT_EQ(rgb(image, 1, 0), 0x3C3228u);
+    EXPECT_EQ(rgb(image, 2, 0), 0u);
+    EXPECT_EQ(rgb(image, 0, 1), 0u);
+}
+
+TEST(Draw, StretchesToTheRectangleByNearestPixelAndClipsAtTheCanvas)
+{
+    auto bitmap = load_bitmap(bmp_file(2, 1, 24, {}, {{0, 0, 255, 255, 0, 0}}));
+    TCanvas canvas(5, 2);
+    bitmap->Draw(canvas, TRect{1, 0, 9, 2});
+    auto at = [&](int x, int y) {
+        const std::uint8_t* p = &canvas.bgra[(static_cast<std::size_t>(y) * canvas.width + x) * 4];
+        return static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[0];
+    };
+    EXPECT_EQ(at(0, 0), 0u);
+    for (int x = 1; x < 5; ++x)
+        EXPECT_EQ(at(x, 1), 0xFF0000u) << x; // the left pixel spans 1..4
+}
+
+class Registry : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        TPicture::UnregisterGraphicClass(GraphicClassOf<Fake>());
+        TPicture::UnregisterGraphicClass(GraphicClassOf<Other>());
+    }
+    struct Fake : TBitmap {
+        static const char* ClassName() { return "Fake"; }
+    };
+    struct Other : TBitmap {
+        static const char* ClassName() { return "Other"; }
+    };
+};
+
+TEST_F(Registry, BuiltInFormatsAreRegisteredWithoutRegardToCase)
+{
+    EXPECT_EQ(TPicture::FindGraphicClass("bmp"), GraphicClassOf<TBitmap>());
+    EXPECT_EQ(TPicture::FindGraphicClass("JPG"), GraphicClassOf<TJPEGImage>());
+    EXPECT_EQ(TPicture::FindGraphicClass(".jpeg"), GraphicClassOf<TJPEGImage>());
+    EXPECT_EQ(TPicture::FindGraphicClass("png2"), nullptr);
+}
+
+TEST_F(Registry, LatestRegistrationWinsAndUnregisteringRemovesEveryEntry)
+{
+    TPicture::RegisterFileFormat("ABC", "first", GraphicClassOf<Fake>());
+    TPicture::RegisterFileFormat("abc", "second", GraphicClassOf<Other>());
+    TPicture::RegisterFileFormat("abd", "second", GraphicClassOf<Other>());
+    EXPECT_EQ(TPicture::FileFormats().back().extension, "abd");
+    EXPECT_EQ(TPicture::FindGraphicClass("abc"), GraphicClassOf<Other>());
+    TPicture::UnregisterGraphicClass(GraphicClassOf<Other>());
+    EXPECT_EQ(TPicture::FindGraphicClass("abc"), GraphicClassOf<Fake>());
+    EXPECT_EQ(TPicture::FindGraphicClass("abd"), nullptr);
+}
+
+class PictureFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "zumo-graphics-XXXXXX").string();
+        m_dir = ::mkdtemp(pattern.data());
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes)
+    {
+        std::string path = m_dir + "/" + name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+    std::string m_dir;
+};
+
+TEST_F(PictureFiles, LoadsByExtensionAndNamesAnUnknownOne)
+{
+    TPicture picture;
+    picture.LoadFromFile(write("a.BMP", four_bit_file()));
+    ASSERT_NE(dynamic_cast<const TBitmap*>(picture.Graphic()), nullptr);
+    EXPECT_EQ(picture.Width(), 3);
+    try {
+        picture.LoadFromFile(write("b.Xyz", four_bit_file()));
+        FAIL() << "no exception";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(), "拡張子 .Xyz の画像形式は処理できません");
+    }
+    // A failed load leaves the previous picture.
+    EXPECT_THROW(picture.LoadFromFile(write("c.bmp", {'B', 'M'})), EInvalidGraphic);
+    EXPECT_THROW(picture.LoadFromFile(m_dir + "/missing.bmp"), EStreamError);
+    EXPECT_EQ(picture.Width(), 3);
+}
+
+TEST_F(PictureFiles, JpegRoundTripKeepsAFlatColour)
+{
+    std::vector<std::uint8_t> row;
+    for (int x = 0; x < 16; ++x)
+        row.insert(row.end(), {200, 100, 50});
+    auto flat = load_bitmap(bmp_file(16, 16, 24, {}, std::vector<std::vector<std::uint8_t>>(16, row)));
+    TJPEGImage jpeg;
+    jpeg.Assign(*flat);
+    TMemoryStream stream;
+    jpeg.SaveToStream(stream);
+    std::vector<std::uint8_t> bytes(stream.Memory(), stream.Memory() + stream.Size());
+
+    TPicture picture;
+    picture.LoadFromFile(write("f.jpg", bytes));
+    TPixelImage image = picture.Graphic()->ToPixels();
+    ASSERT_EQ(image.width, 16);
+    ASSERT_EQ(image.height, 16);
+    for (std::size_t i = 0; i < image.bgra.size(); i += 4) {
+        EXPECT_NEAR(image.bgra[i], 200, 3);
+        EXPECT_NEAR(image.bgra[i + 1], 100, 3);
+        EXPECT_NEAR(image.bgra[i + 2], 50, 3);
+        EXPECT_EQ(image.bgra[i + 3], 255);
+    }
+}
+
+TEST_F(PictureFiles, BrokenJpegRaisesInvalidGraphic)
+{
+    TJPEGImage jpeg;
+    for (const auto& bytes : {std::vector<std::uint8_t>{'n', 'o'},
+                              std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F'}}) {
+        TMemoryStream stream;
+        stream.WriteBuffer(bytes.data(), bytes.size());
+        stream.SetPosition(0);
+        EXPECT_THROW(jpeg.LoadFromStream(stream), EInvalidGraphic);
+    }
+    EXPECT_TRUE(jpeg.Empty());
+}
+
+TEST(Streams, MemoryStreamReadsWritesAndSeeks)
+{
+    TMemoryStream stream;
+    stream.WriteBuffer("abcdef", 6);
+    stream.Seek(-2, TSeekOrigin::soEnd);
+    char two[2];
+    stream.ReadBuffer(two, 2);
+    EXPECT_EQ(std::string(two, 2), "ef");
+    EXPECT_THROW(stream.ReadBuffer(two, 1), EStreamError);
+    stream.SetPosition(8);
+    stream.WriteBuffer("x", 1);
+    EXPECT_EQ(stream.Size(), 9);
+    EXPECT_EQ(stream.Memory()[6], 0);
+    EXPECT_THROW(stream.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
+    stream.SetPosition(4);
+    EXPECT_EQ(stream.ReadRest().size(), 5u);
+}
+
+} // namespace
+} // namespace zumo

@@ -165,6 +165,12 @@ PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes)
         jpeg.width = static_cast<int>(d.info.image_width);
         jpeg.height = static_cast<int>(d.info.image_height);
     }
+    // Some writers leave out the end marker. With one added, a file that
+    // lacks only the marker decodes cleanly, while a file cut inside the
+    // picture data still runs into the marker too early and fails.
+    const std::size_t n = bytes.size();
+    if (n < 2 || bytes[n - 2] != 0xFF || bytes[n - 1] != 0xD9)
+        bytes.insert(bytes.end(), {0xFF, 0xD9});
     jpeg.bytes = std::move(bytes);
     return jpeg;
 }

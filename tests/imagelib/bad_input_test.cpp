@@ -280,6 +280,19 @@ TEST(BadFiles, FailedLazyDecodeIsRemembered)
     EXPECT_FALSE(std::filesystem::exists(dir.path("out.jpg")));
 }
 
+TEST(BadFiles, JpegWithoutEndMarkerIsComplete)
+{
+    TempDir dir;
+    imgtest::save_jpeg(dir.path("photo.jpg"), imgtest::photo(64, 48), 95);
+    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("photo.jpg"));
+    ASSERT_EQ(file[file.size() - 1], 0xD9);
+    file.resize(file.size() - 2);
+    imgtest::write_bytes(dir.path("no-eoi.jpg"), file);
+    Handle complete(ToDIB(dir.path("photo.jpg").c_str()));
+    Handle without(ToDIB(dir.path("no-eoi.jpg").c_str()));
+    EXPECT_EQ(cv::norm(imgtest::pixels_of(without), imgtest::pixels_of(complete), cv::NORM_INF), 0);
+}
+
 // --- Handles -------------------------------------------------------------------
 
 struct Call {

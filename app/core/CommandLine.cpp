@@ -245,7 +245,11 @@ StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& 
     }
     decision.files = std::move(parsed.files);
     decision.session = prepare_headless_platform() ? Session::Headless : Session::Interactive;
-    InstallStopSignals();
+    // Only a command-line run turns the signals into a stop request; an
+    // interactive session keeps their default action unless the window
+    // installs them itself and polls StopRequested().
+    if (!decision.files.empty())
+        InstallStopSignals();
     return decision;
 }
 

@@ -122,9 +122,10 @@ struct StartupDecision
 
 // What main() does before the QApplication exists: parses argv, prints the
 // usage or the version to out (a wrong command line to err, status 2),
-// points Qt at its offscreen platform when there is no display, and installs
-// the SIGINT/SIGTERM stop handlers. Give Qt only argv[0] afterwards, so that
-// it does not take a file named like one of its own options ("-style").
+// points Qt at its offscreen platform when there is no display, and, when
+// files are given, installs the SIGINT/SIGTERM stop handlers. Give Qt only
+// argv[0] afterwards, so that it does not take a file named like one of its
+// own options ("-style").
 StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& out,
                                std::ostream& err);
 

@@ -62,6 +62,56 @@ int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
     return SUSIE_OK;
 }
 
+// Reads the records up to the first frame and all of its rows; the rest of
+// the file is never looked at, so a damaged tail does not matter while a
+// damaged first frame is refused.
+int read_first_frame(GifFileType* gif, std::vector<GifPixelType>& raster, GraphicsControlBlock& control)
+{
+    for (;;) {
+        GifRecordType type = UNDEFINED_RECORD_TYPE;
+        if (DGifGetRecordType(gif, &type) == GIF_ERROR)
+            return SUSIE_BROKEN_DATA;
+        if (type == TERMINATE_RECORD_TYPE)
+            return SUSIE_BROKEN_DATA;
+        if (type == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif, &code, &block) == GIF_ERROR)
+                return SUSIE_BROKEN_DATA;
+            if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4)
+                DGifExtensionToGCB(block[0], block + 1, &control);
+            while (block)
+                if (DGifGetExtensionNext(gif, &block) == GIF_ERROR)
+                    return SUSIE_BROKEN_DATA;
+            continue;
+        }
+        if (type != IMAGE_DESC_RECORD_TYPE)
+            continue;
+        if (DGifGetImageDesc(gif) == GIF_ERROR)
+            return SUSIE_BROKEN_DATA;
+        const GifImageDesc& desc = gif->Image;
+        if (desc.Width <= 0 || desc.Height <= 0 || !spikit::size_acceptable(desc.Width, desc.Height))
+            return SUSIE_BROKEN_DATA;
+        raster.assign(static_cast<std::size_t>(desc.Width) * desc.Height, 0);
+        auto line = [&](int y) {
+            return DGifGetLine(gif, &raster[static_cast<std::size_t>(y) * desc.Width], desc.Width) != GIF_ERROR;
+        };
+        if (desc.Interlace) {
+            static constexpr int starts[] = {0, 4, 2, 1};
+            static constexpr int steps[] = {8, 8, 4, 2};
+            for (int pass = 0; pass < 4; ++pass)
+                for (int y = starts[pass]; y < desc.Height; y += steps[pass])
+                    if (!line(y))
+                        return SUSIE_BROKEN_DATA;
+        } else {
+            for (int y = 0; y < desc.Height; ++y)
+                if (!line(y))
+                    return SUSIE_BROKEN_DATA;
+        }
+        return SUSIE_OK;
+    }
+}
+
 int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
 {
     Reader reader{data};
@@ -70,19 +120,15 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
         return SUSIE_UNKNOWN_FORMAT;
     if (!spikit::size_acceptable(gif->SWidth, gif->SHeight))
         return SUSIE_NO_MEMORY;
-    // A damaged tail after the first frame still leaves that frame.
-    if (DGifSlurp(gif.get()) != GIF_OK && gif->ImageCount == 0)
-        return SUSIE_BROKEN_DATA;
-    if (gif->ImageCount < 1)
-        return SUSIE_BROKEN_DATA;
-    const SavedImage& frame = gif->SavedImages[0];
-    const GifImageDesc& desc = frame.ImageDesc;
-    const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
-    if (!map || !frame.RasterBits || desc.Width <= 0 || desc.Height <= 0)
-        return SUSIE_BROKEN_DATA;
+    std::vector<GifPixelType> raster;
     GraphicsControlBlock control{};
     control.TransparentColor = NO_TRANSPARENT_COLOR;
-    DGifSavedExtensionToGCB(gif.get(), 0, &control);
+    if (int result = read_first_frame(gif.get(), raster, control); result != SUSIE_OK)
+        return result;
+    const GifImageDesc& desc = gif->Image;
+    const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+    if (!map)
+        return SUSIE_BROKEN_DATA;
 
     std::vector<std::uint32_t> palette(static_cast<std::size_t>(map->ColorCount));
     for (std::size_t i = 0; i < palette.size(); ++i)
@@ -97,7 +143,7 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
         picture.pixels.resize(static_cast<std::size_t>(picture.width) * picture.height);
         for (int y = 0; y < picture.height; ++y)
             std::memcpy(&picture.pixels[static_cast<std::size_t>(y) * picture.width],
-                        frame.RasterBits + static_cast<std::size_t>(y) * desc.Width,
+                        raster.data() + static_cast<std::size_t>(y) * desc.Width,
                         static_cast<std::size_t>(picture.width));
         return SUSIE_OK;
     }
@@ -111,7 +157,7 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
             int sx = desc.Left + x;
             if (sx < 0 || sx >= picture.width)
                 continue;
-            int index = frame.RasterBits[static_cast<std::size_t>(y) * desc.Width + x];
+            int index = raster[static_cast<std::size_t>(y) * desc.Width + x];
             std::uint32_t colour = index < static_cast<int>(palette.size()) ? palette[static_cast<std::size_t>(index)] : 0;
             std::uint8_t* out = &picture.pixels[(static_cast<std::size_t>(sy) * picture.width + sx) * 4];
             out[0] = static_cast<std::uint8_t>(colour);

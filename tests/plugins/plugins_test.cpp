@@ -1,0 +1,293 @@
+// The shipped import plug-ins decode real files: PNG and GIF compared pixel
+// by pixel with the picture library's own decoders, WebP with the pixels it
+// was losslessly encoded from.
+#include "graphics/picture.h"
+#include "imagelib/imgctl.h"
+#include "spi/SPIBmp.h"
+#include "spi/SPIs.h"
+
+#include <gif_lib.h>
+#include <png.h>
+#include <webp/encode.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace zumo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The shipped plug-ins as the program finds them.
+class ShippedPlugins : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_spis = std::make_unique<TSPIs>();
+        m_spis->SearchSPI(std::string(ZUMO_PLUGIN_DIR) + "/*");
+        std::string pattern = (fs::temp_directory_path() / "zumo-plugins-XXXXXX").string();
+        m_dir = ::mkdtemp(pattern.data());
+    }
+    void TearDown() override
+    {
+        m_spis.reset();
+        fs::remove_all(m_dir);
+    }
+    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+
+    static TPixelImage decode_with_plugins(const std::string& file)
+    {
+        TSPIGraphic graphic;
+        graphic.LoadFromFile(file);
+        return graphic.ToPixels();
+    }
+    // The picture library's decoding, BGRA top-down.
+    static TPixelImage decode_with_imgctl(const std::string& file, bool gif)
+    {
+        imgctl::HDIB dib = gif ? imgctl::GIFtoDIB(file.c_str()) : imgctl::ToDIB(file.c_str());
+        EXPECT_NE(dib, 0u) << file;
+        if (dib == 0)
+            return {};
+        imgctl::DIBInfo info = imgctl::GetDIBInfo(dib);
+        TPixelImage image{info.width, info.height, imgctl::GetDIBPixels(dib), info.has_alpha};
+        imgctl::DeleteDIB(dib);
+        return image;
+    }
+    // Colours must agree where the pixel is visible; alpha everywhere.
+    static void expect_same_picture(const TPixelImage& actual, const TPixelImage& expected)
+    {
+        ASSERT_EQ(actual.width, expected.width);
+        ASSERT_EQ(actual.height, expected.height);
+        ASSERT_EQ(actual.bgra.size(), expected.bgra.size());
+        for (std::size_t i = 0; i < actual.bgra.size(); i += 4) {
+            std::uint8_t alpha_actual = actual.has_alpha ? actual.bgra[i + 3] : 255;
+            std::uint8_t alpha_expected = expected.has_alpha ? expected.bgra[i + 3] : 255;
+            ASSERT_EQ(alpha_actual, alpha_expected) << "pixel " << i / 4;
+            if (alpha_expected == 0)
+                continue;
+            for (std::size_t c = 0; c < 3; ++c)
+                ASSERT_EQ(actual.bgra[i + c], expected.bgra[i + c]) << "pixel " << i / 4 << " channel " << c;
+        }
+    }
+
+    std::unique_ptr<TSPIs> m_spis;
+    std::string m_dir;
+};
+
+std::uint8_t sample(int x, int y, int channel)
+{
+    return static_cast<std::uint8_t>((x * 37 + y * 11 + channel * 71) & 0xFF);
+}
+
+// Writes a PNG of the given simplified-API format through libpng.
+void write_png(const std::string& file, int width, int height, png_uint_32 format)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = format;
+    std::vector<png_byte> pixels(PNG_IMAGE_SIZE(image));
+    std::vector<png_byte> colormap;
+    const int channels = static_cast<int>(PNG_IMAGE_SAMPLE_CHANNELS(format));
+    if (format & PNG_FORMAT_FLAG_COLORMAP) {
+        image.colormap_entries = 40;
+        colormap.resize(PNG_IMAGE_COLORMAP_SIZE(image));
+        for (std::size_t i = 0; i < colormap.size(); ++i)
+            colormap[i] = static_cast<png_byte>(i * 13);
+        for (int i = 0; i < width * height; ++i)
+            pixels[static_cast<std::size_t>(i)] = static_cast<png_byte>((i * 7) % 40);
+    } else {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < channels; ++c)
+                    pixels[static_cast<std::size_t>((y * width + x) * channels + c)] =
+                        (format & PNG_FORMAT_FLAG_ALPHA) && c == channels - 1 ? static_cast<png_byte>(x * 60)
+                                                                              : sample(x, y, c);
+    }
+    ASSERT_NE(png_image_write_to_file(&image, file.c_str(), 0, pixels.data(), 0,
+                                      colormap.empty() ? nullptr : colormap.data()),
+              0)
+        << image.message;
+}
+
+struct PngCase {
+    const char* name;
+    png_uint_32 format;
+};
+
+class PngPlugin : public ShippedPlugins, public ::testing::WithParamInterface<PngCase> {};
+
+TEST_P(PngPlugin, DecodesLikeThePictureLibrary)
+{
+    std::string file = path("p.png");
+    write_png(file, 23, 9, GetParam().format);
+    expect_same_picture(decode_with_plugins(file), decode_with_imgctl(file, false));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PngPlugin,
+                         ::testing::Values(PngCase{"gray", PNG_FORMAT_GRAY}, PngCase{"rgb", PNG_FORMAT_RGB},
+                                           PngCase{"rgba", PNG_FORMAT_RGBA},
+                                           PngCase{"gray_alpha", PNG_FORMAT_GA},
+                                           PngCase{"palette", PNG_FORMAT_RGB_COLORMAP},
+                                           PngCase{"palette_alpha", PNG_FORMAT_RGBA_COLORMAP}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ShippedPlugins, InterlacedPngDecodes)
+{
+    std::string plain = path("plain.png"), interlaced = path("interlaced.png");
+    write_png(plain, 31, 17, PNG_FORMAT_RGB);
+    imgctl::HDIB dib = imgctl::ToDIB(plain.c_str());
+    ASSERT_NE(dib, 0u);
+    imgctl::DIBtoPNG(interlaced.c_str(), dib, -1);
+    imgctl::DeleteDIB(dib);
+    expect_same_picture(decode_with_plugins(interlaced), decode_with_imgctl(plain, false));
+}
+
+// A GIF of one frame; with transparency and a frame smaller than the screen
+// when asked.
+void write_gif(const std::string& file, int width, int height, bool transparent_part, bool interlaced = false)
+{
+    int error = 0;
+    GifFileType* gif = EGifOpenFileName(file.c_str(), false, &error);
+    ASSERT_NE(gif, nullptr);
+    GifColorType colours[16];
+    for (int i = 0; i < 16; ++i)
+        colours[i] = {static_cast<GifByteType>(i * 16), static_cast<GifByteType>(255 - i * 9),
+                      static_cast<GifByteType>(i * 5)};
+    ColorMapObject* map = GifMakeMapObject(16, colours);
+    EGifSetGifVersion(gif, true);
+    EGifPutScreenDesc(gif, width, height, 4, 0, map);
+    int left = 0, top = 0, w = width, h = height;
+    if (transparent_part) {
+        GraphicsControlBlock control{};
+        control.TransparentColor = 3;
+        control.DisposalMode = DISPOSAL_UNSPECIFIED;
+        GifByteType extension[4];
+        std::size_t length = EGifGCBToExtension(&control, extension);
+        EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension);
+        left = 2;
+        top = 1;
+        w = width - 3;
+        h = height - 2;
+    }
+    EGifPutImageDesc(gif, left, top, w, h, interlaced, nullptr);
+    std::vector<int> order;
+    if (interlaced) {
+        for (auto [start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+            for (int y = start; y < h; y += step)
+                order.push_back(y);
+    } else {
+        for (int y = 0; y < h; ++y)
+            order.push_back(y);
+    }
+    std::vector<GifPixelType> row(static_cast<std::size_t>(w));
+    for (int y : order) {
+        for (int x = 0; x < w; ++x)
+            row[static_cast<std::size_t>(x)] = static_cast<GifPixelType>((x + 3 * y) % 16);
+        EGifPutLine(gif, row.data(), w);
+    }
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(map);
+}
+
+TEST_F(ShippedPlugins, GifDecodesLikeThePictureLibrary)
+{
+    for (auto [transparent, interlaced] : {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+        SCOPED_TRACE(std::to_string(transparent) + " " + std::to_string(interlaced));
+        std::string file = path("g" + std::to_string(transparent) + std::to_string(interlaced) + ".gif");
+        write_gif(file, 19, 11, transparent, interlaced);
+        TPixelImage plugin_pixels = decode_with_plugins(file);
+        expect_same_picture(plugin_pixels, decode_with_imgctl(file, true));
+        EXPECT_EQ(plugin_pixels.has_alpha, transparent);
+    }
+}
+
+TEST_F(ShippedPlugins, WebpDecodesTheLosslessPixels)
+{
+    const int width = 21, height = 13;
+    for (bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha);
+        std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * height * 4);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 4; ++c)
+                    bgra[static_cast<std::size_t>((y * width + x) * 4 + c)] =
+                        c == 3 ? (alpha ? static_cast<std::uint8_t>(40 + x * 10) : 255) : sample(x, y, c);
+        std::uint8_t* encoded = nullptr;
+        std::size_t size = WebPEncodeLosslessBGRA(bgra.data(), width, height, width * 4, &encoded);
+        ASSERT_GT(size, 0u);
+        std::string file = path("w.webp");
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(encoded), static_cast<std::streamsize>(size));
+        WebPFree(encoded);
+        TPixelImage decoded = decode_with_plugins(file);
+        expect_same_picture(decoded, TPixelImage{width, height, bgra, alpha});
+        EXPECT_EQ(decoded.has_alpha, alpha);
+    }
+}
+
+TEST_F(ShippedPlugins, MemorySourceDecodesLikeTheFile)
+{
+    std::string file = path("m.png");
+    write_png(file, 12, 5, PNG_FORMAT_RGB);
+    TMemoryStream stream;
+    stream.LoadFromFile(file);
+    TSPIGraphic graphic;
+    graphic.LoadFromStream(stream); // no name: every plug-in is asked
+    expect_same_picture(graphic.ToPixels(), decode_with_plugins(file));
+}
+
+TEST_F(ShippedPlugins, TruncatedFilesAreRejected)
+{
+    write_png(path("full.png"), 40, 40, PNG_FORMAT_RGB);
+    write_gif(path("full.gif"), 40, 40, false);
+    for (const char* name : {"full.png", "full.gif"}) {
+        SCOPED_TRACE(name);
+        std::ifstream in(path(name), std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        bytes.resize(bytes.size() / 3);
+        std::string cut = path(std::string("cut_") + name);
+        std::ofstream(cut, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        TSPIGraphic graphic;
+        EXPECT_THROW(graphic.LoadFromFile(cut), EInvalidGraphic);
+    }
+}
+
+TEST_F(ShippedPlugins, AnnounceTheirFormatsToThePictureRegistry)
+{
+    std::vector<std::string> patterns;
+    for (int i = 0; i < m_spis->Count(); ++i) {
+        EXPECT_EQ(m_spis->Items(i)->APIVersion(), "00IN");
+        for (const std::string& p : m_spis->Items(i)->Filters())
+            patterns.push_back(p);
+    }
+    std::sort(patterns.begin(), patterns.end());
+    EXPECT_EQ(patterns, (std::vector<std::string>{"*.gif", "*.png", "*.webp"}));
+    for (const char* extension : {"png", "gif", "webp"})
+        EXPECT_EQ(TPicture::FindGraphicClass(extension), GraphicClassOf<TSPIBitmap>()) << extension;
+}
+
+TEST_F(ShippedPlugins, ReportProgressUpToTheEnd)
+{
+    std::string file = path("p.png");
+    write_png(file, 10, 40, PNG_FORMAT_RGB);
+    TPicture picture;
+    std::vector<int> running;
+    picture.OnProgress = [&](TGraphic*, TProgressStage stage, std::uint8_t percent, bool, const TRect&,
+                             const std::string& msg) {
+        if (stage == TProgressStage::psRunning && msg.empty())
+            running.push_back(percent);
+    };
+    picture.LoadFromFile(file);
+    ASSERT_FALSE(running.empty());
+    EXPECT_EQ(running.front(), 2);
+    EXPECT_EQ(running.back(), 99);
+    EXPECT_TRUE(std::is_sorted(running.begin(), running.end()));
+    EXPECT_EQ(picture.Width(), 10);
+}
+
+} // namespace
+} // namespace zumo

@@ -119,15 +119,6 @@ INSTANTIATE_TEST_SUITE_P(
         CaseCase{"C:\\\x83\x41X.JPG", CaseRule::Lower, PathStyle::Windows, "c:\\\x83\x41x.jpg"},
         CaseCase{"/\xC3\x84X.JPG", CaseRule::Lower, PathStyle::Posix, "/\xC3\x84x.jpg"}));
 
-TEST(ArgumentCase, NativeRuleKeepsCaseOnThisSystem)
-{
-#ifdef _WIN32
-    EXPECT_EQ(native_case_rule(), CaseRule::Lower);
-#else
-    EXPECT_EQ(native_case_rule(), CaseRule::Keep);
-#endif
-}
-
 // ---- the run --------------------------------------------------------------
 
 struct RunCase

@@ -121,6 +121,18 @@ INSTANTIATE_TEST_SUITE_P(Depths, PluginDepths,
                                            DepthCase{24, 0, 40}, DepthCase{32, 0, 40}),
                          [](const auto& info) { return std::to_string(info.param.bits) + "bit"; });
 
+TEST_F(PluginGraphic, LargerHeadersAndBitfieldMasksAreCarriedIntoTheBitmap)
+{
+    for (auto [name, bits] : {std::pair{"v5header", 8}, {"v5header", 24}, {"bitfields", 32}, {"v5bitfields", 32}}) {
+        SCOPED_TRACE(std::string(name) + " " + std::to_string(bits));
+        m_spis->Clear();
+        load({name});
+        TSPIBitmap bitmap;
+        bitmap.LoadFromFile(picture("p.ztst", spitest::ztst(6, 4, bits)));
+        expect_test_pixels(bitmap.ToPixels(), 6, 4, bits);
+    }
+}
+
 TEST_F(PluginGraphic, SavedStreamIsTheBmpFileOfTheDecodedBitmap)
 {
     load({"in"});

@@ -17,6 +17,8 @@
 //   TP_PREVIEW            exports GetPreview (a 1x1 picture)
 //   TP_TEXT_INFO          GetPictureInfo hands over a text-information block
 //   TP_ANY                IsSupported takes anything
+//   TP_HEADER_SIZE=n      the BITMAPINFOHEADER claims n bytes (a V5 header: 124)
+//   TP_BITFIELDS          32-bit pictures as BI_BITFIELDS with the usual masks
 #define SUSIE_PLUGIN_IMPLEMENTATION
 #include "spi/susie_plugin.h"
 
@@ -31,6 +33,9 @@
 #endif
 #ifndef TP_FILTERS
 #define TP_FILTERS 1
+#endif
+#ifndef TP_HEADER_SIZE
+#define TP_HEADER_SIZE 40
 #endif
 
 namespace {
@@ -106,21 +111,34 @@ void put32(unsigned char* p, unsigned v)
     int colours = h.bits <= 8 ? 1 << h.bits : 0;
     unsigned stride = ((static_cast<unsigned>(h.width) * h.bits + 31) / 32) * 4;
     unsigned image = stride * static_cast<unsigned>(h.height);
-    unsigned char* info = static_cast<unsigned char*>(std::calloc(40 + 4 * colours, 1));
+#ifdef TP_BITFIELDS
+    const bool bitfields = h.bits == 32;
+#else
+    const bool bitfields = false;
+#endif
+    const unsigned header = TP_HEADER_SIZE;
+    const unsigned table = header + (bitfields && header == 40 ? 12 : 0);
+    unsigned char* info = static_cast<unsigned char*>(std::calloc(table + 4 * colours, 1));
 #ifdef TP_LIAR
     unsigned char* bits = static_cast<unsigned char*>(std::calloc(image / 2 + 1, 1));
 #else
     unsigned char* bits = static_cast<unsigned char*>(std::calloc(image, 1));
 #endif
-    put32(info, 40);
+    put32(info, header);
     put32(info + 4, static_cast<unsigned>(h.width));
     put32(info + 8, static_cast<unsigned>(h.height));
     info[12] = 1;
     info[14] = static_cast<unsigned char>(h.bits);
+    if (bitfields) {
+        put32(info + 16, 3);
+        put32(info + 40, 0xFF0000);
+        put32(info + 44, 0xFF00);
+        put32(info + 48, 0xFF);
+    }
     for (int i = 0; i < colours; ++i) {
-        info[40 + 4 * i] = static_cast<unsigned char>(i * 7);
-        info[41 + 4 * i] = static_cast<unsigned char>(255 - i);
-        info[42 + 4 * i] = static_cast<unsigned char>(i * 16);
+        info[table + 4 * i] = static_cast<unsigned char>(i * 7);
+        info[table + 1 + 4 * i] = static_cast<unsigned char>(255 - i);
+        info[table + 2 + 4 * i] = static_cast<unsigned char>(i * 16);
     }
     int total = h.height;
     if (cb && cb(0, total, data) != 0) {

@@ -1,7 +1,13 @@
 #include "app/Unit1.h"
 
+#include "app/core/DropRun.h"
+#include "app/core/EngineFiles.h"
+#include "app/core/FindFileSearch.h"
+#include "app/core/StopSignals.h"
+#include "app/form_adapters.h"
 #include "app/user_hosts.h"
 #include "convert/conversion.h"
+#include "graphics/picture.h"
 #include "rename/RenameRuns.h"
 
 #include <QAction>
@@ -40,6 +46,22 @@ QString from_bytes(const std::string& text)
     return QString::fromLocal8Bit(text);
 }
 
+// A copy of the picture object's content; an empty one gives a null image.
+QImage to_qimage(const zumo::TPicture& picture)
+{
+    const zumo::TGraphic* graphic = picture.Graphic();
+    if (graphic == nullptr || graphic->Width() <= 0 || graphic->Height() <= 0)
+        return {};
+    const zumo::TPixelImage pixels = graphic->ToPixels();
+    if (pixels.width <= 0 || pixels.height <= 0 ||
+        pixels.bgra.size() < static_cast<std::size_t>(pixels.width) * pixels.height * 4)
+        return {};
+    // Top-down BGRA is QImage's 32-bit layout on little-endian machines.
+    const QImage view(pixels.bgra.data(), pixels.width, pixels.height, pixels.width * 4,
+                      pixels.has_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    return view.copy();
+}
+
 template <typename W>
 W* named(W* widget, const char* name)
 {
@@ -61,8 +83,8 @@ QFont window_font(int pixel_size)
 
 } // namespace
 
-TForm1::TForm1(TForm1Hooks hooks, QWidget* parent)
-    : QMainWindow(parent), OpenDialog1(this), m_hooks(std::move(hooks))
+TForm1::TForm1(TForm1Hooks hooks, zumo::UserHost* host, QWidget* parent)
+    : QMainWindow(parent), OpenDialog1(this), m_hooks(std::move(hooks)), m_host_override(host)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(k_program_name) + QChar(0x3000) + QStringLiteral("0.6"));
@@ -100,6 +122,7 @@ TForm1::TForm1(TForm1Hooks hooks, QWidget* parent)
 
     // A single fixed border: the client keeps its designed size.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate(); // the size holds before the first showing, too
     move(232, 192);
 
     connect_handlers();
@@ -487,7 +510,9 @@ zumo::UserHost& TForm1::Host()
 
 WindowPlacement TForm1::Placement() const
 {
-    const QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+    QRect normal = geometry();
+    if ((isMaximized() || isMinimized()) && normalGeometry().isValid())
+        normal = normalGeometry();
     const QRect outer = frameGeometry();
     // The frame adds the title bar and borders around the client bounds.
     const int extra_width = outer.width() - geometry().width();
@@ -509,9 +534,18 @@ void TForm1::SetPlacement(const WindowPlacement& placement)
         setWindowState(windowState() | Qt::WindowMaximized);
 }
 
-void TForm1::Terminate()
+void TForm1::Terminate(int exit_status)
 {
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    m_terminated = true;
+    m_exit_status = exit_status;
+    QTimer::singleShot(0, qApp, [exit_status] { QCoreApplication::exit(exit_status); });
+}
+
+void TForm1::SetLabelCaption(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->adjustSize();
+    label->resize(label->width(), std::min(label->height(), Scaled(16)));
 }
 
 // ---- start and end ----------------------------------------------------------
@@ -577,8 +611,10 @@ void TForm1::dropEvent(QDropEvent* event)
 
 void TForm1::WMDropFiles(const std::vector<std::string>& files)
 {
-    if (m_hooks.WMDropFiles)
-        m_hooks.WMDropFiles(*this, files);
+    zumo::ConversionEngine engine(*this, Host());
+    zumo::EngineFileProcessor processor(engine, *this);
+    zumo::RunContext context{*this, Host(), processor, &zumo::StopRequested, m_observer};
+    zumo::WMDropFiles(files, context);
 }
 
 // ---- "ファイル変換" -----------------------------------------------------------
@@ -650,20 +686,36 @@ void TForm1::convert_list(bool gif)
 
 void TForm1::Button6Click()
 {
-    if (m_hooks.Button6Click)
-        m_hooks.Button6Click(*this);
+    zumo::FormListingWindow window(*this);
+    zumo::ListFolder(zumo::ListingKind::Pictures, window, zumo::find_file_search(FindFile1),
+                     FoundCount);
 }
 
 void TForm1::Button7Click()
 {
-    if (m_hooks.Button7Click)
-        m_hooks.Button7Click(*this);
+    zumo::FormListingWindow window(*this);
+    zumo::ListFolder(zumo::ListingKind::Gifs, window, zumo::find_file_search(FindFile2),
+                     FoundCount);
 }
 
 void TForm1::CheckListBox1Click()
 {
-    if (m_hooks.CheckListBox1Click)
-        m_hooks.CheckListBox1Click(*this);
+    // Both lists run this; it always previews CheckListBox1's selection.
+    const zumo::CheckListPreview list(*CheckListBox1);
+    const std::string folder = zumo::ExistingFolderPath(FolderDlg2->FolderName);
+    const std::function<void(const zumo::TPicture&, bool)> show =
+        [this](const zumo::TPicture& picture, bool stretch) {
+            QImage image;
+            try {
+                image = to_qimage(picture); // a lazy decoder may fail only here
+            } catch (const std::exception& e) {
+                Host().ShowMessage(e.what());
+                return;
+            }
+            Image1->setStretch(stretch);
+            Image1->setPicture(image);
+        };
+    zumo::CheckListBox1Click<zumo::TPicture>(list, CheckBox5->isChecked(), folder, show, Host());
 }
 
 // ---- "ファイルリネーム" -------------------------------------------------------
@@ -692,7 +744,7 @@ void TForm1::Button10Click()
     // handle its events between entries.
     FindFile3.FolderName = FolderDlg2->FolderName;
     FindFile3.Execute();
-    Label7->setText(from_bytes(zumo::FoundFilesLabel(FoundCount)));
+    SetLabelCaption(Label7, from_bytes(zumo::FoundFilesLabel(FoundCount)));
 }
 
 void TForm1::FindFile3Find(const std::string& file_name)

@@ -8,6 +8,7 @@
 
 #include "app/OpenDialog.h"
 #include "app/controls.h"
+#include "app/core/FileRuns.h"
 #include "convert/options.h"
 #include "convert/user_host.h"
 #include "shell/FindFile.h"
@@ -32,22 +33,17 @@ class QTabWidget;
 
 class TForm1;
 
-// Work that later units attach to the window's events. Each hook is
-// optional; the window's own part of the handler runs either way.
+// The program's own work at the window's start and end: plug-ins and
+// settings at creation, the command-line run at the first showing, the
+// settings again at destruction. A window without hooks (as in the tests)
+// touches no file at start or end.
 struct TForm1Hooks {
-    // End of creation, after the layout exists (settings are read here).
+    // End of creation, after the layout exists.
     std::function<void(TForm1&)> FormCreate;
-    // First showing, before the enable rule (the command-line run).
+    // First showing, before the enable rule.
     std::function<void(TForm1&)> FormShow;
-    // Start of destruction, while every control still exists (settings are
-    // written here).
+    // Start of destruction, while every control still exists.
     std::function<void(TForm1&)> FormDestroy;
-    // Files dropped on the window, full paths in the order given.
-    std::function<void(TForm1&, const std::vector<std::string>&)> WMDropFiles;
-    // The listing and preview of the tab "画像参照変換".
-    std::function<void(TForm1&)> Button6Click;
-    std::function<void(TForm1&)> Button7Click;
-    std::function<void(TForm1&)> CheckListBox1Click;
 };
 
 // Placement of the window in its normal state, and whether it is maximised.
@@ -63,8 +59,10 @@ class TForm1 : public QMainWindow, public zumo::OptionSource {
     Q_OBJECT
 
 public:
-    // Builds the layout, then runs FormCreate.
-    explicit TForm1(TForm1Hooks hooks = {}, QWidget* parent = nullptr);
+    // Builds the layout, then runs FormCreate. host, when given, is the
+    // user host from the start on (see SetUserHost).
+    explicit TForm1(TForm1Hooks hooks = {}, zumo::UserHost* host = nullptr,
+                    QWidget* parent = nullptr);
     // Runs FormDestroy first.
     ~TForm1() override;
 
@@ -82,9 +80,18 @@ public:
     WindowPlacement Placement() const;
     void SetPlacement(const WindowPlacement& placement);
 
-    // Ends the program once the running handler has returned, whether or
-    // not the event loop has started yet.
-    void Terminate();
+    // Ends the program with exit_status once the running handler has
+    // returned, whether or not the event loop has started yet.
+    void Terminate(int exit_status = 0);
+    bool Terminated() const { return m_terminated; }
+    int ExitStatus() const { return m_exit_status; }
+
+    // Follows the drop runs file by file (the headless host names the file
+    // its messages are about); may be null.
+    void SetRunObserver(zumo::RunObserver* observer) { m_observer = observer; }
+
+    // A label's text, its box fitted to the caption like place_label.
+    void SetLabelCaption(QLabel* label, const QString& text);
 
     // Pixels designed at 96 DPI, on this screen.
     int Scaled(int px) const;
@@ -241,6 +248,9 @@ private:
     bool m_interlaced = false;
     bool m_shown = false;
     bool m_destroyed = false;
+    bool m_terminated = false;
+    int m_exit_status = 0;
+    zumo::RunObserver* m_observer = nullptr;
     std::unique_ptr<zumo::UserHost> m_own_host;
     zumo::UserHost* m_host_override = nullptr;
 };

@@ -1,65 +1,69 @@
 // zumo: creates the main window, shows it and runs the message loop.
-// Creating the window runs FormCreate, the first showing FormShow, and
-// destroying it at the end FormDestroy.
+// Creating the window runs FormCreate, the first showing FormShow (the
+// command-line run), and destroying it at the end FormDestroy.
 //
 // Without a display server a run over files named on the command line
 // still works: Qt's offscreen platform stands in, messages go to standard
 // error, every question takes the answer that skips, and the exit status
-// says whether a file failed.
+// says whether every file was processed.
 #include "app/Unit1.h"
-#include "app/user_hosts.h"
+#include "app/core/CommandLine.h"
+#include "app/core/HeadlessHost.h"
+#include "app/core/StopSignals.h"
+#include "app/program.h"
 #include "platform/beep.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
-#include <cstdio>
 #include <iostream>
-#include <optional>
-
-namespace {
-
-bool has_display()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-}
-
-} // namespace
+#include <memory>
 
 int main(int argc, char* argv[])
 {
-#ifndef _WIN32
-    const bool headless = !has_display();
-    if (headless) {
-        if (argc < 2) {
-            std::fprintf(stderr, "zumo: no display; name the files to process on the "
-                                 "command line\n");
-            return 2;
-        }
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-#else
-    const bool headless = false;
-#endif
-    QApplication app(argc, argv);
+    const zumo::StartupDecision decision = zumo::PrepareStartup(argc, argv, std::cout, std::cerr);
+    if (decision.exit_now)
+        return decision.exit_status;
+    const bool headless = decision.session == zumo::Session::Headless;
+
+    // Qt sees only the program name, so that no file is taken for one of
+    // its own options ("-style").
+    int qt_argc = 1;
+    QApplication app(qt_argc, argv);
     platform::set_beep_handler(&QApplication::beep);
-    std::optional<zumo::StderrUserHost> console;
+
+    std::unique_ptr<zumo::HeadlessUserHost> console;
     if (headless)
-        console.emplace(std::cerr);
+        console = std::make_unique<zumo::HeadlessUserHost>(
+            std::cerr, &zumo::StopRequested, [] { QCoreApplication::processEvents(); });
+
+    zumo::ProgramSetup setup;
+    setup.executable_path = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
+    setup.files = decision.files;
+    setup.session = decision.session;
+    setup.observer = console.get();
+    zumo::Program program(setup);
+    try {
+        program.LoadPlugins();
+    } catch (const std::exception& e) {
+        // The window's layout could not be loaded: no window, no settings.
+        if (console)
+            std::cerr << "zumo: " << e.what() << '\n';
+        else
+            QMessageBox::critical(nullptr, QStringLiteral("Zumo変換"),
+                                  QString::fromLocal8Bit(e.what()));
+        platform::set_beep_handler({});
+        return 1;
+    }
+
     int status = 0;
     {
-        TForm1 form;
-        if (console)
-            form.SetUserHost(&*console);
-        form.show(); // FormShow performs the command-line run
-        if (console) {
-            // Nobody could use the window: the run is all there is.
-            QCoreApplication::processEvents();
-            status = console->MessageCount() > 0 ? 1 : 0;
-        } else {
-            status = QApplication::exec();
-        }
+        TForm1 form(program.Hooks(), console.get());
+        form.SetRunObserver(console.get());
+        form.show();
+        status = QApplication::exec();
+        if (form.Terminated())
+            status = form.ExitStatus();
     }
     platform::set_beep_handler({});
     return status;

@@ -18,20 +18,6 @@ QString from_bytes(const std::string& text)
     return QString::fromLocal8Bit(text);
 }
 
-// A progress dialog for runs without a window: never cancelled, shows
-// nothing, still lets queued events run.
-class SilentProgress : public ProgressDialog {
-public:
-    void SetCaption(const std::string&) override {}
-    void SetSmooth(bool) override {}
-    void SetProgress(const std::string&, int, int) override
-    {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
-    }
-    bool Cancelled() const override { return false; }
-};
-
 } // namespace
 
 QString ApplicationTitle()
@@ -93,40 +79,6 @@ std::unique_ptr<ProgressDialog> QtUserHost::ShowProgress(const std::string& text
 void QtUserHost::ProcessMessages()
 {
     QCoreApplication::processEvents();
-}
-
-// ---- StderrUserHost -------------------------------------------------------
-
-StderrUserHost::StderrUserHost(std::ostream& out) : m_out(out) {}
-
-Answer StderrUserHost::Ask(const std::string& caption, const std::string& text, Buttons buttons)
-{
-    const Answer answer = buttons == Buttons::YesNo ? Answer::Yes : Answer::Cancel;
-    m_out << caption << ": " << text << " -> " << (answer == Answer::Yes ? "Yes" : "Cancel")
-          << '\n';
-    return answer;
-}
-
-void StderrUserHost::ShowMessage(const std::string& text)
-{
-    ++m_messages;
-    m_out << text << '\n';
-}
-
-void StderrUserHost::Beep()
-{
-    platform::MessageBeep();
-}
-
-std::unique_ptr<ProgressDialog> StderrUserHost::ShowProgress(const std::string&)
-{
-    return std::make_unique<SilentProgress>();
-}
-
-void StderrUserHost::ProcessMessages()
-{
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
 }
 
 } // namespace zumo

@@ -493,3 +493,22 @@ TEST_F(Window, Button4RenamesThePickedFilesAfterOk)
 }
 
 } // namespace
+
+namespace {
+
+TEST(WindowSize, ClientKeepsItsDesignedSize)
+{
+    TForm1 form;
+    form.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.centralWidget()->size(), QSize(form.Scaled(434), form.Scaled(394)));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "resizable by dragging";
+    EXPECT_EQ(form.PageControl1->geometry(),
+              QRect(form.Scaled(8), form.Scaled(8), form.Scaled(417), form.Scaled(377)));
+    const WindowPlacement placement = form.Placement();
+    EXPECT_EQ(placement.Width, form.frameGeometry().width());
+    EXPECT_EQ(placement.Height, form.frameGeometry().height());
+    EXPECT_FALSE(placement.Maximized);
+}
+
+} // namespace

@@ -1,0 +1,73 @@
+#include "app/program.h"
+
+#include "app/core/EngineFiles.h"
+#include "app/core/Settings.h"
+#include "app/core/StopSignals.h"
+#include "app/form_adapters.h"
+#include "convert/conversion.h"
+#include "spi/SPIs.h"
+
+namespace zumo {
+
+Program::Program(ProgramSetup setup)
+    : m_setup(std::move(setup)), m_settings_path(SettingsFilePath(m_setup.executable_path))
+{
+}
+
+Program::~Program() = default;
+
+void Program::LoadPlugins()
+{
+    auto spis = std::make_unique<TSPIs>();
+    spis->GraphicPreview = false;
+    spis->Loaded();
+    m_spis = std::move(spis);
+}
+
+TForm1Hooks Program::Hooks()
+{
+    TForm1Hooks hooks;
+    hooks.FormCreate = [this](TForm1& form) { FormCreate(form); };
+    hooks.FormShow = [this](TForm1& form) { FormShow(form); };
+    hooks.FormDestroy = [this](TForm1& form) { FormDestroy(form); };
+    return hooks;
+}
+
+void Program::FormCreate(TForm1& form)
+{
+    // Every file of the "spi" folder beside the executable is tried as a
+    // plug-in. A failure there ends the creation handler: the settings are
+    // not read and the window opens with its designed values.
+    form.WorkPath = PreparePluginFolder(m_setup.executable_path);
+    try {
+        if (m_spis)
+            m_spis->SearchSPI(form.WorkPath);
+    } catch (const std::exception& e) {
+        form.Host().ShowMessage(e.what());
+        return;
+    }
+    FormSettingsWindow window(form);
+    LoadSettings(m_settings_path, window);
+}
+
+void Program::FormShow(TForm1& form)
+{
+    ConversionEngine engine(form, form.Host());
+    EngineFileProcessor processor(engine, form);
+    RunContext context{form, form.Host(), processor, &StopRequested, m_setup.observer};
+    FormApplicationControl application(form);
+    CommandLineOptions options;
+    options.session = m_setup.session;
+    FormShowRun(m_setup.files, context, application, options);
+}
+
+void Program::FormDestroy(TForm1& form)
+{
+    // A write that fails stops the writing silently; the program ends
+    // normally either way.
+    const FormSettingsWindow window(form);
+    SaveSettings(m_settings_path, window);
+    m_spis.reset();
+}
+
+} // namespace zumo

@@ -1,0 +1,227 @@
+// The window together with the program's start and end work: settings
+// file, plug-in folder, command-line run, drops, listing and preview.
+#include "app/program.h"
+#include "scripted_host.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using zumo::Answer;
+using zumo::testing::ScriptedHost;
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    zumo::ProgramSetup setup(std::vector<std::string> files = {}) const
+    {
+        zumo::ProgramSetup s;
+        s.executable_path = QDir(dir.path()).filePath("zumo").toStdString();
+        s.files = std::move(files);
+        return s;
+    }
+    std::string write_bmp(const QString& name, int w, int h) const
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        EXPECT_TRUE(image.save(dir.filePath(name), "BMP"));
+        return dir.filePath(name).toStdString();
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(ProgramTest, FirstStartUsesTheLoaderDefaultsAndTheEndWritesEveryKey)
+{
+    zumo::Program program(setup());
+    {
+        TForm1 form(program.Hooks());
+        EXPECT_TRUE(form.CheckBox6->isChecked()) << "the loader's fallback is true";
+        EXPECT_EQ(form.Edit7->text(), QStringLiteral("resize"));
+        EXPECT_EQ(form.Edit5->text(), QStringLiteral("new"));
+        EXPECT_TRUE(QDir(dir.filePath("spi")).exists()) << "plug-in folder created";
+        EXPECT_EQ(form.WorkPath, dir.filePath("spi/*").toStdString());
+    }
+    QFile ini(dir.filePath("zumo.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(ini.readAll());
+    for (const char* key : {"CheckBox8.Checked=0", " UpDown3.Position=100", "RadioGroup10.ItemIndex=0",
+                            "Edit7.Text=resize", "Maximized=0", "Left="})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(key))) << key;
+}
+
+TEST_F(ProgramTest, SettingsSurviveARestartAndRunTheHandlers)
+{
+    zumo::Program program(setup());
+    {
+        TForm1 form(program.Hooks());
+        form.CheckBox1->setChecked(true);
+        form.Edit1->setText(QStringLiteral("/出力/"));
+        form.RadioGroup7->setItemIndex(0);
+        form.RadioGroup8->setItemIndex(1);
+        form.RadioGroup5->setItemIndex(6);
+        form.UpDown1->setPosition(50);
+        form.UpDown3->setPosition(1234);
+        form.Edit5->setText(QStringLiteral("pic"));
+        form.CheckBox8->setChecked(true); // not stored
+    }
+    TForm1 again(program.Hooks());
+    EXPECT_TRUE(again.CheckBox1->isChecked());
+    EXPECT_FALSE(again.CheckBox6->isEnabled()) << "CheckBox1Click ran while loading";
+    EXPECT_EQ(again.Edit1->text(), QStringLiteral("/出力/"));
+    EXPECT_EQ(again.TurnAngle(), 90);
+    EXPECT_TRUE(again.Interlaced());
+    EXPECT_EQ(again.RadioGroup5->ItemIndex(), 6);
+    EXPECT_EQ(again.UpDown1->Position(), 50);
+    EXPECT_EQ(again.Edit4->text(), QStringLiteral("1,234"));
+    EXPECT_EQ(again.Edit5->text(), QStringLiteral("pic"));
+    EXPECT_FALSE(again.CheckBox8->isChecked());
+}
+
+TEST_F(ProgramTest, CommandLineRunConvertsAndEndsTheProgram)
+{
+    const std::string picture = write_bmp("c.bmp", 9, 7);
+    zumo::Program program(setup({picture}));
+    TForm1 form(program.Hooks());
+    ScriptedHost host(&form);
+    form.SetUserHost(&host);
+    form.show();
+    EXPECT_TRUE(form.Terminated());
+    EXPECT_EQ(form.ExitStatus(), 0);
+    EXPECT_EQ(host.dialogs_shown, 1);
+    EXPECT_EQ(QImage(dir.filePath("resize/c.bmp")).size(), QSize(9, 7));
+}
+
+TEST_F(ProgramTest, NoArgumentsLeaveTheWindowOpen)
+{
+    zumo::Program program(setup());
+    TForm1 form(program.Hooks());
+    form.show();
+    EXPECT_FALSE(form.Terminated());
+    EXPECT_TRUE(form.CheckBox6->isEnabled());
+}
+
+// ---- drops, listing and preview (no settings involved) --------------------
+
+class WindowRuns : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        form = std::make_unique<TForm1>();
+        host = std::make_unique<ScriptedHost>(form.get());
+        form->SetUserHost(host.get());
+        form->FolderDlg2->setBrowser([this](QWidget*, const QString&, const QString&) {
+            return std::optional<QString>(QDir::toNativeSeparators(dir.path()));
+        });
+    }
+    void TearDown() override
+    {
+        form.reset();
+        host.reset();
+    }
+    std::vector<std::string> lines(const TCheckListBox& list) const
+    {
+        std::vector<std::string> texts;
+        for (int i = 0; i < list.Count(); ++i)
+            texts.push_back(list.Text(i));
+        std::sort(texts.begin(), texts.end());
+        return texts;
+    }
+
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<ScriptedHost> host;
+};
+
+TEST_F(WindowRuns, DroppedFilesAreConvertedByTheDropMode)
+{
+    const std::string picture = write_bmp("d.bmp", 6, 4);
+    QFile(dir.filePath("notes.txt")).open(QIODevice::WriteOnly);
+    form->RadioGroup1->setItemIndex(1); // → PNG
+    form->RadioGroup9->setItemIndex(0);
+    form->WMDropFiles({picture, dir.filePath("notes.txt").toStdString()});
+    EXPECT_EQ(QImage(dir.filePath("d.png")).size(), QSize(6, 4));
+    EXPECT_TRUE(host->messages.empty()) << "other types are skipped silently in mode 0";
+    EXPECT_TRUE(host->questions.empty());
+    EXPECT_EQ(host->dialogs_shown, 1);
+    EXPECT_EQ(host->beeps, 1);
+}
+
+TEST_F(WindowRuns, ListingsFillTheListAndCount)
+{
+    for (const char* name : {"a.jpg", "b.JPEG", "c.png", "d.gif", "e.txt"})
+        QFile(dir.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+    form->Button6->click();
+    EXPECT_EQ(lines(*form->CheckListBox1), (std::vector<std::string>{"a.jpg", "b.JPEG", "c.png"}));
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("3 Files."));
+    EXPECT_EQ(form->FoundCount, 3);
+    form->Button7->click();
+    EXPECT_EQ(lines(*form->CheckListBox1), (std::vector<std::string>{"d.gif"}));
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("1 Files."));
+
+    form->FolderDlg2->setBrowser(
+        [](QWidget*, const QString&, const QString&) { return std::optional<QString>(); });
+    form->Button6->click();
+    EXPECT_EQ(form->CheckListBox1->Count(), 0);
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("1 Files.")) << "cancel keeps the count";
+}
+
+TEST_F(WindowRuns, PreviewShowsTheSelectedPictureScaledOnlyWhenLarge)
+{
+    write_bmp("small.bmp", 100, 100);
+    write_bmp("large.bmp", 1600, 1200);
+    write_bmp("wide.bmp", 1600, 100);
+    form->Button6Click();
+    ASSERT_EQ(form->CheckListBox1->Count(), 3);
+    form->CheckBox5->setChecked(true);
+    const struct {
+        const char* name;
+        QSize size;
+        bool stretch;
+    } rows[] = {{"small.bmp", {100, 100}, false},
+                {"large.bmp", {1600, 1200}, true},
+                {"wide.bmp", {1600, 100}, false}};
+    for (const auto& row : rows) {
+        const auto found = form->CheckListBox1->findItems(QString::fromLatin1(row.name),
+                                                          Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        form->CheckListBox1->setCurrentItem(found.first());
+        form->CheckListBox1Click();
+        EXPECT_EQ(form->Image1->Picture().size(), row.size) << row.name;
+        EXPECT_EQ(form->Image1->Stretch(), row.stretch) << row.name;
+    }
+    EXPECT_TRUE(host->messages.empty());
+
+    form->CheckBox5->setChecked(false); // the preview keeps what it showed
+    form->CheckListBox1->setCurrentRow(0);
+    form->CheckListBox1Click();
+    EXPECT_EQ(form->Image1->Picture().size(), QSize(1600, 100));
+}
+
+TEST_F(WindowRuns, PreviewOfAnUnknownFormatReportsIt)
+{
+    QFile(dir.filePath("x.xyz")).open(QIODevice::WriteOnly);
+    form->FolderDlg2->FolderName = QDir::toNativeSeparators(dir.path()).toStdString();
+    form->CheckListBox1->Add(QStringLiteral("x.xyz"));
+    form->CheckBox5->setChecked(true);
+    form->CheckListBox1->setCurrentRow(0);
+    form->CheckListBox2->Add(QStringLiteral("anything")); // its click previews list 1
+    form->CheckListBox2->setCurrentRow(0);
+    QTest::mouseClick(form->CheckListBox2->viewport(), Qt::LeftButton, {},
+                      form->CheckListBox2->visualItemRect(form->CheckListBox2->item(0)).center());
+    EXPECT_EQ(host->messages, (std::vector<std::string>{"拡張子 .xyz の画像形式は処理できません"}));
+}
+
+} // namespace

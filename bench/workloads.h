@@ -1,0 +1,36 @@
+// The benchmark's workloads: each runs one picture from file to file
+// through the imgctl functions, as a conversion does.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Workload {
+    const char* name;
+    const char* description;
+    const char* output_extension;
+    void (*run)(const char* input, const char* output);
+};
+
+const std::vector<Workload>& workloads();
+const Workload* find_workload(const std::string& name);
+
+struct Figures {
+    std::string workload;
+    int pictures = 0;
+    double median_ms = 0;
+    double mean_ms = 0;
+    double mean_output_kb = 0;
+    double peak_mb = 0;
+};
+
+// Runs the workload on every file of `input_folder` (sorted by name),
+// writing into `output_folder`. With `per_picture` prints one line per file.
+Figures run_workload(const Workload& workload, const std::string& input_folder, const std::string& output_folder,
+                     bool per_picture);
+
+std::string summary_line(const Figures& figures);
+
+} // namespace bench

@@ -8,6 +8,7 @@
 
 #include <gif_lib.h>
 #include <png.h>
+#include <tiffio.h>
 #include <webp/encode.h>
 
 #include <gtest/gtest.h>
@@ -229,6 +230,61 @@ TEST_F(ShippedPlugins, WebpDecodesTheLosslessPixels)
     }
 }
 
+struct TiffCase {
+    const char* name;
+    std::uint16_t samples;   // 1 gray, 3 RGB, 4 RGBA
+    std::uint16_t extra;     // EXTRASAMPLE_* for the fourth sample
+    int tolerance;           // colour error allowed
+};
+
+class TiffPlugin : public ShippedPlugins, public ::testing::WithParamInterface<TiffCase> {};
+
+TEST_P(TiffPlugin, DecodesThePixelsWritten)
+{
+    const TiffCase& c = GetParam();
+    const int width = 17, height = 6;
+    std::string file = path("t.tif");
+    TPixelImage expected{width, height, {}, c.samples == 4};
+    {
+        TIFF* tiff = TIFFOpen(file.c_str(), "w");
+        ASSERT_NE(tiff, nullptr);
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, c.samples);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, c.samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        if (c.samples == 4) {
+            std::uint16_t extra = c.extra;
+            TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        }
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * c.samples);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                std::uint8_t* s = &row[static_cast<std::size_t>(x) * c.samples];
+                for (int k = 0; k < c.samples; ++k)
+                    s[k] = k == 3 ? static_cast<std::uint8_t>(60 + x * 10) : sample(x, y, k);
+                std::uint8_t gray = s[0];
+                expected.bgra.insert(expected.bgra.end(), {c.samples == 1 ? gray : s[2], c.samples == 1 ? gray : s[1],
+                                                           gray, c.samples == 4 ? s[3] : std::uint8_t{255}});
+            }
+            ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0), 1);
+        }
+        TIFFClose(tiff);
+    }
+    TPixelImage decoded = decode_with_plugins(file);
+    ASSERT_EQ(decoded.width, width);
+    ASSERT_EQ(decoded.height, height);
+    for (std::size_t i = 0; i < decoded.bgra.size(); ++i)
+        ASSERT_NEAR(decoded.bgra[i], expected.bgra[i], i % 4 == 3 ? 0 : c.tolerance) << "byte " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, TiffPlugin,
+                         ::testing::Values(TiffCase{"gray", 1, 0, 0}, TiffCase{"rgb", 3, 0, 0},
+                                           TiffCase{"rgba_straight", 4, EXTRASAMPLE_UNASSALPHA, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ShippedPlugins, MemorySourceDecodesLikeTheFile)
 {
     std::string file = path("m.png");
@@ -265,8 +321,8 @@ TEST_F(ShippedPlugins, AnnounceTheirFormatsToThePictureRegistry)
             patterns.push_back(p);
     }
     std::sort(patterns.begin(), patterns.end());
-    EXPECT_EQ(patterns, (std::vector<std::string>{"*.gif", "*.png", "*.webp"}));
-    for (const char* extension : {"png", "gif", "webp"})
+    EXPECT_EQ(patterns, (std::vector<std::string>{"*.gif", "*.png", "*.tif;*.tiff", "*.webp"}));
+    for (const char* extension : {"png", "gif", "webp", "tif", "tiff"})
         EXPECT_EQ(TPicture::FindGraphicClass(extension), GraphicClassOf<TSPIBitmap>()) << extension;
 }
 

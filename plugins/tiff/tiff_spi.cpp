@@ -1,0 +1,171 @@
+// Import plug-in for TIFF through libtiff's RGBA interface: the first image
+// of the file, in any photometric layout libtiff converts.
+#include "plugins/common/plugin_kit.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const spikit::PluginInfo k_info{"00IN", "zumo TIFF plug-in (libtiff)", {{"*.tif;*.tiff", "TIFF file"}}};
+
+bool is_tiff(const std::uint8_t* head)
+{
+    return (head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+           (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
+}
+
+// libtiff reads from the data in memory through these.
+struct Reader {
+    std::span<const std::uint8_t> data;
+    toff_t position = 0;
+};
+
+tsize_t read_proc(thandle_t handle, tdata_t buffer, tsize_t size)
+{
+    auto* reader = static_cast<Reader*>(handle);
+    if (size <= 0 || reader->position >= reader->data.size())
+        return 0;
+    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), reader->data.size() - reader->position);
+    std::memcpy(buffer, reader->data.data() + reader->position, n);
+    reader->position += n;
+    return static_cast<tsize_t>(n);
+}
+
+tsize_t write_proc(thandle_t, tdata_t, tsize_t)
+{
+    return 0;
+}
+
+toff_t seek_proc(thandle_t handle, toff_t offset, int whence)
+{
+    auto* reader = static_cast<Reader*>(handle);
+    toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? reader->position : reader->data.size();
+    reader->position = base + offset;
+    return reader->position;
+}
+
+int close_proc(thandle_t)
+{
+    return 0;
+}
+
+toff_t size_proc(thandle_t handle)
+{
+    return static_cast<Reader*>(handle)->data.size();
+}
+
+struct TiffClose {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+using Tiff = std::unique_ptr<TIFF, TiffClose>;
+
+Tiff open(Reader& reader, std::uint32_t& width, std::uint32_t& height)
+{
+    if (reader.data.size() < 8 || !is_tiff(reader.data.data()))
+        return nullptr;
+    // The file's faults are reported through the result, not on stderr.
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    Tiff tiff(TIFFClientOpen("memory", "rm", &reader, read_proc, write_proc, seek_proc, close_proc, size_proc,
+                             nullptr, nullptr));
+    if (!tiff || !TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
+        return nullptr;
+    return tiff;
+}
+
+// Whether the picture carries alpha, and whether that alpha is
+// unassociated (libtiff hands it back premultiplied then).
+void alpha_kind(TIFF* tiff, bool& alpha, bool& unassociated)
+{
+    std::uint16_t count = 0;
+    std::uint16_t* kinds = nullptr;
+    alpha = unassociated = false;
+    if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count > 0 && kinds) {
+        alpha = kinds[0] == EXTRASAMPLE_ASSOCALPHA || kinds[0] == EXTRASAMPLE_UNASSALPHA;
+        unassociated = kinds[0] == EXTRASAMPLE_UNASSALPHA;
+    }
+}
+
+int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
+{
+    Reader reader{data};
+    std::uint32_t width = 0, height = 0;
+    Tiff tiff = open(reader, width, height);
+    if (!tiff)
+        return SUSIE_UNKNOWN_FORMAT;
+    bool alpha = false, unassociated = false;
+    alpha_kind(tiff.get(), alpha, unassociated);
+    header.width = static_cast<std::int32_t>(width);
+    header.height = static_cast<std::int32_t>(height);
+    header.bit_count = alpha ? 32 : 24;
+    return SUSIE_OK;
+}
+
+int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
+{
+    Reader reader{data};
+    std::uint32_t width = 0, height = 0;
+    Tiff tiff = open(reader, width, height);
+    if (!tiff)
+        return SUSIE_UNKNOWN_FORMAT;
+    if (!spikit::size_acceptable(width, height))
+        return SUSIE_NO_MEMORY;
+    char message[1024] = {};
+    if (!TIFFRGBAImageOK(tiff.get(), message))
+        return SUSIE_UNKNOWN_FORMAT;
+    std::vector<std::uint32_t> raster(static_cast<std::size_t>(width) * height);
+    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 0))
+        return SUSIE_BROKEN_DATA;
+    bool alpha = false, unassociated = false;
+    alpha_kind(tiff.get(), alpha, unassociated);
+    picture.width = static_cast<std::int32_t>(width);
+    picture.height = static_cast<std::int32_t>(height);
+    picture.bit_count = alpha ? 32 : 24;
+    const std::size_t channels = alpha ? 4 : 3;
+    picture.pixels.resize(raster.size() * channels);
+    for (std::size_t i = 0; i < raster.size(); ++i) {
+        std::uint32_t a = TIFFGetA(raster[i]);
+        std::uint32_t rgb[3] = {TIFFGetB(raster[i]), TIFFGetG(raster[i]), TIFFGetR(raster[i])};
+        for (std::size_t c = 0; c < 3; ++c) {
+            // A DIB's alpha is straight: undo libtiff's premultiplication.
+            if (alpha && unassociated && a != 0 && a != 255)
+                rgb[c] = std::min<std::uint32_t>(255, (rgb[c] * 255 + a / 2) / a);
+            picture.pixels[i * channels + c] = static_cast<std::uint8_t>(rgb[c]);
+        }
+        if (alpha)
+            picture.pixels[i * channels + 3] = static_cast<std::uint8_t>(a);
+    }
+    return SUSIE_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+int SUSIE_API GetPluginInfo(int infono, char* buf, int buflen)
+{
+    return spikit::plugin_info(k_info, infono, buf, buflen);
+}
+
+int SUSIE_API IsSupported(const char*, const void* head)
+{
+    return head && is_tiff(static_cast<const std::uint8_t*>(head)) ? 1 : 0;
+}
+
+int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info)
+{
+    return spikit::picture_info(buf, len, flag, info, read_header);
+}
+
+int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
+                         susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data)
+{
+    return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data, decode);
+}
+
+} // extern "C"

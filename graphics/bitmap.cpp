@@ -22,7 +22,8 @@ void put_u32(std::vector<std::uint8_t>& out, std::uint32_t value)
 
 std::uint32_t rgb_of(const std::uint8_t* bgra)
 {
-    return static_cast<std::uint32_t>(bgra[2]) << 16 | static_cast<std::uint32_t>(bgra[1]) << 8 | bgra[0];
+    return static_cast<std::uint32_t>(bgra[2]) << 16 | static_cast<std::uint32_t>(bgra[1]) << 8 |
+           bgra[0];
 }
 
 // The reader gives palettised pictures expanded to colours; the indices are
@@ -89,7 +90,8 @@ void TBitmap::resize(std::int32_t width, std::int32_t height)
             resized[i] = 255;
     std::int32_t rows = std::min(height, m_height), columns = std::min(width, m_width);
     for (std::int32_t y = 0; y < rows; ++y)
-        std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(y) * m_width * channels, columns * channels,
+        std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(y) * m_width * channels,
+                    columns * channels,
                     resized.begin() + static_cast<std::ptrdiff_t>(y) * width * channels);
     pixels = std::move(resized);
     m_width = width;
@@ -166,7 +168,8 @@ void TBitmap::SaveToStream(TStream& stream)
 {
     bool indexed = Palettised();
     std::uint32_t bits = indexed ? 8 : m_has_alpha ? 32 : 24;
-    std::uint32_t colours = indexed ? static_cast<std::uint32_t>(std::min<std::size_t>(m_palette.size(), 256)) : 0;
+    std::uint32_t colours =
+        indexed ? static_cast<std::uint32_t>(std::min<std::size_t>(m_palette.size(), 256)) : 0;
     std::uint32_t stride = ((static_cast<std::uint32_t>(m_width) * bits + 31) / 32) * 4;
     std::uint32_t header = 14 + 40 + colours * 4;
     std::uint32_t image_size = stride * static_cast<std::uint32_t>(m_height);

@@ -9,7 +9,8 @@
 
 namespace zumo {
 
-class TBitmap : public TGraphic {
+class TBitmap : public TGraphic
+{
 public:
     static const char* ClassName() { return "TBitmap"; }
 

@@ -8,19 +8,22 @@
 
 namespace zumo {
 
-class Exception : public std::runtime_error {
+class Exception : public std::runtime_error
+{
 public:
     explicit Exception(const std::string& message) : std::runtime_error(message) {}
 };
 
-class EAbort : public Exception {
+class EAbort : public Exception
+{
 public:
     EAbort() : Exception("Operation aborted") {}
     using Exception::Exception;
 };
 
 // A picture that cannot be read, or a format nobody handles.
-class EInvalidGraphic : public Exception {
+class EInvalidGraphic : public Exception
+{
 public:
     using Exception::Exception;
 };

@@ -51,8 +51,8 @@ void TGraphic::SaveToFile(const std::string& path)
     SaveToStream(stream);
 }
 
-void TGraphic::Progress(TGraphic* sender, TProgressStage stage, std::uint8_t percent_done, bool redraw_now,
-                        const TRect& r, const std::string& msg)
+void TGraphic::Progress(TGraphic* sender, TProgressStage stage, std::uint8_t percent_done,
+                        bool redraw_now, const TRect& r, const std::string& msg)
 {
     if (OnProgress)
         OnProgress(sender, stage, percent_done, redraw_now, r, msg);

@@ -20,7 +20,8 @@ namespace zumo {
 
 class TGraphic;
 
-struct TRect {
+struct TRect
+{
     std::int32_t Left = 0;
     std::int32_t Top = 0;
     std::int32_t Right = 0;
@@ -31,9 +32,9 @@ struct TRect {
 enum class TProgressStage { psStarting = 0, psRunning = 1, psEnding = 2 };
 
 // Sender, Stage, PercentDone (0..100), RedrawNow, R, Msg.
-using TProgressEvent = std::function<void(TGraphic* sender, TProgressStage stage,
-                                          std::uint8_t percent_done, bool redraw_now,
-                                          const TRect& r, const std::string& msg)>;
+using TProgressEvent =
+    std::function<void(TGraphic* sender, TProgressStage stage, std::uint8_t percent_done,
+                       bool redraw_now, const TRect& r, const std::string& msg)>;
 using TNotifyEvent = std::function<void(TGraphic* sender)>;
 
 // Colour table entries as 0x00RRGGBB.
@@ -41,7 +42,8 @@ using TPalette = std::vector<std::uint32_t>;
 
 // Pixels for display: width * height * 4 bytes, B, G, R, A, rows top-down
 // without padding. Alpha is 255 unless has_alpha.
-struct TPixelImage {
+struct TPixelImage
+{
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::vector<std::uint8_t> bgra;
@@ -49,7 +51,8 @@ struct TPixelImage {
 };
 
 // What a graphic draws into: a BGRA pixel area, rows top-down.
-struct TCanvas {
+struct TCanvas
+{
     TCanvas(std::int32_t w, std::int32_t h)
         : width(w), height(h), bgra(static_cast<std::size_t>(w) * h * 4, 0)
     {
@@ -61,21 +64,22 @@ struct TCanvas {
 
 // A class reference for graphics: what the picture registry stores and
 // instantiates. One object per class, obtained with GraphicClassOf<T>().
-struct TGraphicClassInfo {
+struct TGraphicClassInfo
+{
     const char* name;
     std::unique_ptr<TGraphic> (*create)();
 };
 using TGraphicClass = const TGraphicClassInfo*;
 
-template <class T>
-TGraphicClass GraphicClassOf()
+template <class T> TGraphicClass GraphicClassOf()
 {
-    static const TGraphicClassInfo info{T::ClassName(),
-                                        []() -> std::unique_ptr<TGraphic> { return std::make_unique<T>(); }};
+    static const TGraphicClassInfo info{
+        T::ClassName(), []() -> std::unique_ptr<TGraphic> { return std::make_unique<T>(); }};
     return &info;
 }
 
-class TGraphic {
+class TGraphic
+{
 public:
     TGraphic() = default;
     TGraphic(const TGraphic&) = delete;
@@ -112,8 +116,8 @@ public:
 
 protected:
     // Calls OnProgress when one is assigned.
-    void Progress(TGraphic* sender, TProgressStage stage, std::uint8_t percent_done, bool redraw_now,
-                  const TRect& r, const std::string& msg);
+    void Progress(TGraphic* sender, TProgressStage stage, std::uint8_t percent_done,
+                  bool redraw_now, const TRect& r, const std::string& msg);
 };
 
 } // namespace zumo

@@ -8,12 +8,14 @@
 namespace zumo {
 namespace {
 
-struct TjCloser {
+struct TjCloser
+{
     void operator()(void* handle) const { tjDestroy(handle); }
 };
 using TjHandle = std::unique_ptr<void, TjCloser>;
 
-struct TjFree {
+struct TjFree
+{
     void operator()(unsigned char* buffer) const { tjFree(buffer); }
 };
 
@@ -44,16 +46,16 @@ void TJPEGImage::LoadFromStream(TStream& stream)
     if (!handle)
         throw EInvalidGraphic("JPEG: decoder unavailable");
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(handle.get(), file.data(), static_cast<unsigned long>(file.size()), &width,
-                            &height, &subsampling, &colourspace) != 0)
+    if (tjDecompressHeader3(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
+                            &width, &height, &subsampling, &colourspace) != 0)
         fail(handle.get(), "bad header");
     if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) * height > k_max_pixels)
         throw EInvalidGraphic("JPEG: picture size out of range");
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
     // Damaged data that still decodes partly yields a warning only; the
     // picture is shown as far as it goes, as viewers do.
-    if (tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()), pixels.data(),
-                      width, 0, height, TJPF_BGRX, 0) != 0 &&
+    if (tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
+                      pixels.data(), width, 0, height, TJPF_BGRX, 0) != 0 &&
         tjGetErrorCode(handle.get()) == TJERR_FATAL)
         fail(handle.get(), "cannot decode");
     for (std::size_t i = 3; i < pixels.size(); i += 4)
@@ -73,8 +75,8 @@ void TJPEGImage::SaveToStream(TStream& stream)
         throw EInvalidGraphic("JPEG: encoder unavailable");
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    int result = tjCompress2(handle.get(), m_bgra.data(), m_width, 0, m_height, TJPF_BGRX, &buffer, &size,
-                             TJSAMP_420, 90, 0);
+    int result = tjCompress2(handle.get(), m_bgra.data(), m_width, 0, m_height, TJPF_BGRX, &buffer,
+                             &size, TJSAMP_420, 90, 0);
     std::unique_ptr<unsigned char, TjFree> owned(buffer);
     if (result != 0)
         fail(handle.get(), "cannot encode");

@@ -6,7 +6,8 @@
 
 namespace zumo {
 
-class TJPEGImage : public TGraphic {
+class TJPEGImage : public TGraphic
+{
 public:
     static const char* ClassName() { return "TJPEGImage"; }
 

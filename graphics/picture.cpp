@@ -20,7 +20,8 @@ std::string lower_extension(std::string extension)
     return extension;
 }
 
-struct Registry {
+struct Registry
+{
     std::mutex lock;
     std::vector<TFileFormat> formats;
 
@@ -56,7 +57,8 @@ void TPicture::UnregisterGraphicClass(TGraphicClass graphic_class)
 {
     Registry& r = registry();
     std::lock_guard guard(r.lock);
-    std::erase_if(r.formats, [&](const TFileFormat& f) { return f.graphic_class == graphic_class; });
+    std::erase_if(r.formats,
+                  [&](const TFileFormat& f) { return f.graphic_class == graphic_class; });
 }
 
 TGraphicClass TPicture::FindGraphicClass(const std::string& extension)

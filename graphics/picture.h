@@ -19,13 +19,15 @@
 
 namespace zumo {
 
-struct TFileFormat {
+struct TFileFormat
+{
     std::string extension; // lower case, without the dot
     std::string description;
     TGraphicClass graphic_class;
 };
 
-class TPicture {
+class TPicture
+{
 public:
     TPicture() = default;
 

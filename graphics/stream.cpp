@@ -21,7 +21,8 @@ std::vector<std::uint8_t> TStream::ReadRest()
 {
     std::int64_t position = Position();
     std::int64_t size = Size();
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(0, size - position)));
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(std::max<std::int64_t>(0, size - position)));
     if (!bytes.empty())
         ReadBuffer(bytes.data(), bytes.size());
     return bytes;

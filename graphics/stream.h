@@ -15,14 +15,16 @@
 
 namespace zumo {
 
-class EStreamError : public Exception {
+class EStreamError : public Exception
+{
 public:
     using Exception::Exception;
 };
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
-class TStream {
+class TStream
+{
 public:
     virtual ~TStream() = default;
     // Reads up to count bytes; returns how many were read (0 at the end).
@@ -41,7 +43,8 @@ public:
     std::vector<std::uint8_t> ReadRest();
 };
 
-class TMemoryStream : public TStream {
+class TMemoryStream : public TStream
+{
 public:
     TMemoryStream() = default;
 
@@ -66,7 +69,8 @@ private:
 
 enum class TFileMode { fmOpenRead, fmCreate };
 
-class TFileStream : public TStream {
+class TFileStream : public TStream
+{
 public:
     // Throws EStreamError when the file cannot be opened.
     TFileStream(const std::string& path, TFileMode mode);
@@ -77,7 +81,8 @@ public:
     std::int64_t Size() override;
 
 private:
-    struct Closer {
+    struct Closer
+    {
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
     std::unique_ptr<std::FILE, Closer> m_file;

@@ -50,7 +50,8 @@ void put_u32(std::uint8_t* p, std::uint32_t value)
 // What a BITMAPINFOHEADER says about the blocks around it. The header is
 // always taken as 40 bytes; BI_BITFIELDS masks follow it, then the colour
 // table.
-struct DibLayout {
+struct DibLayout
+{
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::uint16_t bit_count = 0;
@@ -69,7 +70,7 @@ DibLayout dib_layout(const std::uint8_t* header)
     d.bit_count = read_u16(header + 14);
     d.compression = read_u32(header + 16);
     std::uint32_t used = read_u32(header + 32);
-    d.color_count = used != 0            ? used
+    d.color_count = used != 0          ? used
                     : d.bit_count == 1 ? 2
                     : d.bit_count == 4 ? 16
                     : d.bit_count == 8 ? 256
@@ -86,7 +87,8 @@ bool layout_is_sane(const DibLayout& d)
     static constexpr std::array<std::uint16_t, 6> depths{1, 4, 8, 16, 24, 32};
     if (std::find(depths.begin(), depths.end(), d.bit_count) == depths.end())
         return false;
-    if (d.compression != k_bi_rgb && !(d.compression == k_bi_bitfields && (d.bit_count == 16 || d.bit_count == 32)))
+    if (d.compression != k_bi_rgb &&
+        !(d.compression == k_bi_bitfields && (d.bit_count == 16 || d.bit_count == 32)))
         return false;
     std::int64_t rows = d.height < 0 ? -static_cast<std::int64_t>(d.height) : d.height;
     if (d.width <= 0 || rows == 0 || d.width * rows > k_max_pixels)
@@ -110,11 +112,14 @@ std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c)
         return -1;
     std::int64_t product = static_cast<std::int64_t>(a) * b;
     bool negative = (product < 0) != (c < 0);
-    std::uint64_t n = product < 0 ? static_cast<std::uint64_t>(-product) : static_cast<std::uint64_t>(product);
-    std::uint64_t d = c < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(c)) : static_cast<std::uint64_t>(c);
+    std::uint64_t n =
+        product < 0 ? static_cast<std::uint64_t>(-product) : static_cast<std::uint64_t>(product);
+    std::uint64_t d = c < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(c))
+                            : static_cast<std::uint64_t>(c);
     std::uint64_t q = (n + d / 2) / d;
     std::int64_t result = negative ? -static_cast<std::int64_t>(q) : static_cast<std::int64_t>(q);
-    if (result > std::numeric_limits<std::int32_t>::max() || result < std::numeric_limits<std::int32_t>::min())
+    if (result > std::numeric_limits<std::int32_t>::max() ||
+        result < std::numeric_limits<std::int32_t>::min())
         return -1;
     return static_cast<std::int32_t>(result);
 }
@@ -212,7 +217,8 @@ void TInSPIAbleData::TryPlugin(TInSPI& spi, const std::uint8_t* head, int offset
     }
 }
 
-void TInSPIAbleData::CallGetPictureInfo(TInSPI& spi, const char* source, susie_intptr length, unsigned int flag)
+void TInSPIAbleData::CallGetPictureInfo(TInSPI& spi, const char* source, susie_intptr length,
+                                        unsigned int flag)
 {
     release_text_info();
     m_picture_info = SusiePictureInfo{};
@@ -288,7 +294,8 @@ bool TInSPIAbleData::AcceptHandles()
     auto* out = static_cast<std::uint8_t*>(platform::local_lock(normal));
     std::memcpy(out, info, 40 + static_cast<std::size_t>(d.mask_bytes));
     put_u32(out, 40);
-    std::memcpy(out + 40 + d.mask_bytes, info + header_size, static_cast<std::size_t>(4 * d.color_count));
+    std::memcpy(out + 40 + d.mask_bytes, info + header_size,
+                static_cast<std::size_t>(4 * d.color_count));
     platform::local_unlock(normal);
     platform::local_unlock(m_info_handle);
     platform::local_free(m_info_handle);
@@ -343,7 +350,8 @@ TInSPIAbleFromFile::TInSPIAbleFromFile(TSPIGraphic* owner, const std::string& pa
 
 void TInSPIAbleFromFile::ReadHead(std::uint8_t* buffer, std::size_t count)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(FileName().c_str(), "rb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(FileName().c_str(), "rb"),
+                                                         std::fclose);
     if (!file)
         return;
     std::vector<std::uint8_t> head(count);
@@ -368,7 +376,8 @@ void TInSPIAbleFromFile::DecodePicture(TInSPI& spi, int offset)
     CallDecode(spi, Entry::Picture, FileName().c_str(), offset, SUSIE_SOURCE_FILE);
 }
 
-TInSPIAbleFromStream::TInSPIAbleFromStream(TSPIGraphic* owner, TStream& stream, const std::string& name)
+TInSPIAbleFromStream::TInSPIAbleFromStream(TSPIGraphic* owner, TStream& stream,
+                                           const std::string& name)
     : TInSPIAbleData(owner, name)
 {
     if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
@@ -395,23 +404,24 @@ void TInSPIAbleFromStream::QueryInfo(TInSPI& spi, int offset)
     // Data shorter than the offset give the plug-in nothing to read.
     if (offset > m_size)
         return;
-    CallGetPictureInfo(spi, reinterpret_cast<const char*>(m_memory + offset), m_size - offset, SUSIE_SOURCE_MEMORY);
+    CallGetPictureInfo(spi, reinterpret_cast<const char*>(m_memory + offset), m_size - offset,
+                       SUSIE_SOURCE_MEMORY);
 }
 
 void TInSPIAbleFromStream::DecodePreview(TInSPI& spi, int offset)
 {
     if (offset > m_size)
         return;
-    CallDecode(spi, Entry::Preview, reinterpret_cast<const char*>(m_memory + offset), m_size - offset,
-               SUSIE_SOURCE_MEMORY);
+    CallDecode(spi, Entry::Preview, reinterpret_cast<const char*>(m_memory + offset),
+               m_size - offset, SUSIE_SOURCE_MEMORY);
 }
 
 void TInSPIAbleFromStream::DecodePicture(TInSPI& spi, int offset)
 {
     if (offset > m_size)
         return;
-    CallDecode(spi, Entry::Picture, reinterpret_cast<const char*>(m_memory + offset), m_size - offset,
-               SUSIE_SOURCE_MEMORY);
+    CallDecode(spi, Entry::Picture, reinterpret_cast<const char*>(m_memory + offset),
+               m_size - offset, SUSIE_SOURCE_MEMORY);
 }
 
 // ---- TSPIGraphic
@@ -545,8 +555,9 @@ TPixelImage TSPIGraphic::ToPixels() const
         return {};
     UpdateInfo();
     try {
-        imgctl::DecodedBmp dib = imgctl::read_dib({m_data->BitmapInfo(), static_cast<std::size_t>(m_header_size)},
-                                                  {m_data->Bits(), static_cast<std::size_t>(m_image_size)});
+        imgctl::DecodedBmp dib =
+            imgctl::read_dib({m_data->BitmapInfo(), static_cast<std::size_t>(m_header_size)},
+                             {m_data->Bits(), static_cast<std::size_t>(m_image_size)});
         return TPixelImage{dib.width, dib.height, std::move(dib.bgra), dib.has_alpha};
     } catch (const imgctl::ImageError& e) {
         throw EInvalidGraphic(e.what());
@@ -583,7 +594,8 @@ void TSPIBitmap::Assign(const TGraphic& source)
         return;
     }
     // Writing its BMP file leaves the graphic as it was.
-    std::unique_ptr<TBitmap> bitmap = GraphicToBitmap(const_cast<TSPIGraphic&>(*spi), ReleaseSource::Keep);
+    std::unique_ptr<TBitmap> bitmap =
+        GraphicToBitmap(const_cast<TSPIGraphic&>(*spi), ReleaseSource::Keep);
     TBitmap::Assign(*bitmap);
     if (spi->Is4Bit() && spi->Palette())
         SetPalette(*spi->Palette());
@@ -607,8 +619,8 @@ void TSPIBitmap::AssignLoadedGraphic(std::unique_ptr<TGraphic> graphic)
         SetPalette(*palette);
 }
 
-void TSPIBitmap::ForwardProgress(TProgressStage stage, std::uint8_t percent_done, bool redraw_now, const TRect& r,
-                                 const std::string& msg)
+void TSPIBitmap::ForwardProgress(TProgressStage stage, std::uint8_t percent_done, bool redraw_now,
+                                 const TRect& r, const std::string& msg)
 {
     // The bitmap ends with its own "Loaded Graphic".
     if (stage != TProgressStage::psEnding)
@@ -628,8 +640,8 @@ void TSPIBitmap::LoadWith(const std::string& name, const std::function<void(TGra
                 graphic = std::make_unique<TBitmap>();
             else
                 graphic = std::make_unique<TSPIGraphic>();
-            graphic->OnProgress = [this](TGraphic*, TProgressStage stage, std::uint8_t percent, bool redraw,
-                                         const TRect& r, const std::string& msg) {
+            graphic->OnProgress = [this](TGraphic*, TProgressStage stage, std::uint8_t percent,
+                                         bool redraw, const TRect& r, const std::string& msg) {
                 ForwardProgress(stage, percent, redraw, r, msg);
             };
             try {
@@ -643,15 +655,18 @@ void TSPIBitmap::LoadWith(const std::string& name, const std::function<void(TGra
         }
         AssignLoadedGraphic(std::move(result));
     } catch (...) {
-        Progress(this, TProgressStage::psEnding, 100, true, TRect{0, 0, Width(), Height()}, "Loaded Graphic");
+        Progress(this, TProgressStage::psEnding, 100, true, TRect{0, 0, Width(), Height()},
+                 "Loaded Graphic");
         throw;
     }
-    Progress(this, TProgressStage::psEnding, 100, true, TRect{0, 0, Width(), Height()}, "Loaded Graphic");
+    Progress(this, TProgressStage::psEnding, 100, true, TRect{0, 0, Width(), Height()},
+             "Loaded Graphic");
 }
 
 void TSPIBitmap::LoadFromFile(const std::string& path)
 {
-    LoadWith(path, [&](TGraphic& graphic) { graphic.LoadFromFile(path); }, nullptr);
+    LoadWith(
+        path, [&](TGraphic& graphic) { graphic.LoadFromFile(path); }, nullptr);
 }
 
 void TSPIBitmap::LoadFromStream(TStream& stream)
@@ -675,14 +690,16 @@ void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const std::string& name
 
 TSPIBitmap::TSPILoadFromStreamWithNameEvent TSPIBitmap::OnLoadFromStreamWithName()
 {
-    return [this](TStream& stream, const std::string& name) { LoadFromStreamWithName(stream, name); };
+    return
+        [this](TStream& stream, const std::string& name) { LoadFromStreamWithName(stream, name); };
 }
 
 // ---- unit start-up and end
 
 namespace {
 
-struct SPIBmpUnit {
+struct SPIBmpUnit
+{
     SPIBmpUnit() { TSPIs::SetGraphicClass(GraphicClassOf<TSPIBitmap>()); }
     ~SPIBmpUnit() { TPicture::UnregisterGraphicClass(GraphicClassOf<TSPIBitmap>()); }
 };

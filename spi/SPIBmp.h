@@ -29,7 +29,8 @@ class TSPIGraphic;
 constexpr std::size_t k_spi_head_size = 2048 + 128;
 constexpr int k_macbinary_offset = 128;
 
-class TInSPIAbleData {
+class TInSPIAbleData
+{
 public:
     TInSPIAbleData(TSPIGraphic* owner, std::string file_name);
     TInSPIAbleData(const TInSPIAbleData&) = delete;
@@ -64,8 +65,10 @@ protected:
     virtual void DecodePicture(TInSPI& spi, int offset) = 0;
 
     // The shared part of the sources' operations.
-    void CallGetPictureInfo(TInSPI& spi, const char* source, susie_intptr length, unsigned int flag);
-    void CallDecode(TInSPI& spi, Entry entry, const char* source, susie_intptr length, unsigned int flag);
+    void CallGetPictureInfo(TInSPI& spi, const char* source, susie_intptr length,
+                            unsigned int flag);
+    void CallDecode(TInSPI& spi, Entry entry, const char* source, susie_intptr length,
+                    unsigned int flag);
 
 private:
     friend int SUSIE_API SPIProgressCallback(int done, int total, susie_intptr data);
@@ -88,7 +91,8 @@ private:
     std::exception_ptr m_pending;
 };
 
-class TInSPIAbleFromFile : public TInSPIAbleData {
+class TInSPIAbleFromFile : public TInSPIAbleData
+{
 public:
     TInSPIAbleFromFile(TSPIGraphic* owner, const std::string& path);
 
@@ -102,7 +106,8 @@ protected:
 // A TMemoryStream's buffer is used in place: the caller keeps the stream
 // alive and unchanged while this object exists. Any other stream is copied
 // whole, from position 0 (its position is left at its end).
-class TInSPIAbleFromStream : public TInSPIAbleData {
+class TInSPIAbleFromStream : public TInSPIAbleData
+{
 public:
     TInSPIAbleFromStream(TSPIGraphic* owner, TStream& stream, const std::string& name);
 
@@ -129,7 +134,8 @@ int SUSIE_API SPIProgressCallback(int done, int total, susie_intptr data);
 // when c is 0 or the result does not fit.
 std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c);
 
-class TSPIGraphic : public TGraphic {
+class TSPIGraphic : public TGraphic
+{
 public:
     static const char* ClassName() { return "TSPIGraphic"; }
 
@@ -180,13 +186,16 @@ private:
 // Converts a graphic into a plain bitmap through its BMP file. With
 // ReleaseSource::Data a TSPIGraphic's decoded data are freed once written.
 enum class ReleaseSource { Keep, Data };
-std::unique_ptr<TBitmap> GraphicToBitmap(TGraphic& graphic, ReleaseSource release = ReleaseSource::Keep);
+std::unique_ptr<TBitmap> GraphicToBitmap(TGraphic& graphic,
+                                         ReleaseSource release = ReleaseSource::Keep);
 
-class TSPIBitmap : public TBitmap {
+class TSPIBitmap : public TBitmap
+{
 public:
     static const char* ClassName() { return "TSPIBitmap"; }
 
-    using TSPILoadFromStreamWithNameEvent = std::function<void(TStream& stream, const std::string& file_name)>;
+    using TSPILoadFromStreamWithNameEvent =
+        std::function<void(TStream& stream, const std::string& file_name)>;
 
     TSPIBitmap() = default;
 
@@ -205,8 +214,8 @@ public:
     void SetOnLoadFromStreamWithName(const TSPILoadFromStreamWithNameEvent&) {}
 
 private:
-    void ForwardProgress(TProgressStage stage, std::uint8_t percent_done, bool redraw_now, const TRect& r,
-                         const std::string& msg);
+    void ForwardProgress(TProgressStage stage, std::uint8_t percent_done, bool redraw_now,
+                         const TRect& r, const std::string& msg);
     void LoadWith(const std::string& name, const std::function<void(TGraphic&)>& load,
                   const std::function<void()>& after_failure);
 };

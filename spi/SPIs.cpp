@@ -31,7 +31,9 @@ TGraphicClass g_graphic_class = nullptr;
 bool equal_ignoring_ascii_case(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+               };
                return lower(x) == lower(y);
            });
 }
@@ -49,7 +51,8 @@ std::vector<std::string> list_files(const std::string& folder, const std::string
     std::vector<std::string> names;
 #ifndef _WIN32
     std::string pattern = mask == "*.*" ? "*" : mask;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.empty() ? "." : folder.c_str()), ::closedir);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.empty() ? "." : folder.c_str()),
+                                            ::closedir);
     if (!dir)
         return names;
     while (dirent* entry = ::readdir(dir.get())) {
@@ -59,7 +62,9 @@ std::vector<std::string> list_files(const std::string& folder, const std::string
             continue;
         if (::fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) != 0)
             continue;
-        struct stat info {};
+        struct stat info
+        {
+        };
         if (::stat((folder + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
             continue;
         names.push_back(name);
@@ -132,7 +137,8 @@ bool TSPI::ReadInfo(int number, std::string& text) const
 
 void TSPI::RaiseInvalidAPI(const char* entry) const
 {
-    throw ESPIInvalidAPI(std::string(entry) + "は[" + m_file_name + "]では使えないSusie Plugin APIです");
+    throw ESPIInvalidAPI(std::string(entry) + "は[" + m_file_name +
+                         "]では使えないSusie Plugin APIです");
 }
 
 void TSPI::CheckAPI() const
@@ -179,16 +185,18 @@ int TInSPI::GetPictureInfo(const char* source, susie_intptr length, unsigned int
     return m_GetPictureInfo(source, length, flag, info);
 }
 
-int TInSPI::GetPicture(const char* source, susie_intptr length, unsigned int flag, susie_handle* info,
-                       susie_handle* bits, SusieProgressCallback callback, susie_intptr data) const
+int TInSPI::GetPicture(const char* source, susie_intptr length, unsigned int flag,
+                       susie_handle* info, susie_handle* bits, SusieProgressCallback callback,
+                       susie_intptr data) const
 {
     if (!m_GetPicture)
         RaiseInvalidAPI("GetPicture");
     return m_GetPicture(source, length, flag, info, bits, callback, data);
 }
 
-int TInSPI::GetPreview(const char* source, susie_intptr length, unsigned int flag, susie_handle* info,
-                       susie_handle* bits, SusieProgressCallback callback, susie_intptr data) const
+int TInSPI::GetPreview(const char* source, susie_intptr length, unsigned int flag,
+                       susie_handle* info, susie_handle* bits, SusieProgressCallback callback,
+                       susie_intptr data) const
 {
     if (!m_GetPreview)
         RaiseInvalidAPI("GetPreview");
@@ -276,7 +284,8 @@ void TSPIs::Insert(int index, std::unique_ptr<TSPI> spi)
         RegisterFormats(*inserted);
     } catch (...) {
         // A module whose formats could not be registered is not kept.
-        std::erase_if(m_list, [&](const std::unique_ptr<TSPI>& held) { return held.get() == inserted; });
+        std::erase_if(m_list,
+                      [&](const std::unique_ptr<TSPI>& held) { return held.get() == inserted; });
         throw;
     }
 }
@@ -343,10 +352,11 @@ void TSPIs::FindSPIs(std::initializer_list<TSPIClass> classes, const std::string
         if (std::none_of(classes.begin(), classes.end(),
                          [&](TSPIClass spi_class) { return spi_class->is_instance(*spi); }))
             continue;
-        bool claims = !extension.empty() &&
-                      std::any_of(spi->Filters().begin(), spi->Filters().end(), [&](const std::string& line) {
-                          return equal_ignoring_ascii_case(last_extension(line), extension);
-                      });
+        bool claims =
+            !extension.empty() &&
+            std::any_of(spi->Filters().begin(), spi->Filters().end(), [&](const std::string& line) {
+                return equal_ignoring_ascii_case(last_extension(line), extension);
+            });
         (claims ? claiming : others).push_back(spi.get());
     }
     // Each claiming module goes to the front, so the last loaded leads.

@@ -24,23 +24,27 @@
 namespace zumo {
 
 // "%s:Susie Pluginがロードできませんでした" (the path given).
-class ESPIFOpenErrorSPI : public Exception {
+class ESPIFOpenErrorSPI : public Exception
+{
 public:
     using Exception::Exception;
 };
 // "%sは[%s]では使えないSusie Plugin APIです" (entry point, module path).
-class ESPIInvalidAPI : public Exception {
+class ESPIInvalidAPI : public Exception
+{
 public:
     using Exception::Exception;
 };
 // Never raised by the host; OpenSPI treats it as "no usable plug-in".
-class ESPIInvalidSPI : public Exception {
+class ESPIInvalidSPI : public Exception
+{
 public:
     ESPIInvalidSPI() : Exception("") {}
     using Exception::Exception;
 };
 // "TSPIs は複数生成できません".
-class ESPIDupCreateSPIs : public Exception {
+class ESPIDupCreateSPIs : public Exception
+{
 public:
     ESPIDupCreateSPIs();
 };
@@ -49,19 +53,21 @@ class TSPI;
 
 // A class reference for modules: builds a module of its class and tells
 // whether a module is an instance of it (subclasses included).
-struct TSPIClassInfo {
+struct TSPIClassInfo
+{
     const char* name;
     std::unique_ptr<TSPI> (*create)(const std::string& path);
     bool (*is_instance)(const TSPI& spi);
 };
 using TSPIClass = const TSPIClassInfo*;
 
-template <class T>
-TSPIClass SPIClassOf();
+template <class T> TSPIClass SPIClassOf();
 
-class TSPI {
+class TSPI
+{
 protected:
-    struct Token {
+    struct Token
+    {
         explicit Token() = default;
     };
 
@@ -72,8 +78,7 @@ public:
     // the entry points, checks those the class requires and reads the
     // plug-in information. Throws ESPIFOpenErrorSPI when the library cannot
     // be loaded and ESPIInvalidAPI when a required entry point is missing.
-    template <class T>
-    static std::unique_ptr<T> Create(const std::string& path)
+    template <class T> static std::unique_ptr<T> Create(const std::string& path)
     {
         auto spi = std::make_unique<T>(Token{});
         spi->Construct(path);
@@ -131,7 +136,8 @@ private:
     bool m_usable = false;
 };
 
-class TLoaderSPI : public TSPI {
+class TLoaderSPI : public TSPI
+{
 public:
     static const char* ClassName() { return "TLoaderSPI"; }
     using TSPI::TSPI;
@@ -142,7 +148,8 @@ public:
 };
 
 // "00IN": an import filter (picture decoder).
-class TInSPI : public TLoaderSPI {
+class TInSPI : public TLoaderSPI
+{
 public:
     static const char* ClassName() { return "TInSPI"; }
     using TLoaderSPI::TLoaderSPI;
@@ -158,7 +165,8 @@ public:
 };
 
 // "00AM": an archive plug-in. Held, never called for archive work.
-class TAmSPI : public TLoaderSPI {
+class TAmSPI : public TLoaderSPI
+{
 public:
     static const char* ClassName() { return "TAmSPI"; }
     using TLoaderSPI::TLoaderSPI;
@@ -167,14 +175,14 @@ public:
 };
 
 // "00XN".
-class TXnSPI : public TSPI {
+class TXnSPI : public TSPI
+{
 public:
     static const char* ClassName() { return "TXnSPI"; }
     using TSPI::TSPI;
 };
 
-template <class T>
-TSPIClass SPIClassOf()
+template <class T> TSPIClass SPIClassOf()
 {
     static const TSPIClassInfo info{
         T::ClassName(),
@@ -199,7 +207,8 @@ enum TSPISearchOption : std::uint8_t {
     spsWindowsDir = 16 // Windows only
 };
 
-class TSPISearchOptions {
+class TSPISearchOptions
+{
 public:
     constexpr TSPISearchOptions() = default;
     constexpr TSPISearchOptions(std::initializer_list<TSPISearchOption> options)
@@ -219,7 +228,8 @@ private:
 class TSPIs;
 
 using TSPISearchEvent = std::function<void(TSPIs& sender, TSPI& spi, bool& accept)>;
-using TSPISearchingEvent = std::function<void(TSPIs& sender, const std::string& file_name, bool& accept)>;
+using TSPISearchingEvent =
+    std::function<void(TSPIs& sender, const std::string& file_name, bool& accept)>;
 using TSPIPictureRegisterEvent =
     std::function<void(TSPIs& sender, TInSPI& spi, const std::string& extension,
                        const std::string& description, TGraphicClass& graphic_class)>;
@@ -232,7 +242,8 @@ using TSPIPictureRegisterEvent =
 //     spis->Loaded();                              // ... then the automatic
 //                                                  // search of "*.spi"
 //     spis->SearchSPI(folder + "/*");              // any further folder
-class TSPIs {
+class TSPIs
+{
 public:
     // Throws ESPIDupCreateSPIs when another collection exists.
     TSPIs();

@@ -56,8 +56,8 @@ extern "C" {
 
 /* Plug-in information numbers for GetPluginInfo. */
 enum {
-    SUSIE_INFO_API_VERSION = 0, /* "00IN" import, "00AM" archive, "00XN" */
-    SUSIE_INFO_TITLE = 1,       /* the plug-in's name, version, author */
+    SUSIE_INFO_API_VERSION = 0,  /* "00IN" import, "00AM" archive, "00XN" */
+    SUSIE_INFO_TITLE = 1,        /* the plug-in's name, version, author */
     SUSIE_INFO_FIRST_PATTERN = 2 /* 2k: pattern ("*.png" or "*.jpg;*.jpeg"),
                                     2k+1: the format name for that pattern */
 };
@@ -73,7 +73,7 @@ enum {
 enum {
     SUSIE_OK = 0,
     SUSIE_NOT_IMPLEMENTED = -1,
-    SUSIE_ABORTED = 1,       /* the progress callback asked to stop */
+    SUSIE_ABORTED = 1, /* the progress callback asked to stop */
     SUSIE_UNKNOWN_FORMAT = 2,
     SUSIE_BROKEN_DATA = 3,
     SUSIE_NO_MEMORY = 4,
@@ -91,7 +91,8 @@ enum {
  * handles hInfo sits at bytes 22-29. hInfo is a local-memory handle to the
  * picture's text information (or 0); the host releases it. */
 #pragma pack(push, 1)
-typedef struct SusiePictureInfo {
+typedef struct SusiePictureInfo
+{
     int32_t left;
     int32_t top;
     int32_t width;

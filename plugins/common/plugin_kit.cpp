@@ -9,19 +9,21 @@
 namespace spikit {
 namespace {
 
-struct FileCloser {
+struct FileCloser
+{
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-struct BlockFree {
+struct BlockFree
+{
     void operator()(void* block) const { std::free(block); }
 };
 using Block = std::unique_ptr<std::uint8_t, BlockFree>;
 
 // The bytes of the source. A file is read whole from the offset on; memory
 // is used in place.
-int read_source(const char* buf, susie_intptr len, unsigned int flag, std::vector<std::uint8_t>& storage,
-                std::span<const std::uint8_t>& data)
+int read_source(const char* buf, susie_intptr len, unsigned int flag,
+                std::vector<std::uint8_t>& storage, std::span<const std::uint8_t>& data)
 {
     if (!buf || len < 0)
         return SUSIE_FILE_READ_ERROR;
@@ -36,7 +38,8 @@ int read_source(const char* buf, susie_intptr len, unsigned int flag, std::vecto
     if (size < len || std::fseek(file.get(), static_cast<long>(len), SEEK_SET) != 0)
         return SUSIE_FILE_READ_ERROR;
     storage.resize(static_cast<std::size_t>(size - len));
-    if (!storage.empty() && std::fread(storage.data(), 1, storage.size(), file.get()) != storage.size())
+    if (!storage.empty() &&
+        std::fread(storage.data(), 1, storage.size(), file.get()) != storage.size())
         return SUSIE_FILE_READ_ERROR;
     data = storage;
     return SUSIE_OK;
@@ -54,15 +57,16 @@ void put_u32(std::uint8_t* p, std::uint32_t value)
 
 // Builds the two blocks, bottom-up rows padded to 4 bytes, asking the
 // callback every few rows whether to go on.
-int hand_over(const Picture& picture, susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
-              susie_intptr data)
+int hand_over(const Picture& picture, susie_handle* pHBInfo, susie_handle* pHBm,
+              SusieProgressCallback progress, susie_intptr data)
 {
     const std::size_t colours = picture.bit_count == 8 ? picture.palette.size() : 0;
     const std::size_t bytes_per_pixel = static_cast<std::size_t>(picture.bit_count / 8);
     const std::size_t row_bytes = static_cast<std::size_t>(picture.width) * bytes_per_pixel;
     const std::size_t stride = (row_bytes + 3) & ~static_cast<std::size_t>(3);
     const std::size_t image_size = stride * static_cast<std::size_t>(picture.height);
-    if (picture.pixels.size() < row_bytes * static_cast<std::size_t>(picture.height) || colours > 256)
+    if (picture.pixels.size() < row_bytes * static_cast<std::size_t>(picture.height) ||
+        colours > 256)
         return SUSIE_INTERNAL_ERROR;
 
     Block info(static_cast<std::uint8_t*>(std::calloc(40 + 4 * colours, 1)));
@@ -147,8 +151,9 @@ int picture_info(const char* buf, susie_intptr len, unsigned int flag, SusiePict
     }
 }
 
-int get_picture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo, susie_handle* pHBm,
-                SusieProgressCallback progress, susie_intptr data, Decoder decode)
+int get_picture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
+                susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data,
+                Decoder decode)
 {
     if (!pHBInfo || !pHBm)
         return SUSIE_INTERNAL_ERROR;

@@ -19,7 +19,8 @@ namespace spikit {
 // Pictures beyond this many pixels are refused before decoding.
 constexpr std::int64_t k_max_pixels = 0x4000000;
 
-struct PluginInfo {
+struct PluginInfo
+{
     const char* api_version; // "00IN"
     const char* title;
     std::vector<std::pair<const char*, const char*>> patterns; // pattern, format name
@@ -27,7 +28,8 @@ struct PluginInfo {
 
 // A decoded picture, rows top-down without padding: one index per pixel
 // for 8 bits (with palette, 0x00RRGGBB), B G R for 24, B G R A for 32.
-struct Picture {
+struct Picture
+{
     std::int32_t width = 0;
     std::int32_t height = 0;
     int bit_count = 24;
@@ -35,7 +37,8 @@ struct Picture {
     std::vector<std::uint8_t> pixels;
 };
 
-struct Header {
+struct Header
+{
     std::int32_t width = 0;
     std::int32_t height = 0;
     int bit_count = 24;
@@ -51,7 +54,8 @@ bool size_acceptable(std::int64_t width, std::int64_t height);
 int plugin_info(const PluginInfo& info, int infono, char* buf, int buflen);
 int picture_info(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info,
                  HeaderReader read_header);
-int get_picture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo, susie_handle* pHBm,
-                SusieProgressCallback progress, susie_intptr data, Decoder decode);
+int get_picture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
+                susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data,
+                Decoder decode);
 
 } // namespace spikit

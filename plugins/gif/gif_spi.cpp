@@ -14,7 +14,8 @@ namespace {
 
 const spikit::PluginInfo k_info{"00IN", "zumo GIF plug-in (giflib)", {{"*.gif", "GIF file"}}};
 
-struct Reader {
+struct Reader
+{
     std::span<const std::uint8_t> data;
     std::size_t position = 0;
 };
@@ -22,13 +23,15 @@ struct Reader {
 int read_bytes(GifFileType* gif, GifByteType* out, int count)
 {
     auto* reader = static_cast<Reader*>(gif->UserData);
-    std::size_t n = std::min(static_cast<std::size_t>(std::max(count, 0)), reader->data.size() - reader->position);
+    std::size_t n = std::min(static_cast<std::size_t>(std::max(count, 0)),
+                             reader->data.size() - reader->position);
     std::memcpy(out, reader->data.data() + reader->position, n);
     reader->position += n;
     return static_cast<int>(n);
 }
 
-struct GifClose {
+struct GifClose
+{
     void operator()(GifFileType* gif) const
     {
         int error = 0;
@@ -65,7 +68,8 @@ int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
 // Reads the records up to the first frame and all of its rows; the rest of
 // the file is never looked at, so a damaged tail does not matter while a
 // damaged first frame is refused.
-int read_first_frame(GifFileType* gif, std::vector<GifPixelType>& raster, GraphicsControlBlock& control)
+int read_first_frame(GifFileType* gif, std::vector<GifPixelType>& raster,
+                     GraphicsControlBlock& control)
 {
     for (;;) {
         GifRecordType type = UNDEFINED_RECORD_TYPE;
@@ -90,11 +94,13 @@ int read_first_frame(GifFileType* gif, std::vector<GifPixelType>& raster, Graphi
         if (DGifGetImageDesc(gif) == GIF_ERROR)
             return SUSIE_BROKEN_DATA;
         const GifImageDesc& desc = gif->Image;
-        if (desc.Width <= 0 || desc.Height <= 0 || !spikit::size_acceptable(desc.Width, desc.Height))
+        if (desc.Width <= 0 || desc.Height <= 0 ||
+            !spikit::size_acceptable(desc.Width, desc.Height))
             return SUSIE_BROKEN_DATA;
         raster.assign(static_cast<std::size_t>(desc.Width) * desc.Height, 0);
         auto line = [&](int y) {
-            return DGifGetLine(gif, &raster[static_cast<std::size_t>(y) * desc.Width], desc.Width) != GIF_ERROR;
+            return DGifGetLine(gif, &raster[static_cast<std::size_t>(y) * desc.Width],
+                               desc.Width) != GIF_ERROR;
         };
         if (desc.Interlace) {
             static constexpr int starts[] = {0, 4, 2, 1};
@@ -134,7 +140,8 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     for (std::size_t i = 0; i < palette.size(); ++i)
         palette[i] = static_cast<std::uint32_t>(map->Colors[i].Red) << 16 |
                      static_cast<std::uint32_t>(map->Colors[i].Green) << 8 | map->Colors[i].Blue;
-    const bool covers = desc.Left == 0 && desc.Top == 0 && desc.Width >= gif->SWidth && desc.Height >= gif->SHeight;
+    const bool covers =
+        desc.Left == 0 && desc.Top == 0 && desc.Width >= gif->SWidth && desc.Height >= gif->SHeight;
     picture.width = gif->SWidth;
     picture.height = gif->SHeight;
     if (covers && control.TransparentColor == NO_TRANSPARENT_COLOR) {
@@ -158,8 +165,11 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
             if (sx < 0 || sx >= picture.width)
                 continue;
             int index = raster[static_cast<std::size_t>(y) * desc.Width + x];
-            std::uint32_t colour = index < static_cast<int>(palette.size()) ? palette[static_cast<std::size_t>(index)] : 0;
-            std::uint8_t* out = &picture.pixels[(static_cast<std::size_t>(sy) * picture.width + sx) * 4];
+            std::uint32_t colour = index < static_cast<int>(palette.size())
+                                       ? palette[static_cast<std::size_t>(index)]
+                                       : 0;
+            std::uint8_t* out =
+                &picture.pixels[(static_cast<std::size_t>(sy) * picture.width + sx) * 4];
             out[0] = static_cast<std::uint8_t>(colour);
             out[1] = static_cast<std::uint8_t>(colour >> 8);
             out[2] = static_cast<std::uint8_t>(colour >> 16);
@@ -183,13 +193,15 @@ int SUSIE_API IsSupported(const char*, const void* head)
     return head && is_gif(static_cast<const std::uint8_t*>(head)) ? 1 : 0;
 }
 
-int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info)
+int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag,
+                             SusiePictureInfo* info)
 {
     return spikit::picture_info(buf, len, flag, info, read_header);
 }
 
-int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
-                         susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data)
+int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
+                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
+                         susie_intptr data)
 {
     return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data, decode);
 }

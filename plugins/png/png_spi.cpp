@@ -8,9 +8,11 @@
 
 namespace {
 
-const spikit::PluginInfo k_info{"00IN", "zumo PNG plug-in (libpng " PNG_LIBPNG_VER_STRING ")", {{"*.png", "PNG file"}}};
+const spikit::PluginInfo k_info{
+    "00IN", "zumo PNG plug-in (libpng " PNG_LIBPNG_VER_STRING ")", {{"*.png", "PNG file"}}};
 
-struct ImageFree {
+struct ImageFree
+{
     void operator()(png_image* image) const { png_image_free(image); }
 };
 
@@ -72,13 +74,15 @@ int SUSIE_API IsSupported(const char*, const void* head)
     return head && png_sig_cmp(static_cast<png_const_bytep>(head), 0, 8) == 0 ? 1 : 0;
 }
 
-int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info)
+int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag,
+                             SusiePictureInfo* info)
 {
     return spikit::picture_info(buf, len, flag, info, read_header);
 }
 
-int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
-                         susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data)
+int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
+                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
+                         susie_intptr data)
 {
     return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data, decode);
 }

@@ -10,7 +10,8 @@
 
 namespace {
 
-const spikit::PluginInfo k_info{"00IN", "zumo TIFF plug-in (libtiff)", {{"*.tif;*.tiff", "TIFF file"}}};
+const spikit::PluginInfo k_info{
+    "00IN", "zumo TIFF plug-in (libtiff)", {{"*.tif;*.tiff", "TIFF file"}}};
 
 bool is_tiff(const std::uint8_t* head)
 {
@@ -19,7 +20,8 @@ bool is_tiff(const std::uint8_t* head)
 }
 
 // libtiff reads from the data in memory through these.
-struct Reader {
+struct Reader
+{
     std::span<const std::uint8_t> data;
     toff_t position = 0;
 };
@@ -29,7 +31,8 @@ tsize_t read_proc(thandle_t handle, tdata_t buffer, tsize_t size)
     auto* reader = static_cast<Reader*>(handle);
     if (size <= 0 || reader->position >= reader->data.size())
         return 0;
-    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), reader->data.size() - reader->position);
+    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size),
+                                          reader->data.size() - reader->position);
     std::memcpy(buffer, reader->data.data() + reader->position, n);
     reader->position += n;
     return static_cast<tsize_t>(n);
@@ -43,7 +46,9 @@ tsize_t write_proc(thandle_t, tdata_t, tsize_t)
 toff_t seek_proc(thandle_t handle, toff_t offset, int whence)
 {
     auto* reader = static_cast<Reader*>(handle);
-    toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? reader->position : reader->data.size();
+    toff_t base = whence == SEEK_SET   ? 0
+                  : whence == SEEK_CUR ? reader->position
+                                       : reader->data.size();
     reader->position = base + offset;
     return reader->position;
 }
@@ -58,7 +63,8 @@ toff_t size_proc(thandle_t handle)
     return static_cast<Reader*>(handle)->data.size();
 }
 
-struct TiffClose {
+struct TiffClose
+{
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
 };
 using Tiff = std::unique_ptr<TIFF, TiffClose>;
@@ -70,8 +76,8 @@ Tiff open(Reader& reader, std::uint32_t& width, std::uint32_t& height)
     // The file's faults are reported through the result, not on stderr.
     TIFFSetErrorHandler(nullptr);
     TIFFSetWarningHandler(nullptr);
-    Tiff tiff(TIFFClientOpen("memory", "rm", &reader, read_proc, write_proc, seek_proc, close_proc, size_proc,
-                             nullptr, nullptr));
+    Tiff tiff(TIFFClientOpen("memory", "rm", &reader, read_proc, write_proc, seek_proc, close_proc,
+                             size_proc, nullptr, nullptr));
     if (!tiff || !TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
         !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
         return nullptr;
@@ -119,7 +125,8 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     if (!TIFFRGBAImageOK(tiff.get(), message))
         return SUSIE_UNKNOWN_FORMAT;
     std::vector<std::uint32_t> raster(static_cast<std::size_t>(width) * height);
-    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 0))
+    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, raster.data(), ORIENTATION_TOPLEFT,
+                                   0))
         return SUSIE_BROKEN_DATA;
     bool alpha = false, unassociated = false;
     alpha_kind(tiff.get(), alpha, unassociated);
@@ -157,13 +164,15 @@ int SUSIE_API IsSupported(const char*, const void* head)
     return head && is_tiff(static_cast<const std::uint8_t*>(head)) ? 1 : 0;
 }
 
-int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info)
+int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag,
+                             SusiePictureInfo* info)
 {
     return spikit::picture_info(buf, len, flag, info, read_header);
 }
 
-int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
-                         susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data)
+int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
+                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
+                         susie_intptr data)
 {
     return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data, decode);
 }

@@ -71,13 +71,15 @@ int SUSIE_API IsSupported(const char*, const void* head)
     return head && is_webp(static_cast<const std::uint8_t*>(head)) ? 1 : 0;
 }
 
-int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info)
+int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag,
+                             SusiePictureInfo* info)
 {
     return spikit::picture_info(buf, len, flag, info, read_header);
 }
 
-int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
-                         susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data)
+int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
+                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
+                         susie_intptr data)
 {
     return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data, decode);
 }

@@ -28,7 +28,8 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t v)
 
 // A bottom-up BMP file. rows are top-down, already packed for bits, each
 // padded here.
-std::vector<std::uint8_t> bmp_file(int width, int height, int bits, const std::vector<std::uint32_t>& palette,
+std::vector<std::uint8_t> bmp_file(int width, int height, int bits,
+                                   const std::vector<std::uint32_t>& palette,
                                    const std::vector<std::vector<std::uint8_t>>& rows)
 {
     std::uint32_t stride = ((static_cast<std::uint32_t>(width) * bits + 31) / 32) * 4;
@@ -77,7 +78,8 @@ std::uint32_t rgb(const TPixelImage& image, int x, int y)
 // 3 x 2, 4 bits; the second palette entry repeats the first colour.
 std::vector<std::uint8_t> four_bit_file()
 {
-    return bmp_file(3, 2, 4, {0x112233, 0x112233, 0xFF0000, 0x00FF00}, {{0x01, 0x20}, {0x32, 0x10}});
+    return bmp_file(3, 2, 4, {0x112233, 0x112233, 0xFF0000, 0x00FF00},
+                    {{0x01, 0x20}, {0x32, 0x10}});
 }
 
 TEST(Bitmap, PalettisedPictureKeepsIndicesAndTakesANewPalette)
@@ -104,8 +106,8 @@ TEST(Bitmap, PalettisedPictureKeepsIndicesAndTakesANewPalette)
 
 TEST(Bitmap, SavedFileLoadsBackWithTheSamePixels)
 {
-    for (const auto& file : {four_bit_file(),
-                             bmp_file(2, 2, 24, {}, {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}})}) {
+    for (const auto& file :
+         {four_bit_file(), bmp_file(2, 2, 24, {}, {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}})}) {
         auto original = load_bitmap(file);
         TMemoryStream stream;
         original->SaveToStream(stream);
@@ -147,24 +149,28 @@ TEST(Draw, StretchesToTheRectangleByNearestPixelAndClipsAtTheCanvas)
     bitmap->Draw(canvas, TRect{1, 0, 9, 2});
     auto at = [&](int x, int y) {
         const std::uint8_t* p = &canvas.bgra[(static_cast<std::size_t>(y) * canvas.width + x) * 4];
-        return static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[0];
+        return static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 |
+               p[0];
     };
     EXPECT_EQ(at(0, 0), 0u);
     for (int x = 1; x < 5; ++x)
         EXPECT_EQ(at(x, 1), 0xFF0000u) << x; // the left pixel spans 1..4
 }
 
-class Registry : public ::testing::Test {
+class Registry : public ::testing::Test
+{
 protected:
     void TearDown() override
     {
         TPicture::UnregisterGraphicClass(GraphicClassOf<Fake>());
         TPicture::UnregisterGraphicClass(GraphicClassOf<Other>());
     }
-    struct Fake : TBitmap {
+    struct Fake : TBitmap
+    {
         static const char* ClassName() { return "Fake"; }
     };
-    struct Other : TBitmap {
+    struct Other : TBitmap
+    {
         static const char* ClassName() { return "Other"; }
     };
 };
@@ -189,7 +195,8 @@ TEST_F(Registry, LatestRegistrationWinsAndUnregisteringRemovesEveryEntry)
     EXPECT_EQ(TPicture::FindGraphicClass("abd"), nullptr);
 }
 
-class PictureFiles : public ::testing::Test {
+class PictureFiles : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -200,8 +207,9 @@ protected:
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
         std::string path = m_dir + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path;
     }
     std::string m_dir;
@@ -230,7 +238,8 @@ TEST_F(PictureFiles, JpegRoundTripKeepsAFlatColour)
     std::vector<std::uint8_t> row;
     for (int x = 0; x < 16; ++x)
         row.insert(row.end(), {200, 100, 50});
-    auto flat = load_bitmap(bmp_file(16, 16, 24, {}, std::vector<std::vector<std::uint8_t>>(16, row)));
+    auto flat =
+        load_bitmap(bmp_file(16, 16, 24, {}, std::vector<std::vector<std::uint8_t>>(16, row)));
     TJPEGImage jpeg;
     jpeg.Assign(*flat);
     TMemoryStream stream;
@@ -253,8 +262,9 @@ TEST_F(PictureFiles, JpegRoundTripKeepsAFlatColour)
 TEST_F(PictureFiles, BrokenJpegRaisesInvalidGraphic)
 {
     TJPEGImage jpeg;
-    for (const auto& bytes : {std::vector<std::uint8_t>{'n', 'o'},
-                              std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F'}}) {
+    for (const auto& bytes :
+         {std::vector<std::uint8_t>{'n', 'o'},
+          std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F'}}) {
         TMemoryStream stream;
         stream.WriteBuffer(bytes.data(), bytes.size());
         stream.SetPosition(0);

@@ -23,7 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // The shipped plug-ins as the program finds them.
-class ShippedPlugins : public ::testing::Test {
+class ShippedPlugins : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -70,7 +71,8 @@ protected:
             if (alpha_expected == 0)
                 continue;
             for (std::size_t c = 0; c < 3; ++c)
-                ASSERT_EQ(actual.bgra[i + c], expected.bgra[i + c]) << "pixel " << i / 4 << " channel " << c;
+                ASSERT_EQ(actual.bgra[i + c], expected.bgra[i + c])
+                    << "pixel " << i / 4 << " channel " << c;
         }
     }
 
@@ -106,8 +108,9 @@ void write_png(const std::string& file, int width, int height, png_uint_32 forma
             for (int x = 0; x < width; ++x)
                 for (int c = 0; c < channels; ++c)
                     pixels[static_cast<std::size_t>((y * width + x) * channels + c)] =
-                        (format & PNG_FORMAT_FLAG_ALPHA) && c == channels - 1 ? static_cast<png_byte>(x * 60)
-                                                                              : sample(x, y, c);
+                        (format & PNG_FORMAT_FLAG_ALPHA) && c == channels - 1
+                            ? static_cast<png_byte>(x * 60)
+                            : sample(x, y, c);
     }
     ASSERT_NE(png_image_write_to_file(&image, file.c_str(), 0, pixels.data(), 0,
                                       colormap.empty() ? nullptr : colormap.data()),
@@ -115,12 +118,15 @@ void write_png(const std::string& file, int width, int height, png_uint_32 forma
         << image.message;
 }
 
-struct PngCase {
+struct PngCase
+{
     const char* name;
     png_uint_32 format;
 };
 
-class PngPlugin : public ShippedPlugins, public ::testing::WithParamInterface<PngCase> {};
+class PngPlugin : public ShippedPlugins, public ::testing::WithParamInterface<PngCase>
+{
+};
 
 TEST_P(PngPlugin, DecodesLikeThePictureLibrary)
 {
@@ -130,7 +136,8 @@ TEST_P(PngPlugin, DecodesLikeThePictureLibrary)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PngPlugin,
-                         ::testing::Values(PngCase{"gray", PNG_FORMAT_GRAY}, PngCase{"rgb", PNG_FORMAT_RGB},
+                         ::testing::Values(PngCase{"gray", PNG_FORMAT_GRAY},
+                                           PngCase{"rgb", PNG_FORMAT_RGB},
                                            PngCase{"rgba", PNG_FORMAT_RGBA},
                                            PngCase{"gray_alpha", PNG_FORMAT_GA},
                                            PngCase{"palette", PNG_FORMAT_RGB_COLORMAP},
@@ -150,7 +157,8 @@ TEST_F(ShippedPlugins, InterlacedPngDecodes)
 
 // A GIF of one frame; with transparency and a frame smaller than the screen
 // when asked.
-void write_gif(const std::string& file, int width, int height, bool transparent_part, bool interlaced = false)
+void write_gif(const std::string& file, int width, int height, bool transparent_part,
+               bool interlaced = false)
 {
     int error = 0;
     GifFileType* gif = EGifOpenFileName(file.c_str(), false, &error);
@@ -197,9 +205,11 @@ void write_gif(const std::string& file, int width, int height, bool transparent_
 
 TEST_F(ShippedPlugins, GifDecodesLikeThePictureLibrary)
 {
-    for (auto [transparent, interlaced] : {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+    for (auto [transparent, interlaced] :
+         {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
         SCOPED_TRACE(std::to_string(transparent) + " " + std::to_string(interlaced));
-        std::string file = path("g" + std::to_string(transparent) + std::to_string(interlaced) + ".gif");
+        std::string file =
+            path("g" + std::to_string(transparent) + std::to_string(interlaced) + ".gif");
         write_gif(file, 19, 11, transparent, interlaced);
         TPixelImage plugin_pixels = decode_with_plugins(file);
         expect_same_picture(plugin_pixels, decode_with_imgctl(file, true));
@@ -217,12 +227,14 @@ TEST_F(ShippedPlugins, WebpDecodesTheLosslessPixels)
             for (int x = 0; x < width; ++x)
                 for (int c = 0; c < 4; ++c)
                     bgra[static_cast<std::size_t>((y * width + x) * 4 + c)] =
-                        c == 3 ? (alpha ? static_cast<std::uint8_t>(40 + x * 10) : 255) : sample(x, y, c);
+                        c == 3 ? (alpha ? static_cast<std::uint8_t>(40 + x * 10) : 255)
+                               : sample(x, y, c);
         std::uint8_t* encoded = nullptr;
         std::size_t size = WebPEncodeLosslessBGRA(bgra.data(), width, height, width * 4, &encoded);
         ASSERT_GT(size, 0u);
         std::string file = path("w.webp");
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(encoded), static_cast<std::streamsize>(size));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(encoded), static_cast<std::streamsize>(size));
         WebPFree(encoded);
         TPixelImage decoded = decode_with_plugins(file);
         expect_same_picture(decoded, TPixelImage{width, height, bgra, alpha});
@@ -230,14 +242,17 @@ TEST_F(ShippedPlugins, WebpDecodesTheLosslessPixels)
     }
 }
 
-struct TiffCase {
+struct TiffCase
+{
     const char* name;
-    std::uint16_t samples;   // 1 gray, 3 RGB, 4 RGBA
-    std::uint16_t extra;     // EXTRASAMPLE_* for the fourth sample
-    int tolerance;           // colour error allowed
+    std::uint16_t samples; // 1 gray, 3 RGB, 4 RGBA
+    std::uint16_t extra;   // EXTRASAMPLE_* for the fourth sample
+    int tolerance;         // colour error allowed
 };
 
-class TiffPlugin : public ShippedPlugins, public ::testing::WithParamInterface<TiffCase> {};
+class TiffPlugin : public ShippedPlugins, public ::testing::WithParamInterface<TiffCase>
+{
+};
 
 TEST_P(TiffPlugin, DecodesThePixelsWritten)
 {
@@ -253,7 +268,8 @@ TEST_P(TiffPlugin, DecodesThePixelsWritten)
         TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, c.samples);
         TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
         TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, c.samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                     c.samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
         TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
         if (c.samples == 4) {
             std::uint16_t extra = c.extra;
@@ -266,8 +282,9 @@ TEST_P(TiffPlugin, DecodesThePixelsWritten)
                 for (int k = 0; k < c.samples; ++k)
                     s[k] = k == 3 ? static_cast<std::uint8_t>(60 + x * 10) : sample(x, y, k);
                 std::uint8_t gray = s[0];
-                expected.bgra.insert(expected.bgra.end(), {c.samples == 1 ? gray : s[2], c.samples == 1 ? gray : s[1],
-                                                           gray, c.samples == 4 ? s[3] : std::uint8_t{255}});
+                expected.bgra.insert(expected.bgra.end(),
+                                     {c.samples == 1 ? gray : s[2], c.samples == 1 ? gray : s[1],
+                                      gray, c.samples == 4 ? s[3] : std::uint8_t{255}});
             }
             ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0), 1);
         }
@@ -277,7 +294,8 @@ TEST_P(TiffPlugin, DecodesThePixelsWritten)
     ASSERT_EQ(decoded.width, width);
     ASSERT_EQ(decoded.height, height);
     for (std::size_t i = 0; i < decoded.bgra.size(); ++i)
-        ASSERT_NEAR(decoded.bgra[i], expected.bgra[i], i % 4 == 3 ? 0 : c.tolerance) << "byte " << i;
+        ASSERT_NEAR(decoded.bgra[i], expected.bgra[i], i % 4 == 3 ? 0 : c.tolerance)
+            << "byte " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, TiffPlugin,
@@ -306,7 +324,8 @@ TEST_F(ShippedPlugins, TruncatedFilesAreRejected)
         std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
         bytes.resize(bytes.size() / 3);
         std::string cut = path(std::string("cut_") + name);
-        std::ofstream(cut, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(cut, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         TSPIGraphic graphic;
         EXPECT_THROW(graphic.LoadFromFile(cut), EInvalidGraphic);
     }
@@ -332,8 +351,8 @@ TEST_F(ShippedPlugins, ReportProgressUpToTheEnd)
     write_png(file, 10, 40, PNG_FORMAT_RGB);
     TPicture picture;
     std::vector<int> running;
-    picture.OnProgress = [&](TGraphic*, TProgressStage stage, std::uint8_t percent, bool, const TRect&,
-                             const std::string& msg) {
+    picture.OnProgress = [&](TGraphic*, TProgressStage stage, std::uint8_t percent, bool,
+                             const TRect&, const std::string& msg) {
         if (stage == TProgressStage::psRunning && msg.empty())
             running.push_back(percent);
     };

@@ -16,13 +16,15 @@ namespace {
 using spitest::plugin;
 namespace fs = std::filesystem;
 
-struct Registration {
+struct Registration
+{
     std::string extension;
     std::string description;
     bool operator==(const Registration&) const = default;
 };
 
-class Collection : public ::testing::Test {
+class Collection : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -52,8 +54,9 @@ protected:
     {
         auto recorded = std::make_shared<std::vector<Registration>>();
         m_spis->OnPictureRegister = [recorded](TSPIs&, TInSPI&, const std::string& extension,
-                                               const std::string& description,
-                                               TGraphicClass&) { recorded->push_back({extension, description}); };
+                                               const std::string& description, TGraphicClass&) {
+            recorded->push_back({extension, description});
+        };
         m_recorded = recorded;
     }
 
@@ -156,7 +159,9 @@ TEST_F(Collection, SearchHandlersSkipAndReject)
         offered.push_back(fs::path(path).filename().string());
         accept = path.ends_with("a.spi") || path.ends_with("b.spi");
     };
-    m_spis->OnSearch = [](TSPIs&, TSPI& spi, bool& accept) { accept = !spi.FileName().ends_with("b.spi"); };
+    m_spis->OnSearch = [](TSPIs&, TSPI& spi, bool& accept) {
+        accept = !spi.FileName().ends_with("b.spi");
+    };
     m_spis->SearchSPI(m_dir.path() + "/*");
     EXPECT_EQ(offered, (std::vector<std::string>{"a.spi", "b.spi", "c.spi"}));
     EXPECT_EQ(loaded_names(), std::vector<std::string>{"a.spi"});
@@ -173,9 +178,8 @@ TEST_F(Collection, ExceptionFromTheSearchingHandlerLeavesTheSearch)
 TEST_F(Collection, ModuleWhoseRegistrationFailsDoesNotStay)
 {
     stage({{"in", "a.spi"}, {"xn", "b.spi"}});
-    m_spis->OnPictureRegister = [](TSPIs&, TInSPI&, const std::string&, const std::string&, TGraphicClass&) {
-        throw Exception("no");
-    };
+    m_spis->OnPictureRegister = [](TSPIs&, TInSPI&, const std::string&, const std::string&,
+                                   TGraphicClass&) { throw Exception("no"); };
     // In a search the failure is swallowed and the module dropped ...
     m_spis->SearchSPI(m_dir.path() + "/*");
     EXPECT_EQ(loaded_names(), std::vector<std::string>{"b.spi"});
@@ -214,8 +218,9 @@ TEST_F(Collection, ThreePatternsOfOneLineRegisterInOrder)
     record_registrations();
     std::size_t before = TPicture::FileFormats().size();
     m_spis->Add(OpenSPI(plugin("three")));
-    EXPECT_EQ(*m_recorded, (std::vector<Registration>{
-                               {"aaa", "Three letters"}, {"bbb", "Three letters"}, {"ccc", "Three letters"}}));
+    EXPECT_EQ(*m_recorded,
+              (std::vector<Registration>{
+                  {"aaa", "Three letters"}, {"bbb", "Three letters"}, {"ccc", "Three letters"}}));
     std::vector<TFileFormat> formats = TPicture::FileFormats();
     ASSERT_EQ(formats.size(), before + 3);
     for (std::size_t i = 0; i < 3; ++i) {
@@ -228,8 +233,8 @@ TEST_F(Collection, ThreePatternsOfOneLineRegisterInOrder)
 TEST_F(Collection, RegisterHandlerVetoesOrChangesTheClassForTheRestOfTheLine)
 {
     std::size_t before = TPicture::FileFormats().size();
-    m_spis->OnPictureRegister = [](TSPIs&, TInSPI&, const std::string& extension, const std::string&,
-                                   TGraphicClass& graphic_class) {
+    m_spis->OnPictureRegister = [](TSPIs&, TInSPI&, const std::string& extension,
+                                   const std::string&, TGraphicClass& graphic_class) {
         if (extension == "aaa")
             graphic_class = GraphicClassOf<TBitmap>();
         if (extension == "ccc")
@@ -256,7 +261,11 @@ TEST_F(Collection, NothingIsRegisteredWithoutAGraphicClassOrForOtherModules)
 
 TEST_F(Collection, FindSPIsPutsClaimingModulesFirstLastLoadedLeading)
 {
-    stage({{"in", "a.spi"}, {"jpgline", "b.spi"}, {"three", "c.spi"}, {"in", "d.spi"}, {"am", "e.spi"}});
+    stage({{"in", "a.spi"},
+           {"jpgline", "b.spi"},
+           {"three", "c.spi"},
+           {"in", "d.spi"},
+           {"am", "e.spi"}});
     m_spis->SearchSPI(m_dir.path() + "/*");
     ASSERT_EQ(m_spis->Count(), 5);
     auto find = [&](std::initializer_list<TSPIClass> classes, const std::string& name) {

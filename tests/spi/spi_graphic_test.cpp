@@ -15,7 +15,8 @@ namespace {
 using spitest::plugin;
 namespace fs = std::filesystem;
 
-struct ProgressRecord {
+struct ProgressRecord
+{
     TProgressStage stage;
     int percent;
     bool redraw;
@@ -24,8 +25,7 @@ struct ProgressRecord {
 };
 
 // Reads a test-only counter that the test plug-in exports.
-template <class T>
-T plugin_probe(const std::string& name, const char* symbol)
+template <class T> T plugin_probe(const std::string& name, const char* symbol)
 {
     void* library = ::dlopen(plugin(name).c_str(), RTLD_NOW | RTLD_NOLOAD);
     EXPECT_NE(library, nullptr);
@@ -43,7 +43,8 @@ void plugin_reset(const std::string& name)
     ::dlclose(library);
 }
 
-class PluginGraphic : public ::testing::Test {
+class PluginGraphic : public ::testing::Test
+{
 protected:
     void SetUp() override { m_spis = std::make_unique<TSPIs>(); }
 
@@ -62,8 +63,10 @@ protected:
     }
     TProgressEvent recorder()
     {
-        return [this](TGraphic*, TProgressStage stage, std::uint8_t percent, bool redraw, const TRect& r,
-                      const std::string& msg) { m_progress.push_back({stage, percent, redraw, r, msg}); };
+        return [this](TGraphic*, TProgressStage stage, std::uint8_t percent, bool redraw,
+                      const TRect& r, const std::string& msg) {
+            m_progress.push_back({stage, percent, redraw, r, msg});
+        };
     }
 
     std::unique_ptr<TSPIs> m_spis;
@@ -81,13 +84,16 @@ void expect_test_pixels(const TPixelImage& image, int width, int height, int bit
                 << "at " << x << "," << y;
 }
 
-struct DepthCase {
+struct DepthCase
+{
     int bits;
     int color_count;
     int header_size;
 };
 
-class PluginDepths : public PluginGraphic, public ::testing::WithParamInterface<DepthCase> {};
+class PluginDepths : public PluginGraphic, public ::testing::WithParamInterface<DepthCase>
+{
+};
 
 TEST_P(PluginDepths, GraphicAndBitmapShowThePluginsPixels)
 {
@@ -117,13 +123,15 @@ TEST_P(PluginDepths, GraphicAndBitmapShowThePluginsPixels)
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, PluginDepths,
-                         ::testing::Values(DepthCase{1, 2, 48}, DepthCase{4, 16, 104}, DepthCase{8, 256, 1064},
-                                           DepthCase{24, 0, 40}, DepthCase{32, 0, 40}),
+                         ::testing::Values(DepthCase{1, 2, 48}, DepthCase{4, 16, 104},
+                                           DepthCase{8, 256, 1064}, DepthCase{24, 0, 40},
+                                           DepthCase{32, 0, 40}),
                          [](const auto& info) { return std::to_string(info.param.bits) + "bit"; });
 
 TEST_F(PluginGraphic, LargerHeadersAndBitfieldMasksAreCarriedIntoTheBitmap)
 {
-    for (auto [name, bits] : {std::pair{"v5header", 8}, {"v5header", 24}, {"bitfields", 32}, {"v5bitfields", 32}}) {
+    for (auto [name, bits] :
+         {std::pair{"v5header", 8}, {"v5header", 24}, {"bitfields", 32}, {"v5bitfields", 32}}) {
         SCOPED_TRACE(std::string(name) + " " + std::to_string(bits));
         m_spis->Clear();
         load({name});
@@ -141,7 +149,10 @@ TEST_F(PluginGraphic, SavedStreamIsTheBmpFileOfTheDecodedBitmap)
     TMemoryStream stream;
     graphic.SaveToStream(stream);
     const std::uint8_t* p = stream.Memory();
-    auto u32 = [&](int offset) { return static_cast<std::uint32_t>(p[offset] | p[offset + 1] << 8 | p[offset + 2] << 16 | p[offset + 3] << 24); };
+    auto u32 = [&](int offset) {
+        return static_cast<std::uint32_t>(p[offset] | p[offset + 1] << 8 | p[offset + 2] << 16 |
+                                          p[offset + 3] << 24);
+    };
     ASSERT_EQ(stream.Size(), 14 + 1064 + 8 * 3);
     EXPECT_EQ(p[0], 'B');
     EXPECT_EQ(p[1], 'M');
@@ -190,7 +201,8 @@ TEST_F(PluginGraphic, MemorySourceAtOffset128GetsTheRestOfTheData)
     graphic.LoadFromStreamWithName(stream, "m.ztst");
     EXPECT_EQ(graphic.Width(), 4);
     EXPECT_EQ(plugin_probe<int>("in", "TestLastFlag"), SUSIE_SOURCE_MEMORY);
-    EXPECT_EQ(plugin_probe<long long>("in", "TestLastLength"), static_cast<long long>(data.size()) - 128);
+    EXPECT_EQ(plugin_probe<long long>("in", "TestLastLength"),
+              static_cast<long long>(data.size()) - 128);
 }
 
 TEST_F(PluginGraphic, OtherStreamsAreCopiedWholeWhateverTheirPosition)
@@ -250,13 +262,14 @@ TEST_F(PluginGraphic, ProgressRunsFromStartThroughTheMappedPercentagesToTheEnd)
         EXPECT_EQ(r.rect, TRect{});
     }
     // done 0 -> 2, 5 of 10 -> MulDiv 48.5 rounds to 49 -> 51, 10 of 10 -> 99
-    EXPECT_EQ(seen, (std::vector<std::pair<int, std::string>>{{0, "Loading Graphic by Susie Plugin"},
-                                                              {1, "Seeking enabled Susie Plugins"},
-                                                              {1, "Loading by [in.spi]"},
-                                                              {2, ""},
-                                                              {51, ""},
-                                                              {99, ""},
-                                                              {100, "Loaded Graphic by Susie Plugin"}}));
+    EXPECT_EQ(seen,
+              (std::vector<std::pair<int, std::string>>{{0, "Loading Graphic by Susie Plugin"},
+                                                        {1, "Seeking enabled Susie Plugins"},
+                                                        {1, "Loading by [in.spi]"},
+                                                        {2, ""},
+                                                        {51, ""},
+                                                        {99, ""},
+                                                        {100, "Loaded Graphic by Susie Plugin"}}));
     EXPECT_EQ(m_progress.front().stage, TProgressStage::psStarting);
     EXPECT_EQ(m_progress.back().stage, TProgressStage::psEnding);
 }
@@ -279,8 +292,8 @@ TEST(ProgressCallback, MapsDoneOfTotalWithoutAHandler)
     EXPECT_EQ(SPIProgressCallback(1, 2, 0), 0);
     EXPECT_EQ(SPIProgressCallback(1, 2, reinterpret_cast<susie_intptr>(&data)), 0);
     std::vector<int> percents;
-    data.OnProgress = [&](TGraphic* sender, TProgressStage, std::uint8_t percent, bool, const TRect&,
-                          const std::string&) {
+    data.OnProgress = [&](TGraphic* sender, TProgressStage, std::uint8_t percent, bool,
+                          const TRect&, const std::string&) {
         EXPECT_EQ(sender, &owner);
         percents.push_back(percent);
     };
@@ -295,8 +308,8 @@ TEST_F(PluginGraphic, AbortFromTheHandlerStopsThatPluginAndTheLoadGoesOn)
     load({"in", "any"});
     TSPIGraphic graphic;
     int aborts = 0;
-    graphic.OnProgress = [&](TGraphic*, TProgressStage stage, std::uint8_t percent, bool, const TRect&,
-                             const std::string&) {
+    graphic.OnProgress = [&](TGraphic*, TProgressStage stage, std::uint8_t percent, bool,
+                             const TRect&, const std::string&) {
         // Refuse the first plug-in's decoding (the "any" module is tried
         // first, being loaded last); let the other go through.
         if (stage == TProgressStage::psRunning && percent == 2 && aborts++ == 0)
@@ -312,8 +325,8 @@ TEST_F(PluginGraphic, OtherExceptionFromTheHandlerReachesTheCallerAfterThePlugin
     load({"in"});
     TSPIGraphic graphic;
     bool ended = false;
-    graphic.OnProgress = [&](TGraphic*, TProgressStage stage, std::uint8_t percent, bool, const TRect&,
-                             const std::string&) {
+    graphic.OnProgress = [&](TGraphic*, TProgressStage stage, std::uint8_t percent, bool,
+                             const TRect&, const std::string&) {
         if (stage == TProgressStage::psEnding)
             ended = true;
         if (stage == TProgressStage::psRunning && percent == 51)
@@ -362,9 +375,10 @@ TEST_F(PluginGraphic, TextInformationHandleIsReleased)
 // A real BMP file of 2 x 1 pixels, 24 bits.
 std::vector<std::uint8_t> tiny_bmp()
 {
-    std::vector<std::uint8_t> b{'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0,
-                                1,   0,   0,  0, 1, 0, 24, 0, 0, 0, 0, 0, 8,  0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                0,   0,   0,  0, 0, 0, 0,  0, 0, 0, 10, 20, 30, 40, 50, 60, 0, 0};
+    std::vector<std::uint8_t> b{'B', 'M', 62, 0, 0, 0, 0,  0,  0,  0,  54, 0,  0,  0, 40, 0,
+                                0,   0,   2,  0, 0, 0, 1,  0,  0,  0,  1,  0,  24, 0, 0,  0,
+                                0,   0,   8,  0, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0, 0,  0,
+                                0,   0,   0,  0, 0, 0, 10, 20, 30, 40, 50, 60, 0,  0};
     return b;
 }
 

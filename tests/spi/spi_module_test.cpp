@@ -13,14 +13,17 @@ namespace {
 
 using spitest::plugin;
 
-struct ClassCase {
+struct ClassCase
+{
     const char* plugin;
     const std::type_info* type;
     bool usable;
     const char* version;
 };
 
-class OpenSPIClass : public ::testing::TestWithParam<ClassCase> {};
+class OpenSPIClass : public ::testing::TestWithParam<ClassCase>
+{
+};
 
 TEST_P(OpenSPIClass, ChoosesTheClassByTheExactVersionText)
 {
@@ -52,12 +55,15 @@ TEST(OpenSPI, GivesNoneForFilesThatAreNoLibrary)
     EXPECT_EQ(OpenSPI(""), nullptr);
 }
 
-struct MissingCase {
+struct MissingCase
+{
     const char* plugin;
     const char* entry;
 };
 
-class OpenSPIMissingEntry : public ::testing::TestWithParam<MissingCase> {};
+class OpenSPIMissingEntry : public ::testing::TestWithParam<MissingCase>
+{
+};
 
 TEST_P(OpenSPIMissingEntry, RaisesInvalidApiNamingTheFirstMissingEntry)
 {
@@ -66,8 +72,8 @@ TEST_P(OpenSPIMissingEntry, RaisesInvalidApiNamingTheFirstMissingEntry)
         OpenSPI(plugin(c.plugin));
         FAIL() << "no exception";
     } catch (const ESPIInvalidAPI& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  std::string(c.entry) + "は[" + plugin(c.plugin) + "]では使えないSusie Plugin APIです");
+        EXPECT_EQ(std::string(e.what()), std::string(c.entry) + "は[" + plugin(c.plugin) +
+                                             "]では使えないSusie Plugin APIです");
     }
 }
 
@@ -138,7 +144,8 @@ TEST(TSPIGuardedCalls, MissingGetPreviewRaisesInvalidApi)
         spi->GetPreview("x", 0, 0, &info, &bits, nullptr, 0);
         FAIL() << "no exception";
     } catch (const ESPIInvalidAPI& e) {
-        EXPECT_EQ(std::string(e.what()), "GetPreviewは[" + plugin("in") + "]では使えないSusie Plugin APIです");
+        EXPECT_EQ(std::string(e.what()),
+                  "GetPreviewは[" + plugin("in") + "]では使えないSusie Plugin APIです");
     }
 }
 
@@ -153,8 +160,9 @@ TEST(TSPIGuardedCalls, PassArgumentsThrough)
 
     std::vector<std::uint8_t> data = spitest::ztst(3, 2, 24);
     SusiePictureInfo info{};
-    ASSERT_EQ(spi->GetPictureInfo(reinterpret_cast<const char*>(data.data()), static_cast<susie_intptr>(data.size()),
-                                  SUSIE_SOURCE_MEMORY, &info),
+    ASSERT_EQ(spi->GetPictureInfo(reinterpret_cast<const char*>(data.data()),
+                                  static_cast<susie_intptr>(data.size()), SUSIE_SOURCE_MEMORY,
+                                  &info),
               0);
     EXPECT_EQ(info.width, 3);
     EXPECT_EQ(info.height, 2);

@@ -22,7 +22,8 @@ inline std::string plugin(const std::string& name)
 }
 
 // A fresh folder under the system's temporary folder, removed at the end.
-class TempDir {
+class TempDir
+{
 public:
     TempDir()
     {
@@ -45,7 +46,8 @@ private:
 inline void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<std::uint8_t> ztst(int width, int height, int bits)
@@ -72,7 +74,8 @@ inline std::vector<std::uint8_t> macbinary(std::vector<std::uint8_t> data)
 // The test plug-in's palette entry i as 0x00RRGGBB.
 inline std::uint32_t palette_entry(int i)
 {
-    return static_cast<std::uint32_t>((i * 16) & 0xFF) << 16 | static_cast<std::uint32_t>((255 - i) & 0xFF) << 8 |
+    return static_cast<std::uint32_t>((i * 16) & 0xFF) << 16 |
+           static_cast<std::uint32_t>((255 - i) & 0xFF) << 8 |
            static_cast<std::uint32_t>((i * 7) & 0xFF);
 }
 
@@ -81,7 +84,8 @@ inline std::uint32_t expected_rgb(int x, int y, int bits)
 {
     if (bits <= 8)
         return palette_entry((x + 2 * y) & ((1 << bits) - 1));
-    return static_cast<std::uint32_t>((x + y) & 0xFF) << 16 | static_cast<std::uint32_t>((y * 8) & 0xFF) << 8 |
+    return static_cast<std::uint32_t>((x + y) & 0xFF) << 16 |
+           static_cast<std::uint32_t>((y * 8) & 0xFF) << 8 |
            static_cast<std::uint32_t>((x * 8) & 0xFF);
 }
 
@@ -92,7 +96,8 @@ inline std::uint32_t rgb_at(const std::vector<std::uint8_t>& bgra, int width, in
 }
 
 // Sets or clears an environment variable for the life of the object.
-class EnvGuard {
+class EnvGuard
+{
 public:
     EnvGuard(const char* name, const std::optional<std::string>& value) : m_name(name)
     {

@@ -46,7 +46,8 @@ std::string g_last_name;
 int g_last_flag = -1;
 long long g_last_length = -1;
 
-struct Source {
+struct Source
+{
     std::vector<unsigned char> bytes;
     bool ok = false;
 };
@@ -82,7 +83,8 @@ bool is_ztst(const unsigned char* p)
     return std::memcmp(p, "ZTST", 4) == 0;
 }
 
-struct Header {
+struct Header
+{
     int width, height, bits;
 };
 
@@ -105,8 +107,8 @@ void put32(unsigned char* p, unsigned v)
 // Pixel (x, y): index (x + 2y) mod 2^bits for palettised pictures, whose
 // palette entry i is (r, g, b) = (i*16 mod 256, 255 - i, i*7 mod 256); for
 // 24/32 bits (b, g, r) = (x*8, y*8, x+y) and alpha 255.
-[[maybe_unused]] int make_picture(const Header& h, susie_handle* info_out, susie_handle* bits_out, SusieProgressCallback cb,
-                 susie_intptr data)
+[[maybe_unused]] int make_picture(const Header& h, susie_handle* info_out, susie_handle* bits_out,
+                                  SusieProgressCallback cb, susie_intptr data)
 {
     int colours = h.bits <= 8 ? 1 << h.bits : 0;
     unsigned stride = ((static_cast<unsigned>(h.width) * h.bits + 31) / 32) * 4;
@@ -260,7 +262,8 @@ int SUSIE_API IsSupported(const char* filename, const void* head)
 #endif
 }
 
-int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info)
+int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag,
+                             SusiePictureInfo* info)
 {
     Header h;
     if (!parse(read_source(buf, len, flag), h))
@@ -278,8 +281,9 @@ int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int fla
 }
 
 #ifndef TP_NO_GETPICTURE
-int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
-                         susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data)
+int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
+                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
+                         susie_intptr data)
 {
     ++g_calls;
     Header h;
@@ -298,8 +302,9 @@ int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag, s
 #endif
 
 #ifdef TP_PREVIEW
-int SUSIE_API GetPreview(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
-                         susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data)
+int SUSIE_API GetPreview(const char* buf, susie_intptr len, unsigned int flag,
+                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
+                         susie_intptr data)
 {
     ++g_calls;
     Header h;
@@ -319,7 +324,8 @@ SUSIE_EXPORT int SUSIE_API GetFileInfo(const char*, susie_intptr, const char*, u
 {
     return SUSIE_NOT_IMPLEMENTED;
 }
-SUSIE_EXPORT int SUSIE_API GetFile(const char*, susie_intptr, char*, unsigned int, void*, susie_intptr)
+SUSIE_EXPORT int SUSIE_API GetFile(const char*, susie_intptr, char*, unsigned int, void*,
+                                   susie_intptr)
 {
     return SUSIE_NOT_IMPLEMENTED;
 }

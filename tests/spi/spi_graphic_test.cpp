@@ -128,15 +128,26 @@ INSTANTIATE_TEST_SUITE_P(Depths, PluginDepths,
                                            DepthCase{32, 0, 40}),
                          [](const auto& info) { return std::to_string(info.param.bits) + "bit"; });
 
-TEST_F(PluginGraphic, LargerHeadersAndBitfieldMasksAreCarriedIntoTheBitmap)
+TEST_F(PluginGraphic, OtherHeaderLayoutsAreCarriedIntoTheBitmap)
 {
-    for (auto [name, bits] :
-         {std::pair{"v5header", 8}, {"v5header", 24}, {"bitfields", 32}, {"v5bitfields", 32}}) {
+    // V5 headers and bit-field masks are kept apart from the colour table;
+    // a top-down picture keeps its negative height in the graphic.
+    for (auto [name, bits] : {std::pair{"v5header", 8},
+                              {"v5header", 24},
+                              {"bitfields", 32},
+                              {"v5bitfields", 32},
+                              {"topdown", 4},
+                              {"topdown", 24}}) {
         SCOPED_TRACE(std::string(name) + " " + std::to_string(bits));
         m_spis->Clear();
         load({name});
+        std::string path = picture("p.ztst", spitest::ztst(6, 4, bits));
+        TSPIGraphic graphic;
+        graphic.LoadFromFile(path);
+        EXPECT_EQ(graphic.Height(), std::string(name) == "topdown" ? -4 : 4);
         TSPIBitmap bitmap;
-        bitmap.LoadFromFile(picture("p.ztst", spitest::ztst(6, 4, bits)));
+        bitmap.LoadFromFile(path);
+        EXPECT_EQ(bitmap.Height(), 4);
         expect_test_pixels(bitmap.ToPixels(), 6, 4, bits);
     }
 }

@@ -19,6 +19,7 @@
 //   TP_ANY                IsSupported takes anything
 //   TP_HEADER_SIZE=n      the BITMAPINFOHEADER claims n bytes (a V5 header: 124)
 //   TP_BITFIELDS          32-bit pictures as BI_BITFIELDS with the usual masks
+//   TP_TOP_DOWN           rows top-down, the height negative
 #define SUSIE_PLUGIN_IMPLEMENTATION
 #include "spi/susie_plugin.h"
 
@@ -128,7 +129,11 @@ void put32(unsigned char* p, unsigned v)
 #endif
     put32(info, header);
     put32(info + 4, static_cast<unsigned>(h.width));
+#ifdef TP_TOP_DOWN
+    put32(info + 8, static_cast<unsigned>(-h.height));
+#else
     put32(info + 8, static_cast<unsigned>(h.height));
+#endif
     info[12] = 1;
     info[14] = static_cast<unsigned char>(h.bits);
     if (bitfields) {
@@ -151,7 +156,11 @@ void put32(unsigned char* p, unsigned v)
     }
 #ifndef TP_LIAR
     for (int y = 0; y < h.height; ++y) {
+#ifdef TP_TOP_DOWN
+        unsigned char* row = bits + static_cast<unsigned>(y) * stride;
+#else
         unsigned char* row = bits + static_cast<unsigned>(h.height - 1 - y) * stride;
+#endif
         for (int x = 0; x < h.width; ++x) {
             if (h.bits <= 8) {
                 unsigned index = static_cast<unsigned>(x + 2 * y) & ((1u << h.bits) - 1);

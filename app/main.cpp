@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <iostream>
 #include <memory>
@@ -60,6 +61,18 @@ int main(int argc, char* argv[])
     {
         TForm1 form(program.Hooks(), console.get());
         form.SetRunObserver(console.get());
+        // SIGINT or SIGTERM: a running run stops after its file (it asks
+        // StopRequested itself); then the program ends the normal way, so
+        // the settings are written. A second signal ends it at once.
+        zumo::InstallStopSignals();
+        QTimer stop_poll;
+        QObject::connect(&stop_poll, &QTimer::timeout, &form, [&form, &stop_poll] {
+            if (zumo::StopRequested()) {
+                stop_poll.stop();
+                form.Terminate(zumo::k_exit_stopped);
+            }
+        });
+        stop_poll.start(100);
         form.show();
         status = QApplication::exec();
         if (form.Terminated())

@@ -1,8 +1,13 @@
 #include "app/OpenDialog.h"
+#include "app/user_hosts.h"
 #include "convert/StrPprog.h"
 #include "shell/FolderDialog.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -86,6 +91,85 @@ TEST(StrProgress, DialogTakenDownWithItsOwnerStopsTheRunSafely)
     EXPECT_TRUE(dialog.Cancelled());
     dialog.SetCaption("x");
     dialog.SetProgress("x", 1, 1); // nothing to show, no crash
+}
+
+// ---- QtUserHost -----------------------------------------------------------
+
+// Answers the next modal box with the button captioned `button` (empty:
+// closes it with Escape) and remembers what the box showed.
+struct BoxSeen {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+};
+
+void answer_next_box(BoxSeen& seen, const QString& button)
+{
+    QTimer::singleShot(0, [&seen, button] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            answer_next_box(seen, button); // not up yet
+            return;
+        }
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon();
+        for (QAbstractButton* b : box->buttons())
+            seen.buttons << b->text();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == button) {
+                b->click();
+                return;
+            }
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+}
+
+TEST(QtUserHost, QuestionsAreConfirmationBoxesWithTheirOwnButtons)
+{
+    QWidget owner;
+    zumo::QtUserHost host(&owner);
+    const struct {
+        zumo::Buttons buttons;
+        const char* click;
+        zumo::Answer answer;
+        QStringList shown;
+    } rows[] = {
+        {zumo::Buttons::YesNo, "はい(&Y)", zumo::Answer::Yes, {"はい(&Y)", "いいえ(&N)"}},
+        {zumo::Buttons::YesNo, "いいえ(&N)", zumo::Answer::No, {"はい(&Y)", "いいえ(&N)"}},
+        {zumo::Buttons::YesNo, "", zumo::Answer::No, {"はい(&Y)", "いいえ(&N)"}},
+        {zumo::Buttons::OkCancel, "OK", zumo::Answer::Ok, {"OK", "キャンセル"}},
+        {zumo::Buttons::OkCancel, "", zumo::Answer::Cancel, {"OK", "キャンセル"}},
+    };
+    for (const auto& row : rows) {
+        BoxSeen seen;
+        answer_next_box(seen, QString::fromUtf8(row.click));
+        EXPECT_EQ(host.Ask("確認", "3個のファイルを処理します. よろしいですか?", row.buttons),
+                  row.answer)
+            << row.click;
+        EXPECT_EQ(seen.title, QStringLiteral("確認"));
+        EXPECT_EQ(seen.text, QStringLiteral("3個のファイルを処理します. よろしいですか?"));
+        EXPECT_EQ(seen.icon, QMessageBox::Question);
+        QStringList sorted = seen.buttons;
+        sorted.sort();
+        QStringList expected = row.shown;
+        expected.sort();
+        EXPECT_EQ(sorted, expected);
+    }
+}
+
+TEST(QtUserHost, PlainMessageCarriesTheApplicationTitleAndNoIcon)
+{
+    QWidget owner;
+    zumo::QtUserHost host(&owner);
+    zumo::SetApplicationTitle(QStringLiteral("Zumo変換"));
+    BoxSeen seen;
+    answer_next_box(seen, QStringLiteral("OK"));
+    host.ShowMessage("画像を処理できません");
+    EXPECT_EQ(seen.title, QStringLiteral("Zumo変換"));
+    EXPECT_EQ(seen.text, QStringLiteral("画像を処理できません"));
+    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
 }
 
 // ---- TFolderDlg -----------------------------------------------------------

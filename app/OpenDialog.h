@@ -13,13 +13,14 @@
 
 class QWidget;
 
-class TOpenDialog {
+class TOpenDialog
+{
 public:
     // Shows the dialog with the given name filters (none: all files) and
     // returns the picked files, or nothing when cancelled. Replaceable so a
     // test can answer without a modal dialog.
-    using Runner = std::function<std::optional<QStringList>(QWidget* owner,
-                                                            const QStringList& name_filters)>;
+    using Runner =
+        std::function<std::optional<QStringList>(QWidget* owner, const QStringList& name_filters)>;
 
     explicit TOpenDialog(QWidget* owner);
 

@@ -37,7 +37,8 @@ class TForm1;
 // settings at creation, the command-line run at the first showing, the
 // settings again at destruction. A window without hooks (as in the tests)
 // touches no file at start or end.
-struct TForm1Hooks {
+struct TForm1Hooks
+{
     // End of creation, after the layout exists.
     std::function<void(TForm1&)> FormCreate;
     // First showing, before the enable rule.
@@ -47,7 +48,8 @@ struct TForm1Hooks {
 };
 
 // Placement of the window in its normal state, and whether it is maximised.
-struct WindowPlacement {
+struct WindowPlacement
+{
     int Width = 0;
     int Height = 0;
     int Top = 0;
@@ -55,7 +57,8 @@ struct WindowPlacement {
     bool Maximized = false;
 };
 
-class TForm1 : public QMainWindow, public zumo::OptionSource {
+class TForm1 : public QMainWindow, public zumo::OptionSource
+{
     Q_OBJECT
 
 public:
@@ -217,10 +220,10 @@ public:
     TOpenDialog OpenDialog1;
     TFolderDlg* FolderDlg1;
     TFolderDlg* FolderDlg2;
-    TFolderDlg* FolderDlg3; // never used
-    zumo::TFindFile FindFile1; // pictures of one folder: *.jpeg *.jpg *.bmp *.png
-    zumo::TFindFile FindFile2; // *.gif of one folder
-    zumo::TFindFile FindFile3; // every file of one folder (the rename listing)
+    TFolderDlg* FolderDlg3;            // never used
+    zumo::TFindFile FindFile1;         // pictures of one folder: *.jpeg *.jpg *.bmp *.png
+    zumo::TFindFile FindFile2;         // *.gif of one folder
+    zumo::TFindFile FindFile3;         // every file of one folder (the rename listing)
     zumo::TShfOperation ShfOperation1; // kept with the layout; nothing runs it
 
 protected:
@@ -229,6 +232,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void build_layout();
     void build_menu();
     void build_file_tab();
     void build_listing_tab();

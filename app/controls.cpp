@@ -276,13 +276,27 @@ void TColorGrid::keyPressEvent(QKeyEvent* event)
     int column = m_focus % k_columns;
     int row = m_focus / k_columns;
     switch (event->key()) {
-    case Qt::Key_Left: column = std::max(column - 1, 0); break;
-    case Qt::Key_Right: column = std::min(column + 1, k_columns - 1); break;
-    case Qt::Key_Up: row = std::max(row - 1, 0); break;
-    case Qt::Key_Down: row = std::min(row + 1, k_rows - 1); break;
-    case Qt::Key_F: setForegroundIndex(m_focus); return;
-    case Qt::Key_B: setBackgroundIndex(m_focus); return;
-    default: QWidget::keyPressEvent(event); return;
+    case Qt::Key_Left:
+        column = std::max(column - 1, 0);
+        break;
+    case Qt::Key_Right:
+        column = std::min(column + 1, k_columns - 1);
+        break;
+    case Qt::Key_Up:
+        row = std::max(row - 1, 0);
+        break;
+    case Qt::Key_Down:
+        row = std::min(row + 1, k_rows - 1);
+        break;
+    case Qt::Key_F:
+        setForegroundIndex(m_focus);
+        return;
+    case Qt::Key_B:
+        setBackgroundIndex(m_focus);
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
     }
     m_focus = row * k_columns + column;
     update();

@@ -23,7 +23,8 @@ class QRadioButton;
 // A group box with one radio button per item, arranged in Columns columns
 // like the classic radio group: items fill the area below the caption
 // evenly, column by column.
-class TRadioGroup : public QGroupBox {
+class TRadioGroup : public QGroupBox
+{
     Q_OBJECT
 
 public:
@@ -57,7 +58,8 @@ private:
 
 // Lines of bare file names, each with a check box (unchecked when added),
 // at most one line selected.
-class TCheckListBox : public QListWidget, public zumo::CheckListSource {
+class TCheckListBox : public QListWidget, public zumo::CheckListSource
+{
     Q_OBJECT
 
 public:
@@ -87,7 +89,8 @@ protected:
 // wrap, thousands separators. The value is read through Position(): a
 // typed number counts once it is valid and within range; anything else
 // leaves the last valid position.
-class TUpDown : public QSpinBox {
+class TUpDown : public QSpinBox
+{
     Q_OBJECT
 
 public:
@@ -102,7 +105,8 @@ public:
 // left button or the key F on the focused cell selects the foreground
 // colour, the one that counts; the right button or the key B selects a
 // background colour nothing reads. Arrow keys move the focused cell.
-class TColorGrid : public QWidget {
+class TColorGrid : public QWidget
+{
     Q_OBJECT
 
 public:
@@ -140,7 +144,8 @@ private:
 // A picture area: draws its picture at its own size from the top-left
 // corner, cut off at the edges, or scaled to the whole area when Stretch
 // is on. Without a picture it is transparent.
-class TImage : public QWidget {
+class TImage : public QWidget
+{
     Q_OBJECT
 
 public:

@@ -14,58 +14,84 @@ namespace {
 QCheckBox* check_box(TForm1& f, StoredControl c)
 {
     switch (c) {
-    case StoredControl::CheckBox1: return f.CheckBox1;
-    case StoredControl::CheckBox3: return f.CheckBox3;
-    case StoredControl::CheckBox4: return f.CheckBox4;
-    case StoredControl::CheckBox5: return f.CheckBox5;
-    case StoredControl::CheckBox6: return f.CheckBox6;
-    case StoredControl::CheckBox7: return f.CheckBox7;
-    default: return nullptr;
+    case StoredControl::CheckBox1:
+        return f.CheckBox1;
+    case StoredControl::CheckBox3:
+        return f.CheckBox3;
+    case StoredControl::CheckBox4:
+        return f.CheckBox4;
+    case StoredControl::CheckBox5:
+        return f.CheckBox5;
+    case StoredControl::CheckBox6:
+        return f.CheckBox6;
+    case StoredControl::CheckBox7:
+        return f.CheckBox7;
+    default:
+        return nullptr;
     }
 }
 
 TUpDown* up_down(TForm1& f, StoredControl c)
 {
     switch (c) {
-    case StoredControl::UpDown1: return f.UpDown1;
-    case StoredControl::UpDown2: return f.UpDown2;
-    case StoredControl::UpDown3: return f.UpDown3;
-    default: return nullptr;
+    case StoredControl::UpDown1:
+        return f.UpDown1;
+    case StoredControl::UpDown2:
+        return f.UpDown2;
+    case StoredControl::UpDown3:
+        return f.UpDown3;
+    default:
+        return nullptr;
     }
 }
 
 TRadioGroup* radio_group(TForm1& f, StoredControl c)
 {
     switch (c) {
-    case StoredControl::RadioGroup1: return f.RadioGroup1;
-    case StoredControl::RadioGroup2: return f.RadioGroup2;
-    case StoredControl::RadioGroup3: return f.RadioGroup3;
-    case StoredControl::RadioGroup4: return f.RadioGroup4;
-    case StoredControl::RadioGroup5: return f.RadioGroup5;
-    case StoredControl::RadioGroup6: return f.RadioGroup6;
-    case StoredControl::RadioGroup7: return f.RadioGroup7;
-    case StoredControl::RadioGroup8: return f.RadioGroup8;
-    case StoredControl::RadioGroup9: return f.RadioGroup9;
-    case StoredControl::RadioGroup10: return f.RadioGroup10;
-    default: return nullptr;
+    case StoredControl::RadioGroup1:
+        return f.RadioGroup1;
+    case StoredControl::RadioGroup2:
+        return f.RadioGroup2;
+    case StoredControl::RadioGroup3:
+        return f.RadioGroup3;
+    case StoredControl::RadioGroup4:
+        return f.RadioGroup4;
+    case StoredControl::RadioGroup5:
+        return f.RadioGroup5;
+    case StoredControl::RadioGroup6:
+        return f.RadioGroup6;
+    case StoredControl::RadioGroup7:
+        return f.RadioGroup7;
+    case StoredControl::RadioGroup8:
+        return f.RadioGroup8;
+    case StoredControl::RadioGroup9:
+        return f.RadioGroup9;
+    case StoredControl::RadioGroup10:
+        return f.RadioGroup10;
+    default:
+        return nullptr;
     }
 }
 
 QLineEdit* edit(TForm1& f, StoredControl c)
 {
     switch (c) {
-    case StoredControl::Edit1: return f.Edit1;
-    case StoredControl::Edit5: return f.Edit5;
-    case StoredControl::Edit6: return f.Edit6;
-    case StoredControl::Edit7: return f.Edit7;
-    default: return nullptr;
+    case StoredControl::Edit1:
+        return f.Edit1;
+    case StoredControl::Edit5:
+        return f.Edit5;
+    case StoredControl::Edit6:
+        return f.Edit6;
+    case StoredControl::Edit7:
+        return f.Edit7;
+    default:
+        return nullptr;
     }
 }
 
 // The settings table names each control with its kind; a mismatch is a
 // programming error, answered harmlessly.
-template <typename W>
-W* must(W* widget)
+template <typename W> W* must(W* widget)
 {
     Q_ASSERT(widget != nullptr);
     return widget;

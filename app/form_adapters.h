@@ -14,7 +14,8 @@ class TCheckListBox;
 
 namespace zumo {
 
-class FormSettingsWindow : public SettingsWindow {
+class FormSettingsWindow : public SettingsWindow
+{
 public:
     explicit FormSettingsWindow(TForm1& form) : m_form(form) {}
 
@@ -33,7 +34,8 @@ private:
     TForm1& m_form;
 };
 
-class FormApplicationControl : public ApplicationControl {
+class FormApplicationControl : public ApplicationControl
+{
 public:
     explicit FormApplicationControl(TForm1& form) : m_form(form) {}
 
@@ -46,7 +48,8 @@ private:
     TForm1& m_form;
 };
 
-class FormListingWindow : public ListingWindow {
+class FormListingWindow : public ListingWindow
+{
 public:
     explicit FormListingWindow(TForm1& form) : m_form(form) {}
 
@@ -60,7 +63,8 @@ private:
 };
 
 // The lines of a check list as the preview reads them.
-class CheckListPreview : public PreviewList {
+class CheckListPreview : public PreviewList
+{
 public:
     explicit CheckListPreview(const TCheckListBox& list) : m_list(list) {}
 

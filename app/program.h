@@ -15,14 +15,16 @@ namespace zumo {
 
 class TSPIs;
 
-struct ProgramSetup {
-    std::string executable_path; // the settings file and "spi" sit beside it
+struct ProgramSetup
+{
+    std::string executable_path;    // the settings file and "spi" sit beside it
     std::vector<std::string> files; // command-line files, in order
     Session session = Session::Interactive;
     RunObserver* observer = nullptr; // follows the command-line run; may be null
 };
 
-class Program {
+class Program
+{
 public:
     explicit Program(ProgramSetup setup);
     ~Program();

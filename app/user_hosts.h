@@ -8,10 +8,10 @@
 #include <QPointer>
 #include <QWidget>
 
-
 namespace zumo {
 
-class QtUserHost : public UserHost {
+class QtUserHost : public UserHost
+{
 public:
     explicit QtUserHost(QWidget* owner) : m_owner(owner) {}
 

@@ -17,7 +17,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-class TFormStrProgress : public QDialog {
+class TFormStrProgress : public QDialog
+{
     Q_OBJECT
 
 public:
@@ -52,7 +53,8 @@ namespace zumo {
 
 // The engine's view of one shown TFormStrProgress. Destroying it releases
 // the dialog, unless its owner has already taken it down.
-class StrProgressDialog : public ProgressDialog {
+class StrProgressDialog : public ProgressDialog
+{
 public:
     StrProgressDialog(QWidget* owner, const std::string& text);
     ~StrProgressDialog() override;

@@ -12,16 +12,15 @@ TFolderDlg::TFolderDlg(QWidget* owner)
 
 bool TFolderDlg::Execute()
 {
-    const auto chosen = m_browser(m_owner, QString::fromLocal8Bit(Title),
-                                  QString::fromLocal8Bit(Root));
+    const auto chosen =
+        m_browser(m_owner, QString::fromLocal8Bit(Title), QString::fromLocal8Bit(Root));
     FolderName = chosen ? zumo::folder_name_from(*chosen) : std::string();
     return !FolderName.empty();
 }
 
 namespace zumo {
 
-std::optional<QString> run_folder_browser(QWidget* owner, const QString& title,
-                                          const QString& root)
+std::optional<QString> run_folder_browser(QWidget* owner, const QString& title, const QString& root)
 {
     QFileDialog dialog(owner, title);
     dialog.setFileMode(QFileDialog::Directory);

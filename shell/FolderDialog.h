@@ -13,7 +13,8 @@
 
 class QWidget;
 
-class TFolderDlg : public QObject {
+class TFolderDlg : public QObject
+{
     Q_OBJECT
 
 public:

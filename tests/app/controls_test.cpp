@@ -40,7 +40,8 @@ TEST(RadioGroup, ClickRunsOnlyWhenADifferentItemBecomesSelected)
 
 TEST(RadioGroup, OutOfRangeIndexIsBroughtIntoRange)
 {
-    const struct {
+    const struct
+    {
         int given;
         int expected;
     } rows[] = {{99, 6}, {7, 6}, {6, 6}, {0, 0}, {-1, -1}, {-5, -1}};
@@ -68,12 +69,15 @@ TEST(RadioGroup, ItemsShareTheAreaBelowTheCaptionInColumns)
 
 // ---- TUpDown --------------------------------------------------------------
 
-struct TypedCase {
+struct TypedCase
+{
     const char* typed;
     int expected; // starting from 100
 };
 
-class UpDownTyping : public ::testing::TestWithParam<TypedCase> {};
+class UpDownTyping : public ::testing::TestWithParam<TypedCase>
+{
+};
 
 TEST_P(UpDownTyping, TypedTextCountsOnlyWhenValidAndInRange)
 {
@@ -90,12 +94,12 @@ TEST_P(UpDownTyping, TypedTextCountsOnlyWhenValidAndInRange)
     EXPECT_EQ(updown.Position(), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Typed, UpDownTyping,
-    ::testing::Values(TypedCase{"1,500", 1500}, TypedCase{"1500", 1500},
-                      TypedCase{"10000", 10000}, TypedCase{"20000", 2000}, // the last 0 refused
-                      TypedCase{"abc", 100}, TypedCase{"5", 100},        // below Min
-                      TypedCase{"-3", 100}, TypedCase{"7x", 100}));
+INSTANTIATE_TEST_SUITE_P(Typed, UpDownTyping,
+                         ::testing::Values(TypedCase{"1,500", 1500}, TypedCase{"1500", 1500},
+                                           TypedCase{"10000", 10000},
+                                           TypedCase{"20000", 2000}, // the last 0 refused
+                                           TypedCase{"abc", 100}, TypedCase{"5", 100}, // below Min
+                                           TypedCase{"-3", 100}, TypedCase{"7x", 100}));
 
 TEST(UpDown, StepsByOneWithoutWrappingAndShowsThousandsSeparators)
 {
@@ -145,10 +149,11 @@ TEST(ColorGrid, StartsOnCellZeroBlack)
 
 TEST(ColorGrid, LeftClickSelectsTheColourRightClickOnlyTheSecondSelection)
 {
-    const struct {
+    const struct
+    {
         int cell;
         zumo::COLORREF color;
-    } rows[] = {{1, 0x000080}, {4, 0x800000}, {7, 0xC0C0C0}, {9, 0x0000FF},
+    } rows[] = {{1, 0x000080},  {4, 0x800000},  {7, 0xC0C0C0}, {9, 0x0000FF},
                 {11, 0x00FFFF}, {12, 0xFF0000}, {15, 0xFFFFFF}};
     for (const auto& row : rows) {
         TColorGrid grid(nullptr);

@@ -5,13 +5,13 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QMessageBox>
-#include <QTest>
-#include <QTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -97,7 +97,8 @@ TEST(StrProgress, DialogTakenDownWithItsOwnerStopsTheRunSafely)
 
 // Answers the next modal box with the button captioned `button` (empty:
 // closes it with Escape) and remembers what the box showed.
-struct BoxSeen {
+struct BoxSeen
+{
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -130,7 +131,8 @@ TEST(QtUserHost, QuestionsAreConfirmationBoxesWithTheirOwnButtons)
 {
     QWidget owner;
     zumo::QtUserHost host(&owner);
-    const struct {
+    const struct
+    {
         zumo::Buttons buttons;
         const char* click;
         zumo::Answer answer;
@@ -174,13 +176,16 @@ TEST(QtUserHost, PlainMessageCarriesTheApplicationTitleAndNoIcon)
 
 // ---- TFolderDlg -----------------------------------------------------------
 
-struct BrowserCase {
+struct BrowserCase
+{
     std::optional<QString> answer;
     bool result;
     std::string folder_name;
 };
 
-class FolderDlgExecute : public ::testing::TestWithParam<BrowserCase> {};
+class FolderDlgExecute : public ::testing::TestWithParam<BrowserCase>
+{
+};
 
 TEST_P(FolderDlgExecute, FolderNameFollowsTheAnswer)
 {
@@ -195,12 +200,12 @@ TEST_P(FolderDlgExecute, FolderNameFollowsTheAnswer)
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, FolderDlgExecute,
-    ::testing::Values(BrowserCase{std::nullopt, false, ""},              // cancelled
-                      BrowserCase{QStringLiteral("/"), true, "/"},       // root keeps it
+    ::testing::Values(BrowserCase{std::nullopt, false, ""},        // cancelled
+                      BrowserCase{QStringLiteral("/"), true, "/"}, // root keeps it
                       BrowserCase{QStringLiteral("/srv/pics/"), true, "/srv/pics"},
                       BrowserCase{QStringLiteral("/srv//pics"), true, "/srv/pics"},
                       BrowserCase{QStringLiteral("/srv/写真"), true, "/srv/写真"},
-                      BrowserCase{QStringLiteral(""), false, ""},        // no path
+                      BrowserCase{QStringLiteral(""), false, ""},          // no path
                       BrowserCase{QStringLiteral("Network"), false, ""})); // not a folder
 
 TEST(FolderDlg, HandsTitleAndRootToTheBrowser)

@@ -21,7 +21,8 @@ namespace {
 using zumo::Answer;
 using zumo::testing::ScriptedHost;
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
@@ -57,8 +58,9 @@ TEST_F(ProgramTest, FirstStartUsesTheLoaderDefaultsAndTheEndWritesEveryKey)
     QFile ini(dir.filePath("zumo.ini"));
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(ini.readAll());
-    for (const char* key : {"CheckBox8.Checked=0", " UpDown3.Position=100", "RadioGroup10.ItemIndex=0",
-                            "Edit7.Text=resize", "Maximized=0", "Left="})
+    for (const char* key :
+         {"CheckBox8.Checked=0", " UpDown3.Position=100", "RadioGroup10.ItemIndex=0",
+          "Edit7.Text=resize", "Maximized=0", "Left="})
         EXPECT_TRUE(text.contains(QString::fromUtf8(key))) << key;
 }
 
@@ -115,7 +117,8 @@ TEST_F(ProgramTest, NoArgumentsLeaveTheWindowOpen)
 
 // ---- drops, listing and preview (no settings involved) --------------------
 
-class WindowRuns : public ProgramTest {
+class WindowRuns : public ProgramTest
+{
 protected:
     void SetUp() override
     {
@@ -186,7 +189,8 @@ TEST_F(WindowRuns, PreviewShowsTheSelectedPictureScaledOnlyWhenLarge)
     form->Button6Click();
     ASSERT_EQ(form->CheckListBox1->Count(), 3);
     form->CheckBox5->setChecked(true);
-    const struct {
+    const struct
+    {
         const char* name;
         QSize size;
         bool stretch;
@@ -194,8 +198,8 @@ TEST_F(WindowRuns, PreviewShowsTheSelectedPictureScaledOnlyWhenLarge)
                 {"large.bmp", {1600, 1200}, true},
                 {"wide.bmp", {1600, 100}, false}};
     for (const auto& row : rows) {
-        const auto found = form->CheckListBox1->findItems(QString::fromLatin1(row.name),
-                                                          Qt::MatchExactly);
+        const auto found =
+            form->CheckListBox1->findItems(QString::fromLatin1(row.name), Qt::MatchExactly);
         ASSERT_EQ(found.size(), 1);
         form->CheckListBox1->setCurrentItem(found.first());
         form->CheckListBox1Click();

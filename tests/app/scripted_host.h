@@ -15,7 +15,8 @@
 
 namespace zumo::testing {
 
-class ScriptedHost : public UserHost {
+class ScriptedHost : public UserHost
+{
 public:
     explicit ScriptedHost(QWidget* owner) : m_owner(owner) {}
 

@@ -22,7 +22,8 @@ namespace {
 using zumo::Answer;
 using zumo::testing::ScriptedHost;
 
-class Window : public ::testing::Test {
+class Window : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -143,9 +144,9 @@ TEST_F(Window, NothingClippedOrOverlapping)
     for (int tab = 0; tab < 4; ++tab) {
         form->PageControl1->setCurrentIndex(tab);
         QWidget* page = form->PageControl1->widget(tab);
-        EXPECT_TRUE(QRect(QPoint(0, 0), form->PageControl1->size())
-                        .contains(QRect(page->mapTo(form->PageControl1, QPoint(0, 0)),
-                                        page->size())));
+        EXPECT_TRUE(
+            QRect(QPoint(0, 0), form->PageControl1->size())
+                .contains(QRect(page->mapTo(form->PageControl1, QPoint(0, 0)), page->size())));
         QList<QWidget*> parents = page->findChildren<QWidget*>();
         parents << page;
         for (QWidget* parent : parents) {
@@ -240,7 +241,8 @@ TEST_F(Window, Button1GivesAnExistingFolderWithOneTrailingSeparator)
 {
     const QString sep = QDir::separator();
     const QString folder = QDir::toNativeSeparators(dir.path());
-    const struct {
+    const struct
+    {
         std::optional<QString> chosen;
         QString expected;
     } rows[] = {

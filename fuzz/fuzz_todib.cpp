@@ -1,0 +1,60 @@
+// Feeds arbitrary bytes to ToDIB through a file, then uses the picture the
+// way a conversion does: turn, resize, reduce, write.
+#include "imagelib/imgctl.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+std::string scratch_folder()
+{
+    static std::string folder = [] {
+        std::string templ = "/tmp/fuzz-todib-XXXXXX";
+        if (mkdtemp(templ.data()) == nullptr)
+            std::abort();
+        return templ;
+    }();
+    return folder;
+}
+
+void use(imgctl::HDIB dib, const std::string& folder)
+{
+    try {
+        const imgctl::DIBInfo info = imgctl::GetDIBInfo(dib);
+        // Keep each run small: only modest pictures go through the whole way.
+        if (static_cast<long long>(info.width) * info.height > 4'000'000)
+            return;
+        imgctl::TurnDIB(dib, 90);
+        imgctl::ResizeDIB(dib, -1, 17);
+        imgctl::TurnDIBex(dib, 12345, 0x00FF00);
+        imgctl::DIBtoBMP((folder + "/out.bmp").c_str(), dib);
+        imgctl::DIBto8Bit(dib, 0, 0);
+        imgctl::DIBtoGIF((folder + "/out.gif").c_str(), dib, -1);
+        imgctl::DIBtoPNG((folder + "/out.png").c_str(), dib, 0);
+        imgctl::DIBtoJPG((folder + "/out.jpg").c_str(), dib, 75, 0);
+    } catch (const imgctl::ImageError&) {
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string folder = scratch_folder();
+    const std::string input = folder + "/in";
+    std::FILE* file = std::fopen(input.c_str(), "wb");
+    if (file == nullptr)
+        return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+    const imgctl::HDIB dib = imgctl::ToDIB(input.c_str());
+    if (dib != 0) {
+        use(dib, folder);
+        imgctl::DeleteDIB(dib);
+    }
+    return 0;
+}

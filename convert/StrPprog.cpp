@@ -85,8 +85,16 @@ void TFormStrProgress::SetProgress(const QString& text, int max, int position)
 
 void TFormStrProgress::SetSmooth(bool smooth)
 {
-    // Qt draws one continuous chunk in most styles; the property lets a style
-    // sheet or a style that knows it draw segments for the default look.
+    // The default bar is drawn in blocks, the smooth one as one continuous
+    // chunk, whatever the widget style draws by itself.
+    const QString chunk =
+        smooth ? QStringLiteral("QProgressBar::chunk { background: palette(highlight); }")
+               : QStringLiteral("QProgressBar::chunk { background: palette(highlight);"
+                                " width: %1px; margin: 1px; }")
+                     .arg(scaled(this, 6));
+    ProgressBar1->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid palette(mid);"
+                                               " background: palette(base); }") +
+                                chunk);
     ProgressBar1->setProperty("smooth", smooth);
 }
 

@@ -30,6 +30,9 @@ int main(int argc, char* argv[])
     progress->SetProgress(QStringLiteral("変換中です"), 4, 2);
     QApplication::processEvents();
     progress->grab().save(out.filePath(QStringLiteral("progress.png")));
+    progress->SetSmooth(true);
+    QApplication::processEvents();
+    progress->grab().save(out.filePath(QStringLiteral("progress_smooth.png")));
     std::printf("logical DPI %d, font %s\n", form.logicalDpiY(),
                 qPrintable(QFontInfo(form.font()).family()));
     return 0;

@@ -162,6 +162,14 @@ void TForm1::Terminate(int exit_status)
     QTimer::singleShot(0, qApp, [exit_status] { QCoreApplication::exit(exit_status); });
 }
 
+void TForm1::SetApplicationTitle(const QString& title)
+{
+    // The application's title names the program in the task bar: the
+    // minimised window shows it as its icon text.
+    zumo::SetApplicationTitle(title);
+    setWindowIconText(title);
+}
+
 void TForm1::SetLabelCaption(QLabel* label, const QString& text)
 {
     label->setText(text);
@@ -173,8 +181,11 @@ void TForm1::SetLabelCaption(QLabel* label, const QString& text)
 
 void TForm1::FormCreate()
 {
-    // Files dropped from the file manager reach DropFiles.
+    // Files dropped from the file manager reach WMDropFiles, wherever on
+    // the window they land: the edits would otherwise take them as text.
     setAcceptDrops(true);
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->setAcceptDrops(false);
     if (m_hooks.FormCreate)
         m_hooks.FormCreate(*this);
 }
@@ -190,7 +201,7 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormShow()
 {
-    zumo::SetApplicationTitle(QString::fromUtf8(k_program_name));
+    SetApplicationTitle(QString::fromUtf8(k_program_name));
     if (m_hooks.FormShow)
         m_hooks.FormShow(*this);
     ApplyEnableRule();

@@ -93,6 +93,10 @@ public:
     // its messages are about); may be null.
     void SetRunObserver(zumo::RunObserver* observer) { m_observer = observer; }
 
+    // The application title ("Zumo変換", "処理中" during a command-line run):
+    // the caption of plain messages and the minimised window's name.
+    void SetApplicationTitle(const QString& title);
+
     // A label's text, its box fitted to the caption like place_label.
     void SetLabelCaption(QLabel* label, const QString& text);
 

@@ -172,7 +172,7 @@ void FormSettingsWindow::SetWindowPlacement(const Placement& placement)
 
 void FormApplicationControl::SetTitle(const std::string& title)
 {
-    SetApplicationTitle(QString::fromLocal8Bit(title));
+    m_form.SetApplicationTitle(QString::fromLocal8Bit(title));
 }
 
 void FormApplicationControl::Minimize()

@@ -3,15 +3,19 @@
 #include "app/program.h"
 #include "scripted_host.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -160,6 +164,26 @@ TEST_F(WindowRuns, DroppedFilesAreConvertedByTheDropMode)
     EXPECT_TRUE(host->questions.empty());
     EXPECT_EQ(host->dialogs_shown, 1);
     EXPECT_EQ(host->beeps, 1);
+}
+
+TEST_F(WindowRuns, AFileDroppedOnTheWindowStartsADropRun)
+{
+    const std::string picture = write_bmp("e.bmp", 3, 5);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(picture)),
+                  QUrl(QStringLiteral("https://example.org/x.bmp"))}); // not a file: ignored
+    form->RadioGroup1->setItemIndex(1);                                // → PNG
+    // Over an edit, which must leave the files to the window.
+    QWidget* target = form->Edit1;
+    const QPoint at(5, 5);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    EXPECT_EQ(host->dialogs_shown, 1);
+    EXPECT_EQ(QImage(dir.filePath("e.png")).size(), QSize(3, 5));
+    EXPECT_TRUE(host->messages.empty());
 }
 
 TEST_F(WindowRuns, ListingsFillTheListAndCount)

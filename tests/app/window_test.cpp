@@ -514,3 +514,15 @@ TEST(WindowSize, ClientKeepsItsDesignedSize)
 }
 
 } // namespace
+
+namespace {
+
+TEST(WindowDrops, EditsLeaveDroppedFilesToTheWindow)
+{
+    TForm1 form;
+    EXPECT_TRUE(form.acceptDrops());
+    for (QLineEdit* edit : form.findChildren<QLineEdit*>())
+        EXPECT_FALSE(edit->acceptDrops()) << edit->objectName().toStdString();
+}
+
+} // namespace

@@ -58,14 +58,37 @@ void install_errors(ErrorManager& manager)
     manager.message[0] = '\0';
 }
 
+// A progressive file may hold any number of scans, each a pass over the
+// whole picture; a few hundred bytes of them make a decode that never ends.
+// Real encoders write a dozen or so.
+constexpr int k_max_scans = 256;
+
+void on_progress(j_common_ptr info)
+{
+    const auto* d = reinterpret_cast<j_decompress_ptr>(info);
+    if (d->input_scan_number > k_max_scans) {
+        auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+        std::snprintf(manager->message, sizeof manager->message, "too many scans");
+        std::longjmp(manager->jump, 1);
+    }
+}
+
 struct Decompressor {
-    Decompressor() { install_errors(errors); info.err = &errors.base; jpeg_create_decompress(&info); }
+    Decompressor()
+    {
+        install_errors(errors);
+        info.err = &errors.base;
+        jpeg_create_decompress(&info);
+        progress.progress_monitor = on_progress;
+        info.progress = &progress;
+    }
     ~Decompressor() { jpeg_destroy_decompress(&info); }
     Decompressor(const Decompressor&) = delete;
     Decompressor& operator=(const Decompressor&) = delete;
     [[noreturn]] void fail() const { throw ImageError(std::string("JPEG: ") + errors.message); }
 
     ErrorManager errors;
+    jpeg_progress_mgr progress{};
     jpeg_decompress_struct info{};
 };
 

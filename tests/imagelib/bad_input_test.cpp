@@ -5,7 +5,10 @@
 
 #include "support.h"
 
+#include <cstdlib>
 #include <functional>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -291,6 +294,73 @@ TEST(BadFiles, JpegWithoutEndMarkerIsComplete)
     Handle complete(ToDIB(dir.path("photo.jpg").c_str()));
     Handle without(ToDIB(dir.path("no-eoi.jpg").c_str()));
     EXPECT_EQ(cv::norm(imgtest::pixels_of(without), imgtest::pixels_of(complete), cv::NORM_INF), 0);
+}
+
+std::vector<std::uint8_t> progressive_jpeg(const cv::Mat& bgr)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(bgr.cols);
+    info.image_height = static_cast<JDIMENSION>(bgr.rows);
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    for (int y = 0; y < bgr.rows; ++y) {
+        JSAMPROW row = const_cast<std::uint8_t*>(bgr.ptr<std::uint8_t>(y));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::vector<std::uint8_t> file(buffer, buffer + size);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return file;
+}
+
+// The bytes from the Huffman tables before the first scan to the end of
+// that scan: a DC scan that decodes the same way wherever it is repeated.
+std::vector<std::uint8_t> first_scan_with_tables(const std::vector<std::uint8_t>& file)
+{
+    std::size_t at = 2, tables = 0;
+    while (at + 4 < file.size() && file[at + 1] != 0xDA) {
+        if (file[at + 1] == 0xC4 && tables == 0)
+            tables = at;
+        else if (file[at + 1] != 0xC4)
+            tables = 0;
+        at += 2 + (file[at + 2] << 8 | file[at + 3]);
+    }
+    std::size_t end = at + 2;
+    while (end + 1 < file.size() && !(file[end] == 0xFF && file[end + 1] != 0 && (file[end + 1] & 0xF8) != 0xD0))
+        ++end;
+    return {file.begin() + static_cast<long>(tables ? tables : at), file.begin() + static_cast<long>(end)};
+}
+
+// Each scan of a progressive file is a pass over the whole picture; a file
+// that repeats one scan endlessly must not keep the decoder busy for ever.
+TEST(BadFiles, ProgressiveJpegWithEndlessScansIsRefused)
+{
+    TempDir dir;
+    const std::vector<std::uint8_t> good = progressive_jpeg(imgtest::photo(64, 48));
+    const std::vector<std::uint8_t> scan = first_scan_with_tables(good);
+    std::vector<std::uint8_t> bad(good.begin(), good.end() - 2);
+    for (int i = 0; i < 300; ++i)
+        bad.insert(bad.end(), scan.begin(), scan.end());
+    bad.insert(bad.end(), {0xFF, 0xD9});
+    imgtest::write_bytes(dir.path("endless.jpg"), bad);
+    Handle dib(ToDIB(dir.path("endless.jpg").c_str()));
+    ASSERT_NE(dib.get(), 0u);
+    try {
+        GetDIBPixels(dib);
+        ADD_FAILURE() << "decoded 300 extra scans";
+    } catch (const ImageError& error) {
+        EXPECT_NE(std::string(error.what()).find("scans"), std::string::npos) << error.what();
+    }
 }
 
 // --- Handles -------------------------------------------------------------------

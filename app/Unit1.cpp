@@ -159,7 +159,10 @@ void TForm1::Terminate(int exit_status)
 {
     m_terminated = true;
     m_exit_status = exit_status;
-    QTimer::singleShot(0, qApp, [exit_status] { QCoreApplication::exit(exit_status); });
+    // Closing the main window ends the message loop once the running
+    // handler has returned. (Asking the application to exit before its loop
+    // runs would instead make every later modal loop return at once.)
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TForm1::SetApplicationTitle(const QString& title)

@@ -209,13 +209,6 @@ TEST_F(Window, StartAndEndHandlersRunInOrder)
     EXPECT_EQ(calls, (std::vector<std::string>{"create", "show", "destroy"}));
 }
 
-TEST_F(Window, HostSeamCanBeRestored)
-{
-    EXPECT_EQ(&form->Host(), host.get());
-    form->SetUserHost(nullptr);
-    EXPECT_NE(&form->Host(), host.get());
-}
-
 // ---- the file-conversion tab ----------------------------------------------
 
 TEST_F(Window, CheckBox1DisablesTheSubfolderAndClearsTheOutputFolder)

@@ -28,6 +28,7 @@ install_peers() {
     local sudo=
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     echo "Installing ${missing[*]} ..." >&2
+    export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get install -y -q "${missing[@]}" >/dev/null ||
         { $sudo apt-get update -q >/dev/null && $sudo apt-get install -y -q "${missing[@]}" >/dev/null; }
 }

@@ -1,5 +1,7 @@
 #include "imagelib/transform.h"
 
+#include "imagelib/limits.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -74,6 +76,8 @@ cv::Mat turn_any(const cv::Mat& colour, double degrees, COLORREF background)
     if (is_right_angle(degrees))
         return turn_quarters(colour, static_cast<int>(std::lround(degrees / 90.0)));
     const cv::Size size = turned_size(colour.cols, colour.rows, degrees);
+    // The canvas grows by up to 41% per side; it must still fit the limits.
+    check_dimensions("TurnDIBex", size.width, size.height);
     const double radians = degrees * std::numbers::pi / 180.0;
     const double c = std::cos(radians);
     const double s = std::sin(radians);

@@ -180,6 +180,15 @@ TEST(AnyAngle, FullTurnAndNegativeAnglesNormalise)
     EXPECT_EQ(cv::norm(imgtest::pixels_of(minus), imgtest::pixels_of(plus), cv::NORM_INF), 0);
 }
 
+TEST(AnyAngle, CanvasBeyondThePixelLimitIsRefused)
+{
+    // 65535 x 1 turned by 45 degrees needs a canvas of 46341 x 46341.
+    Loaded loaded(cv::Mat(1, 65535, CV_8UC3, cv::Scalar(1, 2, 3)));
+    Handle dib(loaded.load());
+    EXPECT_THROW(TurnDIBex(dib, 45000, 0), ImageError);
+    EXPECT_EQ(GetDIBInfo(dib).width, 65535);
+}
+
 // --- Resizing ------------------------------------------------------------------
 
 struct ResizeCase {

@@ -182,6 +182,29 @@ void TForm1::SetLabelCaption(QLabel* label, const QString& text)
 
 // ---- start and end ----------------------------------------------------------
 
+template <typename Work> void TForm1::guarded(Work&& work) noexcept
+{
+    // An error that leaves a handler is shown and the window goes on, as
+    // the framework does with an exception that leaves an event handler;
+    // one run's failure must not end the program.
+    try {
+        work();
+    } catch (const std::exception& e) {
+        report_error(e.what());
+    } catch (...) {
+        report_error("unexpected error");
+    }
+}
+
+void TForm1::report_error(const char* what) noexcept
+{
+    try {
+        Host().ShowMessage(what);
+    } catch (...) {
+        // Nothing left to tell the user with.
+    }
+}
+
 void TForm1::FormCreate()
 {
     // Files dropped from the file manager reach WMDropFiles, wherever on
@@ -190,7 +213,7 @@ void TForm1::FormCreate()
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
     if (m_hooks.FormCreate)
-        m_hooks.FormCreate(*this);
+        guarded([this] { m_hooks.FormCreate(*this); });
 }
 
 void TForm1::showEvent(QShowEvent* event)
@@ -206,7 +229,7 @@ void TForm1::FormShow()
 {
     SetApplicationTitle(QString::fromUtf8(k_program_name));
     if (m_hooks.FormShow)
-        m_hooks.FormShow(*this);
+        guarded([this] { m_hooks.FormShow(*this); });
     ApplyEnableRule();
 }
 
@@ -216,7 +239,7 @@ void TForm1::FormDestroy()
         return;
     m_destroyed = true;
     if (m_hooks.FormDestroy)
-        m_hooks.FormDestroy(*this);
+        guarded([this] { m_hooks.FormDestroy(*this); });
 }
 
 void TForm1::ApplyEnableRule()
@@ -246,10 +269,12 @@ void TForm1::dropEvent(QDropEvent* event)
 
 void TForm1::WMDropFiles(const std::vector<std::string>& files)
 {
-    zumo::ConversionEngine engine(*this, Host());
-    zumo::EngineFileProcessor processor(engine, *this);
-    zumo::RunContext context{*this, Host(), processor, &zumo::StopRequested, m_observer};
-    zumo::WMDropFiles(files, context);
+    guarded([&] {
+        zumo::ConversionEngine engine(*this, Host());
+        zumo::EngineFileProcessor processor(engine, *this);
+        zumo::RunContext context{*this, Host(), processor, &zumo::StopRequested, m_observer};
+        zumo::WMDropFiles(files, context);
+    });
 }
 
 // ---- "ファイル変換" -----------------------------------------------------------
@@ -268,26 +293,32 @@ void TForm1::CheckBox1Click()
 
 void TForm1::Button1Click()
 {
-    if (FolderDlg1->Execute())
-        Edit1->setText(from_bytes(zumo::ExistingFolderPath(FolderDlg1->FolderName)));
+    guarded([&] {
+        if (FolderDlg1->Execute())
+            Edit1->setText(from_bytes(zumo::ExistingFolderPath(FolderDlg1->FolderName)));
+    });
 }
 
 void TForm1::Button3Click()
 {
-    OpenDialog1.Filter = k_image_filter;
-    if (OpenDialog1.Execute()) {
-        zumo::ConversionEngine engine(*this, Host());
-        engine.ConvertFileList(OpenDialog1.Files);
-    }
+    guarded([&] {
+        OpenDialog1.Filter = k_image_filter;
+        if (OpenDialog1.Execute()) {
+            zumo::ConversionEngine engine(*this, Host());
+            engine.ConvertFileList(OpenDialog1.Files);
+        }
+    });
 }
 
 void TForm1::BitBtn3Click()
 {
-    OpenDialog1.Filter = k_gif_filter;
-    if (OpenDialog1.Execute()) {
-        zumo::ConversionEngine engine(*this, Host());
-        engine.ConvertGifFileList(OpenDialog1.Files);
-    }
+    guarded([&] {
+        OpenDialog1.Filter = k_gif_filter;
+        if (OpenDialog1.Execute()) {
+            zumo::ConversionEngine engine(*this, Host());
+            engine.ConvertGifFileList(OpenDialog1.Files);
+        }
+    });
 }
 
 void TForm1::Exit1Click()
@@ -309,77 +340,92 @@ void TForm1::Button8Click()
 
 void TForm1::convert_list(bool gif)
 {
-    zumo::ConversionEngine engine(*this, Host());
-    // The folder is asked afresh for every entry: another listing may
-    // choose a new one while the run goes on.
-    const auto folder = [this] { return FolderDlg2->FolderName; };
-    if (gif)
-        engine.ConvertCheckedGifs(*CheckListBox1, folder);
-    else
-        engine.ConvertCheckedImages(*CheckListBox1, folder);
+    guarded([&] {
+        zumo::ConversionEngine engine(*this, Host());
+        // The folder is asked afresh for every entry: another listing may
+        // choose a new one while the run goes on.
+        const auto folder = [this] { return FolderDlg2->FolderName; };
+        if (gif)
+            engine.ConvertCheckedGifs(*CheckListBox1, folder);
+        else
+            engine.ConvertCheckedImages(*CheckListBox1, folder);
+    });
 }
 
 void TForm1::Button6Click()
 {
-    zumo::FormListingWindow window(*this);
-    zumo::ListFolder(zumo::ListingKind::Pictures, window, zumo::find_file_search(FindFile1),
-                     FoundCount);
+    guarded([&] {
+        zumo::FormListingWindow window(*this);
+        zumo::ListFolder(zumo::ListingKind::Pictures, window, zumo::find_file_search(FindFile1),
+                         FoundCount);
+    });
 }
 
 void TForm1::Button7Click()
 {
-    zumo::FormListingWindow window(*this);
-    zumo::ListFolder(zumo::ListingKind::Gifs, window, zumo::find_file_search(FindFile2),
-                     FoundCount);
+    guarded([&] {
+        zumo::FormListingWindow window(*this);
+        zumo::ListFolder(zumo::ListingKind::Gifs, window, zumo::find_file_search(FindFile2),
+                         FoundCount);
+    });
 }
 
 void TForm1::CheckListBox1Click()
 {
-    // Both lists run this; it always previews CheckListBox1's selection.
-    const zumo::CheckListPreview list(*CheckListBox1);
-    const std::string folder = zumo::ExistingFolderPath(FolderDlg2->FolderName);
-    const std::function<void(const zumo::TPicture&, bool)> show =
-        [this](const zumo::TPicture& picture, bool stretch) {
-            QImage image;
-            try {
-                image = to_qimage(picture); // a lazy decoder may fail only here
-            } catch (const std::exception& e) {
-                Host().ShowMessage(e.what());
-                return;
-            }
-            Image1->setStretch(stretch);
-            Image1->setPicture(image);
-        };
-    zumo::CheckListBox1Click<zumo::TPicture>(list, CheckBox5->isChecked(), folder, show, Host());
+    guarded([&] {
+        // Both lists run this; it always previews CheckListBox1's selection.
+        const zumo::CheckListPreview list(*CheckListBox1);
+        const std::string folder = zumo::ExistingFolderPath(FolderDlg2->FolderName);
+        const std::function<void(const zumo::TPicture&, bool)> show =
+            [this](const zumo::TPicture& picture, bool stretch) {
+                QImage image;
+                try {
+                    image = to_qimage(picture); // a lazy decoder may fail only here
+                } catch (const std::exception& e) {
+                    Host().ShowMessage(e.what());
+                    return;
+                }
+                Image1->setStretch(stretch);
+                Image1->setPicture(image);
+            };
+        zumo::CheckListBox1Click<zumo::TPicture>(list, CheckBox5->isChecked(), folder, show,
+                                                 Host());
+    });
 }
 
 // ---- "ファイルリネーム" -------------------------------------------------------
 
 void TForm1::Button4Click()
 {
-    // No filter of its own: the dialog keeps the one the conversion tab's
-    // buttons set last, and shows every file before either was used.
-    if (OpenDialog1.Execute())
-        zumo::RenameFileList(*this, Host(), OpenDialog1.Files);
+    guarded([&] {
+        // No filter of its own: the dialog keeps the one the conversion tab's
+        // buttons set last, and shows every file before either was used.
+        if (OpenDialog1.Execute())
+            zumo::RenameFileList(*this, Host(), OpenDialog1.Files);
+    });
 }
 
 void TForm1::Button9Click()
 {
-    zumo::RenameCheckedList(*this, Host(), *CheckListBox2,
-                            [this] { return FolderDlg2->FolderName; });
+    guarded([&] {
+        zumo::RenameCheckedList(*this, Host(), *CheckListBox2,
+                                [this] { return FolderDlg2->FolderName; });
+    });
 }
 
 void TForm1::Button10Click()
 {
-    CheckListBox2->Clear();
-    FoundCount = 0;
-    if (!FolderDlg2->Execute())
-        return;
-    // The list grows while the folder is read: the finder lets the window
-    // handle its events between entries.
-    FindFile3.FolderName = FolderDlg2->FolderName;
-    FindFile3.Execute();
-    SetLabelCaption(Label7, from_bytes(zumo::FoundFilesLabel(FoundCount)));
+    guarded([&] {
+        CheckListBox2->Clear();
+        FoundCount = 0;
+        if (!FolderDlg2->Execute())
+            return;
+        // The list grows while the folder is read: the finder lets the window
+        // handle its events between entries.
+        FindFile3.FolderName = FolderDlg2->FolderName;
+        FindFile3.Execute();
+        SetLabelCaption(Label7, from_bytes(zumo::FoundFilesLabel(FoundCount)));
+    });
 }
 
 void TForm1::FindFile3Find(const std::string& file_name)
@@ -390,8 +436,10 @@ void TForm1::FindFile3Find(const std::string& file_name)
 
 void TForm1::Button12Click()
 {
-    if (FolderDlg1->Execute())
-        Edit8->setText(from_bytes(zumo::ExistingFolderPath(FolderDlg1->FolderName)));
+    guarded([&] {
+        if (FolderDlg1->Execute())
+            Edit8->setText(from_bytes(zumo::ExistingFolderPath(FolderDlg1->FolderName)));
+    });
 }
 
 void TForm1::CheckBox8Click()

@@ -249,6 +249,8 @@ private:
     void place_updown(TUpDown* updown, int left, int top, int edit_width, int height,
                       int arrows_width) const;
     void convert_list(bool gif);
+    template <typename Work> void guarded(Work&& work) noexcept;
+    void report_error(const char* what) noexcept;
 
     TForm1Hooks m_hooks;
     qreal m_scale = 1.0;

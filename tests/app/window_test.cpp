@@ -519,3 +519,21 @@ TEST(WindowDrops, EditsLeaveDroppedFilesToTheWindow)
 }
 
 } // namespace
+
+namespace {
+
+TEST(WindowErrors, AnErrorLeavingAHandlerIsShownAndTheWindowGoesOn)
+{
+    TForm1Hooks hooks;
+    hooks.FormCreate = [](TForm1&) { throw std::runtime_error("spi: 壊れたプラグイン"); };
+    hooks.FormDestroy = [](TForm1&) { throw std::runtime_error("INI"); };
+    ScriptedHost host(nullptr);
+    {
+        TForm1 form(hooks, &host);
+        EXPECT_EQ(host.messages, (std::vector<std::string>{"spi: 壊れたプラグイン"}));
+        EXPECT_EQ(form.Edit7->text(), QStringLiteral("resize")) << "designed values stay";
+    }
+    EXPECT_EQ(host.messages.back(), "INI") << "the end reports it too, without a crash";
+}
+
+} // namespace

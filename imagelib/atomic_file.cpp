@@ -114,25 +114,50 @@ void AtomicFile::fail(const std::string& what) const
     throw ImageError(m_target + ": " + what);
 }
 
+namespace {
+
+struct Descriptor {
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int fd;
+};
+
+} // namespace
+
 std::vector<std::uint8_t> read_file_bytes(const std::string& path)
 {
     // Bigger than any picture within the pixel limit that is worth reading.
-    constexpr long long k_max_file = 1LL << 30;
-    std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"),
-                                                            &std::fclose);
-    if (!file)
+    constexpr off_t k_max_file = off_t{1} << 30;
+    // Non-blocking, so that a named pipe given as a picture fails at once
+    // instead of waiting for a writer.
+    const Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd < 0)
         throw ImageError(path + ": " + reason(errno));
     struct stat st {};
-    if (fstat(fileno(file.get()), &st) != 0)
+    if (fstat(file.fd, &st) != 0)
         throw ImageError(path + ": " + reason(errno));
     if (!S_ISREG(st.st_mode))
         throw ImageError(path + ": not a regular file");
     if (st.st_size > k_max_file)
         throw ImageError(path + ": file too large");
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (got != bytes.size() && std::ferror(file.get()))
-        throw ImageError(path + ": " + reason(errno));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = read(file.fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw ImageError(path + ": " + reason(errno));
+        if (n == 0)
+            break; // the file shrank meanwhile
+        got += static_cast<std::size_t>(n);
+    }
     bytes.resize(got);
     return bytes;
 }

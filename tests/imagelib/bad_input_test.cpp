@@ -9,6 +9,7 @@
 #include <functional>
 
 #include <jpeglib.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -253,6 +254,13 @@ TEST(BadFiles, NotAPictureOrNotAFile)
     }
     EXPECT_EQ(ToDIB(nullptr), 0u);
     EXPECT_EQ(LiveDIBCount(), 0u);
+}
+
+TEST(BadFiles, NamedPipeFailsWithoutWaitingForAWriter)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.path("pipe.jpg").c_str(), 0600), 0);
+    EXPECT_EQ(ToDIB(dir.path("pipe.jpg").c_str()), 0u);
 }
 
 // A JPEG whose header is fine but whose data is cut loads, then fails on

@@ -19,6 +19,26 @@
 // Encoders replace an existing file atomically: the picture is written to a
 // temporary file in the target's folder and renamed over the target when
 // complete, so a failure leaves the old file as it was and no partial file.
+//
+// What the implementation chose where the interface leaves it open:
+//  - Loaders look at the bytes, not the extension. A JPEG is decoded when
+//    its pixels are first needed; a ResizeDIB to a smaller size before that
+//    decodes it at the largest DCT scale (1/2, 1/4, 1/8) that still covers
+//    the target. Damaged or truncated picture data is an error, not a
+//    partly grey picture.
+//  - TurnDIBex: bilinear; the canvas grows to hold the whole turned
+//    picture; exact for multiples of 90 degrees.
+//  - ResizeDIB: area filtering when shrinking, bicubic otherwise; the kept
+//    side is rounded to the nearest pixel, at least 1.
+//  - DIBto8Bit: a picture with at most 256 colours keeps them exactly;
+//    otherwise libimagequant finds the palette and the pixels are
+//    dithered (Floyd-Steinberg). The reserved arguments are ignored.
+//  - DIBtoBMP: 24 bits, or 8 bits with a colour table for a reduced
+//    picture. BMP and JPEG have no alpha: transparency is put on white.
+//  - DIBtoGIF: one frame; alpha below 128 becomes the transparent colour.
+//  - DIBtoJPG: 4:2:0 chroma subsampling; the reserved argument is ignored.
+//  - Limits: a side above 65535 or more than 178 million pixels is refused
+//    by every loader and operation before memory is allocated.
 #pragma once
 
 #include <cstdint>

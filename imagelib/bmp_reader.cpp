@@ -201,21 +201,26 @@ void check_pixel_data(const InfoHeader& header, Bytes bits)
         fail("pixel data truncated");
 }
 
-void decode_indexed(const InfoHeader& header, Bytes bits, DecodedBmp& out)
+void unpack_indices(const InfoHeader& header, Bytes bits, DecodedBmp& out)
 {
     const std::size_t stride = stride_of(header);
     const int depth = header.bit_count;
     const unsigned mask = (1u << depth) - 1;
     for (std::int64_t row = 0; row < header.height; ++row) {
         const std::uint8_t* in = bits.data() + row * stride;
-        std::uint8_t* dst = out.bgra.data() + output_row(header, row) * header.width * 4;
+        std::uint8_t* dst = out.indices.data() + output_row(header, row) * header.width;
         for (std::int64_t x = 0; x < header.width; ++x) {
             const std::int64_t bit = x * depth;
             const unsigned shift = 8 - depth - static_cast<unsigned>(bit % 8);
-            const unsigned index = (in[bit / 8] >> shift) & mask;
-            put_colour(dst + x * 4, out.palette[index]);
+            dst[x] = static_cast<std::uint8_t>((in[bit / 8] >> shift) & mask);
         }
     }
+}
+
+void colour_indices(DecodedBmp& out)
+{
+    for (std::size_t i = 0; i < out.indices.size(); ++i)
+        put_colour(out.bgra.data() + i * 4, out.palette[out.indices[i]]);
 }
 
 void decode_rgb24(const InfoHeader& header, Bytes bits, DecodedBmp& out)
@@ -378,12 +383,6 @@ private:
     std::int64_t m_y = 0;
 };
 
-void decode_rle(const InfoHeader& header, Bytes bits, DecodedBmp& out)
-{
-    const std::vector<std::uint8_t> indices = RleDecoder(header, bits).run();
-    for (std::size_t i = 0; i < indices.size(); ++i)
-        put_colour(out.bgra.data() + i * 4, out.palette[indices[i]]);
-}
 
 DecodedBmp decode(Bytes info, Bytes bits, const InfoHeader& const_header)
 {
@@ -397,11 +396,15 @@ DecodedBmp decode(Bytes info, Bytes bits, const InfoHeader& const_header)
     const bool rle = header.compression == k_rle8 || header.compression == k_rle4;
     if (!rle)
         check_pixel_data(header, bits);
+    if (rle) {
+        out.indices = RleDecoder(header, bits).run();
+    } else if (header.bit_count <= 8) {
+        out.indices.resize(static_cast<std::size_t>(header.width * header.height));
+        unpack_indices(header, bits, out);
+    }
     out.bgra.resize(static_cast<std::size_t>(header.width * header.height * 4));
-    if (rle)
-        decode_rle(header, bits, out);
-    else if (header.bit_count <= 8)
-        decode_indexed(header, bits, out);
+    if (header.bit_count <= 8)
+        colour_indices(out);
     else if (header.bit_count == 24)
         decode_rgb24(header, bits, out);
     else

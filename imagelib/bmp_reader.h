@@ -18,6 +18,10 @@ struct DecodedBmp {
     std::vector<std::uint32_t> palette; // 0x00RRGGBB entries, for 1, 4 and 8 bits
     std::vector<std::uint8_t> bgra;    // width * height * 4 bytes, top-down
     bool has_alpha = false;            // a 32-bit picture whose alpha is used
+    // For 1, 4 and 8 bits: width * height palette indices, top-down, each
+    // below palette.size() (the table has 2^bit_count entries; entries the
+    // file did not hold are black). Empty for deeper pictures.
+    std::vector<std::uint8_t> indices;
 };
 
 // A whole .bmp file: BITMAPFILEHEADER, then the info header.

@@ -19,11 +19,19 @@ namespace {
 
 enum class Accept { AnyFormat, GifOnly };
 
+// Palette BMPs stay palette pictures, so that they are written back at
+// their depth and reach GIF without a reduction.
 Picture picture_from_bmp(const std::vector<std::uint8_t>& bytes)
 {
     DecodedBmp bmp = read_bmp(bytes);
-    const cv::Mat bgra(bmp.height, bmp.width, CV_8UC4, bmp.bgra.data());
     Picture picture;
+    if (!bmp.indices.empty()) {
+        picture.indices = cv::Mat(bmp.height, bmp.width, CV_8UC1, bmp.indices.data()).clone();
+        for (const std::uint32_t rgb : bmp.palette)
+            picture.palette.push_back(0xFF000000u | rgb);
+        return picture;
+    }
+    const cv::Mat bgra(bmp.height, bmp.width, CV_8UC4, bmp.bgra.data());
     if (bmp.has_alpha)
         picture.colour = bgra.clone();
     else

@@ -134,6 +134,14 @@ TEST_P(BmpRead, DecodesPixels)
     EXPECT_EQ(bmp.bit_count, c.bit_count);
     EXPECT_EQ(bmp.has_alpha, c.has_alpha);
     EXPECT_EQ(argb_of(bmp), c.expected);
+    // Palette pictures also hand over their indices, which show the same.
+    if (c.bit_count <= 8) {
+        ASSERT_EQ(bmp.indices.size(), c.expected.size());
+        for (std::size_t i = 0; i < bmp.indices.size(); ++i)
+            EXPECT_EQ(0xFF000000u | bmp.palette.at(bmp.indices[i]), c.expected[i]) << i;
+    } else {
+        EXPECT_TRUE(bmp.indices.empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllLayouts, BmpRead, testing::ValuesIn(read_cases()),

@@ -111,6 +111,27 @@ TEST(JpegRoundTrip, CloseToTheOriginal)
     EXPECT_LT(imgtest::mean_abs_diff(imgtest::pixels_of(out), to_bgra(original)), 3.0);
 }
 
+TEST(BmpRoundTrip, PaletteBmpStaysAPalettePicture)
+{
+    TempDir dir;
+    imgtest::Bytes palette;
+    for (int i = 0; i < 256; ++i)
+        palette.u32(static_cast<std::uint32_t>(i * 0x010203) & 0xFFFFFF);
+    std::vector<std::uint8_t> bits;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 8; ++x)
+            bits.push_back(static_cast<std::uint8_t>(y * 80 + x * 7));
+    imgtest::write_bytes(dir.path("in.bmp"), imgtest::make_bmp(8, 3, 8, 0, palette.data, bits));
+    Handle in(ToDIB(dir.path("in.bmp").c_str()));
+    EXPECT_EQ(GetDIBInfo(in).bit_count, 8);
+    DIBtoBMP(dir.path("out.bmp").c_str(), in);
+    const std::vector<std::uint8_t> out = imgtest::read_bytes(dir.path("out.bmp"));
+    ASSERT_GT(out.size(), 30u);
+    EXPECT_EQ(out[28], 8); // bits per pixel in the info header
+    Handle back(ToDIB(dir.path("out.bmp").c_str()));
+    EXPECT_EQ(cv::norm(imgtest::pixels_of(back), imgtest::pixels_of(in), cv::NORM_INF), 0);
+}
+
 // --- Palette pictures --------------------------------------------------------
 
 TEST(GifRoundTrip, UpTo256ColoursAreExact)

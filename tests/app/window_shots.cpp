@@ -1,22 +1,69 @@
 // Saves a picture of each tab of the main window and of the progress
-// dialog into the folder given as the argument, for looking at the layout
-// with the fonts of the machine (run it under a real or virtual display).
+// dialog into the folder given as the first argument, for looking at the
+// layout with the fonts of the machine (run it under a real or virtual
+// display). With a picture folder as the second argument it also lists that
+// folder on the tab "画像参照変換" with the plug-ins of the "spi" folder
+// beside this program, clicks every line with the preview on and saves the
+// tab after each click (preview_<line>.png), for both listing buttons.
 #include "app/Unit1.h"
 #include "convert/StrPprog.h"
+#include "spi/SPIs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <cstdio>
+#include <memory>
+
+namespace {
+
+void shoot_previews(TForm1& form, const QDir& out, const QString& folder)
+{
+    form.FolderDlg2->setBrowser([folder](QWidget*, const QString&, const QString&) {
+        return std::optional<QString>(folder);
+    });
+    form.PageControl1->setCurrentIndex(1);
+    form.CheckBox5->setChecked(true);
+    int shot = 0;
+    for (QPushButton* button : {form.Button6, form.Button7}) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QApplication::processEvents();
+        for (int row = 0; row < form.CheckListBox1->count(); ++row) {
+            QListWidgetItem* item = form.CheckListBox1->item(row);
+            QTest::mouseClick(form.CheckListBox1->viewport(), Qt::LeftButton, {},
+                              form.CheckListBox1->visualItemRect(item).center());
+            QApplication::processEvents();
+            const QString name = QStringLiteral("preview_%1_%2.png").arg(++shot).arg(item->text());
+            form.grab().save(out.filePath(name));
+            std::printf("%s: %dx%d stretch %d\n", qPrintable(item->text()),
+                        form.Image1->Picture().width(), form.Image1->Picture().height(),
+                        form.Image1->Stretch() ? 1 : 0);
+        }
+    }
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_shots <folder>\n");
+        std::fprintf(stderr, "usage: window_shots <folder> [picture folder]\n");
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
+    std::unique_ptr<zumo::TSPIs> plugins;
+    if (argc > 2) {
+        plugins = std::make_unique<zumo::TSPIs>();
+        plugins->GraphicPreview = false;
+        plugins->SearchSPI(QDir(QCoreApplication::applicationDirPath())
+                               .filePath(QStringLiteral("spi/*"))
+                               .toStdString());
+        std::printf("plug-ins loaded: %d\n", plugins->Count());
+    }
     TForm1 form;
     form.show();
     QApplication::processEvents();
@@ -33,6 +80,9 @@ int main(int argc, char* argv[])
     progress->SetSmooth(true);
     QApplication::processEvents();
     progress->grab().save(out.filePath(QStringLiteral("progress_smooth.png")));
+    delete progress;
+    if (argc > 2)
+        shoot_previews(form, out, QString::fromLocal8Bit(argv[2]));
     std::printf("logical DPI %d, font %s\n", form.logicalDpiY(),
                 qPrintable(QFontInfo(form.font()).family()));
     return 0;

@@ -149,7 +149,8 @@ WindowPlacement TForm1::Placement() const
 
 void TForm1::SetPlacement(const WindowPlacement& placement)
 {
-    // The size is fixed by the layout; only the position moves the window.
+    // The size is fixed (see keep_designed_size); only the position moves
+    // the window.
     move(placement.Left, placement.Top);
     if (placement.Maximized)
         setWindowState(windowState() | Qt::WindowMaximized);
@@ -223,6 +224,30 @@ void TForm1::showEvent(QShowEvent* event)
         m_shown = true;
         FormShow();
     }
+}
+
+void TForm1::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // Checked once the events of this change are through: a window
+    // manager may report the new size before the maximised state.
+    if (!m_size_check_pending) {
+        m_size_check_pending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_size_check_pending = false;
+            keep_designed_size();
+        });
+    }
+}
+
+void TForm1::keep_designed_size()
+{
+    // Only the normal state has the designed size; maximised, the client
+    // keeps its size in the top-left corner of the larger window.
+    const Qt::WindowStates other =
+        Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized;
+    if (!(windowState() & other) && size() != minimumSize())
+        resize(minimumSize());
 }
 
 void TForm1::FormShow()

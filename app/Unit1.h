@@ -232,6 +232,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -249,6 +250,7 @@ private:
     void place_updown(TUpDown* updown, int left, int top, int edit_width, int height,
                       int arrows_width) const;
     void convert_list(bool gif);
+    void keep_designed_size();
     template <typename Work> void guarded(Work&& work) noexcept;
     void report_error(const char* what) noexcept;
 
@@ -257,6 +259,7 @@ private:
     int m_turn_angle = 0;
     bool m_interlaced = false;
     bool m_shown = false;
+    bool m_size_check_pending = false;
     bool m_destroyed = false;
     bool m_terminated = false;
     int m_exit_status = 0;

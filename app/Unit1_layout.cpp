@@ -64,9 +64,14 @@ void TForm1::build_layout()
     PageControl1->setCurrentIndex(0);
     fit_captions();
 
-    // A single fixed border: the client keeps its designed size.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // A single fixed border: the client keeps its designed size, and the
+    // window cannot be made smaller than it. The maximum stays open:
+    // window managers take a window whose minimum and maximum sizes agree
+    // for one that cannot be maximised and drop its maximise button.
+    // resizeEvent puts a window that was dragged larger back instead.
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
     layout()->activate(); // the size holds before the first showing, too
+    resize(minimumSize());
     move(232, 192);
 }
 

@@ -496,14 +496,36 @@ TEST(WindowSize, ClientKeepsItsDesignedSize)
     TForm1 form;
     form.show();
     QCoreApplication::processEvents();
-    EXPECT_EQ(form.centralWidget()->size(), QSize(form.Scaled(434), form.Scaled(394)));
-    EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "resizable by dragging";
+    const QSize client(form.Scaled(434), form.Scaled(394));
+    const QSize designed = form.size();
+    EXPECT_EQ(form.centralWidget()->size(), client);
     EXPECT_EQ(form.PageControl1->geometry(),
               QRect(form.Scaled(8), form.Scaled(8), form.Scaled(417), form.Scaled(377)));
     const WindowPlacement placement = form.Placement();
     EXPECT_EQ(placement.Width, form.frameGeometry().width());
     EXPECT_EQ(placement.Height, form.frameGeometry().height());
     EXPECT_FALSE(placement.Maximized);
+
+    // A window manager offers maximising only while the maximum size is
+    // open; a size that a drag gives in the normal state is taken back.
+    EXPECT_GT(form.maximumSize().width(), designed.width()) << "no maximise button";
+    form.resize(designed + QSize(150, 100));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.size(), designed) << "resizable by dragging";
+    form.resize(designed - QSize(50, 50));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.size(), designed);
+
+    form.showMaximized();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(form.isMaximized());
+    EXPECT_GT(form.width(), designed.width()) << "the offscreen screen is larger";
+    EXPECT_EQ(form.centralWidget()->size(), client);
+    EXPECT_EQ(form.centralWidget()->pos(), QPoint(0, form.menuBar()->height()));
+    EXPECT_TRUE(form.Placement().Maximized);
+    form.showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.size(), designed);
 }
 
 } // namespace

@@ -244,8 +244,7 @@ void TForm1::keep_designed_size()
 {
     // Only the normal state has the designed size; maximised, the client
     // keeps its size in the top-left corner of the larger window.
-    const Qt::WindowStates other =
-        Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized;
+    const Qt::WindowStates other = Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized;
     if (!(windowState() & other) && size() != minimumSize())
         resize(minimumSize());
 }

@@ -27,6 +27,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 std::string self_path()
 {
@@ -48,11 +49,13 @@ void pin_to_one_thread(char** argv)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: zumo-bench [W1..W6 DIR [--out OUT] [--summary] | --make-inputs DIR]\n");
+    std::fprintf(stderr,
+                 "usage: zumo-bench [W1..W6 DIR [--out OUT] [--summary] | --make-inputs DIR]\n");
     return 2;
 }
 
-struct TempFolder {
+struct TempFolder
+{
     TempFolder()
     {
         std::string templ = (fs::temp_directory_path() / "zumo-bench-XXXXXX").string();
@@ -100,7 +103,10 @@ std::string default_picture_folder()
 // Each workload in its own process, so that its peak memory is its own.
 bool run_child(const std::string& workload, const std::string& folder, bench::Figures& figures)
 {
-    const std::string command = "'" + self_path() + "' " + workload + " '" + folder + "/" + workload + "' --summary";
+    std::string command = "'";
+    for (const std::string& part : {self_path(), "' "s + workload, " '"s + folder, "/"s + workload})
+        command += part;
+    command += "' --summary";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         return false;
@@ -109,9 +115,9 @@ bool run_child(const std::string& workload, const std::string& folder, bench::Fi
     const int status = pclose(pipe);
     char name[16] = "";
     return read && status == 0 &&
-           std::sscanf(line, "%15s pictures=%d median_ms=%lf mean_ms=%lf output_kb=%lf peak_mb=%lf", name,
-                       &figures.pictures, &figures.median_ms, &figures.mean_ms, &figures.mean_output_kb,
-                       &figures.peak_mb) == 6;
+           std::sscanf(line, "%15s pictures=%d median_ms=%lf mean_ms=%lf output_kb=%lf peak_mb=%lf",
+                       name, &figures.pictures, &figures.median_ms, &figures.mean_ms,
+                       &figures.mean_output_kb, &figures.peak_mb) == 6;
 }
 
 int run_all()
@@ -119,7 +125,8 @@ int run_all()
     const std::string folder = default_picture_folder();
     bench::make_input_set(folder);
     std::printf("zumo-bench: single-threaded, pictures in %s\n\n", folder.c_str());
-    std::printf("%-4s %-62s %5s %10s %10s %10s\n", "", "workload", "pics", "median ms", "output kB", "peak MB");
+    std::printf("%-4s %-62s %5s %10s %10s %10s\n", "", "workload", "pics", "median ms", "output kB",
+                "peak MB");
     int failures = 0;
     for (const bench::Workload& w : bench::workloads()) {
         bench::Figures f;
@@ -128,8 +135,8 @@ int run_all()
             ++failures;
             continue;
         }
-        std::printf("%-4s %-62s %5d %10.1f %10.1f %10.1f\n", w.name, w.description, f.pictures, f.median_ms,
-                    f.mean_output_kb, f.peak_mb);
+        std::printf("%-4s %-62s %5d %10.1f %10.1f %10.1f\n", w.name, w.description, f.pictures,
+                    f.median_ms, f.mean_output_kb, f.peak_mb);
         std::fflush(stdout);
     }
     return failures == 0 ? 0 : 1;

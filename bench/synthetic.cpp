@@ -33,10 +33,12 @@ void add_shapes(cv::Mat& out, cv::RNG& rng)
         const cv::Scalar colour(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256));
         const cv::Point a(rng.uniform(0, out.cols), rng.uniform(0, out.rows));
         if (i % 3 == 0) {
-            const cv::Point b(a.x + rng.uniform(-side / 4, side / 4), a.y + rng.uniform(-side / 4, side / 4));
+            const cv::Point b(a.x + rng.uniform(-side / 4, side / 4),
+                              a.y + rng.uniform(-side / 4, side / 4));
             cv::rectangle(out, a, b, colour, cv::FILLED, cv::LINE_AA);
         } else if (i % 3 == 1) {
-            cv::circle(out, a, rng.uniform(side / 60 + 1, side / 8 + 2), colour, cv::FILLED, cv::LINE_AA);
+            cv::circle(out, a, rng.uniform(side / 60 + 1, side / 8 + 2), colour, cv::FILLED,
+                       cv::LINE_AA);
         } else {
             const cv::Point b(rng.uniform(0, out.cols), rng.uniform(0, out.rows));
             cv::line(out, a, b, colour, std::max(1, side / 300), cv::LINE_AA);
@@ -83,7 +85,8 @@ void save_gif(const std::string& path, const cv::Mat& bgr)
     fs::remove(png);
 }
 
-struct SetPart {
+struct SetPart
+{
     const char* workload;
     int count;
     int width;

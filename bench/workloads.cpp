@@ -124,30 +124,34 @@ const Workload* find_workload(const std::string& name)
     return nullptr;
 }
 
-Figures run_workload(const Workload& workload, const std::string& input_folder, const std::string& output_folder,
-                     bool per_picture)
+Figures run_workload(const Workload& workload, const std::string& input_folder,
+                     const std::string& output_folder, bool per_picture)
 {
     std::vector<double> times;
     std::uintmax_t output_bytes = 0;
     for (const fs::path& input : pictures_in(input_folder)) {
-        const fs::path output = fs::path(output_folder) / input.stem().concat(workload.output_extension);
+        const fs::path output =
+            fs::path(output_folder) / input.stem().concat(workload.output_extension);
         const auto start = std::chrono::steady_clock::now();
         workload.run(input.c_str(), output.c_str());
-        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        const std::chrono::duration<double, std::milli> took =
+            std::chrono::steady_clock::now() - start;
         times.push_back(took.count());
         const std::uintmax_t size = fs::file_size(output);
         output_bytes += size;
         if (per_picture)
-            std::printf("%s %s ms=%.1f output_kb=%.1f\n", workload.name, input.filename().c_str(), took.count(),
-                        size / 1024.0);
+            std::printf("%s %s ms=%.1f output_kb=%.1f\n", workload.name, input.filename().c_str(),
+                        took.count(), size / 1024.0);
     }
     Figures figures;
     figures.workload = workload.name;
     figures.pictures = static_cast<int>(times.size());
     if (!times.empty()) {
         figures.median_ms = median(times);
-        figures.mean_ms = std::accumulate(times.begin(), times.end(), 0.0) / static_cast<double>(times.size());
-        figures.mean_output_kb = static_cast<double>(output_bytes) / 1024.0 / static_cast<double>(times.size());
+        figures.mean_ms =
+            std::accumulate(times.begin(), times.end(), 0.0) / static_cast<double>(times.size());
+        figures.mean_output_kb =
+            static_cast<double>(output_bytes) / 1024.0 / static_cast<double>(times.size());
     }
     figures.peak_mb = peak_mb();
     return figures;
@@ -156,8 +160,9 @@ Figures run_workload(const Workload& workload, const std::string& input_folder, 
 std::string summary_line(const Figures& f)
 {
     char line[200];
-    std::snprintf(line, sizeof line, "%s pictures=%d median_ms=%.1f mean_ms=%.1f output_kb=%.1f peak_mb=%.1f",
-                  f.workload.c_str(), f.pictures, f.median_ms, f.mean_ms, f.mean_output_kb, f.peak_mb);
+    std::snprintf(
+        line, sizeof line, "%s pictures=%d median_ms=%.1f mean_ms=%.1f output_kb=%.1f peak_mb=%.1f",
+        f.workload.c_str(), f.pictures, f.median_ms, f.mean_ms, f.mean_output_kb, f.peak_mb);
     return line;
 }
 

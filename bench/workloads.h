@@ -7,7 +7,8 @@
 
 namespace bench {
 
-struct Workload {
+struct Workload
+{
     const char* name;
     const char* description;
     const char* output_extension;
@@ -17,7 +18,8 @@ struct Workload {
 const std::vector<Workload>& workloads();
 const Workload* find_workload(const std::string& name);
 
-struct Figures {
+struct Figures
+{
     std::string workload;
     int pictures = 0;
     double median_ms = 0;
@@ -28,8 +30,8 @@ struct Figures {
 
 // Runs the workload on every file of `input_folder` (sorted by name),
 // writing into `output_folder`. With `per_picture` prints one line per file.
-Figures run_workload(const Workload& workload, const std::string& input_folder, const std::string& output_folder,
-                     bool per_picture);
+Figures run_workload(const Workload& workload, const std::string& input_folder,
+                     const std::string& output_folder, bool per_picture);
 
 std::string summary_line(const Figures& figures);
 

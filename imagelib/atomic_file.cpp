@@ -15,7 +15,10 @@
 namespace imgctl {
 namespace {
 
-std::string reason(int error) { return std::strerror(error); }
+std::string reason(int error)
+{
+    return std::strerror(error);
+}
 
 std::string folder_of(const std::string& path)
 {
@@ -37,7 +40,9 @@ std::string name_of(const std::string& path)
 // link, as an ordinary open-and-truncate would.
 std::string resolve_link(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
     std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
@@ -48,7 +53,9 @@ std::string resolve_link(const std::string& path)
 // new file (mkstemp creates 0600).
 mode_t mode_for(const std::string& target)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (stat(target.c_str(), &st) == 0)
         return st.st_mode & 07777;
     const mode_t mask = umask(0);
@@ -62,7 +69,9 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target
 {
     if (target.empty())
         throw ImageError("cannot write a file without a name");
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (stat(m_target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         fail("is a folder");
     std::string temp = folder_of(m_target) + "/." + name_of(m_target) + ".XXXXXX";
@@ -116,7 +125,8 @@ void AtomicFile::fail(const std::string& what) const
 
 namespace {
 
-struct Descriptor {
+struct Descriptor
+{
     explicit Descriptor(int fd) : fd(fd) {}
     ~Descriptor()
     {
@@ -139,7 +149,9 @@ std::vector<std::uint8_t> read_file_bytes(const std::string& path)
     const Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.fd < 0)
         throw ImageError(path + ": " + reason(errno));
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (fstat(file.fd, &st) != 0)
         throw ImageError(path + ": " + reason(errno));
     if (!S_ISREG(st.st_mode))

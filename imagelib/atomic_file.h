@@ -12,7 +12,8 @@
 
 namespace imgctl {
 
-class AtomicFile {
+class AtomicFile
+{
 public:
     // Throws ImageError naming the path and the reason.
     explicit AtomicFile(const std::string& target);

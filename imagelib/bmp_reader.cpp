@@ -24,7 +24,10 @@ enum Compression : std::uint32_t {
 constexpr std::uint32_t k_core_header = 12;
 constexpr std::uint32_t k_info_header = 40;
 
-[[noreturn]] void fail(const char* what) { throw ImageError(std::string("BMP: ") + what); }
+[[noreturn]] void fail(const char* what)
+{
+    throw ImageError(std::string("BMP: ") + what);
+}
 
 std::uint32_t le16(Bytes bytes, std::size_t at)
 {
@@ -41,7 +44,8 @@ std::uint32_t le32(Bytes bytes, std::size_t at)
            (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
 }
 
-struct InfoHeader {
+struct InfoHeader
+{
     std::uint32_t size = 0;
     std::int64_t width = 0;
     std::int64_t height = 0;
@@ -106,11 +110,19 @@ void check_header(const InfoHeader& header)
 {
     check_dimensions("BMP", header.width, header.height);
     switch (header.bit_count) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: fail("unsupported bit count");
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        break;
+    default:
+        fail("unsupported bit count");
     }
     switch (header.compression) {
-    case k_rgb: break;
+    case k_rgb:
+        break;
     case k_rle8:
         if (header.bit_count != 8)
             fail("RLE8 needs 8 bits per pixel");
@@ -119,12 +131,16 @@ void check_header(const InfoHeader& header)
         if (header.bit_count != 4)
             fail("RLE4 needs 4 bits per pixel");
         break;
-    case k_bitfields: case k_alpha_bitfields:
+    case k_bitfields:
+    case k_alpha_bitfields:
         if (header.bit_count != 16 && header.bit_count != 32)
             fail("bit fields need 16 or 32 bits per pixel");
         break;
-    case k_jpeg: case k_png: fail("embedded JPEG or PNG not supported");
-    default: fail("unknown compression");
+    case k_jpeg:
+    case k_png:
+        fail("embedded JPEG or PNG not supported");
+    default:
+        fail("unknown compression");
     }
 }
 
@@ -162,8 +178,9 @@ std::vector<std::uint32_t> read_palette(Bytes info, const InfoHeader& header)
     std::size_t count = full;
     if (header.colours_used > 0 && header.colours_used < full)
         count = header.colours_used;
-    const std::size_t available =
-        info.size() > header.table_offset ? (info.size() - header.table_offset) / header.entry_size : 0;
+    const std::size_t available = info.size() > header.table_offset
+                                      ? (info.size() - header.table_offset) / header.entry_size
+                                      : 0;
     std::vector<std::uint32_t> palette(full, 0);
     for (std::size_t i = 0; i < std::min(count, available); ++i) {
         const std::size_t at = header.table_offset + i * header.entry_size;
@@ -195,7 +212,8 @@ void put_colour(std::uint8_t* out, std::uint32_t rgb)
 void check_pixel_data(const InfoHeader& header, Bytes bits)
 {
     // The padding of the last row is sometimes left out; the pixels suffice.
-    const std::size_t row_bytes = static_cast<std::size_t>((header.width * header.bit_count + 7) / 8);
+    const std::size_t row_bytes =
+        static_cast<std::size_t>((header.width * header.bit_count + 7) / 8);
     const auto needed = stride_of(header) * static_cast<std::size_t>(header.height - 1) + row_bytes;
     if (bits.size() < needed)
         fail("pixel data truncated");
@@ -240,7 +258,8 @@ void decode_rgb24(const InfoHeader& header, Bytes bits, DecodedBmp& out)
 
 // One channel of a bit-field pixel, scaled to 0..255. Any mask works,
 // contiguous or not; an empty mask reads as `missing`.
-struct Field {
+struct Field
+{
     explicit Field(std::uint32_t mask)
         : mask(mask), shift(mask ? std::countr_zero(mask) : 0), max(mask ? mask >> shift : 0)
     {
@@ -260,7 +279,8 @@ struct Field {
 void decode_bitfields(const InfoHeader& header, Bytes bits, DecodedBmp& out)
 {
     const std::size_t stride = stride_of(header);
-    const Field blue(header.masks[2]), green(header.masks[1]), red(header.masks[0]), alpha(header.masks[3]);
+    const Field blue(header.masks[2]), green(header.masks[1]), red(header.masks[0]),
+        alpha(header.masks[3]);
     const std::size_t bytes_per_pixel = header.bit_count / 8;
     bool any_alpha = false;
     for (std::int64_t row = 0; row < header.height; ++row) {
@@ -288,10 +308,12 @@ void decode_bitfields(const InfoHeader& header, Bytes bits, DecodedBmp& out)
 
 // Run-length data: pixels as palette indices. Pixels the data skips keep
 // index 0. A run that leaves its row or the picture is a fault.
-class RleDecoder {
+class RleDecoder
+{
 public:
     RleDecoder(const InfoHeader& header, Bytes bits)
-        : m_header(header), m_bits(bits), m_indices(static_cast<std::size_t>(header.width * header.height), 0)
+        : m_header(header), m_bits(bits),
+          m_indices(static_cast<std::size_t>(header.width * header.height), 0)
     {
     }
 
@@ -319,10 +341,18 @@ private:
             return false;
         }
         switch (value) {
-        case 0: m_x = 0; ++m_y; return false;
-        case 1: return true;
-        case 2: delta(); return false;
-        default: absolute_run(value); return false;
+        case 0:
+            m_x = 0;
+            ++m_y;
+            return false;
+        case 1:
+            return true;
+        case 2:
+            delta();
+            return false;
+        default:
+            absolute_run(value);
+            return false;
         }
     }
 
@@ -382,7 +412,6 @@ private:
     std::int64_t m_x = 0;
     std::int64_t m_y = 0;
 };
-
 
 DecodedBmp decode(Bytes info, Bytes bits, const InfoHeader& const_header)
 {

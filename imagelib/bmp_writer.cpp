@@ -23,7 +23,8 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t v)
     put16(out, v >> 16);
 }
 
-std::vector<std::uint8_t> headers(int width, int height, int bit_count, std::uint32_t colours, std::size_t stride)
+std::vector<std::uint8_t> headers(int width, int height, int bit_count, std::uint32_t colours,
+                                  std::size_t stride)
 {
     const std::uint32_t offset = k_file_header + k_info_header + 4 * colours;
     const auto image_size = static_cast<std::uint32_t>(stride * static_cast<std::size_t>(height));
@@ -78,7 +79,8 @@ void encode_bmp(AtomicFile& out, const cv::Mat& colour)
     }
 }
 
-void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices, const std::vector<std::uint32_t>& palette)
+void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices,
+                        const std::vector<std::uint32_t>& palette)
 {
     const std::size_t stride = stride_for(indices.cols, 8);
     std::vector<std::uint8_t> head =
@@ -88,7 +90,8 @@ void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices, const std::vect
     out.write(head);
     std::vector<std::uint8_t> row(stride, 0);
     for (int y = indices.rows - 1; y >= 0; --y) {
-        std::memcpy(row.data(), indices.ptr<std::uint8_t>(y), static_cast<std::size_t>(indices.cols));
+        std::memcpy(row.data(), indices.ptr<std::uint8_t>(y),
+                    static_cast<std::size_t>(indices.cols));
         out.write(row);
     }
 }

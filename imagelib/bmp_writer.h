@@ -15,6 +15,7 @@ namespace imgctl {
 // BGR or BGRA pixels.
 void encode_bmp(AtomicFile& out, const cv::Mat& colour);
 // Indices CV_8UC1 into a palette of at most 256 entries 0xAARRGGBB.
-void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices, const std::vector<std::uint32_t>& palette);
+void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices,
+                        const std::vector<std::uint32_t>& palette);
 
 } // namespace imgctl

@@ -12,7 +12,8 @@
 namespace imgctl {
 namespace {
 
-struct Source {
+struct Source
+{
     const std::uint8_t* data;
     std::size_t size;
     std::size_t at;
@@ -21,13 +22,15 @@ struct Source {
 int read_source(GifFileType* gif, GifByteType* out, int length)
 {
     auto* source = static_cast<Source*>(gif->UserData);
-    const std::size_t count = std::min(static_cast<std::size_t>(std::max(length, 0)), source->size - source->at);
+    const std::size_t count =
+        std::min(static_cast<std::size_t>(std::max(length, 0)), source->size - source->at);
     std::memcpy(out, source->data + source->at, count);
     source->at += count;
     return static_cast<int>(count);
 }
 
-struct CloseDecoder {
+struct CloseDecoder
+{
     void operator()(GifFileType* gif) const
     {
         int error = 0;
@@ -36,7 +39,10 @@ struct CloseDecoder {
 };
 using Decoder = std::unique_ptr<GifFileType, CloseDecoder>;
 
-[[noreturn]] void fail(const char* what) { throw ImageError(std::string("GIF: ") + what); }
+[[noreturn]] void fail(const char* what)
+{
+    throw ImageError(std::string("GIF: ") + what);
+}
 [[noreturn]] void fail_code(int code)
 {
     const char* text = GifErrorString(code);
@@ -63,7 +69,8 @@ std::vector<int> row_order(int height, bool interlaced)
     return rows;
 }
 
-struct Frame {
+struct Frame
+{
     int transparent = -1;
     GifImageDesc desc{};
     std::vector<std::uint32_t> palette;
@@ -86,14 +93,16 @@ void read_extension(GifFileType* gif, Frame& frame)
 
 void read_palette(GifFileType* gif, Frame& frame)
 {
-    const ColorMapObject* map = gif->Image.ColorMap != nullptr ? gif->Image.ColorMap : gif->SColorMap;
+    const ColorMapObject* map =
+        gif->Image.ColorMap != nullptr ? gif->Image.ColorMap : gif->SColorMap;
     if (map == nullptr || map->Colors == nullptr || map->ColorCount <= 0)
         fail("no colour table");
     const int count = std::min(map->ColorCount, 256);
     frame.palette.resize(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const GifColorType c = map->Colors[i];
-        frame.palette[static_cast<std::size_t>(i)] = 0xFF000000u | (c.Red << 16) | (c.Green << 8) | c.Blue;
+        frame.palette[static_cast<std::size_t>(i)] =
+            0xFF000000u | (c.Red << 16) | (c.Green << 8) | c.Blue;
     }
 }
 
@@ -118,7 +127,8 @@ void complete_palette(Frame& frame)
     cv::minMaxLoc(frame.indices, nullptr, &max_index);
     if (static_cast<std::size_t>(max_index) >= frame.palette.size())
         frame.palette.resize(static_cast<std::size_t>(max_index) + 1, 0xFF000000u);
-    if (frame.transparent >= 0 && static_cast<std::size_t>(frame.transparent) < frame.palette.size())
+    if (frame.transparent >= 0 &&
+        static_cast<std::size_t>(frame.transparent) < frame.palette.size())
         frame.palette[static_cast<std::size_t>(frame.transparent)] &= 0x00FFFFFFu;
 }
 
@@ -169,7 +179,8 @@ int write_sink(GifFileType* gif, const GifByteType* data, int length)
     return static_cast<int>(std::fwrite(data, 1, static_cast<std::size_t>(length), stream));
 }
 
-struct CloseEncoder {
+struct CloseEncoder
+{
     void operator()(GifFileType* gif) const
     {
         int error = 0;
@@ -178,19 +189,22 @@ struct CloseEncoder {
 };
 using Encoder = std::unique_ptr<GifFileType, CloseEncoder>;
 
-struct MapDeleter {
+struct MapDeleter
+{
     void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
 };
 
 // The palette padded to a power of two, as GIF stores it.
-std::unique_ptr<ColorMapObject, MapDeleter> make_colour_map(const std::vector<std::uint32_t>& palette)
+std::unique_ptr<ColorMapObject, MapDeleter>
+make_colour_map(const std::vector<std::uint32_t>& palette)
 {
     int size = 2;
     while (size < static_cast<int>(palette.size()))
         size *= 2;
     std::vector<GifColorType> colours(static_cast<std::size_t>(size), GifColorType{0, 0, 0});
     for (std::size_t i = 0; i < palette.size(); ++i) {
-        colours[i] = {static_cast<GifByteType>(palette[i] >> 16), static_cast<GifByteType>(palette[i] >> 8),
+        colours[i] = {static_cast<GifByteType>(palette[i] >> 16),
+                      static_cast<GifByteType>(palette[i] >> 8),
                       static_cast<GifByteType>(palette[i])};
     }
     std::unique_ptr<ColorMapObject, MapDeleter> map(GifMakeMapObject(size, colours.data()));
@@ -200,7 +214,8 @@ std::unique_ptr<ColorMapObject, MapDeleter> make_colour_map(const std::vector<st
 }
 
 // Entries with alpha below 128 all map to the first of them.
-struct Transparency {
+struct Transparency
+{
     int index = -1;
     std::array<std::uint8_t, 256> remap{};
 };
@@ -226,7 +241,8 @@ void put_transparency(AtomicFile& out, GifFileType* gif, int index)
         out.fail(std::string("GIF: ") + GifErrorString(gif->Error));
 }
 
-void put_rows(AtomicFile& out, GifFileType* gif, const cv::Mat& indices, const Transparency& t, bool interlaced)
+void put_rows(AtomicFile& out, GifFileType* gif, const cv::Mat& indices, const Transparency& t,
+              bool interlaced)
 {
     // EGifPutLine masks the row in place, so it gets a copy.
     std::vector<GifPixelType> row(static_cast<std::size_t>(indices.cols));
@@ -256,8 +272,8 @@ DecodedGif decode_gif(const std::vector<std::uint8_t>& bytes)
         fail_code(error);
     const Frame frame = read_first_frame(gif.get());
     DecodedGif out;
-    const bool covers = frame.desc.Left == 0 && frame.desc.Top == 0 && frame.desc.Width >= gif->SWidth &&
-                        frame.desc.Height >= gif->SHeight;
+    const bool covers = frame.desc.Left == 0 && frame.desc.Top == 0 &&
+                        frame.desc.Width >= gif->SWidth && frame.desc.Height >= gif->SHeight;
     if (covers) {
         out.indices = frame.indices;
         out.palette = frame.palette;
@@ -279,12 +295,13 @@ void encode_gif(AtomicFile& out, const cv::Mat& indices, const std::vector<std::
     if (!gif)
         out.fail(std::string("GIF: ") + GifErrorString(error));
     EGifSetGifVersion(gif.get(), t.index >= 0);
-    if (EGifPutScreenDesc(gif.get(), indices.cols, indices.rows, map->BitsPerPixel, 0, map.get()) == GIF_ERROR)
+    if (EGifPutScreenDesc(gif.get(), indices.cols, indices.rows, map->BitsPerPixel, 0, map.get()) ==
+        GIF_ERROR)
         out.fail(std::string("GIF: ") + GifErrorString(gif->Error));
     if (t.index >= 0)
         put_transparency(out, gif.get(), t.index);
-    if (EGifPutImageDesc(gif.get(), 0, 0, indices.cols, indices.rows, interlace == Interlace::On, nullptr) ==
-        GIF_ERROR)
+    if (EGifPutImageDesc(gif.get(), 0, 0, indices.cols, indices.rows, interlace == Interlace::On,
+                         nullptr) == GIF_ERROR)
         out.fail(std::string("GIF: ") + GifErrorString(gif->Error));
     put_rows(out, gif.get(), indices, t, interlace == Interlace::On);
     if (EGifCloseFile(gif.release(), &error) == GIF_ERROR)

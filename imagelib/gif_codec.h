@@ -17,7 +17,8 @@ bool looks_like_gif(const std::vector<std::uint8_t>& bytes);
 // The first frame. When it covers the logical screen the result is indexed
 // (indices CV_8UC1, palette 0xAARRGGBB, the transparent entry with alpha 0);
 // otherwise it is drawn on a transparent BGRA canvas of the screen's size.
-struct DecodedGif {
+struct DecodedGif
+{
     cv::Mat indices;
     std::vector<std::uint32_t> palette;
     cv::Mat colour;

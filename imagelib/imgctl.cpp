@@ -109,7 +109,8 @@ const char* checked_name(const char* file_name)
 int quarter_turns(std::int32_t angle, const char* function)
 {
     if (angle % 90 != 0)
-        throw ImageError(std::string(function) + ": angle " + std::to_string(angle) + " is not a right angle");
+        throw ImageError(std::string(function) + ": angle " + std::to_string(angle) +
+                         " is not a right angle");
     return static_cast<int>(((angle / 90) % 4 + 4) % 4);
 }
 
@@ -134,11 +135,14 @@ cv::Size target_size(const Picture& picture, std::int32_t width, std::int32_t he
     std::int64_t new_w = width;
     std::int64_t new_h = height;
     if (width == -1 && height > 0)
-        new_w = std::max<std::int64_t>(1, std::llround(static_cast<double>(w) * height / static_cast<double>(h)));
+        new_w = std::max<std::int64_t>(
+            1, std::llround(static_cast<double>(w) * height / static_cast<double>(h)));
     else if (height == -1 && width > 0)
-        new_h = std::max<std::int64_t>(1, std::llround(static_cast<double>(h) * width / static_cast<double>(w)));
+        new_h = std::max<std::int64_t>(
+            1, std::llround(static_cast<double>(h) * width / static_cast<double>(w)));
     else if (width <= 0 || height <= 0)
-        throw ImageError("ResizeDIB: size " + std::to_string(width) + " x " + std::to_string(height));
+        throw ImageError("ResizeDIB: size " + std::to_string(width) + " x " +
+                         std::to_string(height));
     check_dimensions("ResizeDIB", new_w, new_h);
     return {static_cast<int>(new_w), static_cast<int>(new_h)};
 }
@@ -189,7 +193,8 @@ HDIB GIFtoDIB(const char* file_name)
 
 void TurnDIB(HDIB dib, std::int32_t angle)
 {
-    guarded("TurnDIB", [&] { turn_right_angles(find_picture(dib), quarter_turns(angle, "TurnDIB")); });
+    guarded("TurnDIB",
+            [&] { turn_right_angles(find_picture(dib), quarter_turns(angle, "TurnDIB")); });
 }
 
 void TurnDIBex(HDIB dib, std::int32_t angle, COLORREF colour)

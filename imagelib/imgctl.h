@@ -51,7 +51,8 @@ namespace imgctl {
 using HDIB = std::uint32_t;
 using COLORREF = std::uint32_t;
 
-class ImageError : public std::runtime_error {
+class ImageError : public std::runtime_error
+{
 public:
     using std::runtime_error::runtime_error;
 };
@@ -70,10 +71,11 @@ void DeleteDIB(HDIB dib);
 
 // Inspection, for the program's own checks and tests. Decodes a lazily
 // loaded picture when needed.
-struct DIBInfo {
+struct DIBInfo
+{
     std::int32_t width = 0;
     std::int32_t height = 0;
-    std::int32_t bit_count = 0;   // 32 for a full-colour picture, 8 after DIBto8Bit
+    std::int32_t bit_count = 0; // 32 for a full-colour picture, 8 after DIBto8Bit
     bool has_alpha = false;
 };
 DIBInfo GetDIBInfo(HDIB dib);

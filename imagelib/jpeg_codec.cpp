@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+// After jpeglib.h: its configuration decides which messages exist.
 #include <jerror.h>
 
 namespace imgctl {
@@ -16,7 +17,8 @@ namespace {
 // libjpeg reports errors by calling error_exit, which must not return; we
 // jump back to the function that called setjmp. Those functions own nothing
 // with a destructor and return false, and their callers throw.
-struct ErrorManager {
+struct ErrorManager
+{
     jpeg_error_mgr base;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
@@ -36,8 +38,12 @@ struct ErrorManager {
 bool is_damage(int code)
 {
     switch (code) {
-    case JWRN_JPEG_EOF: case JWRN_HIT_MARKER: case JWRN_HUFF_BAD_CODE:
-    case JWRN_ARITH_BAD_CODE: case JWRN_MUST_RESYNC: case JWRN_NOT_SEQUENTIAL:
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
         return true;
     default:
         return false;
@@ -73,7 +79,8 @@ void on_progress(j_common_ptr info)
     }
 }
 
-struct Decompressor {
+struct Decompressor
+{
     Decompressor()
     {
         install_errors(errors);
@@ -92,8 +99,14 @@ struct Decompressor {
     jpeg_decompress_struct info{};
 };
 
-struct Compressor {
-    Compressor() { install_errors(errors); info.err = &errors.base; jpeg_create_compress(&info); }
+struct Compressor
+{
+    Compressor()
+    {
+        install_errors(errors);
+        info.err = &errors.base;
+        jpeg_create_compress(&info);
+    }
     ~Compressor() { jpeg_destroy_compress(&info); }
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;
@@ -163,7 +176,8 @@ bool compress(Compressor& c, std::FILE* stream, const cv::Mat& bgr, int quality)
     jpeg_set_quality(&c.info, quality, TRUE);
     jpeg_start_compress(&c.info, TRUE);
     while (c.info.next_scanline < c.info.image_height) {
-        JSAMPROW row = const_cast<std::uint8_t*>(bgr.ptr<std::uint8_t>(static_cast<int>(c.info.next_scanline)));
+        JSAMPROW row = const_cast<std::uint8_t*>(
+            bgr.ptr<std::uint8_t>(static_cast<int>(c.info.next_scanline)));
         jpeg_write_scanlines(&c.info, &row, 1);
     }
     jpeg_finish_compress(&c.info);
@@ -208,7 +222,8 @@ cv::Mat decode_jpeg(const PendingJpeg& jpeg, int denominator)
     Decompressor d;
     if (!read_header(d, jpeg.bytes.data(), jpeg.bytes.size()) || !start(d, denominator))
         d.fail();
-    cv::Mat out(static_cast<int>(d.info.output_height), static_cast<int>(d.info.output_width), CV_8UC3);
+    cv::Mat out(static_cast<int>(d.info.output_height), static_cast<int>(d.info.output_width),
+                CV_8UC3);
     std::vector<std::uint8_t> cmyk_row;
     if (d.info.out_color_space == JCS_CMYK)
         cmyk_row.resize(static_cast<std::size_t>(d.info.output_width) * 4);

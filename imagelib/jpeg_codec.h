@@ -12,7 +12,8 @@
 namespace imgctl {
 
 // A JPEG file whose header has been read and checked.
-struct PendingJpeg {
+struct PendingJpeg
+{
     std::vector<std::uint8_t> bytes;
     int width = 0;
     int height = 0;

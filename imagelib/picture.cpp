@@ -116,7 +116,8 @@ cv::Mat flatten_on_white(const cv::Mat& colour)
 
 namespace {
 
-struct HandleTable {
+struct HandleTable
+{
     std::mutex mutex;
     std::unordered_map<HDIB, std::unique_ptr<Picture>> pictures;
     HDIB next = 1;

@@ -21,7 +21,8 @@ namespace imgctl {
 
 struct PendingJpeg;
 
-struct Picture {
+struct Picture
+{
     Picture();
     ~Picture();
     Picture(Picture&&) noexcept;

@@ -13,7 +13,8 @@ namespace {
 // libpng reports errors through on_error, which jumps back to the function
 // that called setjmp. Those functions own nothing with a destructor and
 // return false; their callers throw.
-struct Messages {
+struct Messages
+{
     char text[200] = "";
 };
 
@@ -26,7 +27,8 @@ void on_error(png_structp png, png_const_charp message)
 
 void on_warning(png_structp, png_const_charp) {}
 
-struct Source {
+struct Source
+{
     const std::uint8_t* data;
     std::size_t size;
     std::size_t at;
@@ -41,7 +43,8 @@ void read_source(png_structp png, png_bytep out, png_size_t length)
     source->at += length;
 }
 
-struct Reader {
+struct Reader
+{
     Reader()
     {
         png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &messages, on_error, on_warning);
@@ -60,7 +63,8 @@ struct Reader {
     Source source{};
 };
 
-struct Writer {
+struct Writer
+{
     Writer()
     {
         png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &messages, on_error, on_warning);
@@ -85,7 +89,8 @@ bool read_header(Reader& r, png_uint_32& width, png_uint_32& height, int& channe
         return false;
     png_set_read_fn(r.png, &r.source, read_source);
     // libpng refuses wider or taller pictures before it allocates rows.
-    png_set_user_limits(r.png, static_cast<png_uint_32>(k_max_side), static_cast<png_uint_32>(k_max_side));
+    png_set_user_limits(r.png, static_cast<png_uint_32>(k_max_side),
+                        static_cast<png_uint_32>(k_max_side));
     png_set_chunk_malloc_max(r.png, 16u << 20);
     png_read_info(r.png, r.info);
     width = png_get_image_width(r.png, r.info);
@@ -108,7 +113,8 @@ bool read_pixels(Reader& r, png_bytepp rows)
     return true;
 }
 
-struct WriteJob {
+struct WriteJob
+{
     std::FILE* stream;
     png_uint_32 width;
     png_uint_32 height;
@@ -140,8 +146,8 @@ bool write_png(Writer& w, const WriteJob& job)
     if (setjmp(png_jmpbuf(w.png)))
         return false;
     png_init_io(w.png, job.stream);
-    png_set_IHDR(w.png, w.info, job.width, job.height, job.bit_depth, job.colour_type, job.interlace,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    png_set_IHDR(w.png, w.info, job.width, job.height, job.bit_depth, job.colour_type,
+                 job.interlace, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
     if (job.palette != nullptr)
         png_set_PLTE(w.png, w.info, job.palette, job.palette_size);
     if (job.alpha_size > 0)
@@ -200,7 +206,8 @@ cv::Mat decode_png(const std::vector<std::uint8_t>& bytes)
     check_dimensions("PNG", width, height);
     if (channels != 3 && channels != 4)
         throw ImageError("PNG: unexpected channel count");
-    cv::Mat pixels(static_cast<int>(height), static_cast<int>(width), channels == 4 ? CV_8UC4 : CV_8UC3);
+    cv::Mat pixels(static_cast<int>(height), static_cast<int>(width),
+                   channels == 4 ? CV_8UC4 : CV_8UC3);
     std::vector<png_bytep> rows = row_pointers(pixels);
     if (!read_pixels(r, rows.data()))
         throw ImageError(std::string("PNG: ") + r.messages.text);
@@ -222,15 +229,15 @@ void encode_png(AtomicFile& out, const cv::Mat& colour, Interlace interlace)
     run_writer(out, job);
 }
 
-void encode_png_indexed(AtomicFile& out, const cv::Mat& indices, const std::vector<std::uint32_t>& palette,
-                        Interlace interlace)
+void encode_png_indexed(AtomicFile& out, const cv::Mat& indices,
+                        const std::vector<std::uint32_t>& palette, Interlace interlace)
 {
     std::vector<png_color> colours(palette.size());
     std::vector<png_byte> alpha(palette.size());
     std::size_t alpha_size = 0;
     for (std::size_t i = 0; i < palette.size(); ++i) {
-        colours[i] = {static_cast<png_byte>(palette[i] >> 16), static_cast<png_byte>(palette[i] >> 8),
-                      static_cast<png_byte>(palette[i])};
+        colours[i] = {static_cast<png_byte>(palette[i] >> 16),
+                      static_cast<png_byte>(palette[i] >> 8), static_cast<png_byte>(palette[i])};
         alpha[i] = static_cast<png_byte>(palette[i] >> 24);
         if (alpha[i] != 0xFF)
             alpha_size = i + 1;

@@ -22,7 +22,7 @@ cv::Mat decode_png(const std::vector<std::uint8_t>& bytes);
 // Colour pixels, BGR or BGRA.
 void encode_png(AtomicFile& out, const cv::Mat& colour, Interlace interlace);
 // Palette pixels: indices CV_8UC1, palette 0xAARRGGBB.
-void encode_png_indexed(AtomicFile& out, const cv::Mat& indices, const std::vector<std::uint32_t>& palette,
-                        Interlace interlace);
+void encode_png_indexed(AtomicFile& out, const cv::Mat& indices,
+                        const std::vector<std::uint32_t>& palette, Interlace interlace);
 
 } // namespace imgctl

@@ -14,7 +14,8 @@
 namespace imgctl {
 namespace {
 
-struct LiqDeleter {
+struct LiqDeleter
+{
     void operator()(liq_attr* p) const { liq_attr_destroy(p); }
     void operator()(liq_image* p) const { liq_image_destroy(p); }
     void operator()(liq_result* p) const { liq_result_destroy(p); }
@@ -35,15 +36,20 @@ std::uint32_t pixel_key(const std::uint8_t* p, int channels)
 // Nearest palette entry for a colour, cached per 6-bit-per-channel cell:
 // a photograph touches far fewer cells than it has pixels, and the error
 // of using the cell's centre is diffused like any other.
-class NearestColour {
+class NearestColour
+{
 public:
-    explicit NearestColour(const std::vector<std::uint32_t>& palette) : m_palette(palette), m_cache(1 << 18, -1) {}
+    explicit NearestColour(const std::vector<std::uint32_t>& palette)
+        : m_palette(palette), m_cache(1 << 18, -1)
+    {
+    }
 
     int operator()(int b, int g, int r)
     {
         const int key = ((b >> 2) << 12) | ((g >> 2) << 6) | (r >> 2);
         if (m_cache[static_cast<std::size_t>(key)] < 0)
-            m_cache[static_cast<std::size_t>(key)] = static_cast<std::int16_t>(search((b | 2) & ~1, (g | 2) & ~1, (r | 2) & ~1));
+            m_cache[static_cast<std::size_t>(key)] =
+                static_cast<std::int16_t>(search((b | 2) & ~1, (g | 2) & ~1, (r | 2) & ~1));
         return m_cache[static_cast<std::size_t>(key)];
     }
 
@@ -70,7 +76,10 @@ private:
     std::vector<std::int16_t> m_cache;
 };
 
-std::uint8_t clamp_byte(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+std::uint8_t clamp_byte(int v)
+{
+    return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 // Floyd-Steinberg error diffusion in serpentine order, errors in 1/16 units.
 cv::Mat dither(const cv::Mat& bgr, const std::vector<std::uint32_t>& palette)
@@ -137,7 +146,8 @@ std::optional<Quantized> exact_palette(const cv::Mat& colour)
 
 namespace {
 
-struct LiqRun {
+struct LiqRun
+{
     LiqPtr<liq_attr> attr;
     cv::Mat rgba; // must outlive image
     LiqPtr<liq_image> image;
@@ -148,13 +158,15 @@ struct LiqRun {
 LiqRun find_palette(const cv::Mat& colour)
 {
     LiqRun run;
-    cv::cvtColor(colour, run.rgba, colour.channels() == 4 ? cv::COLOR_BGRA2RGBA : cv::COLOR_BGR2RGBA);
+    cv::cvtColor(colour, run.rgba,
+                 colour.channels() == 4 ? cv::COLOR_BGRA2RGBA : cv::COLOR_BGR2RGBA);
     run.attr.reset(liq_attr_create());
     if (!run.attr)
         throw std::bad_alloc();
     liq_set_speed(run.attr.get(), k_speed);
     liq_set_max_colors(run.attr.get(), 256);
-    run.image.reset(liq_image_create_rgba(run.attr.get(), run.rgba.data, run.rgba.cols, run.rgba.rows, 0));
+    run.image.reset(
+        liq_image_create_rgba(run.attr.get(), run.rgba.data, run.rgba.cols, run.rgba.rows, 0));
     if (!run.image)
         throw ImageError("colour reduction: cannot take the picture");
     liq_result* raw = nullptr;
@@ -208,7 +220,8 @@ Quantized quantize(const cv::Mat& colour)
     }
     const LiqRun run = find_palette(colour);
     out.indices.create(colour.rows, colour.cols, CV_8UC1);
-    if (liq_write_remapped_image(run.result.get(), run.image.get(), out.indices.data, out.indices.total()) != LIQ_OK)
+    if (liq_write_remapped_image(run.result.get(), run.image.get(), out.indices.data,
+                                 out.indices.total()) != LIQ_OK)
         throw ImageError("colour reduction: remapping failed");
     out.palette = palette_of(run.result.get());
     return out;

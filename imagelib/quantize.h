@@ -9,7 +9,8 @@
 
 namespace imgctl {
 
-struct Quantized {
+struct Quantized
+{
     cv::Mat indices;                    // CV_8UC1
     std::vector<std::uint32_t> palette; // 0xAARRGGBB, at most 256 entries
 };

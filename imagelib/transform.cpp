@@ -86,7 +86,8 @@ cv::Mat turn_any(const cv::Mat& colour, double degrees, COLORREF background)
     const double sx = (colour.cols - 1) / 2.0, sy = (colour.rows - 1) / 2.0;
     const double dx = (size.width - 1) / 2.0, dy = (size.height - 1) / 2.0;
     const cv::Matx23d forward(c, -s, dx - (c * sx - s * sy), s, c, dy - (s * sx + c * sy));
-    const cv::Scalar fill(static_cast<double>((background >> 16) & 0xFF), static_cast<double>((background >> 8) & 0xFF),
+    const cv::Scalar fill(static_cast<double>((background >> 16) & 0xFF),
+                          static_cast<double>((background >> 8) & 0xFF),
                           static_cast<double>(background & 0xFF), 255.0);
     cv::Mat source = colour;
     if (colour.channels() == 4) {

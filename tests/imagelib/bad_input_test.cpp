@@ -16,8 +16,8 @@ namespace {
 using namespace imgctl;
 using imgtest::Bytes;
 using imgtest::Handle;
-using imgtest::TempDir;
 using imgtest::make_bmp;
+using imgtest::TempDir;
 
 // Loads a file and uses its pixels. Returns true when the picture loaded
 // and decoded; false for a clean failure. Anything else fails the test.
@@ -39,12 +39,14 @@ bool load_and_use(const std::string& path)
 
 // --- BMP faults, one row each --------------------------------------------------
 
-struct BmpFault {
+struct BmpFault
+{
     const char* name;
     std::vector<std::uint8_t> file;
 };
 
-std::vector<std::uint8_t> with_u32(std::vector<std::uint8_t> file, std::size_t at, std::uint32_t value)
+std::vector<std::uint8_t> with_u32(std::vector<std::uint8_t> file, std::size_t at,
+                                   std::uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
         file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -54,7 +56,8 @@ std::vector<std::uint8_t> with_u32(std::vector<std::uint8_t> file, std::size_t a
 std::vector<BmpFault> bmp_faults()
 {
     const std::vector<std::uint8_t> grey = Bytes().u32(0x808080).u32(0).data;
-    const std::vector<std::uint8_t> good24 = make_bmp(2, 2, 24, 0, {}, std::vector<std::uint8_t>(16, 7));
+    const std::vector<std::uint8_t> good24 =
+        make_bmp(2, 2, 24, 0, {}, std::vector<std::uint8_t>(16, 7));
     return {
         {"Empty", {}},
         {"OnlyMagic", {'B', 'M'}},
@@ -71,7 +74,8 @@ std::vector<BmpFault> bmp_faults()
         {"EmbeddedJpeg", make_bmp(2, 2, 24, 4, {}, std::vector<std::uint8_t>(16))},
         {"UnknownCompression", make_bmp(2, 2, 24, 9, {}, std::vector<std::uint8_t>(16))},
         {"Rle8WithFourBits", make_bmp(2, 2, 4, 1, grey, {0, 1})},
-        {"BitFieldsWith24Bits", make_bmp(2, 2, 24, 3, std::vector<std::uint8_t>(12), std::vector<std::uint8_t>(16))},
+        {"BitFieldsWith24Bits",
+         make_bmp(2, 2, 24, 3, std::vector<std::uint8_t>(12), std::vector<std::uint8_t>(16))},
         {"PixelOffsetPastEnd", with_u32(good24, 10, 5000)},
         {"PixelOffsetInsideHeader", with_u32(good24, 10, 20)},
         {"Rle8RunPastRowEnd", make_bmp(4, 2, 8, 1, grey, {5, 1, 0, 1})},
@@ -83,7 +87,9 @@ std::vector<BmpFault> bmp_faults()
     };
 }
 
-class BadBmp : public testing::TestWithParam<BmpFault> {};
+class BadBmp : public testing::TestWithParam<BmpFault>
+{
+};
 
 TEST_P(BadBmp, ReaderThrowsAndLoaderReturnsZero)
 {
@@ -105,14 +111,24 @@ TEST(BadBmp, RleWithoutEndMarkerAfterTheLastRowIsAccepted)
 
 // --- Truncated and damaged files of every format ---------------------------------
 
-struct FormatCase {
+struct FormatCase
+{
     const char* name;
     void (*write)(const std::string&, const cv::Mat&);
 };
 
-void write_bmp(const std::string& path, const cv::Mat& bgr) { imgtest::save_bmp(path, bgr); }
-void write_png(const std::string& path, const cv::Mat& bgr) { imgtest::save_png(path, bgr); }
-void write_jpeg(const std::string& path, const cv::Mat& bgr) { imgtest::save_jpeg(path, bgr); }
+void write_bmp(const std::string& path, const cv::Mat& bgr)
+{
+    imgtest::save_bmp(path, bgr);
+}
+void write_png(const std::string& path, const cv::Mat& bgr)
+{
+    imgtest::save_png(path, bgr);
+}
+void write_jpeg(const std::string& path, const cv::Mat& bgr)
+{
+    imgtest::save_jpeg(path, bgr);
+}
 void write_gif(const std::string& path, const cv::Mat& bgr)
 {
     imgtest::save_png(path + ".png", bgr);
@@ -120,7 +136,8 @@ void write_gif(const std::string& path, const cv::Mat& bgr)
     DIBtoGIF(path.c_str(), dib, 0);
 }
 
-class Damaged : public testing::TestWithParam<FormatCase> {
+class Damaged : public testing::TestWithParam<FormatCase>
+{
 protected:
     std::vector<std::uint8_t> good_file()
     {
@@ -138,7 +155,8 @@ TEST_P(Damaged, TruncatedFilesFailCleanly)
     const std::string path = m_dir.path("cut");
     for (const double keep : {0.0, 0.01, 0.1, 0.5, 0.9}) {
         const auto size = static_cast<std::size_t>(static_cast<double>(good.size()) * keep);
-        imgtest::write_bytes(path, std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(size)));
+        imgtest::write_bytes(
+            path, std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(size)));
         EXPECT_FALSE(load_and_use(path)) << GetParam().name << " cut to " << size << " bytes";
     }
     EXPECT_EQ(LiveDIBCount(), 0u);
@@ -155,7 +173,8 @@ TEST_P(Damaged, RandomlyDamagedFilesNeverCrash)
         std::vector<std::uint8_t> bad = good;
         const int flips = rng.uniform(1, 8);
         for (int i = 0; i < flips; ++i)
-            bad[static_cast<std::size_t>(rng.uniform(0, static_cast<int>(bad.size())))] = static_cast<std::uint8_t>(rng.uniform(0, 256));
+            bad[static_cast<std::size_t>(rng.uniform(0, static_cast<int>(bad.size())))] =
+                static_cast<std::uint8_t>(rng.uniform(0, 256));
         imgtest::write_bytes(path, bad);
         load_and_use(path);
     }
@@ -164,7 +183,8 @@ TEST_P(Damaged, RandomlyDamagedFilesNeverCrash)
 
 INSTANTIATE_TEST_SUITE_P(Formats, Damaged,
                          testing::Values(FormatCase{"Bmp", write_bmp}, FormatCase{"Png", write_png},
-                                         FormatCase{"Jpeg", write_jpeg}, FormatCase{"Gif", write_gif}),
+                                         FormatCase{"Jpeg", write_jpeg},
+                                         FormatCase{"Gif", write_gif}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- Absurd dimensions in the headers of the other formats -------------------------
@@ -218,12 +238,15 @@ std::vector<std::uint8_t> gif_with_size(unsigned width, unsigned height)
     return b.data;
 }
 
-struct SizeCase {
+struct SizeCase
+{
     const char* name;
     std::vector<std::uint8_t> file;
 };
 
-class AbsurdSize : public testing::TestWithParam<SizeCase> {};
+class AbsurdSize : public testing::TestWithParam<SizeCase>
+{
+};
 
 TEST_P(AbsurdSize, RefusedAtLoad)
 {
@@ -248,7 +271,8 @@ TEST(BadFiles, NotAPictureOrNotAFile)
     imgtest::write_bytes(dir.path("empty"), {});
     imgtest::write_bytes(dir.path("text.jpg"), {'h', 'e', 'l', 'l', 'o'});
     std::filesystem::create_directory(dir.path("folder.png"));
-    for (const std::string& path : {dir.path("empty"), dir.path("text.jpg"), dir.path("folder.png"), dir.path("none")}) {
+    for (const std::string& path :
+         {dir.path("empty"), dir.path("text.jpg"), dir.path("folder.png"), dir.path("none")}) {
         EXPECT_EQ(ToDIB(path.c_str()), 0u) << path;
         EXPECT_EQ(GIFtoDIB(path.c_str()), 0u) << path;
     }
@@ -344,9 +368,11 @@ std::vector<std::uint8_t> first_scan_with_tables(const std::vector<std::uint8_t>
         at += 2 + (file[at + 2] << 8 | file[at + 3]);
     }
     std::size_t end = at + 2;
-    while (end + 1 < file.size() && !(file[end] == 0xFF && file[end + 1] != 0 && (file[end + 1] & 0xF8) != 0xD0))
+    while (end + 1 < file.size() &&
+           !(file[end] == 0xFF && file[end + 1] != 0 && (file[end + 1] & 0xF8) != 0xD0))
         ++end;
-    return {file.begin() + static_cast<long>(tables ? tables : at), file.begin() + static_cast<long>(end)};
+    return {file.begin() + static_cast<long>(tables ? tables : at),
+            file.begin() + static_cast<long>(end)};
 }
 
 // Each scan of a progressive file is a pass over the whole picture; a file
@@ -373,7 +399,8 @@ TEST(BadFiles, ProgressiveJpegWithEndlessScansIsRefused)
 
 // --- Handles -------------------------------------------------------------------
 
-struct Call {
+struct Call
+{
     const char* name;
     std::function<void(HDIB, const std::string&)> run;
 };

@@ -27,7 +27,8 @@ std::vector<std::uint8_t> masks(std::initializer_list<std::uint32_t> values)
     return b.data;
 }
 
-struct ReadCase {
+struct ReadCase
+{
     const char* name;
     std::vector<std::uint8_t> file;
     int width;
@@ -41,8 +42,8 @@ std::vector<std::uint32_t> argb_of(const imgctl::DecodedBmp& bmp)
 {
     std::vector<std::uint32_t> out;
     for (std::size_t i = 0; i < bmp.bgra.size(); i += 4) {
-        out.push_back((std::uint32_t{bmp.bgra[i + 3]} << 24) | (bmp.bgra[i + 2] << 16) | (bmp.bgra[i + 1] << 8) |
-                      bmp.bgra[i]);
+        out.push_back((std::uint32_t{bmp.bgra[i + 3]} << 24) | (bmp.bgra[i + 2] << 16) |
+                      (bmp.bgra[i + 1] << 8) | bmp.bgra[i]);
     }
     return out;
 }
@@ -79,51 +80,130 @@ std::vector<std::uint8_t> os2_core_bmp()
 std::vector<ReadCase> read_cases()
 {
     std::vector<ReadCase> cases;
-    cases.push_back({"Bits1", make_bmp(3, 2, 1, k_rgb, palette({0x000000, 0xFFFFFF}), {0x60, 0, 0, 0, 0xA0, 0, 0, 0}),
-                     3, 2, 1, false, {W, K, W, K, W, W}});
-    cases.push_back({"Bits4ShortPalette",
-                     make_bmp(3, 2, 4, k_rgb, palette({P0, P1, P2}), {0x00, 0x20, 0, 0, 0x21, 0x00, 0, 0}, 3), 3, 2,
-                     4, false, {K | P2, K | P1, K | P0, K | P0, K | P0, K | P2}});
-    cases.push_back({"Bits8", make_bmp(3, 2, 8, k_rgb, palette({P0, P1, P2}), {2, 2, 1, 0, 0, 1, 2, 0}, 3), 3, 2, 8,
-                     false, {K | P0, K | P1, K | P2, K | P2, K | P2, K | P1}});
-    cases.push_back({"Bits8IndexPastPalette", make_bmp(2, 1, 8, k_rgb, palette({P1}), {0, 200, 0, 0}, 1), 2, 1, 8,
-                     false, {K | P1, K}});
+    cases.push_back(
+        {"Bits1",
+         make_bmp(3, 2, 1, k_rgb, palette({0x000000, 0xFFFFFF}), {0x60, 0, 0, 0, 0xA0, 0, 0, 0}),
+         3,
+         2,
+         1,
+         false,
+         {W, K, W, K, W, W}});
+    cases.push_back(
+        {"Bits4ShortPalette",
+         make_bmp(3, 2, 4, k_rgb, palette({P0, P1, P2}), {0x00, 0x20, 0, 0, 0x21, 0x00, 0, 0}, 3),
+         3,
+         2,
+         4,
+         false,
+         {K | P2, K | P1, K | P0, K | P0, K | P0, K | P2}});
+    cases.push_back({"Bits8",
+                     make_bmp(3, 2, 8, k_rgb, palette({P0, P1, P2}), {2, 2, 1, 0, 0, 1, 2, 0}, 3),
+                     3,
+                     2,
+                     8,
+                     false,
+                     {K | P0, K | P1, K | P2, K | P2, K | P2, K | P1}});
+    cases.push_back({"Bits8IndexPastPalette",
+                     make_bmp(2, 1, 8, k_rgb, palette({P1}), {0, 200, 0, 0}, 1),
+                     2,
+                     1,
+                     8,
+                     false,
+                     {K | P1, K}});
     cases.push_back({"Bits16Rgb555",
-                     make_bmp(3, 2, 16, k_rgb, {}, Bytes().u16(0x7FFF).u16(0).u16(0x4104).u16(0).u16(0x7C00).u16(0x03E0).u16(0x001F).u16(0).data),
-                     3, 2, 16, false, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, W, K, 0xFF844221}});
+                     make_bmp(3, 2, 16, k_rgb, {},
+                              Bytes()
+                                  .u16(0x7FFF)
+                                  .u16(0)
+                                  .u16(0x4104)
+                                  .u16(0)
+                                  .u16(0x7C00)
+                                  .u16(0x03E0)
+                                  .u16(0x001F)
+                                  .u16(0)
+                                  .data),
+                     3,
+                     2,
+                     16,
+                     false,
+                     {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, W, K, 0xFF844221}});
     cases.push_back({"Bits16BitFields565",
-                     make_bmp(2, 1, 16, k_bitfields, masks({0xF800, 0x07E0, 0x001F}), Bytes().u16(0xF800).u16(0x0400).data),
-                     2, 1, 16, false, {0xFFFF0000, 0xFF008200}});
-    cases.push_back({"Bits24", make_bmp(2, 2, 24, k_rgb, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}), 2,
-                     2, 24, false, {0xFF090807, 0xFF0C0B0A, 0xFF030201, 0xFF060504}});
-    cases.push_back({"Bits24TopDown", make_bmp(2, -2, 24, k_rgb, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}),
-                     2, 2, 24, false, {0xFF030201, 0xFF060504, 0xFF090807, 0xFF0C0B0A}});
-    cases.push_back({"Bits32AlphaUnused", make_bmp(2, 1, 32, k_rgb, {}, Bytes().u32(0x00102030).u32(0x00405060).data),
-                     2, 1, 32, false, {0xFF102030, 0xFF405060}});
-    cases.push_back({"Bits32AlphaUsed", make_bmp(2, 1, 32, k_rgb, {}, Bytes().u32(0x80102030).u32(0xFF405060).data), 2,
-                     1, 32, true, {0x80102030, 0xFF405060}});
-    cases.push_back({"Bits32AlphaBitFields",
-                     make_bmp(1, 1, 32, k_alpha_bitfields, masks({0xFF, 0xFF00, 0xFF0000, 0xFF000000}),
-                              Bytes().u32(0x40112233).data),
-                     1, 1, 32, true, {0x40332211}});
+                     make_bmp(2, 1, 16, k_bitfields, masks({0xF800, 0x07E0, 0x001F}),
+                              Bytes().u16(0xF800).u16(0x0400).data),
+                     2,
+                     1,
+                     16,
+                     false,
+                     {0xFFFF0000, 0xFF008200}});
+    cases.push_back(
+        {"Bits24",
+         make_bmp(2, 2, 24, k_rgb, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}),
+         2,
+         2,
+         24,
+         false,
+         {0xFF090807, 0xFF0C0B0A, 0xFF030201, 0xFF060504}});
+    cases.push_back(
+        {"Bits24TopDown",
+         make_bmp(2, -2, 24, k_rgb, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}),
+         2,
+         2,
+         24,
+         false,
+         {0xFF030201, 0xFF060504, 0xFF090807, 0xFF0C0B0A}});
+    cases.push_back({"Bits32AlphaUnused",
+                     make_bmp(2, 1, 32, k_rgb, {}, Bytes().u32(0x00102030).u32(0x00405060).data),
+                     2,
+                     1,
+                     32,
+                     false,
+                     {0xFF102030, 0xFF405060}});
+    cases.push_back({"Bits32AlphaUsed",
+                     make_bmp(2, 1, 32, k_rgb, {}, Bytes().u32(0x80102030).u32(0xFF405060).data),
+                     2,
+                     1,
+                     32,
+                     true,
+                     {0x80102030, 0xFF405060}});
+    cases.push_back(
+        {"Bits32AlphaBitFields",
+         make_bmp(1, 1, 32, k_alpha_bitfields, masks({0xFF, 0xFF00, 0xFF0000, 0xFF000000}),
+                  Bytes().u32(0x40112233).data),
+         1,
+         1,
+         32,
+         true,
+         {0x40332211}});
     cases.push_back({"Bits32V5Header", v5_header_bmp(), 1, 2, 32, true, {0x80FF0000, 0xFF00FF00}});
-    cases.push_back({"Os2CoreHeader", os2_core_bmp(), 3, 1, 1, false, {0xFFFF0000, 0xFF0000FF, 0xFFFF0000}});
+    cases.push_back(
+        {"Os2CoreHeader", os2_core_bmp(), 3, 1, 1, false, {0xFFFF0000, 0xFF0000FF, 0xFFFF0000}});
     // Bottom row: run of 4 x index 1. Middle: absolute 2,3,1 then one 0.
     // Top: delta skips 2 pixels, run of 2 x index 3, end of bitmap.
-    cases.push_back({"Rle8",
-                     make_bmp(4, 3, 8, k_rle8, palette({P0, P1, P2, 0xABCDEF}),
-                              {4, 1, 0, 0, 0, 3, 2, 3, 1, 0, 1, 0, 0, 0, 0, 2, 2, 0, 2, 3, 0, 1}, 4),
-                     4, 3, 8, false,
-                     {K | P0, K | P0, 0xFFABCDEF, 0xFFABCDEF, K | P2, 0xFFABCDEF, K | P1, K | P0, K | P1, K | P1,
-                      K | P1, K | P1}});
-    cases.push_back({"Rle4",
-                     make_bmp(4, 2, 4, k_rle4, palette({P0, P1, P2, 0x010203, 0x040506, 0x070809, 0x0A0B0C}),
-                              {4, 0x12, 0, 0, 0, 4, 0x34, 0x56, 0, 1}, 7),
-                     4, 2, 4, false, {0xFF010203, 0xFF040506, 0xFF070809, 0xFF0A0B0C, K | P1, K | P2, K | P1, K | P2}});
+    cases.push_back(
+        {"Rle8",
+         make_bmp(4, 3, 8, k_rle8, palette({P0, P1, P2, 0xABCDEF}),
+                  {4, 1, 0, 0, 0, 3, 2, 3, 1, 0, 1, 0, 0, 0, 0, 2, 2, 0, 2, 3, 0, 1}, 4),
+         4,
+         3,
+         8,
+         false,
+         {K | P0, K | P0, 0xFFABCDEF, 0xFFABCDEF, K | P2, 0xFFABCDEF, K | P1, K | P0, K | P1,
+          K | P1, K | P1, K | P1}});
+    cases.push_back(
+        {"Rle4",
+         make_bmp(4, 2, 4, k_rle4, palette({P0, P1, P2, 0x010203, 0x040506, 0x070809, 0x0A0B0C}),
+                  {4, 0x12, 0, 0, 0, 4, 0x34, 0x56, 0, 1}, 7),
+         4,
+         2,
+         4,
+         false,
+         {0xFF010203, 0xFF040506, 0xFF070809, 0xFF0A0B0C, K | P1, K | P2, K | P1, K | P2}});
     return cases;
 }
 
-class BmpRead : public testing::TestWithParam<ReadCase> {};
+class BmpRead : public testing::TestWithParam<ReadCase>
+{
+};
 
 TEST_P(BmpRead, DecodesPixels)
 {
@@ -149,19 +229,33 @@ INSTANTIATE_TEST_SUITE_P(AllLayouts, BmpRead, testing::ValuesIn(read_cases()),
 
 TEST(BmpReadDib, SplitInfoAndBitsAsPluginsHandThemOver)
 {
-    const std::vector<std::uint8_t> file = make_bmp(3, 2, 8, k_rgb, palette({P0, P1, P2}), {2, 2, 1, 0, 0, 1, 2, 0}, 3);
+    const std::vector<std::uint8_t> file =
+        make_bmp(3, 2, 8, k_rgb, palette({P0, P1, P2}), {2, 2, 1, 0, 0, 1, 2, 0}, 3);
     const std::span<const std::uint8_t> all(file);
-    const imgctl::DecodedBmp bmp = imgctl::read_dib(all.subspan(14, 40 + 12), all.subspan(14 + 40 + 12));
-    EXPECT_EQ(argb_of(bmp), (std::vector<std::uint32_t>{K | P0, K | P1, K | P2, K | P2, K | P2, K | P1}));
+    const imgctl::DecodedBmp bmp =
+        imgctl::read_dib(all.subspan(14, 40 + 12), all.subspan(14 + 40 + 12));
+    EXPECT_EQ(argb_of(bmp),
+              (std::vector<std::uint32_t>{K | P0, K | P1, K | P2, K | P2, K | P2, K | P1}));
     EXPECT_EQ(bmp.palette.at(1), P1);
 }
 
 TEST(BmpReadDib, BitFieldMasksAfterTheInfoHeader)
 {
     const std::vector<std::uint8_t> info = Bytes()
-                                               .u32(40).u32(1).u32(1).u16(1).u16(16).u32(k_bitfields)
-                                               .u32(0).u32(0).u32(0).u32(0).u32(0)
-                                               .u32(0xF800).u32(0x07E0).u32(0x001F)
+                                               .u32(40)
+                                               .u32(1)
+                                               .u32(1)
+                                               .u16(1)
+                                               .u16(16)
+                                               .u32(k_bitfields)
+                                               .u32(0)
+                                               .u32(0)
+                                               .u32(0)
+                                               .u32(0)
+                                               .u32(0)
+                                               .u32(0xF800)
+                                               .u32(0x07E0)
+                                               .u32(0x001F)
                                                .data;
     const std::vector<std::uint8_t> bits = Bytes().u16(0x001F).u16(0).data;
     const imgctl::DecodedBmp bmp = imgctl::read_dib(info, bits);

@@ -16,7 +16,8 @@ using namespace imgctl;
 using imgtest::Handle;
 using imgtest::TempDir;
 
-class Encoders : public testing::Test {
+class Encoders : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -30,7 +31,10 @@ protected:
     HDIB m_dib = 0;
 };
 
-bool png_interlaced(const std::vector<std::uint8_t>& file) { return file.size() > 28 && file[28] == 1; }
+bool png_interlaced(const std::vector<std::uint8_t>& file)
+{
+    return file.size() > 28 && file[28] == 1;
+}
 
 bool gif_interlaced(const std::vector<std::uint8_t>& file)
 {
@@ -55,8 +59,10 @@ TEST_F(Encoders, InterlaceFlagIsWrittenAsAsked)
     for (const std::int32_t interlaced : {0, -1, 1}) {
         DIBtoPNG(m_dir.path("out.png").c_str(), m_dib, interlaced);
         DIBtoGIF(m_dir.path("out.gif").c_str(), m_dib, interlaced);
-        EXPECT_EQ(png_interlaced(imgtest::read_bytes(m_dir.path("out.png"))), interlaced != 0) << interlaced;
-        EXPECT_EQ(gif_interlaced(imgtest::read_bytes(m_dir.path("out.gif"))), interlaced != 0) << interlaced;
+        EXPECT_EQ(png_interlaced(imgtest::read_bytes(m_dir.path("out.png"))), interlaced != 0)
+            << interlaced;
+        EXPECT_EQ(gif_interlaced(imgtest::read_bytes(m_dir.path("out.gif"))), interlaced != 0)
+            << interlaced;
     }
 }
 
@@ -107,7 +113,9 @@ TEST_F(Encoders, NewFilesFollowTheUmaskAndReplacedFilesKeepTheirMode)
     chmod(m_dir.path("kept.png").c_str(), 0640);
     DIBtoPNG(m_dir.path("kept.png").c_str(), m_dib, 0);
     umask(old_mask);
-    struct stat st {};
+    struct stat st
+    {
+    };
     stat(m_dir.path("new.png").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
     stat(m_dir.path("kept.png").c_str(), &st);
@@ -124,12 +132,15 @@ TEST_F(Encoders, WritingThroughALinkReplacesItsTarget)
 }
 
 // Any write that cannot complete names the path and leaves what was there.
-class FailedWrite : public Encoders {};
+class FailedWrite : public Encoders
+{
+};
 
 TEST_F(FailedWrite, MissingFolderOrFolderInTheWay)
 {
     std::filesystem::create_directory(m_dir.path("folder.png"));
-    for (const std::string& path : {m_dir.path("no/such/folder/out.png"), m_dir.path("folder.png")}) {
+    for (const std::string& path :
+         {m_dir.path("no/such/folder/out.png"), m_dir.path("folder.png")}) {
         try {
             DIBtoPNG(path.c_str(), m_dib, 0);
             ADD_FAILURE() << "no exception for " << path;
@@ -144,7 +155,9 @@ TEST_F(FailedWrite, FileSizeLimitHitMidwayKeepsTheOldFile)
 {
     const std::string path = m_dir.path("out.bmp");
     imgtest::write_bytes(path, {'o', 'l', 'd'});
-    struct sigaction ignore {}, previous {};
+    struct sigaction ignore
+    {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &previous);
     rlimit old_limit{};

@@ -31,23 +31,36 @@ cv::Mat with_alpha_ramp(const cv::Mat& bgr)
     cv::Mat out = to_bgra(bgr);
     for (int y = 0; y < out.rows; ++y)
         for (int x = 0; x < out.cols; ++x)
-            out.at<cv::Vec4b>(y, x)[3] = static_cast<std::uint8_t>((x * 255) / std::max(1, out.cols - 1));
+            out.at<cv::Vec4b>(y, x)[3] =
+                static_cast<std::uint8_t>((x * 255) / std::max(1, out.cols - 1));
     return out;
 }
 
 // --- Lossless round trips ---------------------------------------------------
 
-struct LosslessCase {
+struct LosslessCase
+{
     const char* name;
     void (*save)(const char*, HDIB);
     const char* extension;
 };
 
-void save_bmp(const char* path, HDIB dib) { DIBtoBMP(path, dib); }
-void save_png(const char* path, HDIB dib) { DIBtoPNG(path, dib, 0); }
-void save_png_interlaced(const char* path, HDIB dib) { DIBtoPNG(path, dib, -1); }
+void save_bmp(const char* path, HDIB dib)
+{
+    DIBtoBMP(path, dib);
+}
+void save_png(const char* path, HDIB dib)
+{
+    DIBtoPNG(path, dib, 0);
+}
+void save_png_interlaced(const char* path, HDIB dib)
+{
+    DIBtoPNG(path, dib, -1);
+}
 
-class Lossless : public testing::TestWithParam<LosslessCase> {};
+class Lossless : public testing::TestWithParam<LosslessCase>
+{
+};
 
 TEST_P(Lossless, PhotoComesBackUnchanged)
 {
@@ -63,10 +76,11 @@ TEST_P(Lossless, PhotoComesBackUnchanged)
     EXPECT_EQ(cv::norm(imgtest::pixels_of(out), to_bgra(original), cv::NORM_INF), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, Lossless,
-                         testing::Values(LosslessCase{"Bmp", save_bmp, ".bmp"}, LosslessCase{"Png", save_png, ".png"},
-                                         LosslessCase{"PngInterlaced", save_png_interlaced, ".png"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Formats, Lossless,
+    testing::Values(LosslessCase{"Bmp", save_bmp, ".bmp"}, LosslessCase{"Png", save_png, ".png"},
+                    LosslessCase{"PngInterlaced", save_png_interlaced, ".png"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PngRoundTrip, AlphaIsKept)
 {
@@ -140,14 +154,16 @@ TEST(GifRoundTrip, UpTo256ColoursAreExact)
     cv::Mat original(37, 53, CV_8UC3);
     for (int y = 0; y < original.rows; ++y)
         for (int x = 0; x < original.cols; ++x)
-            original.at<cv::Vec3b>(y, x) = {static_cast<std::uint8_t>(x % 16 * 16), static_cast<std::uint8_t>(y % 16 * 16), 77};
+            original.at<cv::Vec3b>(y, x) = {static_cast<std::uint8_t>(x % 16 * 16),
+                                            static_cast<std::uint8_t>(y % 16 * 16), 77};
     imgtest::save_png(dir.path("in.png"), original);
     Handle in(ToDIB(dir.path("in.png").c_str()));
     for (const std::int32_t interlaced : {0, -1}) {
         DIBtoGIF(dir.path("out.gif").c_str(), in, interlaced);
         Handle out(ToDIB(dir.path("out.gif").c_str()));
         EXPECT_EQ(GetDIBInfo(out).bit_count, 8);
-        EXPECT_EQ(cv::norm(imgtest::pixels_of(out), to_bgra(original), cv::NORM_INF), 0) << interlaced;
+        EXPECT_EQ(cv::norm(imgtest::pixels_of(out), to_bgra(original), cv::NORM_INF), 0)
+            << interlaced;
     }
 }
 
@@ -213,7 +229,8 @@ TEST(Reduction, TransparentAreaStaysTransparentInGif)
 
 // --- PNG inputs of every colour type and depth -------------------------------
 
-struct RawPng {
+struct RawPng
+{
     int width;
     int height;
     int bit_depth;
@@ -230,8 +247,8 @@ void write_raw_png(const std::string& path, const RawPng& image)
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_init_io(png, file);
-    png_set_IHDR(png, info, image.width, image.height, image.bit_depth, image.colour_type, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    png_set_IHDR(png, info, image.width, image.height, image.bit_depth, image.colour_type,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
     if (!image.palette.empty())
         png_set_PLTE(png, info, image.palette.data(), static_cast<int>(image.palette.size()));
     if (!image.alpha.empty())
@@ -245,7 +262,8 @@ void write_raw_png(const std::string& path, const RawPng& image)
     std::fclose(file);
 }
 
-struct PngInputCase {
+struct PngInputCase
+{
     const char* name;
     RawPng png;
     std::vector<std::uint32_t> expected; // 0xAARRGGBB
@@ -255,22 +273,45 @@ struct PngInputCase {
 std::vector<PngInputCase> png_input_cases()
 {
     return {
-        {"Gray1", {3, 1, 1, PNG_COLOR_TYPE_GRAY, {0b10100000}, {}, {}}, {0xFFFFFFFF, 0xFF000000, 0xFFFFFFFF}, false},
-        {"Gray8", {2, 1, 8, PNG_COLOR_TYPE_GRAY, {0x10, 0xF0}, {}, {}}, {0xFF101010, 0xFFF0F0F0}, false},
-        {"Gray16", {2, 1, 16, PNG_COLOR_TYPE_GRAY, {0x12, 0x34, 0xFF, 0xFF}, {}, {}}, {0xFF121212, 0xFFFFFFFF}, false},
-        {"GrayAlpha8", {1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {0x40, 0x80}, {}, {}}, {0x80404040}, true},
-        {"Rgb16", {1, 1, 16, PNG_COLOR_TYPE_RGB, {0x11, 0, 0x22, 0, 0x33, 0}, {}, {}}, {0xFF112233}, false},
+        {"Gray1",
+         {3, 1, 1, PNG_COLOR_TYPE_GRAY, {0b10100000}, {}, {}},
+         {0xFFFFFFFF, 0xFF000000, 0xFFFFFFFF},
+         false},
+        {"Gray8",
+         {2, 1, 8, PNG_COLOR_TYPE_GRAY, {0x10, 0xF0}, {}, {}},
+         {0xFF101010, 0xFFF0F0F0},
+         false},
+        {"Gray16",
+         {2, 1, 16, PNG_COLOR_TYPE_GRAY, {0x12, 0x34, 0xFF, 0xFF}, {}, {}},
+         {0xFF121212, 0xFFFFFFFF},
+         false},
+        {"GrayAlpha8",
+         {1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {0x40, 0x80}, {}, {}},
+         {0x80404040},
+         true},
+        {"Rgb16",
+         {1, 1, 16, PNG_COLOR_TYPE_RGB, {0x11, 0, 0x22, 0, 0x33, 0}, {}, {}},
+         {0xFF112233},
+         false},
         {"Rgba8", {1, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, {1, 2, 3, 4}, {}, {}}, {0x04010203}, true},
-        {"Rgba16", {1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA, {1, 0, 2, 0, 3, 0, 0xFF, 0xFF}, {}, {}}, {0xFF010203}, true},
+        {"Rgba16",
+         {1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA, {1, 0, 2, 0, 3, 0, 0xFF, 0xFF}, {}, {}},
+         {0xFF010203},
+         true},
         {"Palette4WithTrns",
          {2, 1, 4, PNG_COLOR_TYPE_PALETTE, {0x01}, {{10, 20, 30}, {40, 50, 60}}, {0}},
          {0x000A141E, 0xFF28323C},
          true},
-        {"Palette8", {2, 1, 8, PNG_COLOR_TYPE_PALETTE, {1, 0}, {{1, 2, 3}, {4, 5, 6}}, {}}, {0xFF040506, 0xFF010203}, false},
+        {"Palette8",
+         {2, 1, 8, PNG_COLOR_TYPE_PALETTE, {1, 0}, {{1, 2, 3}, {4, 5, 6}}, {}},
+         {0xFF040506, 0xFF010203},
+         false},
     };
 }
 
-class PngInput : public testing::TestWithParam<PngInputCase> {};
+class PngInput : public testing::TestWithParam<PngInputCase>
+{
+};
 
 TEST_P(PngInput, DecodesToEightBitColour)
 {
@@ -297,7 +338,8 @@ INSTANTIATE_TEST_SUITE_P(ColourTypes, PngInput, testing::ValuesIn(png_input_case
 
 // --- GIF inputs ----------------------------------------------------------------
 
-struct GifFrame {
+struct GifFrame
+{
     int screen_width, screen_height;
     int left, top, width, height;
     bool interlaced;
@@ -328,7 +370,8 @@ void write_gif(const std::string& path, const GifFrame& f, const std::vector<Gif
             order.push_back(y);
     }
     for (const int y : order) {
-        std::vector<GifPixelType> row(f.indices.begin() + y * f.width, f.indices.begin() + (y + 1) * f.width);
+        std::vector<GifPixelType> row(f.indices.begin() + y * f.width,
+                                      f.indices.begin() + (y + 1) * f.width);
         EGifPutLine(gif, row.data(), f.width);
     }
     EGifCloseFile(gif, &error);
@@ -347,7 +390,9 @@ TEST(GifInput, InterlacedRowsComeBackInPlace)
     const cv::Mat pixels = imgtest::pixels_of(in);
     const std::uint32_t colours[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFF090909};
     for (int y = 0; y < 10; ++y)
-        EXPECT_EQ(pixels.at<std::uint32_t>(y, 0), colours[frame.indices[static_cast<std::size_t>(y)]]) << y;
+        EXPECT_EQ(pixels.at<std::uint32_t>(y, 0),
+                  colours[frame.indices[static_cast<std::size_t>(y)]])
+            << y;
 }
 
 TEST(GifInput, TransparentIndexBecomesAlpha)
@@ -386,8 +431,8 @@ TEST(GifInput, GifLoaderRefusesOtherFormats)
 
 // --- JPEG colour spaces --------------------------------------------------------
 
-void write_jpeg(const std::string& path, int components, J_COLOR_SPACE space, const std::vector<std::uint8_t>& pixels,
-                int width, int height)
+void write_jpeg(const std::string& path, int components, J_COLOR_SPACE space,
+                const std::vector<std::uint8_t>& pixels, int width, int height)
 {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};

@@ -45,7 +45,8 @@ cv::Mat photo(int width, int height, std::uint64_t seed)
     for (int i = 0; i < 12; ++i) {
         const cv::Point centre(rng.uniform(0, width), rng.uniform(0, height));
         const int radius = rng.uniform(2, std::max(3, std::min(width, height) / 6));
-        cv::circle(out, centre, radius, cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256)),
+        cv::circle(out, centre, radius,
+                   cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256)),
                    cv::FILLED, cv::LINE_AA);
     }
     cv::GaussianBlur(out, out, cv::Size(0, 0), 1.5);
@@ -91,7 +92,8 @@ cv::Mat pixels_of(imgctl::HDIB dib)
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> read_bytes(const std::string& path)
@@ -127,9 +129,15 @@ Bytes& Bytes::u8(unsigned v)
     return *this;
 }
 
-Bytes& Bytes::u16(unsigned v) { return u8(v & 0xFF).u8((v >> 8) & 0xFF); }
+Bytes& Bytes::u16(unsigned v)
+{
+    return u8(v & 0xFF).u8((v >> 8) & 0xFF);
+}
 
-Bytes& Bytes::u32(std::uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
+Bytes& Bytes::u32(std::uint32_t v)
+{
+    return u16(v & 0xFFFF).u16(v >> 16);
+}
 
 Bytes& Bytes::raw(const std::vector<std::uint8_t>& bytes)
 {
@@ -144,16 +152,26 @@ Bytes& Bytes::text(const char* s)
     return *this;
 }
 
-std::vector<std::uint8_t> make_bmp(std::int32_t width, std::int32_t height, int bit_count, std::uint32_t compression,
-                                   const std::vector<std::uint8_t>& extra, const std::vector<std::uint8_t>& bits,
+std::vector<std::uint8_t> make_bmp(std::int32_t width, std::int32_t height, int bit_count,
+                                   std::uint32_t compression,
+                                   const std::vector<std::uint8_t>& extra,
+                                   const std::vector<std::uint8_t>& bits,
                                    std::uint32_t colours_used)
 {
     const auto offset = static_cast<std::uint32_t>(14 + 40 + extra.size());
     Bytes b;
     b.text("BM").u32(offset + static_cast<std::uint32_t>(bits.size())).u32(0).u32(offset);
-    b.u32(40).u32(static_cast<std::uint32_t>(width)).u32(static_cast<std::uint32_t>(height)).u16(1).u16(
-        static_cast<unsigned>(bit_count));
-    b.u32(compression).u32(static_cast<std::uint32_t>(bits.size())).u32(2835).u32(2835).u32(colours_used).u32(0);
+    b.u32(40)
+        .u32(static_cast<std::uint32_t>(width))
+        .u32(static_cast<std::uint32_t>(height))
+        .u16(1)
+        .u16(static_cast<unsigned>(bit_count));
+    b.u32(compression)
+        .u32(static_cast<std::uint32_t>(bits.size()))
+        .u32(2835)
+        .u32(2835)
+        .u32(colours_used)
+        .u32(0);
     b.raw(extra).raw(bits);
     return b.data;
 }

@@ -15,7 +15,8 @@
 namespace imgtest {
 
 // A fresh folder per test, removed afterwards.
-class TempDir {
+class TempDir
+{
 public:
     TempDir();
     ~TempDir();
@@ -27,7 +28,8 @@ private:
 };
 
 // Releases a handle on every way out of a test.
-class Handle {
+class Handle
+{
 public:
     explicit Handle(imgctl::HDIB dib) : m_dib(dib) {}
     ~Handle()
@@ -67,7 +69,8 @@ void save_jpeg(const std::string& path, const cv::Mat& bgr, int quality = 90);
 void save_bmp(const std::string& path, const cv::Mat& colour);
 
 // Little-endian byte string builder for hand-made files.
-struct Bytes {
+struct Bytes
+{
     std::vector<std::uint8_t> data;
     Bytes& u8(unsigned v);
     Bytes& u16(unsigned v);
@@ -78,8 +81,10 @@ struct Bytes {
 
 // BMP file header + BITMAPINFOHEADER (40 bytes) + extra (masks, palette) +
 // pixel bits. The pixel offset points right after `extra`.
-std::vector<std::uint8_t> make_bmp(std::int32_t width, std::int32_t height, int bit_count, std::uint32_t compression,
-                                   const std::vector<std::uint8_t>& extra, const std::vector<std::uint8_t>& bits,
+std::vector<std::uint8_t> make_bmp(std::int32_t width, std::int32_t height, int bit_count,
+                                   std::uint32_t compression,
+                                   const std::vector<std::uint8_t>& extra,
+                                   const std::vector<std::uint8_t>& bits,
                                    std::uint32_t colours_used = 0);
 
 } // namespace imgtest

@@ -12,7 +12,8 @@ using imgtest::Handle;
 using imgtest::TempDir;
 
 // A loaded picture of the given content, from a lossless PNG.
-class Loaded {
+class Loaded
+{
 public:
     explicit Loaded(const cv::Mat& colour) : m_path(m_dir.path("in.png"))
     {
@@ -26,18 +27,25 @@ private:
     std::string m_path;
 };
 
-std::uint32_t argb_at(const cv::Mat& bgra, int x, int y) { return bgra.at<std::uint32_t>(y, x); }
+std::uint32_t argb_at(const cv::Mat& bgra, int x, int y)
+{
+    return bgra.at<std::uint32_t>(y, x);
+}
 
-constexpr std::uint32_t k_red = 0xFFFF0000, k_green = 0xFF00FF00, k_blue = 0xFF0000FF, k_white = 0xFFFFFFFF;
+constexpr std::uint32_t k_red = 0xFFFF0000, k_green = 0xFF00FF00, k_blue = 0xFF0000FF,
+                        k_white = 0xFFFFFFFF;
 
-struct TurnCase {
+struct TurnCase
+{
     std::int32_t angle;
     int width, height;
     // Corners after the turn: top-left, top-right, bottom-left, bottom-right.
     std::uint32_t tl, tr, bl, br;
 };
 
-class RightAngle : public testing::TestWithParam<TurnCase> {};
+class RightAngle : public testing::TestWithParam<TurnCase>
+{
+};
 
 void expect_corners(const cv::Mat& p, const TurnCase& c)
 {
@@ -84,7 +92,8 @@ TEST_P(RightAngle, LazyJpegTurnsTheSameWay)
     ASSERT_EQ(p.cols, w);
     auto near = [](std::uint32_t a, std::uint32_t b) {
         for (int shift = 0; shift < 24; shift += 8)
-            if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 8)
+            if (std::abs(static_cast<int>((a >> shift) & 0xFF) -
+                         static_cast<int>((b >> shift) & 0xFF)) > 8)
                 return false;
         return true;
     };
@@ -131,7 +140,10 @@ TEST(AnyAngle, CanvasHoldsTheWholePictureAndCornersTakeTheBackground)
     EXPECT_EQ(info.width, 199);
     EXPECT_EQ(info.height, 184);
     const cv::Mat p = imgtest::pixels_of(dib);
-    for (const auto& [x, y] : {std::pair{0, 0}, {info.width - 1, 0}, {0, info.height - 1}, {info.width - 1, info.height - 1}})
+    for (const auto& [x, y] : {std::pair{0, 0},
+                               {info.width - 1, 0},
+                               {0, info.height - 1},
+                               {info.width - 1, info.height - 1}})
         EXPECT_EQ(argb_at(p, x, y), 0xFF00FFFFu) << x << "," << y;
     EXPECT_EQ(argb_at(p, info.width / 2, info.height / 2), 0xFF785028u);
 }
@@ -191,14 +203,17 @@ TEST(AnyAngle, CanvasBeyondThePixelLimitIsRefused)
 
 // --- Resizing ------------------------------------------------------------------
 
-struct ResizeCase {
+struct ResizeCase
+{
     int width, height;
     std::int32_t turn;
     std::int32_t new_width, new_height;
     int expect_width, expect_height;
 };
 
-class Resize : public testing::TestWithParam<ResizeCase> {};
+class Resize : public testing::TestWithParam<ResizeCase>
+{
+};
 
 TEST_P(Resize, OutputSize)
 {
@@ -211,7 +226,8 @@ TEST_P(Resize, OutputSize)
     EXPECT_EQ(GetDIBInfo(dib).height, c.expect_height);
     // A flat colour stays flat whichever filter ran.
     const cv::Mat p = imgtest::pixels_of(dib);
-    EXPECT_EQ(cv::norm(p, cv::Mat(p.size(), CV_8UC4, cv::Scalar(10, 20, 30, 255)), cv::NORM_INF), 0);
+    EXPECT_EQ(cv::norm(p, cv::Mat(p.size(), CV_8UC4, cv::Scalar(10, 20, 30, 255)), cv::NORM_INF),
+              0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Resize,
@@ -227,7 +243,8 @@ TEST(Resize, BadSizesAreRefused)
 {
     Loaded loaded(imgtest::photo(20, 20));
     Handle dib(loaded.load());
-    for (const auto& [w, h] : {std::pair{-1, 0}, {0, 10}, {-1, -1}, {-5, 10}, {-1, 70000}, {100000, 100000}})
+    for (const auto& [w, h] :
+         {std::pair{-1, 0}, {0, 10}, {-1, -1}, {-5, 10}, {-1, 70000}, {100000, 100000}})
         EXPECT_THROW(ResizeDIB(dib, w, h), ImageError) << w << "x" << h;
     EXPECT_EQ(GetDIBInfo(dib).width, 20);
 }
@@ -240,7 +257,8 @@ TEST(Resize, ReductionDoesNotAlias)
     for (int x = 0; x < 400; ++x)
         stripes.col(x).setTo(x % 2 ? cv::Scalar(255, 255, 255) : cv::Scalar(0, 0, 0));
     Loaded loaded(stripes);
-    struct Bound {
+    struct Bound
+    {
         int height;
         double low, high;
     };
@@ -248,7 +266,8 @@ TEST(Resize, ReductionDoesNotAlias)
         Handle dib(loaded.load());
         ResizeDIB(dib, -1, b.height);
         double low = 0, high = 0;
-        cv::minMaxLoc(imgtest::pixels_of(dib).reshape(1, b.height * b.height).colRange(0, 3), &low, &high);
+        cv::minMaxLoc(imgtest::pixels_of(dib).reshape(1, b.height * b.height).colRange(0, 3), &low,
+                      &high);
         EXPECT_GT(low, b.low) << b.height;
         EXPECT_LT(high, b.high) << b.height;
     }
@@ -272,12 +291,15 @@ TEST(Resize, TransparentPixelsDoNotDarkenTheirNeighbours)
 
 // --- Shrink-on-load ------------------------------------------------------------
 
-struct ShrinkCase {
+struct ShrinkCase
+{
     std::int32_t turn;
     std::int32_t height;
 };
 
-class ShrinkOnLoad : public testing::TestWithParam<ShrinkCase> {};
+class ShrinkOnLoad : public testing::TestWithParam<ShrinkCase>
+{
+};
 
 // The reduced-scale decode must look like a full decode resized the same way.
 TEST_P(ShrinkOnLoad, MatchesFullDecodeThenResize)
@@ -298,7 +320,8 @@ TEST_P(ShrinkOnLoad, MatchesFullDecodeThenResize)
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, ShrinkOnLoad,
-                         testing::Values(ShrinkCase{0, 960}, ShrinkCase{0, 480}, ShrinkCase{90, 480},
-                                         ShrinkCase{0, 150}, ShrinkCase{270, 100}, ShrinkCase{0, 1300}));
+                         testing::Values(ShrinkCase{0, 960}, ShrinkCase{0, 480},
+                                         ShrinkCase{90, 480}, ShrinkCase{0, 150},
+                                         ShrinkCase{270, 100}, ShrinkCase{0, 1300}));
 
 } // namespace

@@ -43,6 +43,8 @@ void HeadlessUserHost::line(const std::string& text)
     if (!m_current_file.empty())
         m_out << m_current_file << ": ";
     m_out << text << '\n' << std::flush;
+    if (!m_current_file.empty())
+        m_file_reported = true;
 }
 
 Answer HeadlessUserHost::Ask(const std::string& caption, const std::string& text, Buttons buttons)
@@ -76,6 +78,7 @@ void HeadlessUserHost::ProcessMessages()
 void HeadlessUserHost::FileStarted(const std::string& path)
 {
     m_current_file = path;
+    m_file_reported = false;
 }
 
 void HeadlessUserHost::FileFinished(const std::string& path, std::optional<FileOutcome> outcome)
@@ -84,6 +87,8 @@ void HeadlessUserHost::FileFinished(const std::string& path, std::optional<FileO
         line("not processed: no drop mode is selected (\"Drag & Drop　変換\")");
     else if (*outcome == FileOutcome::Skipped)
         line("skipped");
+    else if (*outcome == FileOutcome::Failed && !m_file_reported)
+        line("failed"); // a rename fails without a message of its own
     (void)path;
     m_current_file.clear();
 }

@@ -3,7 +3,9 @@
 // question takes the answer that skips (YesNo: "はい(&Y)", which for the
 // folder question "…処理を中断しますか?" skips the file; OkCancel:
 // "キャンセル", which processes nothing). The progress dialog is silent and
-// reports a stop request as its cancel.
+// reports a stop request as its cancel. A file that failed without a
+// message of its own (a rename) gets a line too, so that an exit status of
+// 1 always names its files.
 #pragma once
 
 #include "app/core/FileRuns.h"
@@ -39,6 +41,7 @@ private:
     std::function<bool()> m_stop_requested;
     std::function<void()> m_process_messages;
     std::string m_current_file;
+    bool m_file_reported = false; // a line about m_current_file was written
 };
 
 } // namespace zumo

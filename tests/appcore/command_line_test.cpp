@@ -358,9 +358,21 @@ TEST(HeadlessUserHost, SaysWhyAFileWasNotProcessed)
     host.FileFinished("/p/a.jpg", std::nullopt);
     host.FileStarted("/p/b.jpg");
     host.FileFinished("/p/b.jpg", FileOutcome::Done);
+    // A rename fails silently: the host names the file itself. A
+    // conversion has already said why.
+    host.FileStarted("/p/c.jpg");
+    host.FileFinished("/p/c.jpg", FileOutcome::Failed);
+    host.FileStarted("/p/d.jpg");
+    host.ShowMessage("画像を処理できません");
+    host.FileFinished("/p/d.jpg", FileOutcome::Failed);
+    host.FileStarted("/p/e.jpg");
+    host.FileFinished("/p/e.jpg", FileOutcome::Failed);
     host.ShowMessage("after");
     EXPECT_EQ(err.str(), "zumo: /p/a.jpg: not processed: no drop mode is selected "
                          "(\"Drag & Drop　変換\")\n"
+                         "zumo: /p/c.jpg: failed\n"
+                         "zumo: /p/d.jpg: 画像を処理できません\n"
+                         "zumo: /p/e.jpg: failed\n"
                          "zumo: after\n");
 }
 

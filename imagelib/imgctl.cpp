@@ -120,12 +120,32 @@ void turn_right_angles(Picture& picture, int quarters)
         throw ImageError(picture.failure);
     if (quarters == 0)
         return;
-    if (picture.is_pending())
+    if (picture.is_pending() && !picture.pending_any_turn) {
         picture.pending_turns = (picture.pending_turns + quarters) % 4;
-    else if (picture.is_indexed())
+        return;
+    }
+    ensure_decoded(picture);
+    if (picture.is_indexed())
         picture.indices = turn_quarters(picture.indices, quarters);
     else
         picture.colour = turn_quarters(picture.colour, quarters);
+}
+
+// A JPEG not decoded yet keeps the turn for later, so that a reduction
+// that follows can still decode it at a smaller scale.
+void turn_any_angle(Picture& picture, double degrees, COLORREF background)
+{
+    if (!picture.failure.empty())
+        throw ImageError(picture.failure);
+    if (picture.is_pending() && !picture.pending_any_turn) {
+        const cv::Size canvas =
+            turned_size(picture_width(picture), picture_height(picture), degrees);
+        check_dimensions("TurnDIBex", canvas.width, canvas.height);
+        picture.pending_any_turn = PendingTurn{degrees, background};
+        return;
+    }
+    ensure_colour(picture);
+    picture.colour = turn_any(picture.colour, degrees, background);
 }
 
 cv::Size target_size(const Picture& picture, std::int32_t width, std::int32_t height)
@@ -155,13 +175,9 @@ void decode_for_size(Picture& picture, cv::Size target)
         ensure_decoded(picture);
         return;
     }
-    const bool swapped = picture.pending_turns % 2 != 0;
     for (const int denominator : {8, 4, 2}) {
-        int w = jpeg_scaled_side(picture.pending->width, denominator);
-        int h = jpeg_scaled_side(picture.pending->height, denominator);
-        if (swapped)
-            std::swap(w, h);
-        if (w >= target.width && h >= target.height) {
+        const cv::Size size = pending_size(picture, denominator);
+        if (size.width >= target.width && size.height >= target.height) {
             decode_pending(picture, denominator);
             return;
         }
@@ -206,8 +222,7 @@ void TurnDIBex(HDIB dib, std::int32_t angle, COLORREF colour)
             turn_right_angles(picture, quarter_turns(normal / 1000, "TurnDIBex"));
             return;
         }
-        ensure_colour(picture);
-        picture.colour = turn_any(picture.colour, normal / 1000.0, colour);
+        turn_any_angle(picture, normal / 1000.0, colour);
     });
 }
 

@@ -13,17 +13,28 @@ Picture::~Picture() = default;
 Picture::Picture(Picture&&) noexcept = default;
 Picture& Picture::operator=(Picture&&) noexcept = default;
 
+cv::Size pending_size(const Picture& picture, int denominator)
+{
+    int w = jpeg_scaled_side(picture.pending->width, denominator);
+    int h = jpeg_scaled_side(picture.pending->height, denominator);
+    if (picture.pending_turns % 2 != 0)
+        std::swap(w, h);
+    if (picture.pending_any_turn)
+        return turned_size(w, h, picture.pending_any_turn->degrees);
+    return {w, h};
+}
+
 int picture_width(const Picture& picture)
 {
     if (picture.is_pending())
-        return picture.pending_turns % 2 ? picture.pending->height : picture.pending->width;
+        return pending_size(picture, 1).width;
     return picture.is_indexed() ? picture.indices.cols : picture.colour.cols;
 }
 
 int picture_height(const Picture& picture)
 {
     if (picture.is_pending())
-        return picture.pending_turns % 2 ? picture.pending->width : picture.pending->height;
+        return pending_size(picture, 1).height;
     return picture.is_indexed() ? picture.indices.rows : picture.colour.rows;
 }
 
@@ -46,8 +57,13 @@ void decode_pending(Picture& picture, int denominator)
     if (!picture.is_pending())
         return;
     try {
-        cv::Mat pixels = decode_jpeg(*picture.pending, denominator);
-        picture.colour = turn_quarters(pixels, picture.pending_turns);
+        cv::Mat pixels =
+            turn_quarters(decode_jpeg(*picture.pending, denominator), picture.pending_turns);
+        if (picture.pending_any_turn) {
+            const PendingTurn turn = *picture.pending_any_turn;
+            pixels = turn_any(pixels, turn.degrees, turn.background);
+        }
+        picture.colour = pixels;
     } catch (const ImageError& error) {
         picture.failure = error.what();
         picture.pending.reset();
@@ -55,6 +71,7 @@ void decode_pending(Picture& picture, int denominator)
     }
     picture.pending.reset();
     picture.pending_turns = 0;
+    picture.pending_any_turn.reset();
 }
 
 void ensure_decoded(Picture& picture)

@@ -4,14 +4,16 @@
 //  - colour:  cv::Mat CV_8UC3 (BGR) or CV_8UC4 (BGRA, straight alpha);
 //  - indexed: cv::Mat CV_8UC1 of palette indices, palette 0xAARRGGBB;
 //  - pending: a JPEG whose header was read but whose pixels were not
-//    decoded yet, with the quarter turns asked for meanwhile. A later
-//    reduction can then decode it at a smaller DCT scale.
+//    decoded yet, with the turns asked for meanwhile (quarter turns, then
+//    at most one turn by any angle). A later reduction can then decode it
+//    at a smaller DCT scale.
 #pragma once
 
 #include "imagelib/imgctl.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,12 @@
 namespace imgctl {
 
 struct PendingJpeg;
+
+struct PendingTurn
+{
+    double degrees = 0; // clockwise
+    COLORREF background = 0;
+};
 
 struct Picture
 {
@@ -32,8 +40,9 @@ struct Picture
     cv::Mat indices;
     std::vector<std::uint32_t> palette; // 0xAARRGGBB
     std::unique_ptr<PendingJpeg> pending;
-    int pending_turns = 0; // quarter turns clockwise, 0..3
-    std::string failure;   // set when a lazy decode failed
+    int pending_turns = 0;                       // quarter turns clockwise, 0..3
+    std::optional<PendingTurn> pending_any_turn; // after the quarter turns
+    std::string failure;                         // set when a lazy decode failed
 
     bool is_indexed() const { return !indices.empty(); }
     bool is_pending() const { return pending != nullptr; }
@@ -44,8 +53,11 @@ int picture_width(const Picture& picture);
 int picture_height(const Picture& picture);
 bool picture_has_alpha(const Picture& picture);
 
+// Size of a pending picture decoded at 1/denominator, after its turns.
+cv::Size pending_size(const Picture& picture, int denominator);
+
 // Decodes a pending picture at 1/denominator of its size (1, 2, 4 or 8) and
-// applies the pending quarter turns. Throws ImageError, and remembers the
+// applies the pending turns. Throws ImageError, and remembers the
 // failure so that later calls report it without decoding again.
 void decode_pending(Picture& picture, int denominator = 1);
 

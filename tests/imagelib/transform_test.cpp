@@ -293,7 +293,7 @@ TEST(Resize, TransparentPixelsDoNotDarkenTheirNeighbours)
 
 struct ShrinkCase
 {
-    std::int32_t turn;
+    std::int32_t turn; // thousandths of a degree, through TurnDIBex
     std::int32_t height;
 };
 
@@ -310,7 +310,7 @@ TEST_P(ShrinkOnLoad, MatchesFullDecodeThenResize)
     Handle full(ToDIB(dir.path("photo.jpg").c_str()));
     GetDIBPixels(full); // decodes at full size now
     for (HDIB dib : {lazy.get(), full.get()}) {
-        TurnDIB(dib, GetParam().turn);
+        TurnDIBex(dib, GetParam().turn, 0x00336699);
         ResizeDIB(dib, -1, GetParam().height);
     }
     const cv::Mat a = imgtest::pixels_of(lazy);
@@ -321,7 +321,26 @@ TEST_P(ShrinkOnLoad, MatchesFullDecodeThenResize)
 
 INSTANTIATE_TEST_SUITE_P(Scales, ShrinkOnLoad,
                          testing::Values(ShrinkCase{0, 960}, ShrinkCase{0, 480},
-                                         ShrinkCase{90, 480}, ShrinkCase{0, 150},
-                                         ShrinkCase{270, 100}, ShrinkCase{0, 1300}));
+                                         ShrinkCase{90000, 480}, ShrinkCase{0, 150},
+                                         ShrinkCase{270000, 100}, ShrinkCase{0, 1300},
+                                         ShrinkCase{30000, 480}, ShrinkCase{-17500, 300},
+                                         ShrinkCase{30000, 1500}));
+
+// A turn by any angle waits for the decode too: the size it reports is the
+// size the turned picture will have.
+TEST(ShrinkOnLoad, PendingTurnReportsTheTurnedSize)
+{
+    TempDir dir;
+    imgtest::save_jpeg(dir.path("photo.jpg"), imgtest::photo(160, 120), 92);
+    Handle lazy(ToDIB(dir.path("photo.jpg").c_str()));
+    TurnDIBex(lazy, 30000, 0);
+    const DIBInfo promised = GetDIBInfo(lazy);
+    EXPECT_EQ(promised.width, 199);
+    EXPECT_EQ(promised.height, 184);
+    TurnDIB(lazy, 90); // a second turn decodes and turns for real
+    const cv::Mat p = imgtest::pixels_of(lazy);
+    EXPECT_EQ(p.cols, 184);
+    EXPECT_EQ(p.rows, 199);
+}
 
 } // namespace

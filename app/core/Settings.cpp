@@ -145,6 +145,26 @@ std::string config_home(const SettingsEnvironment& env)
     return platform::include_trailing_separator(env.home) + ".config";
 }
 
+// Creates the missing folders of the per-user file, but only below a
+// folder that may be written: a read-only mark counts even for a user
+// whom the system would let through (root), as it does for the file.
+void create_settings_folder(const std::string& folder)
+{
+    if (folder.empty())
+        return;
+    std::error_code error;
+    std::filesystem::path existing(folder);
+    while (!existing.empty() && !std::filesystem::exists(existing, error)) {
+        if (existing == existing.parent_path())
+            return;
+        existing = existing.parent_path();
+    }
+    if (existing.empty() || existing.string() == folder ||
+        !platform::folder_is_writable(existing.string()))
+        return;
+    std::filesystem::create_directories(folder, error);
+}
+
 } // namespace
 
 std::string_view control_name(StoredControl control)
@@ -174,11 +194,7 @@ void LoadSettings(const std::string& ini_path, SettingsWindow& window)
 
 SaveResult SaveSettings(const std::string& ini_path, const SettingsWindow& window)
 {
-    const std::string folder = platform::folder_part(ini_path);
-    if (!folder.empty()) {
-        std::error_code ignored;
-        std::filesystem::create_directories(folder, ignored);
-    }
+    create_settings_folder(platform::folder_part(ini_path));
 
     IniFile ini(ini_path);
     try {

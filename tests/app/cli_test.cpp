@@ -1,0 +1,613 @@
+// The real program run as a user runs it from a script: a copy of the built
+// zumo with its "spi" folder in a scratch folder, the settings file beside
+// it, real pictures, no display (DISPLAY and WAYLAND_DISPLAY removed from
+// the environment), and the outputs, standard error, exit status and
+// settings file checked afterwards.
+#include <QCoreApplication>
+#include <QImage>
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// ---- files ------------------------------------------------------------------
+
+std::string read_text(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_text(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+void write_picture(const fs::path& path, int width, int height, const char* format)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, (x ^ y) & 0xFF));
+    ASSERT_TRUE(image.save(QString::fromStdString(path.string()), format)) << path;
+}
+
+void write_gif(const fs::path& path, int width, int height)
+{
+    int error = 0;
+    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
+    ASSERT_NE(gif, nullptr);
+    const GifColorType colours[2] = {{250, 200, 0}, {0, 40, 120}};
+    ColorMapObject* map = GifMakeMapObject(2, colours);
+    EGifPutScreenDesc(gif, width, height, 1, 0, map);
+    EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
+    for (int y = 0; y < height; ++y) {
+        std::vector<GifPixelType> row(static_cast<std::size_t>(width));
+        for (int x = 0; x < width; ++x)
+            row[static_cast<std::size_t>(x)] = static_cast<GifPixelType>((x + y) & 1);
+        EGifPutLine(gif, row.data(), width);
+    }
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(map);
+}
+
+QSize picture_size(const fs::path& path)
+{
+    return QImage(QString::fromStdString(path.string())).size();
+}
+
+std::vector<std::string> names_in(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    if (fs::is_directory(folder))
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// ---- the settings file --------------------------------------------------------
+
+struct IniLine
+{
+    std::string section, key, value;
+    bool operator==(const IniLine&) const = default;
+};
+
+std::vector<IniLine> ini_keys(const std::string& text)
+{
+    std::vector<IniLine> keys;
+    std::istringstream in(text);
+    std::string section;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && line.front() == '[') {
+            section = line.substr(1, line.find(']') - 1);
+        } else if (const auto eq = line.find('='); eq != std::string::npos && line[0] != ';') {
+            keys.push_back({section, line.substr(0, eq), line.substr(eq + 1)});
+        }
+    }
+    return keys;
+}
+
+std::string ini_value(const std::string& text, const std::string& section, const std::string& key)
+{
+    for (const IniLine& line : ini_keys(text))
+        if (line.section == section && line.key == key)
+            return line.value;
+    return "<missing>";
+}
+
+// The keys of "Form1" in the order the program reads and writes them.
+const std::vector<std::string> k_form1_keys = {
+    "CheckBox1.Checked",
+    "CheckBox3.Checked",
+    "CheckBox4.Checked",
+    "CheckBox5.Checked",
+    "CheckBox6.Checked",
+    "CheckBox7.Checked",
+    "CheckBox8.Checked",
+    " UpDown1.Position",
+    " UpDown2.Position",
+    " UpDown3.Position",
+    "RadioGroup1.ItemIndex",
+    "RadioGroup2.ItemIndex",
+    "RadioGroup3.ItemIndex",
+    "RadioGroup4.ItemIndex",
+    "RadioGroup5.ItemIndex",
+    "RadioGroup6.ItemIndex",
+    "RadioGroup7.ItemIndex",
+    "RadioGroup8.ItemIndex",
+    "RadioGroup9.ItemIndex",
+    "RadioGroup10.ItemIndex",
+    "Edit1.Text",
+    "Edit5.Text",
+    "Edit6.Text",
+    "Edit7.Text",
+};
+
+// ---- running the program ------------------------------------------------------
+
+struct Result
+{
+    int status = -1; // exit status; 128 + n for signal n
+    std::string out, err;
+};
+
+// The program copied into its own folder, so that the settings file and the
+// plug-in folder beside the executable are the test's own.
+class Installation
+{
+public:
+    Installation()
+    {
+        std::string pattern = (fs::temp_directory_path() / "zumo-cli-XXXXXX").string();
+        root = ::mkdtemp(pattern.data());
+        app = root / "app";
+        pictures = root / "pictures";
+        fs::create_directories(app);
+        fs::create_directories(pictures);
+        fs::create_directories(root / "config");
+        fs::create_directories(root / "runtime");
+        fs::permissions(root / "runtime", fs::perms::owner_all);
+        // A hard link runs as its own path, like a copy, without copying.
+        std::error_code no_link;
+        fs::create_hard_link(ZUMO_EXECUTABLE, app / "zumo", no_link);
+        if (no_link)
+            fs::copy_file(ZUMO_EXECUTABLE, app / "zumo");
+        if (fs::is_directory(ZUMO_PLUGIN_FOLDER))
+            fs::copy(ZUMO_PLUGIN_FOLDER, app / "spi");
+    }
+    ~Installation()
+    {
+        std::error_code ignored;
+        for (const fs::path& p : {app, root / "config"})
+            fs::permissions(p, fs::perms::owner_all, ignored);
+        fs::remove_all(root, ignored);
+    }
+
+    fs::path ini() const { return app / "zumo.ini"; }
+    std::string picture(const std::string& name) const { return (pictures / name).string(); }
+
+    // Starts the program with args; outputs go to files in the scratch folder.
+    pid_t start(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM" &&
+                name != "XDG_CONFIG_HOME" && name != "XDG_RUNTIME_DIR")
+                env.push_back(entry);
+        }
+        env.push_back("XDG_CONFIG_HOME=" + (root / "config").string());
+        env.push_back("XDG_RUNTIME_DIR=" + (root / "runtime").string());
+
+        const std::string program = (app / "zumo").string();
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string out = (root / "stdout").string();
+        const std::string err = (root / "stderr").string();
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        pid_t pid = -1;
+        const int failed =
+            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(failed, 0);
+        return failed ? -1 : pid;
+    }
+
+    // Waits for the program; one that has not ended after two minutes is
+    // killed and counts as a hang.
+    Result finish(pid_t pid)
+    {
+        Result result;
+        if (pid <= 0)
+            return result;
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "zumo did not end";
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out = read_text(root / "stdout");
+        result.err = read_text(root / "stderr");
+        return result;
+    }
+
+    Result run(const std::vector<std::string>& args) { return finish(start(args)); }
+
+    fs::path root, app, pictures;
+};
+
+// The lines of standard error that the program itself wrote (Qt may add
+// its own warnings).
+std::vector<std::string> zumo_lines(const std::string& err)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("zumo: ", 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+// A settings file as an earlier run would leave it, with overrides.
+std::string settings(const std::vector<std::pair<std::string, std::string>>& overrides,
+                     const std::string& window = "Maximized=0\nWidth=440\nHeight=430\n"
+                                                 "Top=50\nLeft=60\n")
+{
+    std::vector<std::pair<std::string, std::string>> values = {
+        {"CheckBox1.Checked", "0"},
+        {"CheckBox3.Checked", "0"},
+        {"CheckBox4.Checked", "0"},
+        {"CheckBox5.Checked", "0"},
+        {"CheckBox6.Checked", "1"},
+        {"CheckBox7.Checked", "0"},
+        {"CheckBox8.Checked", "0"},
+        {" UpDown1.Position", "92"},
+        {" UpDown2.Position", "0"},
+        {" UpDown3.Position", "100"},
+        {"RadioGroup1.ItemIndex", "0"},
+        {"RadioGroup2.ItemIndex", "1"},
+        {"RadioGroup3.ItemIndex", "0"},
+        {"RadioGroup4.ItemIndex", "0"},
+        {"RadioGroup5.ItemIndex", "1"},
+        {"RadioGroup6.ItemIndex", "0"},
+        {"RadioGroup7.ItemIndex", "3"},
+        {"RadioGroup8.ItemIndex", "0"},
+        {"RadioGroup9.ItemIndex", "1"},
+        {"RadioGroup10.ItemIndex", "0"},
+        {"Edit1.Text", ""},
+        {"Edit5.Text", "new"},
+        {"Edit6.Text", ""},
+        {"Edit7.Text", "resize"},
+    };
+    for (const auto& [key, value] : overrides)
+        for (auto& entry : values)
+            if (entry.first == key)
+                entry.second = value;
+    std::string text = "[Form1]\n";
+    for (const auto& [key, value] : values)
+        text += key + "=" + value + "\n";
+    return text + "\n[Window]\n" + window;
+}
+
+class CommandLine : public ::testing::Test
+{
+protected:
+    Installation zumo;
+};
+
+// ---- options --------------------------------------------------------------------
+
+TEST_F(CommandLine, OptionsAnswerWithoutAWindowOrASettingsFile)
+{
+    Result help = zumo.run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: zumo [--help] [--version] [--] [FILE]...", 0), 0u) << help.out;
+
+    Result version = zumo.run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "zumo 0.6\n");
+
+    Result wrong = zumo.run({"--frobnicate", zumo.picture("a.png")});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_NE(wrong.err.find("unknown option \"--frobnicate\""), std::string::npos) << wrong.err;
+    EXPECT_TRUE(wrong.out.empty());
+
+    EXPECT_FALSE(fs::exists(zumo.ini())) << "no window was made, so nothing was written";
+
+    // Without files and without a display nobody could use the window: the
+    // program says so and ends, after the usual start and end.
+    Result idle = zumo.run({});
+    EXPECT_EQ(idle.status, 2);
+    EXPECT_EQ(
+        zumo_lines(idle.err),
+        std::vector<std::string>{"zumo: no display and no files: nothing to do (see zumo --help)"});
+    EXPECT_TRUE(fs::exists(zumo.ini()));
+}
+
+// ---- the drop modes ---------------------------------------------------------------
+
+// First start: no settings file, so the designed values and the loader's
+// defaults apply (pictures to BMP into the subfolder "resize"). A text file
+// fails with the conversion's own message and the run goes on; names keep
+// their letter case; "--" lets a file look like an option.
+TEST_F(CommandLine, FirstRunConvertsEveryFileAndWritesEverySetting)
+{
+    write_picture(zumo.pictures / "a.png", 64, 48, "PNG");
+    write_text(zumo.pictures / "notes.txt", "not a picture\n");
+    write_picture(zumo.pictures / "Photo.JPG", 40, 30, "JPEG");
+    write_picture(zumo.pictures / "--help", 20, 10, "BMP");
+    write_gif(zumo.pictures / "anim.gif", 12, 8);
+
+    const Result r =
+        zumo.run({"--", zumo.picture("a.png"), zumo.picture("notes.txt"), zumo.picture("Photo.JPG"),
+                  zumo.picture("--help"), zumo.picture("anim.gif")});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(zumo_lines(r.err), std::vector<std::string>{"zumo: " + zumo.picture("notes.txt") +
+                                                          ": 画像を処理できません"});
+    const fs::path out = zumo.pictures / "resize";
+    EXPECT_EQ(names_in(out),
+              (std::vector<std::string>{"--help.bmp", "Photo.bmp", "a.bmp", "anim.bmp"}));
+    EXPECT_EQ(picture_size(out / "a.bmp"), QSize(64, 48));
+    EXPECT_EQ(picture_size(out / "Photo.bmp"), QSize(40, 30));
+    EXPECT_EQ(picture_size(out / "--help.bmp"), QSize(20, 10));
+    EXPECT_EQ(picture_size(out / "anim.bmp"), QSize(12, 8));
+    EXPECT_TRUE(fs::is_directory(zumo.app / "spi"));
+
+    // Every key of "Form1" in order, then the window's placement.
+    const std::vector<IniLine> keys = ini_keys(read_text(zumo.ini()));
+    ASSERT_EQ(keys.size(), k_form1_keys.size() + 5);
+    for (std::size_t i = 0; i < k_form1_keys.size(); ++i) {
+        EXPECT_EQ(keys[i].section, "Form1");
+        EXPECT_EQ(keys[i].key, k_form1_keys[i]);
+    }
+    const std::vector<std::string> window_keys = {"Maximized", "Width", "Height", "Top", "Left"};
+    for (std::size_t i = 0; i < window_keys.size(); ++i) {
+        EXPECT_EQ(keys[k_form1_keys.size() + i].section, "Window");
+        EXPECT_EQ(keys[k_form1_keys.size() + i].key, window_keys[i]);
+    }
+    const std::string text = read_text(zumo.ini());
+    EXPECT_EQ(ini_value(text, "Form1", "CheckBox6.Checked"), "1");
+    EXPECT_EQ(ini_value(text, "Form1", " UpDown1.Position"), "92");
+    EXPECT_EQ(ini_value(text, "Form1", "RadioGroup5.ItemIndex"), "1");
+    EXPECT_EQ(ini_value(text, "Form1", "Edit5.Text"), "new");
+    EXPECT_EQ(ini_value(text, "Window", "Maximized"), "0");
+    EXPECT_GE(std::stoi(ini_value(text, "Window", "Width")), 434);
+}
+
+TEST_F(CommandLine, GifModeStopsAtTheFirstFileThatIsNoGif)
+{
+    std::string ini = "; kept by hand\n" +
+                      settings({{"RadioGroup10.ItemIndex", "1"}, {"RadioGroup9.ItemIndex", "0"}}) +
+                      "\n[Other]\nmine=yes\n";
+    write_text(zumo.ini(), ini);
+    write_gif(zumo.pictures / "a.gif", 10, 6);
+    write_picture(zumo.pictures / "b.png", 8, 8, "PNG");
+    write_gif(zumo.pictures / "c.gif", 7, 5);
+
+    const Result r =
+        zumo.run({zumo.picture("a.gif"), zumo.picture("b.png"), zumo.picture("c.gif")});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(zumo_lines(r.err),
+              std::vector<std::string>{"zumo: " + zumo.picture("b.png") +
+                                       ": not a GIF file; the GIF conversion run stops here"});
+    EXPECT_EQ(names_in(zumo.pictures / "resize"), std::vector<std::string>{"a.bmp"});
+    EXPECT_EQ(picture_size(zumo.pictures / "resize" / "a.bmp"), QSize(10, 6));
+
+    // The program still ended the normal way: the settings were written,
+    // around the lines that are not its own.
+    const std::string after = read_text(zumo.ini());
+    EXPECT_EQ(after.rfind("; kept by hand\n", 0), 0u);
+    EXPECT_EQ(ini_value(after, "Other", "mine"), "yes");
+    EXPECT_EQ(ini_value(after, "Form1", "RadioGroup10.ItemIndex"), "1");
+    EXPECT_EQ(ini_value(after, "Window", "Left"), "60");
+}
+
+TEST_F(CommandLine, RenameModeCopiesUnderNewNamesAndNamesTheFailures)
+{
+    write_text(zumo.ini(), settings({{"RadioGroup10.ItemIndex", "2"}, {"Edit5.Text", "pic"}}));
+    write_picture(zumo.pictures / "x.png", 5, 5, "PNG");
+    write_text(zumo.pictures / "Y.Txt", "text\n");
+
+    const Result r =
+        zumo.run({zumo.picture("x.png"), zumo.picture("gone.png"), zumo.picture("Y.Txt")});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(zumo_lines(r.err),
+              std::vector<std::string>{"zumo: " + zumo.picture("gone.png") + ": failed"});
+    EXPECT_EQ(names_in(zumo.pictures),
+              (std::vector<std::string>{"Y.Txt", "pic0001.Txt", "pic0001.png", "x.png"}));
+    EXPECT_EQ(read_text(zumo.pictures / "pic0001.Txt"), "text\n");
+}
+
+TEST_F(CommandLine, NoDropModeProcessesNothingButStillEnds)
+{
+    write_text(zumo.ini(), settings({{"RadioGroup10.ItemIndex", "-1"}}));
+    write_picture(zumo.pictures / "a.png", 5, 5, "PNG");
+
+    const Result r = zumo.run({zumo.picture("a.png")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(zumo_lines(r.err),
+              std::vector<std::string>{"zumo: " + zumo.picture("a.png") +
+                                       ": not processed: no drop mode is selected "
+                                       "(\"Drag & Drop　変換\")"});
+    EXPECT_EQ(names_in(zumo.pictures), std::vector<std::string>{"a.png"});
+    EXPECT_EQ(ini_value(read_text(zumo.ini()), "Form1", "RadioGroup10.ItemIndex"), "-1");
+}
+
+// ---- the settings file ------------------------------------------------------------
+
+// Values out of range or not numbers are brought into the controls' range
+// when read and written back as the controls hold them. A window that ended
+// maximised keeps the placement of the earlier normal run.
+TEST_F(CommandLine, StoredValuesComeBackAsTheControlsHoldThem)
+{
+    write_text(zumo.ini(), settings({{"RadioGroup10.ItemIndex", "-1"},
+                                     {" UpDown1.Position", "0x10"},
+                                     {" UpDown3.Position", "70000"},
+                                     {"RadioGroup5.ItemIndex", "99"},
+                                     {"RadioGroup3.ItemIndex", "-5"},
+                                     {"CheckBox5.Checked", "yes"},
+                                     {"CheckBox4.Checked", "2"},
+                                     {"CheckBox7.Checked", "0"},
+                                     {"CheckBox8.Checked", "1"},
+                                     {"Edit5.Text", "写真"}},
+                                    "Maximized=1\nWidth=440\nHeight=430\nTop=50\nLeft=60\n"));
+    const Result r = zumo.run({zumo.picture("none.png")});
+    EXPECT_EQ(r.status, 1) << r.err;
+
+    const std::string after = read_text(zumo.ini());
+    const std::vector<std::pair<std::string, std::string>> expected =
+        {
+            {" UpDown1.Position", "16"},    {" UpDown3.Position", "4464"}, // 70000 in 16 bits
+            {"RadioGroup5.ItemIndex", "6"}, {"RadioGroup3.ItemIndex", "-1"},
+            {"CheckBox5.Checked", "0"},     {"CheckBox4.Checked", "1"},
+            {"CheckBox7.Checked", "1"}, // read back from "CheckBox8.Checked"
+            {"CheckBox8.Checked", "1"},     {"Edit5.Text", "写真"},
+        };
+    for (const auto& [key, value] : expected)
+        EXPECT_EQ(ini_value(after, "Form1", key), value) << key;
+    EXPECT_EQ(ini_value(after, "Window", "Maximized"), "1");
+    EXPECT_EQ(ini_value(after, "Window", "Left"), "60") << "the normal placement stays";
+    EXPECT_EQ(ini_value(after, "Window", "Width"), "440");
+}
+
+struct ReadOnlyCase
+{
+    const char* name;
+    bool file_read_only;
+    bool folder_read_only;
+    bool config_read_only;
+    bool written_to_config; // the per-user file takes the settings
+};
+
+class ReadOnlySettings : public ::testing::TestWithParam<ReadOnlyCase>
+{
+protected:
+    Installation zumo;
+};
+
+// A settings file that cannot be written loses the run's changes without a
+// word and stays as it was; a program folder that cannot be written sends
+// the settings to the per-user configuration folder instead.
+TEST_P(ReadOnlySettings, LosesTheChangesSilentlyAndKeepsTheFileWhole)
+{
+    const ReadOnlyCase& c = GetParam();
+    const std::string before = settings({{"CheckBox5.Checked", "yes"}});
+    write_text(zumo.ini(), before);
+    write_picture(zumo.pictures / "a.png", 5, 4, "PNG");
+    const auto read_only = fs::perms::owner_read | fs::perms::owner_exec;
+    if (c.file_read_only)
+        fs::permissions(zumo.ini(), fs::perms::owner_read);
+    if (c.folder_read_only)
+        fs::permissions(zumo.app, read_only);
+    if (c.config_read_only)
+        fs::permissions(zumo.root / "config", read_only);
+
+    const Result r = zumo.run({zumo.picture("a.png")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(zumo_lines(r.err).empty()) << r.err;
+    EXPECT_EQ(picture_size(zumo.pictures / "resize" / "a.bmp"), QSize(5, 4));
+    EXPECT_EQ(read_text(zumo.ini()), before);
+    EXPECT_EQ(names_in(zumo.app), (std::vector<std::string>{"spi", "zumo", "zumo.ini"}))
+        << "no temporary file left behind";
+    const fs::path per_user = zumo.root / "config" / "zumo" / "zumo.ini";
+    EXPECT_EQ(fs::exists(per_user), c.written_to_config);
+    if (c.written_to_config) {
+        EXPECT_EQ(ini_keys(read_text(per_user)).size(), k_form1_keys.size() + 5);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadOnlySettings,
+                         ::testing::Values(ReadOnlyCase{"File", true, false, false, false},
+                                           ReadOnlyCase{"Folder", false, true, false, true},
+                                           ReadOnlyCase{"FolderAndConfig", false, true, true,
+                                                        false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- stopping a long run ----------------------------------------------------------
+
+class StopSignal : public ::testing::TestWithParam<int>
+{
+protected:
+    Installation zumo;
+};
+
+// The run ends after the file in progress: every output that exists is
+// whole, the rest are not started, and the settings are still written.
+TEST_P(StopSignal, EndsAfterTheFileInProgressAndWritesTheSettings)
+{
+    std::string ini = settings({{"RadioGroup1.ItemIndex", "1"}}); // → PNG
+    ini.erase(ini.find("Edit6.Text=\n"), std::string("Edit6.Text=\n").size());
+    write_text(zumo.ini(), ini);
+    constexpr int k_files = 40;
+    write_picture(zumo.pictures / "p00.jpg", 1600, 1200, "JPEG");
+    std::vector<std::string> args{zumo.picture("p00.jpg")};
+    for (int i = 1; i < k_files; ++i) {
+        const std::string name = "p" + std::to_string(10 + i) + ".jpg";
+        fs::copy_file(zumo.pictures / "p00.jpg", zumo.pictures / name);
+        args.push_back(zumo.picture(name));
+    }
+
+    const pid_t pid = zumo.start(args);
+    ASSERT_GT(pid, 0);
+    const fs::path out = zumo.pictures / "resize";
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!fs::exists(out / "p00.png") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    ::kill(pid, GetParam());
+    const Result r = zumo.finish(pid);
+
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(zumo_lines(r.err),
+              std::vector<std::string>{"zumo: stopped by a signal after the file in progress"});
+    const std::vector<std::string> written = names_in(out);
+    EXPECT_GE(written.size(), 1u);
+    EXPECT_LT(written.size(), static_cast<std::size_t>(k_files)) << "the run did not stop";
+    for (const std::string& name : written) {
+        EXPECT_EQ(fs::path(name).extension(), ".png") << name;
+        EXPECT_EQ(picture_size(out / name), QSize(1600, 1200)) << name;
+    }
+    EXPECT_EQ(ini_value(read_text(zumo.ini()), "Form1", "Edit6.Text"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, ::testing::Values(SIGTERM, SIGINT),
+                         [](const auto& info) {
+                             return std::string(info.param == SIGTERM ? "Term" : "Int");
+                         });
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // QImage finds its format plug-ins through the application object.
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

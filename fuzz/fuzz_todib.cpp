@@ -28,9 +28,12 @@ void use(imgctl::HDIB dib, const std::string& folder)
         // Keep each run small: only modest pictures go through the whole way.
         if (static_cast<long long>(info.width) * info.height > 4'000'000)
             return;
+        // Turns before the resize stay pending on a JPEG: both kinds of
+        // pending turn and the reduced-scale decode get exercised.
         imgctl::TurnDIB(dib, 90);
-        imgctl::ResizeDIB(dib, -1, 17);
         imgctl::TurnDIBex(dib, 12345, 0x00FF00);
+        imgctl::ResizeDIB(dib, -1, 17);
+        imgctl::TurnDIB(dib, 270);
         imgctl::DIBtoBMP((folder + "/out.bmp").c_str(), dib);
         imgctl::DIBto8Bit(dib, 0, 0);
         imgctl::DIBtoGIF((folder + "/out.gif").c_str(), dib, -1);

@@ -1,6 +1,7 @@
 // The window together with the program's start and end work: settings
 // file, plug-in folder, command-line run, drops, listing and preview.
 #include "app/program.h"
+#include "imagelib/imgctl.h"
 #include "scripted_host.h"
 
 #include <QApplication>
@@ -186,6 +187,116 @@ TEST_F(WindowRuns, AFileDroppedOnTheWindowStartsADropRun)
     EXPECT_EQ(host->dialogs_shown, 1);
     EXPECT_EQ(QImage(dir.filePath("e.png")).size(), QSize(3, 5));
     EXPECT_TRUE(host->messages.empty());
+}
+
+// Records the files that the drop runs hand on, in order, and whether a
+// progress dialog of the window was open at that moment.
+class HandedOn : public zumo::RunObserver
+{
+public:
+    explicit HandedOn(QWidget* window) : m_window(window) {}
+    void FileStarted(const std::string& path) override
+    {
+        int open = 0;
+        for (QWidget* child : m_window->findChildren<QWidget*>())
+            open += child->isWindow() && child->isVisible() ? 1 : 0;
+        files.push_back(path);
+        dialogs_open.push_back(open);
+    }
+    std::vector<std::string> files;
+    std::vector<int> dialogs_open;
+
+private:
+    QWidget* m_window;
+};
+
+QMimeData* local_files(const std::vector<std::string>& paths)
+{
+    auto* mime = new QMimeData;
+    QList<QUrl> urls;
+    for (const std::string& path : paths)
+        urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    mime->setUrls(urls);
+    return mime;
+}
+
+// A drop that arrives while a drop run lets the window handle its events
+// runs at once with its own dialog, inside the outer one, which then goes
+// on with its own files.
+TEST_F(WindowRuns, ADropDuringADropRunIsANestedRun)
+{
+    const std::string outer1 = write_bmp("Outer1.BMP", 4, 4);
+    const std::string outer2 = write_bmp("outer2.bmp", 5, 5);
+    const std::string inner = write_bmp("inner.bmp", 6, 6);
+    form->RadioGroup9->setItemIndex(0); // BEEP
+    form->RadioGroup1->setItemIndex(1); // → PNG, beside the pictures
+    form->show();
+    HandedOn handed(form.get());
+    form->SetRunObserver(&handed);
+
+    const std::unique_ptr<QMimeData> inner_mime(local_files({inner}));
+    const std::unique_ptr<QMimeData> outer_mime(local_files({outer1, outer2}));
+    // Queued now (as Qt delivers a drag: enter, then drop), delivered when
+    // the outer run first lets events through.
+    QCoreApplication::postEvent(form.get(), new QDragEnterEvent(QPoint(20, 20), Qt::CopyAction,
+                                                                inner_mime.get(), Qt::LeftButton,
+                                                                Qt::NoModifier));
+    QCoreApplication::postEvent(form.get(),
+                                new QDropEvent(QPointF(20, 20), Qt::CopyAction, inner_mime.get(),
+                                               Qt::LeftButton, Qt::NoModifier));
+    QDragEnterEvent enter(QPoint(30, 30), Qt::CopyAction, outer_mime.get(), Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    QDropEvent drop(QPointF(30, 30), Qt::CopyAction, outer_mime.get(), Qt::LeftButton,
+                    Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+
+    EXPECT_EQ(handed.files, (std::vector<std::string>{inner, outer1, outer2}));
+    EXPECT_EQ(handed.dialogs_open, (std::vector<int>{2, 1, 1})) << "the inner run's own dialog";
+    EXPECT_EQ(host->dialogs_shown, 2);
+    EXPECT_EQ(host->beeps, 2) << "each run gives its end signal";
+    for (const char* name : {"Outer1.png", "outer2.png", "inner.png"})
+        EXPECT_TRUE(QFile::exists(dir.filePath(QString::fromLatin1(name)))) << name;
+    form->SetRunObserver(nullptr);
+}
+
+// GIF mode hands every dropped file to the GIF conversion, whatever its
+// type, by the name exactly as dropped: the ones that are not GIF files
+// fail with the conversion's message and the run goes on.
+TEST_F(WindowRuns, GifModeDropHandsOnEveryFileAsDropped)
+{
+    const std::string still = write_bmp("Still.BMP", 7, 3);
+    const std::string gif = dir.filePath("Anim.GIF").toStdString();
+    {
+        const imgctl::HDIB picture = imgctl::ToDIB(still.c_str());
+        ASSERT_NE(picture, 0u);
+        imgctl::DIBto8Bit(picture, 0, 0);
+        imgctl::DIBtoGIF(gif.c_str(), picture, 0);
+        imgctl::DeleteDIB(picture);
+    }
+    QFile text(dir.filePath("Notes.TXT"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("text\n");
+    text.close();
+    const std::string notes = dir.filePath("Notes.TXT").toStdString();
+    form->RadioGroup10->setItemIndex(1);
+    form->RadioGroup2->setItemIndex(2); // → PNG
+    HandedOn handed(form.get());
+    form->SetRunObserver(&handed);
+
+    const std::unique_ptr<QMimeData> mime(local_files({still, gif, notes}));
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+
+    EXPECT_EQ(handed.files, (std::vector<std::string>{still, gif, notes}));
+    EXPECT_EQ(host->messages,
+              (std::vector<std::string>{"画像を処理できません", "画像を処理できません"}));
+    EXPECT_EQ(QImage(dir.filePath("Anim.png")).size(), QSize(7, 3));
+    EXPECT_EQ(host->dialogs_shown, 1);
+    form->SetRunObserver(nullptr);
 }
 
 TEST_F(WindowRuns, ListingsFillTheListAndCount)

@@ -2,8 +2,11 @@
 
 #include "imagelib/imgctl.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -40,27 +43,29 @@ std::string name_of(const std::string& path)
 // link, as an ordinary open-and-truncate would.
 std::string resolve_link(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
     std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
     return real ? std::string(real.get()) : path;
 }
 
-// The new file gets the old file's permissions, or the usual ones for a
-// new file (mkstemp creates 0600).
-mode_t mode_for(const std::string& target)
+// Creates the temporary file under a fresh name. Mode 0666 lets the umask
+// decide, as for any new file; a replaced file's mode is copied later.
+int create_temp(const std::string& folder, const std::string& name, std::string& path)
 {
-    struct stat st
-    {
-    };
-    if (stat(target.c_str(), &st) == 0)
-        return st.st_mode & 07777;
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+    static std::atomic<unsigned> counter{0};
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[64];
+        std::snprintf(suffix, sizeof suffix, ".%ld.%llx.%u.tmp", static_cast<long>(getpid()),
+                      static_cast<unsigned long long>(now), counter++);
+        path = folder + "/." + name + suffix;
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
 }
 
 } // namespace
@@ -69,17 +74,17 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target
 {
     if (target.empty())
         throw ImageError("cannot write a file without a name");
-    struct stat st
-    {
-    };
-    if (stat(m_target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    struct stat st = {};
+    const bool replaces = stat(m_target.c_str(), &st) == 0;
+    if (replaces && S_ISDIR(st.st_mode))
         fail("is a folder");
-    std::string temp = folder_of(m_target) + "/." + name_of(m_target) + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
+    std::string temp;
+    const int fd = create_temp(folder_of(m_target), name_of(m_target), temp);
     if (fd < 0)
         fail("cannot create a temporary file: " + reason(errno));
     m_temp = temp;
-    fchmod(fd, mode_for(m_target));
+    if (replaces)
+        fchmod(fd, st.st_mode & 07777);
     m_stream = fdopen(fd, "wb");
     if (m_stream == nullptr) {
         const int error = errno;
@@ -151,9 +156,7 @@ std::vector<std::uint8_t> read_file_bytes(const std::string& path)
     const Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.fd < 0)
         throw ImageError(path + ": " + reason(errno));
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (fstat(file.fd, &st) != 0)
         throw ImageError(path + ": " + reason(errno));
     if (!S_ISREG(st.st_mode))

@@ -30,7 +30,8 @@ install_peers() {
     echo "Installing ${missing[*]} ..." >&2
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get install -y -q "${missing[@]}" >/dev/null ||
-        { $sudo apt-get update -q >/dev/null && $sudo apt-get install -y -q "${missing[@]}" >/dev/null; }
+        { $sudo apt-get update -q >/dev/null && $sudo apt-get install -y -q "${missing[@]}" >/dev/null; } ||
+        echo "peers.sh: could not install ${missing[*]}; their rows show n/a" >&2
 }
 
 install_peers

@@ -365,6 +365,7 @@ TEST_F(CommandLine, FirstRunConvertsEveryFileAndWritesEverySetting)
     write_picture(zumo.pictures / "Photo.JPG", 40, 30, "JPEG");
     write_picture(zumo.pictures / "--help", 20, 10, "BMP");
     write_gif(zumo.pictures / "anim.gif", 12, 8);
+    fs::remove_all(zumo.app / "spi"); // made again at the start
 
     const Result r =
         zumo.run({"--", zumo.picture("a.png"), zumo.picture("notes.txt"), zumo.picture("Photo.JPG"),
@@ -459,6 +460,52 @@ TEST_F(CommandLine, NoDropModeProcessesNothingButStillEnds)
                                        "(\"Drag & Drop　変換\")"});
     EXPECT_EQ(names_in(zumo.pictures), std::vector<std::string>{"a.png"});
     EXPECT_EQ(ini_value(read_text(zumo.ini()), "Form1", "RadioGroup10.ItemIndex"), "-1");
+}
+
+// ---- plug-ins that cannot be used -------------------------------------------------
+
+// A library without the plug-in entry points among the ".spi" files of the
+// program's folder stops the program before its window exists: the message,
+// and the settings file is not touched. In the "spi" folder it only ends
+// the window's start: the message, the designed values instead of the
+// stored ones, and the usual end, which writes them.
+TEST_F(CommandLine, BrokenPluginBesideTheProgramEndsItBeforeTheWindow)
+{
+    if (std::string(ZUMO_BROKEN_PLUGIN).empty())
+        GTEST_SKIP() << "the test plug-ins are not built";
+    const std::string stored = settings({{"Edit7.Text", "mine"}});
+    write_text(zumo.ini(), stored);
+    write_picture(zumo.pictures / "a.png", 6, 6, "PNG");
+    fs::copy_file(ZUMO_BROKEN_PLUGIN, zumo.app / "bad.spi");
+
+    const Result r = zumo.run({zumo.picture("a.png")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(zumo_lines(r.err),
+              std::vector<std::string>{"zumo: GetPluginInfoは[" + (zumo.app / "bad.spi").string() +
+                                       "]では使えないSusie Plugin APIです"});
+    EXPECT_EQ(names_in(zumo.pictures), std::vector<std::string>{"a.png"});
+    EXPECT_EQ(read_text(zumo.ini()), stored);
+}
+
+TEST_F(CommandLine, BrokenPluginInTheSpiFolderLeavesTheDesignedValues)
+{
+    if (std::string(ZUMO_BROKEN_PLUGIN).empty())
+        GTEST_SKIP() << "the test plug-ins are not built";
+    write_text(zumo.ini(), settings({{"Edit7.Text", "mine"}, {"RadioGroup1.ItemIndex", "1"}}));
+    write_picture(zumo.pictures / "a.png", 6, 6, "PNG");
+    fs::copy_file(ZUMO_BROKEN_PLUGIN, zumo.app / "spi" / "bad.spi");
+
+    const Result r = zumo.run({zumo.picture("a.png")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(zumo_lines(r.err), std::vector<std::string>{"zumo: GetPluginInfoは[" +
+                                                          (zumo.app / "spi" / "bad.spi").string() +
+                                                          "]では使えないSusie Plugin APIです"});
+    // Designed values: BMP, no subfolder.
+    EXPECT_EQ(names_in(zumo.pictures), (std::vector<std::string>{"a.bmp", "a.png"}));
+    const std::string after = read_text(zumo.ini());
+    EXPECT_EQ(ini_value(after, "Form1", "Edit7.Text"), "resize");
+    EXPECT_EQ(ini_value(after, "Form1", "CheckBox6.Checked"), "0");
+    EXPECT_EQ(ini_value(after, "Form1", "RadioGroup1.ItemIndex"), "0");
 }
 
 // ---- the settings file ------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "app/program.h"
 #include "imagelib/imgctl.h"
 #include "scripted_host.h"
+#include "spi/SPIs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -349,6 +350,63 @@ TEST_F(WindowRuns, PreviewShowsTheSelectedPictureScaledOnlyWhenLarge)
     form->CheckListBox1->setCurrentRow(0);
     form->CheckListBox1Click();
     EXPECT_EQ(form->Image1->Picture().size(), QSize(1600, 100));
+}
+
+// The plug-ins that ship with the program decode PNG and GIF lines for the
+// preview; a damaged file is reported and the preview keeps what the lines
+// before it left.
+TEST_F(WindowRuns, ShippedPluginsPreviewPngAndGif)
+{
+    if (!QDir(QStringLiteral(ZUMO_PLUGIN_FOLDER)).exists())
+        GTEST_SKIP() << "the plug-ins are not built";
+    zumo::TSPIs plugins;
+    plugins.SearchSPI(ZUMO_PLUGIN_FOLDER "/*");
+    ASSERT_GE(plugins.Count(), 2);
+
+    const std::string bmp = write_bmp("source.bmp", 300, 200);
+    QImage(dir.filePath("source.bmp")).save(dir.filePath("big.png"), "PNG");
+    const imgctl::HDIB picture = imgctl::ToDIB(bmp.c_str());
+    imgctl::ResizeDIB(picture, 90, 60);
+    imgctl::DIBto8Bit(picture, 0, 0);
+    imgctl::DIBtoGIF(dir.filePath("small.gif").toStdString().c_str(), picture, 0);
+    imgctl::DeleteDIB(picture);
+    QFile::remove(dir.filePath("source.bmp"));
+    QFile damaged(dir.filePath("damaged.png"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+    damaged.close();
+
+    form->CheckBox5->setChecked(true);
+    form->Button6Click();
+    ASSERT_EQ(lines(*form->CheckListBox1), (std::vector<std::string>{"big.png", "damaged.png"}));
+    const auto click = [&](const char* name) {
+        const auto found =
+            form->CheckListBox1->findItems(QString::fromLatin1(name), Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        QTest::mouseClick(form->CheckListBox1->viewport(), Qt::LeftButton, {},
+                          form->CheckListBox1->visualItemRect(found.first()).center());
+    };
+    click("big.png");
+    EXPECT_EQ(form->Image1->Picture().size(), QSize(300, 200));
+    EXPECT_TRUE(form->Image1->Stretch());
+    EXPECT_EQ(form->Image1->Picture().pixelColor(150, 100), QColor(Qt::darkCyan));
+    EXPECT_TRUE(host->messages.empty());
+
+    click("damaged.png");
+    ASSERT_EQ(host->messages.size(), 1u);
+    EXPECT_FALSE(host->messages[0].empty());
+    // Every line before the damaged one empties the preview on the way.
+    if (form->CheckListBox1->currentRow() == 0)
+        EXPECT_EQ(form->Image1->Picture().size(), QSize(300, 200));
+    else
+        EXPECT_TRUE(form->Image1->Picture().isNull());
+
+    form->Button7Click();
+    ASSERT_EQ(lines(*form->CheckListBox1), std::vector<std::string>{"small.gif"});
+    click("small.gif");
+    EXPECT_EQ(form->Image1->Picture().size(), QSize(90, 60));
+    EXPECT_FALSE(form->Image1->Stretch());
+    EXPECT_EQ(host->messages.size(), 1u);
 }
 
 TEST_F(WindowRuns, PreviewOfAnUnknownFormatReportsIt)

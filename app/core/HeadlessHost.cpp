@@ -40,10 +40,10 @@ HeadlessUserHost::HeadlessUserHost(std::ostream& out, std::function<bool()> stop
 void HeadlessUserHost::line(const std::string& text)
 {
     m_out << "zumo: ";
-    if (!m_current_file.empty())
-        m_out << m_current_file << ": ";
+    if (m_current_file) // an empty argument is named too
+        m_out << (m_current_file->empty() ? "\"\"" : *m_current_file) << ": ";
     m_out << text << '\n' << std::flush;
-    if (!m_current_file.empty())
+    if (m_current_file)
         m_file_reported = true;
 }
 
@@ -90,12 +90,12 @@ void HeadlessUserHost::FileFinished(const std::string& path, std::optional<FileO
     else if (*outcome == FileOutcome::Failed && !m_file_reported)
         line("failed"); // a rename fails without a message of its own
     (void)path;
-    m_current_file.clear();
+    m_current_file.reset();
 }
 
 void HeadlessUserHost::RunEnded(const RunSummary& summary, const std::string& stopped_at)
 {
-    m_current_file.clear();
+    m_current_file.reset();
     switch (summary.end) {
     case RunEnd::NoArguments:
         line("no display and no files: nothing to do (see zumo --help)");

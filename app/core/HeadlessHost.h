@@ -11,6 +11,7 @@
 #include "app/core/FileRuns.h"
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -40,8 +41,8 @@ private:
     std::ostream& m_out;
     std::function<bool()> m_stop_requested;
     std::function<void()> m_process_messages;
-    std::string m_current_file;
-    bool m_file_reported = false; // a line about m_current_file was written
+    std::optional<std::string> m_current_file; // between FileStarted and FileFinished
+    bool m_file_reported = false;              // a line about m_current_file was written
 };
 
 } // namespace zumo

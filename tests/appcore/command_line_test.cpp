@@ -367,12 +367,16 @@ TEST(HeadlessUserHost, SaysWhyAFileWasNotProcessed)
     host.FileFinished("/p/d.jpg", FileOutcome::Failed);
     host.FileStarted("/p/e.jpg");
     host.FileFinished("/p/e.jpg", FileOutcome::Failed);
+    host.FileStarted(""); // an empty argument
+    host.ShowMessage("画像を処理できません");
+    host.FileFinished("", FileOutcome::Failed);
     host.ShowMessage("after");
     EXPECT_EQ(err.str(), "zumo: /p/a.jpg: not processed: no drop mode is selected "
                          "(\"Drag & Drop　変換\")\n"
                          "zumo: /p/c.jpg: failed\n"
                          "zumo: /p/d.jpg: 画像を処理できません\n"
                          "zumo: /p/e.jpg: failed\n"
+                         "zumo: \"\": 画像を処理できません\n"
                          "zumo: after\n");
 }
 

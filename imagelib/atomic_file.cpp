@@ -60,7 +60,10 @@ int create_temp(const std::string& folder, const std::string& name, std::string&
         char suffix[64];
         std::snprintf(suffix, sizeof suffix, ".%ld.%llx.%u.tmp", static_cast<long>(getpid()),
                       static_cast<unsigned long long>(now), counter++);
-        path = folder + "/." + name + suffix;
+        path = folder;
+        path += "/.";
+        path += name;
+        path += suffix;
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -93,7 +96,7 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target
         fail(reason(error));
     }
     // Encoders write row by row; a larger buffer saves most system calls.
-    std::setvbuf(m_stream, nullptr, _IOFBF, 256 * 1024);
+    std::setvbuf(m_stream, nullptr, _IOFBF, std::size_t{256} * 1024);
 }
 
 AtomicFile::~AtomicFile()

@@ -161,7 +161,8 @@ cv::Mat place_on_canvas(const Frame& frame, int screen_width, int screen_height)
     cv::Mat canvas(height, width, CV_8UC4, cv::Scalar(0, 0, 0, 0));
     for (int y = 0; y < frame.desc.Height; ++y) {
         const std::uint8_t* in = frame.indices.ptr<std::uint8_t>(y);
-        std::uint8_t* dst = canvas.ptr<std::uint8_t>(frame.desc.Top + y) + frame.desc.Left * 4;
+        std::uint8_t* dst = canvas.ptr<std::uint8_t>(frame.desc.Top + y) +
+                            static_cast<std::ptrdiff_t>(frame.desc.Left) * 4;
         for (int x = 0; x < frame.desc.Width; ++x, dst += 4) {
             const std::uint32_t argb = frame.palette[in[x]];
             dst[0] = argb & 0xFF;

@@ -106,11 +106,12 @@ cv::Mat dither(const cv::Mat& bgr, const std::vector<std::uint32_t>& palette)
             const std::uint32_t chosen = palette[static_cast<std::size_t>(index)];
             for (int c = 0; c < 3; ++c) {
                 const int e = value[c] - static_cast<int>((chosen >> (8 * c)) & 0xFF);
-                err[step * 3 + c] += e * 7;
+                const std::ptrdiff_t side = static_cast<std::ptrdiff_t>(step) * 3;
+                err[side + c] += e * 7;
                 int* below = &next[static_cast<std::size_t>(x + 1) * 3 + c];
-                below[-step * 3] += e * 3;
+                below[-side] += e * 3;
                 below[0] += e * 5;
-                below[step * 3] += e;
+                below[side] += e;
             }
         }
         std::swap(current, next);

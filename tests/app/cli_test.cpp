@@ -447,6 +447,23 @@ TEST_F(CommandLine, RenameModeCopiesUnderNewNamesAndNamesTheFailures)
     EXPECT_EQ(read_text(zumo.pictures / "pic0001.Txt"), "text\n");
 }
 
+// "出力先" checked without a folder: the conversion asks whether to stop,
+// and without a display the answer is the one that skips the file.
+TEST_F(CommandLine, FolderQuestionSkipsTheFileWithoutADisplay)
+{
+    write_text(zumo.ini(), settings({{"CheckBox1.Checked", "1"}, {"Edit1.Text", ""}}));
+    write_picture(zumo.pictures / "a.png", 5, 5, "PNG");
+
+    const Result r = zumo.run({zumo.picture("a.png")});
+    EXPECT_EQ(r.status, 1);
+    const std::string file = "zumo: " + zumo.picture("a.png") + ": ";
+    EXPECT_EQ(zumo_lines(r.err),
+              (std::vector<std::string>{
+                  file + "確認: フォルダが指定されていません.処理を中断しますか? -> はい(&Y)",
+                  file + "skipped"}));
+    EXPECT_EQ(names_in(zumo.pictures), std::vector<std::string>{"a.png"});
+}
+
 TEST_F(CommandLine, NoDropModeProcessesNothingButStillEnds)
 {
     write_text(zumo.ini(), settings({{"RadioGroup10.ItemIndex", "-1"}}));

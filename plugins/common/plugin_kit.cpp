@@ -98,13 +98,6 @@ int hand_over(const Picture& picture, susie_handle* pHBInfo, susie_handle* pHBm,
     return SUSIE_OK;
 }
 
-} // namespace
-
-bool size_acceptable(std::int64_t width, std::int64_t height)
-{
-    return width > 0 && height > 0 && width * height <= k_max_pixels;
-}
-
 int plugin_info(const PluginInfo& info, int infono, char* buf, int buflen)
 {
     if (!buf || buflen <= 0 || infono < 0)
@@ -177,4 +170,39 @@ int get_picture(const char* buf, susie_intptr len, unsigned int flag, susie_hand
     }
 }
 
+} // namespace
+
+bool size_acceptable(std::int64_t width, std::int64_t height)
+{
+    return width > 0 && height > 0 && width * height <= k_max_pixels;
+}
+
 } // namespace spikit
+
+extern "C" {
+
+int SUSIE_API GetPluginInfo(int infono, char* buf, int buflen)
+{
+    return spikit::plugin_info(spikit::k_plugin.info, infono, buf, buflen);
+}
+
+int SUSIE_API IsSupported(const char*, const void* head)
+{
+    return head && spikit::k_plugin.is_supported(static_cast<const std::uint8_t*>(head)) ? 1 : 0;
+}
+
+int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag,
+                             SusiePictureInfo* info)
+{
+    return spikit::picture_info(buf, len, flag, info, spikit::k_plugin.read_header);
+}
+
+int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
+                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
+                         susie_intptr data)
+{
+    return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data,
+                               spikit::k_plugin.decode);
+}
+
+} // extern "C"

@@ -1,8 +1,8 @@
 // Shared parts of the import plug-ins built with zumo: the information
 // table, reading the source (a file from an offset, or memory), and handing
 // a decoded picture over as BITMAPINFO and bits in local-memory blocks while
-// reporting progress. Nothing here throws past an entry point: the entry
-// helpers turn every failure into a Susie result code.
+// reporting progress, and the exported entry points themselves. Nothing
+// throws past an entry point: every failure becomes a Susie result code.
 #pragma once
 
 #define SUSIE_PLUGIN_IMPLEMENTATION
@@ -45,17 +45,24 @@ struct Header
 };
 
 // Both return SUSIE_OK or a Susie error code; they may throw, the entry
-// helpers catch.
+// points catch.
 using HeaderReader = int (*)(std::span<const std::uint8_t> data, Header& header);
 using Decoder = int (*)(std::span<const std::uint8_t> data, Picture& picture);
 
-bool size_acceptable(std::int64_t width, std::int64_t height);
+// What a plug-in built on the kit supplies. The kit defines the exported
+// entry points on top of it: is_supported gets the head buffer (never null,
+// SUSIE_HEAD_SIZE bytes); read_header and decode get the whole source.
+struct Plugin
+{
+    PluginInfo info;
+    bool (*is_supported)(const std::uint8_t* head);
+    HeaderReader read_header;
+    Decoder decode;
+};
 
-int plugin_info(const PluginInfo& info, int infono, char* buf, int buflen);
-int picture_info(const char* buf, susie_intptr len, unsigned int flag, SusiePictureInfo* info,
-                 HeaderReader read_header);
-int get_picture(const char* buf, susie_intptr len, unsigned int flag, susie_handle* pHBInfo,
-                susie_handle* pHBm, SusieProgressCallback progress, susie_intptr data,
-                Decoder decode);
+// Defined once by each plug-in.
+extern const Plugin k_plugin;
+
+bool size_acceptable(std::int64_t width, std::int64_t height);
 
 } // namespace spikit

@@ -8,20 +8,22 @@
 
 namespace {
 
-const spikit::PluginInfo k_info{
-    "00IN", "zumo PNG plug-in (libpng " PNG_LIBPNG_VER_STRING ")", {{"*.png", "PNG file"}}};
-
 struct ImageFree
 {
     void operator()(png_image* image) const { png_image_free(image); }
 };
+
+bool is_png(const std::uint8_t* head)
+{
+    return png_sig_cmp(head, 0, 8) == 0;
+}
 
 // Reads the header into image; false when the data are no PNG.
 bool begin(std::span<const std::uint8_t> data, png_image& image)
 {
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
-    return data.size() >= 8 && png_sig_cmp(data.data(), 0, 8) == 0 &&
+    return data.size() >= 8 && is_png(data.data()) &&
            png_image_begin_read_from_memory(&image, data.data(), data.size()) != 0;
 }
 
@@ -62,29 +64,8 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
 
 } // namespace
 
-extern "C" {
-
-int SUSIE_API GetPluginInfo(int infono, char* buf, int buflen)
-{
-    return spikit::plugin_info(k_info, infono, buf, buflen);
-}
-
-int SUSIE_API IsSupported(const char*, const void* head)
-{
-    return head && png_sig_cmp(static_cast<png_const_bytep>(head), 0, 8) == 0 ? 1 : 0;
-}
-
-int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag,
-                             SusiePictureInfo* info)
-{
-    return spikit::picture_info(buf, len, flag, info, read_header);
-}
-
-int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
-                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
-                         susie_intptr data)
-{
-    return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data, decode);
-}
-
-} // extern "C"
+const spikit::Plugin spikit::k_plugin{
+    {"00IN", "zumo PNG plug-in (libpng " PNG_LIBPNG_VER_STRING ")", {{"*.png", "PNG file"}}},
+    is_png,
+    read_header,
+    decode};

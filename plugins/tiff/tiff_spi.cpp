@@ -10,9 +10,6 @@
 
 namespace {
 
-const spikit::PluginInfo k_info{
-    "00IN", "zumo TIFF plug-in (libtiff)", {{"*.tif;*.tiff", "TIFF file"}}};
-
 bool is_tiff(const std::uint8_t* head)
 {
     return (head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
@@ -152,29 +149,8 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
 
 } // namespace
 
-extern "C" {
-
-int SUSIE_API GetPluginInfo(int infono, char* buf, int buflen)
-{
-    return spikit::plugin_info(k_info, infono, buf, buflen);
-}
-
-int SUSIE_API IsSupported(const char*, const void* head)
-{
-    return head && is_tiff(static_cast<const std::uint8_t*>(head)) ? 1 : 0;
-}
-
-int SUSIE_API GetPictureInfo(const char* buf, susie_intptr len, unsigned int flag,
-                             SusiePictureInfo* info)
-{
-    return spikit::picture_info(buf, len, flag, info, read_header);
-}
-
-int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
-                         susie_handle* pHBInfo, susie_handle* pHBm, SusieProgressCallback progress,
-                         susie_intptr data)
-{
-    return spikit::get_picture(buf, len, flag, pHBInfo, pHBm, progress, data, decode);
-}
-
-} // extern "C"
+const spikit::Plugin spikit::k_plugin{
+    {"00IN", "zumo TIFF plug-in (libtiff)", {{"*.tif;*.tiff", "TIFF file"}}},
+    is_tiff,
+    read_header,
+    decode};

@@ -1,9 +1,10 @@
 #include "platform/file_ops.h"
 
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -16,28 +17,7 @@
 namespace {
 
 using platform::IfExists;
-
-class TempFolder
-{
-public:
-    explicit TempFolder(const std::string& parent = "/tmp")
-    {
-        std::string pattern = parent + "/zumo-file-ops-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern + "/";
-    }
-    ~TempFolder()
-    {
-        if (!m_path.empty())
-            std::system(("rm -rf '" + m_path + "'").c_str());
-    }
-    bool ok() const { return !m_path.empty(); }
-    std::string operator/(const std::string& name) const { return m_path + name; }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+using testsupport::TempFolder;
 
 void write_file(const std::string& path, const std::string& content)
 {

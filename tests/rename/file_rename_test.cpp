@@ -1,5 +1,7 @@
 #include "rename/FileRename.h"
 
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,30 +16,9 @@
 
 namespace {
 
+using testsupport::TempFolder;
 using zumo::OptionSnapshot;
 using zumo::RenameResult;
-
-class TempFolder
-{
-public:
-    explicit TempFolder(const std::string& parent = "/tmp")
-    {
-        std::string pattern = parent + "/zumo-rename-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern + "/";
-    }
-    ~TempFolder()
-    {
-        if (!m_path.empty())
-            std::system(("rm -rf '" + m_path + "'").c_str());
-    }
-    bool ok() const { return !m_path.empty(); }
-    std::string operator/(const std::string& rel) const { return m_path + rel; }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 void write_file(const std::string& path, const std::string& content)
 {

@@ -2,10 +2,11 @@
 
 #include "recording_host.h"
 
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -14,32 +15,11 @@
 
 namespace {
 
+using testsupport::TempFolder;
 using zumo::Answer;
 using FakeCheckList = zumo::rename_test::ListedFiles;
 using FakeHost = zumo::rename_test::RecordingHost;
 using FakeOptions = zumo::rename_test::SettableOptions;
-
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = "/tmp/zumo-runs-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern + "/";
-    }
-    ~TempFolder()
-    {
-        if (!m_path.empty())
-            std::system(("rm -rf '" + m_path + "'").c_str());
-    }
-    bool ok() const { return !m_path.empty(); }
-    std::string operator/(const std::string& rel) const { return m_path + rel; }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 bool exists(const std::string& path)
 {

@@ -1,5 +1,7 @@
 #include "shell/FindFile.h"
 
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -127,29 +129,6 @@ TEST(DateTime, DaysSince1899AndLocalFileTimes)
 
 // ---- searching -------------------------------------------------------------
 
-class TempTree
-{
-public:
-    TempTree()
-    {
-        std::string pattern = "/tmp/zumo-find-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            m_root = pattern + "/";
-    }
-    ~TempTree()
-    {
-        if (!m_root.empty())
-            std::system(("rm -rf '" + m_root + "'").c_str());
-    }
-    bool ok() const { return !m_root.empty(); }
-    const std::string& root() const { return m_root; }
-    void file(const std::string& rel) const { std::ofstream(m_root + rel) << rel; }
-    void folder(const std::string& rel) const { ::mkdir((m_root + rel).c_str(), 0777); }
-
-private:
-    std::string m_root;
-};
-
 class Finder : public ::testing::Test
 {
 protected:
@@ -161,8 +140,8 @@ protected:
         tree.folder(".git");
         for (const char* f :
              {"a.jpg", "B.JPG", "c.txt", ".hidden", "sub/d.jpg", "sub/deeper/e.jpg", ".git/f.jpg"})
-            tree.file(f);
-        finder.FolderName = tree.root();
+            tree.file(f, f);
+        finder.FolderName = tree.path();
         finder.OnFind = [this](const std::string& name, const std::string& path,
                                zumo::TSearchRec rec, bool&) {
             EXPECT_EQ(rec.Name, name);
@@ -174,11 +153,11 @@ protected:
     {
         std::set<std::string> out;
         for (const char* r : rels)
-            out.insert(tree.root() + r);
+            out.insert(tree.path() + r);
         return out;
     }
 
-    TempTree tree;
+    testsupport::TempFolder tree;
     TFindFile finder;
     std::set<std::string> found;
 };
@@ -216,18 +195,18 @@ TEST_F(Finder, WithoutSubfoldersAndWithMasks)
 
 TEST_F(Finder, TrailingSeparatorMakesNoDifference)
 {
-    std::string bare = tree.root();
+    std::string bare = tree.path();
     bare.pop_back();
     std::set<std::string> paths;
     finder.IsFindSub = false;
     finder.OnFind = [&](const std::string&, const std::string& path, zumo::TSearchRec, bool&) {
         paths.insert(path);
     };
-    for (const std::string& name : {bare, tree.root()}) {
+    for (const std::string& name : {bare, tree.path()}) {
         finder.FolderName = name;
         EXPECT_EQ(finder.Execute(), 4);
     }
-    EXPECT_EQ(paths, (std::set<std::string>{tree.root()}));
+    EXPECT_EQ(paths, (std::set<std::string>{tree.path()}));
 }
 
 TEST_F(Finder, CancelStopsEveryLevelAndCountsTheCancellingFile)
@@ -251,7 +230,7 @@ TEST_F(Finder, EmptyFolderNameAndMissingFolder)
     finder.FolderName.clear();
     EXPECT_EQ(finder.Execute(), -1);
     EXPECT_EQ(messages, 0);
-    finder.FolderName = tree.root() + "missing";
+    finder.FolderName = tree.path() + "missing";
     EXPECT_EQ(finder.Execute(), 0);
     EXPECT_TRUE(found.empty());
 }
@@ -288,14 +267,14 @@ TEST_F(Finder, HandlerMayRemoveItselfMidSearch)
 
 TEST_F(Finder, LinkBackToAnOuterFolderIsNotWalkedInCircles)
 {
-    ASSERT_EQ(::symlink(tree.root().c_str(), (tree.root() + "sub/loop").c_str()), 0);
+    ASSERT_EQ(::symlink(tree.path().c_str(), (tree.path() + "sub/loop").c_str()), 0);
     EXPECT_EQ(finder.Execute(), 6);
     EXPECT_EQ(found.size(), 6u);
 }
 
 TEST_F(Finder, EntryRecordDescribesTheFile)
 {
-    const std::string path = tree.root() + ".hidden";
+    const std::string path = tree.path() + ".hidden";
     const struct timespec times[2] = {{1'500'000'000, 0}, {1'600'000'000, 250'000'000}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     zumo::TSearchRec got;
@@ -343,7 +322,7 @@ protected:
         local.tm_isdst = -1;
         // Access time now, write time in 2020.
         const struct timespec times[2] = {{0, UTIME_NOW}, {std::mktime(&local), 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, (tree.root() + rel).c_str(), times, 0), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, (tree.path() + rel).c_str(), times, 0), 0);
     }
 };
 

@@ -1,7 +1,6 @@
 #include "rename/RenameRuns.h"
 
-#include "recording_host.h"
-
+#include "tests/convert/fake_host.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +16,9 @@ namespace {
 
 using testsupport::TempFolder;
 using zumo::Answer;
-using FakeCheckList = zumo::rename_test::ListedFiles;
-using FakeHost = zumo::rename_test::RecordingHost;
-using FakeOptions = zumo::rename_test::SettableOptions;
+using zumo::test::FakeCheckList;
+using zumo::test::FakeHost;
+using zumo::test::FakeOptions;
 
 bool exists(const std::string& path)
 {
@@ -102,7 +101,7 @@ TEST_F(RenameRuns, CancelInsideProgressStopsBeforeTheNextFile)
     EXPECT_FALSE(exists(dir / "new0002.jpg"));
     EXPECT_EQ(host.events.back(), "Release");
     EXPECT_EQ(host.Count("Beep"), 0);
-    EXPECT_EQ(host.open_dialogs(), 0);
+    EXPECT_EQ(host.dialogs_released(), host.dialogs_shown());
 }
 
 TEST_F(RenameRuns, CancelInMessageProcessingStopsAfterOneMoreFile)
@@ -115,7 +114,7 @@ TEST_F(RenameRuns, CancelInMessageProcessingStopsAfterOneMoreFile)
     EXPECT_TRUE(exists(dir / "new0002.jpg"));
     EXPECT_FALSE(exists(dir / "new0003.jpg"));
     EXPECT_EQ(host.Count("Beep"), 0);
-    EXPECT_EQ(host.open_dialogs(), 0);
+    EXPECT_EQ(host.dialogs_released(), host.dialogs_shown());
 }
 
 TEST_F(RenameRuns, OptionsChangedDuringTheRunApplyFromTheNextFile)
@@ -146,9 +145,9 @@ TEST_F(RenameRuns, CheckedListProcessesOnlyTickedLines)
     EXPECT_EQ(a, "b.jpg");
     EXPECT_EQ(b, "d.jpg");
     EXPECT_FALSE(exists(dir / "new0003.jpg"));
-    EXPECT_EQ(host.Count("Progress("), 4);
+    EXPECT_EQ(host.CountPrefix("Progress("), 4);
     EXPECT_EQ(host.Count("Progress(変換中です|3|3)"), 1);
-    EXPECT_EQ(host.Count("Ask("), 0);
+    EXPECT_EQ(host.CountPrefix("Ask("), 0);
     EXPECT_EQ(host.events.back(), "Beep");
 }
 

@@ -11,6 +11,7 @@
 #include "app/core/HeadlessHost.h"
 #include "app/core/StopSignals.h"
 #include "app/program.h"
+#include "app/user_hosts.h"
 #include "platform/beep.h"
 
 #include <QApplication>
@@ -63,18 +64,25 @@ int main(int argc, char* argv[])
         form.SetRunObserver(console.get());
         // SIGINT or SIGTERM: a running run stops after its file (it asks
         // StopRequested itself); then the program ends the normal way, so
-        // the settings are written. A second signal ends it at once.
+        // the settings are written. A box waiting for the user is answered
+        // the way that skips, so that the run gets there. A second signal
+        // ends the program at once.
         zumo::InstallStopSignals();
         QTimer stop_poll;
-        QObject::connect(&stop_poll, &QTimer::timeout, &form, [&form, &stop_poll] {
-            if (zumo::StopRequested()) {
-                stop_poll.stop();
+        QObject::connect(&stop_poll, &QTimer::timeout, &form, [&form] {
+            if (!zumo::StopRequested())
+                return;
+            if (!form.Terminated())
                 form.Terminate(zumo::k_exit_stopped);
-            }
+            zumo::AnswerModalForAStop();
         });
         stop_poll.start(100);
-        form.show();
-        status = QApplication::exec();
+        form.show(); // the command-line run happens here, before the loop
+        // The main window may have been closed while that run let events
+        // through (a stop signal, the user): closing the main window ends
+        // the program, and the loop would wait for a window that is gone.
+        if (form.isVisible())
+            status = QApplication::exec();
         if (form.Terminated())
             status = form.ExitStatus();
     }

@@ -66,6 +66,29 @@ void QtUserHost::ShowMessage(const std::string& text)
     box.exec();
 }
 
+bool AnswerModalForAStop()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        for (const QMessageBox::ButtonRole role :
+             {QMessageBox::YesRole, QMessageBox::RejectRole, QMessageBox::AcceptRole}) {
+            for (QAbstractButton* button : box->buttons()) {
+                if (box->buttonRole(button) == role) {
+                    button->click();
+                    return true;
+                }
+            }
+        }
+        box->reject();
+        return true;
+    }
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        dialog->reject();
+        return true;
+    }
+    return false;
+}
+
 void QtUserHost::Beep()
 {
     platform::MessageBeep();

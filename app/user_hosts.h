@@ -25,6 +25,13 @@ private:
     QPointer<QWidget> m_owner;
 };
 
+// A stop was requested (SIGINT, SIGTERM) while a modal box or dialog waits
+// for the user: answers it the way that skips, as a run without a display
+// does ("はい(&Y)" to the folder question, "キャンセル" to a confirmation,
+// "OK" to a message; any other modal dialog is cancelled), so that the run
+// gets to its next stop check. Returns whether there was one to answer.
+bool AnswerModalForAStop();
+
 // The caption of plain messages: the application's title.
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);

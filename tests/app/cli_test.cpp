@@ -207,6 +207,7 @@ public:
         }
         env.push_back("XDG_CONFIG_HOME=" + (root / "config").string());
         env.push_back("XDG_RUNTIME_DIR=" + (root / "runtime").string());
+        env.insert(env.end(), extra_environment.begin(), extra_environment.end());
 
         const std::string program = (app / "zumo").string();
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -262,6 +263,7 @@ public:
     Result run(const std::vector<std::string>& args) { return finish(start(args)); }
 
     fs::path root, app, pictures;
+    std::vector<std::string> extra_environment; // NAME=value for the program
 };
 
 // The lines of standard error that the program itself wrote (Qt may add
@@ -658,6 +660,31 @@ TEST_P(StopSignal, EndsAfterTheFileInProgressAndWritesTheSettings)
         EXPECT_EQ(fs::path(name).extension(), ".png") << name;
         EXPECT_EQ(picture_size(out / name), QSize(1600, 1200)) << name;
     }
+    EXPECT_EQ(ini_value(read_text(zumo.ini()), "Form1", "Edit6.Text"), "");
+}
+
+// With a display the failure of a file waits in a message box. A stop
+// signal then answers the box, the run stops before the next file, and the
+// program ends the normal way although its window closed before the event
+// loop ran. (A display is claimed, but Qt draws offscreen.)
+TEST(StopSignalWithADisplay, AnswersTheWaitingBoxAndEnds)
+{
+    Installation zumo;
+    zumo.extra_environment = {"DISPLAY=:424242", "QT_QPA_PLATFORM=offscreen"};
+    std::string ini = settings({});
+    ini.erase(ini.find("Edit6.Text=\n"), std::string("Edit6.Text=\n").size());
+    write_text(zumo.ini(), ini);
+    write_text(zumo.pictures / "notes.txt", "not a picture\n");
+    write_picture(zumo.pictures / "a.png", 5, 5, "PNG");
+
+    const pid_t pid = zumo.start({zumo.picture("notes.txt"), zumo.picture("a.png")});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(2s); // "画像を処理できません" is up by then
+    ::kill(pid, SIGTERM);
+    const Result r = zumo.finish(pid);
+
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_FALSE(fs::exists(zumo.pictures / "resize")) << "a.png came after the stop";
     EXPECT_EQ(ini_value(read_text(zumo.ini()), "Form1", "Edit6.Text"), "");
 }
 

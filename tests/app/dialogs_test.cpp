@@ -174,6 +174,37 @@ TEST(QtUserHost, PlainMessageCarriesTheApplicationTitleAndNoIcon)
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
 }
 
+// A stop request answers whatever box waits for the user the way that
+// skips, so that a run stopped by a signal gets to its next stop check.
+void answer_for_a_stop_when_up()
+{
+    QTimer::singleShot(0, [] {
+        if (!zumo::AnswerModalForAStop())
+            answer_for_a_stop_when_up(); // not up yet
+    });
+}
+
+TEST(QtUserHost, AStopAnswersTheWaitingBoxTheWayThatSkips)
+{
+    QWidget owner;
+    zumo::QtUserHost host(&owner);
+    EXPECT_FALSE(zumo::AnswerModalForAStop()) << "nothing waits";
+    answer_for_a_stop_when_up();
+    EXPECT_EQ(
+        host.Ask("確認", "フォルダが指定されていません.処理を中断しますか?", zumo::Buttons::YesNo),
+        zumo::Answer::Yes);
+    answer_for_a_stop_when_up();
+    EXPECT_EQ(
+        host.Ask("確認", "3個のファイルを処理します. よろしいですか?", zumo::Buttons::OkCancel),
+        zumo::Answer::Cancel);
+    answer_for_a_stop_when_up();
+    host.ShowMessage("画像を処理できません"); // returns
+    QDialog dialog(&owner);
+    dialog.setModal(true);
+    answer_for_a_stop_when_up();
+    EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+}
+
 // ---- TFolderDlg -----------------------------------------------------------
 
 struct BrowserCase

@@ -266,6 +266,24 @@ public:
     std::vector<std::string> extra_environment; // NAME=value for the program
 };
 
+// Whether the program has installed its SIGTERM handler (waits for it up
+// to a minute), so that a signal sent now is a stop request.
+bool catches_sigterm(pid_t pid)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    const std::string status_file = "/proc/" + std::to_string(pid) + "/status";
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::istringstream status(read_text(status_file));
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigCgt:", 0) == 0 &&
+                (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0)
+                return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
 // The lines of standard error that the program itself wrote (Qt may add
 // its own warnings).
 std::vector<std::string> zumo_lines(const std::string& err)
@@ -679,7 +697,8 @@ TEST(StopSignalWithADisplay, AnswersTheWaitingBoxAndEnds)
 
     const pid_t pid = zumo.start({zumo.picture("notes.txt"), zumo.picture("a.png")});
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(2s); // "画像を処理できません" is up by then
+    ASSERT_TRUE(catches_sigterm(pid));
+    std::this_thread::sleep_for(1s); // "画像を処理できません" is up by then
     ::kill(pid, SIGTERM);
     const Result r = zumo.finish(pid);
 

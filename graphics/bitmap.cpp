@@ -3,7 +3,6 @@
 #include "imagelib/bmp_reader.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 namespace zumo {
 namespace {
@@ -18,31 +17,6 @@ void put_u32(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
     put_u16(out, value & 0xFFFF);
     put_u16(out, value >> 16);
-}
-
-std::uint32_t rgb_of(const std::uint8_t* bgra)
-{
-    return static_cast<std::uint32_t>(bgra[2]) << 16 | static_cast<std::uint32_t>(bgra[1]) << 8 |
-           bgra[0];
-}
-
-// The reader gives palettised pictures expanded to colours; the indices are
-// recovered through the colour table (the first entry of a colour, which
-// shows the same). False when a pixel has a colour outside the table.
-bool recover_indices(const imgctl::DecodedBmp& bmp, std::vector<std::uint8_t>& indices)
-{
-    std::unordered_map<std::uint32_t, std::uint8_t> index_of;
-    for (std::size_t i = bmp.palette.size(); i-- > 0;)
-        index_of[bmp.palette[i] & 0xFFFFFF] = static_cast<std::uint8_t>(i);
-    std::size_t count = static_cast<std::size_t>(bmp.width) * bmp.height;
-    indices.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        auto found = index_of.find(rgb_of(&bmp.bgra[i * 4]));
-        if (found == index_of.end())
-            return false;
-        indices[i] = found->second;
-    }
-    return true;
 }
 
 } // namespace
@@ -126,15 +100,16 @@ void TBitmap::LoadFromStream(TStream& stream)
     } catch (const imgctl::ImageError& e) {
         throw EInvalidGraphic(e.what());
     }
-    std::vector<std::uint8_t> indices;
-    bool palettised = bmp.bit_count <= 8 && !bmp.palette.empty() && recover_indices(bmp, indices);
+    // The reader hands 1, 4 and 8-bit pictures over with their indices as
+    // stored and a full colour table.
+    const bool palettised = bmp.bit_count <= 8;
     m_width = bmp.width;
     m_height = bmp.height;
     m_bit_count = palettised ? bmp.bit_count : 32;
     m_palette = std::move(bmp.palette);
     for (std::uint32_t& entry : m_palette)
         entry &= 0xFFFFFF;
-    m_indices = std::move(indices);
+    m_indices = std::move(bmp.indices);
     if (palettised)
         m_bgra.clear();
     else

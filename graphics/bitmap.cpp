@@ -1,23 +1,15 @@
 #include "graphics/bitmap.h"
 
 #include "imagelib/bmp_reader.h"
+#include "imagelib/bmp_writer.h"
 
 #include <algorithm>
+#include <span>
 
 namespace zumo {
 namespace {
 
-void put_u16(std::vector<std::uint8_t>& out, std::uint32_t value)
-{
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put_u32(std::vector<std::uint8_t>& out, std::uint32_t value)
-{
-    put_u16(out, value & 0xFFFF);
-    put_u16(out, value >> 16);
-}
+constexpr std::uint32_t k_72_dpi = 2835; // pixels per metre
 
 } // namespace
 
@@ -141,34 +133,13 @@ TPixelImage TBitmap::ToPixels() const
 
 void TBitmap::SaveToStream(TStream& stream)
 {
-    bool indexed = Palettised();
-    std::uint32_t bits = indexed ? 8 : m_has_alpha ? 32 : 24;
-    std::uint32_t colours =
-        indexed ? static_cast<std::uint32_t>(std::min<std::size_t>(m_palette.size(), 256)) : 0;
-    std::uint32_t stride = ((static_cast<std::uint32_t>(m_width) * bits + 31) / 32) * 4;
-    std::uint32_t header = 14 + 40 + colours * 4;
-    std::uint32_t image_size = stride * static_cast<std::uint32_t>(m_height);
-
-    std::vector<std::uint8_t> out;
-    out.reserve(header + image_size);
-    out.push_back('B');
-    out.push_back('M');
-    put_u32(out, header + image_size);
-    put_u32(out, 0);
-    put_u32(out, header);
-    put_u32(out, 40);
-    put_u32(out, static_cast<std::uint32_t>(m_width));
-    put_u32(out, static_cast<std::uint32_t>(m_height));
-    put_u16(out, 1);
-    put_u16(out, bits);
-    put_u32(out, 0); // BI_RGB
-    put_u32(out, image_size);
-    put_u32(out, 2835); // 72 dpi
-    put_u32(out, 2835);
-    put_u32(out, colours);
-    put_u32(out, 0);
-    for (std::uint32_t i = 0; i < colours; ++i)
-        put_u32(out, m_palette[i] & 0xFFFFFF);
+    const bool indexed = Palettised();
+    const int bits = indexed ? 8 : m_has_alpha ? 32 : 24;
+    const std::size_t colours = indexed ? std::min<std::size_t>(m_palette.size(), 256) : 0;
+    const std::size_t stride = imgctl::bmp_stride(m_width, bits);
+    std::vector<std::uint8_t> out = imgctl::bmp_file_start(
+        m_width, m_height, bits, std::span(m_palette).first(colours), k_72_dpi);
+    out.reserve(out.size() + stride * static_cast<std::size_t>(m_height));
     for (std::int32_t y = m_height - 1; y >= 0; --y) {
         std::size_t row_start = out.size();
         for (std::int32_t x = 0; x < m_width; ++x) {

@@ -5,7 +5,9 @@
 
 #include "imagelib/atomic_file.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -17,5 +19,14 @@ void encode_bmp(AtomicFile& out, const cv::Mat& colour);
 // Indices CV_8UC1 into a palette of at most 256 entries 0xAARRGGBB.
 void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices,
                         const std::vector<std::uint32_t>& palette);
+
+// Bytes of one stored row of a BMP: width pixels padded to 4 bytes.
+std::size_t bmp_stride(int width, int bit_count);
+// The start of a bottom-up, uncompressed .bmp file: BITMAPFILEHEADER,
+// BITMAPINFOHEADER and the colour table (entries 0x00RRGGBB). height rows
+// of bmp_stride bytes, the last row first, complete the file.
+std::vector<std::uint8_t> bmp_file_start(int width, int height, int bit_count,
+                                         std::span<const std::uint32_t> colours,
+                                         std::uint32_t pixels_per_metre);
 
 } // namespace imgctl

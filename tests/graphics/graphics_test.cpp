@@ -3,6 +3,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/jpeg_image.h"
 #include "graphics/picture.h"
+#include "imagelib/bmp_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -15,42 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void put16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
 // A bottom-up BMP file. rows are top-down, already packed for bits, each
 // padded here.
 std::vector<std::uint8_t> bmp_file(int width, int height, int bits,
                                    const std::vector<std::uint32_t>& palette,
                                    const std::vector<std::vector<std::uint8_t>>& rows)
 {
-    std::uint32_t stride = ((static_cast<std::uint32_t>(width) * bits + 31) / 32) * 4;
-    std::uint32_t offset = 54 + 4 * static_cast<std::uint32_t>(palette.size());
-    std::vector<std::uint8_t> out{'B', 'M'};
-    put32(out, offset + stride * height);
-    put32(out, 0);
-    put32(out, offset);
-    put32(out, 40);
-    put32(out, static_cast<std::uint32_t>(width));
-    put32(out, static_cast<std::uint32_t>(height));
-    put16(out, 1);
-    put16(out, static_cast<std::uint32_t>(bits));
-    put32(out, 0);
-    put32(out, stride * height);
-    put32(out, 0);
-    put32(out, 0);
-    put32(out, static_cast<std::uint32_t>(palette.size()));
-    put32(out, 0);
-    for (std::uint32_t entry : palette)
-        put32(out, entry);
+    const std::size_t stride = imgctl::bmp_stride(width, bits);
+    std::vector<std::uint8_t> out = imgctl::bmp_file_start(width, height, bits, palette, 0);
     for (int y = height - 1; y >= 0; --y) {
         std::vector<std::uint8_t> row = rows[static_cast<std::size_t>(y)];
         row.resize(stride, 0);

@@ -1,31 +1,12 @@
 #include "conversion_fixture.h"
 
+#include "tests/support/interlace.h"
+
 namespace zumo::test {
 namespace {
 
-// Interlace method of a PNG: the last byte of IHDR.
-bool png_interlaced(const std::vector<std::uint8_t>& png)
-{
-    return png.size() > 28 && png[28] == 1;
-}
-
-// Interlace flag of a GIF's first image descriptor, walking past the colour
-// table and the extension blocks before it.
-bool gif_interlaced(const std::vector<std::uint8_t>& gif)
-{
-    std::size_t at = 13;
-    if (gif.size() > 10 && (gif[10] & 0x80))
-        at += 3u << ((gif[10] & 7) + 1);
-    while (at < gif.size() && gif[at] == 0x21) {
-        at += 2;
-        while (at < gif.size() && gif[at] != 0)
-            at += gif[at] + 1u;
-        ++at;
-    }
-    if (at + 9 >= gif.size() || gif[at] != 0x2C)
-        throw std::runtime_error("no image descriptor");
-    return (gif[at + 9] & 0x40) != 0;
-}
+using testsupport::gif_interlaced;
+using testsupport::png_interlaced;
 
 TEST_F(ConversionTest, GifIgnoresRotationResizeAndRadioGroup1)
 {

@@ -3,6 +3,7 @@
 #include "imagelib/imgctl.h"
 
 #include "support.h"
+#include "tests/support/interlace.h"
 
 #include <csignal>
 #include <filesystem>
@@ -15,6 +16,8 @@ namespace {
 using namespace imgctl;
 using imgtest::Handle;
 using imgtest::TempDir;
+using testsupport::gif_interlaced;
+using testsupport::png_interlaced;
 
 class Encoders : public testing::Test
 {
@@ -30,29 +33,6 @@ protected:
     TempDir m_dir;
     HDIB m_dib = 0;
 };
-
-bool png_interlaced(const std::vector<std::uint8_t>& file)
-{
-    return file.size() > 28 && file[28] == 1;
-}
-
-bool gif_interlaced(const std::vector<std::uint8_t>& file)
-{
-    std::size_t at = 13;
-    if (file.size() > 10 && (file[10] & 0x80))
-        at += 3u << ((file[10] & 7) + 1);
-    while (at < file.size()) {
-        if (file[at] == 0x2C)
-            return at + 9 < file.size() && (file[at + 9] & 0x40) != 0;
-        if (file[at] != 0x21)
-            return false;
-        at += 2; // introducer and label, then sub-blocks
-        while (at < file.size() && file[at] != 0)
-            at += file[at] + 1u;
-        ++at;
-    }
-    return false;
-}
 
 TEST_F(Encoders, InterlaceFlagIsWrittenAsAsked)
 {

@@ -4,17 +4,15 @@
 #include "graphics/jpeg_image.h"
 #include "graphics/picture.h"
 #include "imagelib/bmp_writer.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 namespace zumo {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A bottom-up BMP file. rows are top-down, already packed for bits, each
 // padded here.
@@ -171,21 +169,16 @@ TEST_F(Registry, LatestRegistrationWinsAndUnregisteringRemovesEveryEntry)
 class PictureFiles : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "zumo-graphics-XXXXXX").string();
-        m_dir = ::mkdtemp(pattern.data());
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { ASSERT_TRUE(m_dir.ok()); }
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
-        std::string path = m_dir + "/" + name;
+        std::string path = m_dir / name;
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
         return path;
     }
-    std::string m_dir;
+    testsupport::TempFolder m_dir;
 };
 
 TEST_F(PictureFiles, LoadsByExtensionAndNamesAnUnknownOne)
@@ -202,7 +195,7 @@ TEST_F(PictureFiles, LoadsByExtensionAndNamesAnUnknownOne)
     }
     // A failed load leaves the previous picture.
     EXPECT_THROW(picture.LoadFromFile(write("c.bmp", {'B', 'M'})), EInvalidGraphic);
-    EXPECT_THROW(picture.LoadFromFile(m_dir + "/missing.bmp"), EStreamError);
+    EXPECT_THROW(picture.LoadFromFile(m_dir / "missing.bmp"), EStreamError);
     EXPECT_EQ(picture.Width(), 3);
 }
 

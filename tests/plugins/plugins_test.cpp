@@ -5,6 +5,7 @@
 #include "imagelib/imgctl.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
+#include "tests/support/temp_dir.h"
 
 #include <gif_lib.h>
 #include <png.h>
@@ -14,13 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 namespace zumo {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The shipped plug-ins as the program finds them.
 class ShippedPlugins : public ::testing::Test
@@ -30,15 +28,10 @@ protected:
     {
         m_spis = std::make_unique<TSPIs>();
         m_spis->SearchSPI(std::string(ZUMO_PLUGIN_DIR) + "/*");
-        std::string pattern = (fs::temp_directory_path() / "zumo-plugins-XXXXXX").string();
-        m_dir = ::mkdtemp(pattern.data());
+        ASSERT_TRUE(m_dir.ok());
     }
-    void TearDown() override
-    {
-        m_spis.reset();
-        fs::remove_all(m_dir);
-    }
-    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+    void TearDown() override { m_spis.reset(); }
+    std::string path(const std::string& name) const { return m_dir / name; }
 
     static TPixelImage decode_with_plugins(const std::string& file)
     {
@@ -77,7 +70,7 @@ protected:
     }
 
     std::unique_ptr<TSPIs> m_spis;
-    std::string m_dir;
+    testsupport::TempFolder m_dir;
 };
 
 std::uint8_t sample(int x, int y, int channel)

@@ -364,21 +364,31 @@ private:
         m_y += m_bits[m_at + 1];
         m_at += 2;
         if (m_x > m_header.width || m_y > m_header.height)
-            fail("RLE run outside the picture");
+            fail("RLE delta outside the picture");
     }
 
-    std::uint8_t* row_for(unsigned count)
+    // Pixels of a run that fall past the end of the row (or below the
+    // last row) are dropped, as the Windows decoder does: some writers
+    // encode the padded row width, so a run of an odd-width picture may
+    // reach one pixel past the edge.
+    unsigned visible(unsigned count) const
     {
-        if (m_y >= m_header.height || m_x + count > m_header.width)
-            fail("RLE run outside the picture");
+        if (m_y >= m_header.height || m_x >= m_header.width)
+            return 0;
+        return static_cast<unsigned>(std::min<std::int64_t>(count, m_header.width - m_x));
+    }
+
+    std::uint8_t* row_start()
+    {
         const std::int64_t row = output_row(m_header, m_y);
         return m_indices.data() + row * m_header.width + m_x;
     }
 
     void encoded_run(unsigned count, unsigned value)
     {
-        std::uint8_t* dst = row_for(count);
-        for (unsigned i = 0; i < count; ++i) {
+        const unsigned shown = visible(count);
+        std::uint8_t* dst = shown > 0 ? row_start() : nullptr;
+        for (unsigned i = 0; i < shown; ++i) {
             if (m_header.bit_count == 8)
                 dst[i] = static_cast<std::uint8_t>(value);
             else
@@ -393,8 +403,9 @@ private:
         const std::size_t padded = (bytes + 1) & ~std::size_t{1};
         if (m_at + bytes > m_bits.size())
             fail("RLE data truncated");
-        std::uint8_t* dst = row_for(count);
-        for (unsigned i = 0; i < count; ++i) {
+        const unsigned shown = visible(count);
+        std::uint8_t* dst = shown > 0 ? row_start() : nullptr;
+        for (unsigned i = 0; i < shown; ++i) {
             if (m_header.bit_count == 8)
                 dst[i] = m_bits[m_at + i];
             else

@@ -78,12 +78,9 @@ std::vector<BmpFault> bmp_faults()
          make_bmp(2, 2, 24, 3, std::vector<std::uint8_t>(12), std::vector<std::uint8_t>(16))},
         {"PixelOffsetPastEnd", with_u32(good24, 10, 5000)},
         {"PixelOffsetInsideHeader", with_u32(good24, 10, 20)},
-        {"Rle8RunPastRowEnd", make_bmp(4, 2, 8, 1, grey, {5, 1, 0, 1})},
-        {"Rle8RunPastLastRow", make_bmp(2, 1, 8, 1, grey, {2, 1, 0, 0, 2, 1, 0, 1})},
         {"Rle8DeltaOutside", make_bmp(4, 2, 8, 1, grey, {0, 2, 9, 0, 1, 1, 0, 1})},
         {"Rle8AbsoluteCut", make_bmp(8, 1, 8, 1, grey, {0, 6, 1, 1})},
         {"Rle8EndsMidPicture", make_bmp(4, 4, 8, 1, grey, {4, 1, 0, 0})},
-        {"Rle4AbsolutePastRowEnd", make_bmp(2, 1, 4, 2, grey, {0, 4, 0x11, 0x11, 0, 1})},
     };
 }
 
@@ -107,6 +104,33 @@ TEST(BadBmp, RleWithoutEndMarkerAfterTheLastRowIsAccepted)
     const std::vector<std::uint8_t> grey = Bytes().u32(0x808080).u32(0x102030).data;
     const DecodedBmp bmp = read_bmp(make_bmp(2, 2, 8, 1, grey, {2, 1, 0, 0, 2, 1, 0, 0}));
     EXPECT_EQ(bmp.bgra[0], 0x30);
+}
+
+// Writers that encode the padded row width (ImageMagick does for odd widths)
+// let a run reach past the row's end; the pixels outside are dropped and the
+// picture loads, as it does in the Windows decoder.
+TEST(BadBmp, RleRunsPastThePictureAreClipped)
+{
+    const std::vector<std::uint8_t> pal = Bytes().u32(0x808080).u32(0x102030).data;
+    struct Case
+    {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        int width;
+    };
+    const Case cases[] = {
+        {"Rle8RunPastRowEnd", make_bmp(4, 1, 8, 1, pal, {5, 1, 0, 1}), 4},
+        {"Rle8RunPastLastRow", make_bmp(2, 1, 8, 1, pal, {2, 1, 0, 0, 2, 0, 0, 1}), 2},
+        {"Rle4AbsolutePastRowEnd", make_bmp(2, 1, 4, 2, pal, {0, 4, 0x11, 0x11, 0, 1}), 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodedBmp bmp = read_bmp(c.file);
+        ASSERT_EQ(bmp.width, c.width);
+        ASSERT_EQ(bmp.bgra.size(), static_cast<std::size_t>(c.width) * 4);
+        for (int x = 0; x < c.width; ++x)
+            EXPECT_EQ(bmp.bgra[x * 4], 0x30) << "pixel " << x << " takes palette entry 1";
+    }
 }
 
 // --- Truncated and damaged files of every format ---------------------------------

@@ -163,16 +163,7 @@ RunSummary FormShowRun(const std::vector<std::string>& files, RunContext& ctx,
                 stopped_at = path;
                 break;
             }
-            if (ctx.observer)
-                ctx.observer->FileStarted(path);
-            const std::optional<FileOutcome> outcome =
-                hand_to_drop_mode(ctx.files, drop_mode, path);
-            if (outcome == FileOutcome::Done)
-                ++summary.done;
-            else
-                ++summary.unprocessed;
-            if (ctx.observer)
-                ctx.observer->FileFinished(path, outcome);
+            run_one_file(ctx, drop_mode, path, summary);
         }
     } // the dialog is released on every way out
 

@@ -25,16 +25,7 @@ RunSummary WMDropFiles(const std::vector<std::string>& files, RunContext& ctx)
             const int drop_mode = ctx.options.Options().RadioGroup10;
             if (drop_mode == 0 && ImageFileType(path) == k_file_type_other)
                 continue; // not a picture: skipped silently, as the rule says
-            if (ctx.observer)
-                ctx.observer->FileStarted(path);
-            const std::optional<FileOutcome> outcome =
-                hand_to_drop_mode(ctx.files, drop_mode, path);
-            if (outcome == FileOutcome::Done)
-                ++summary.done;
-            else
-                ++summary.unprocessed;
-            if (ctx.observer)
-                ctx.observer->FileFinished(path, outcome);
+            run_one_file(ctx, drop_mode, path, summary);
         }
     } // releases the dialog (and the drop data is the caller's vector)
 

@@ -65,6 +65,20 @@ std::optional<FileOutcome> hand_to_drop_mode(FileProcessor& files, int drop_mode
     }
 }
 
+void run_one_file(const RunContext& ctx, int drop_mode, const std::string& path,
+                  RunSummary& summary)
+{
+    if (ctx.observer)
+        ctx.observer->FileStarted(path);
+    const std::optional<FileOutcome> outcome = hand_to_drop_mode(ctx.files, drop_mode, path);
+    if (outcome == FileOutcome::Done)
+        ++summary.done;
+    else
+        ++summary.unprocessed;
+    if (ctx.observer)
+        ctx.observer->FileFinished(path, outcome);
+}
+
 void GiveEndSignal(UserHost& host, const OptionSnapshot& options)
 {
     if (options.RadioGroup9 == 0)

@@ -93,6 +93,11 @@ struct RunContext
     RunObserver* observer = nullptr;
 };
 
+// Hands one file of a run to the operation of drop_mode, counts its outcome
+// in summary and tells the observer before and after.
+void run_one_file(const RunContext& ctx, int drop_mode, const std::string& path,
+                  RunSummary& summary);
+
 // The texts every run shows.
 inline constexpr const char* k_progress_text = "変換中です";
 inline constexpr const char* k_progress_caption = "Zumo変換";

@@ -1,5 +1,7 @@
 #include "graphics/jpeg_image.h"
 
+#include "imagelib/picture_limits.h"
+
 #include <turbojpeg.h>
 
 #include <memory>
@@ -49,7 +51,7 @@ void TJPEGImage::LoadFromStream(TStream& stream)
     if (tjDecompressHeader3(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
                             &width, &height, &subsampling, &colourspace) != 0)
         fail(handle.get(), "bad header");
-    if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) * height > k_max_pixels)
+    if (!imgctl::size_within_limits(width, height))
         throw EInvalidGraphic("JPEG: picture size out of range");
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
     // Damaged data that still decodes partly yields a warning only; the

@@ -11,9 +11,6 @@ class TJPEGImage : public TGraphic
 public:
     static const char* ClassName() { return "TJPEGImage"; }
 
-    // Pictures beyond this many pixels are refused before decoding.
-    static constexpr std::int64_t k_max_pixels = 0x4000000;
-
     void Assign(const TGraphic& source) override;
     bool Empty() const override { return m_width == 0 || m_height == 0; }
     std::int32_t Height() const override { return m_height; }
@@ -22,7 +19,8 @@ public:
     void SetHeight(std::int32_t) override {}
     void SetWidth(std::int32_t) override {}
     // The whole JPEG from the current position. Throws EInvalidGraphic for
-    // data that is no JPEG or cannot be decoded; the picture is unchanged.
+    // data that is no JPEG or cannot be decoded, or a picture beyond the
+    // picture library's size limits; the picture is unchanged.
     void LoadFromStream(TStream& stream) override;
     // Encodes the pixels again (quality 90).
     void SaveToStream(TStream& stream) override;

@@ -3,13 +3,11 @@
 #pragma once
 
 #include "imagelib/imgctl.h"
+#include "imagelib/picture_limits.h"
 
 #include <cstdint>
 
 namespace imgctl {
-
-inline constexpr std::int64_t k_max_side = 65535;
-inline constexpr std::int64_t k_max_pixels = 178'000'000;
 
 // Throws ImageError("<format>: ...") unless 1 <= width, height <= k_max_side
 // and width * height <= k_max_pixels.

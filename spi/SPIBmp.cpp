@@ -2,6 +2,7 @@
 
 #include "graphics/picture.h"
 #include "imagelib/bmp_reader.h"
+#include "imagelib/picture_limits.h"
 #include "platform/path.h"
 
 #include <algorithm>
@@ -16,10 +17,9 @@ namespace zumo {
 namespace {
 
 const char* const k_could_not_decode = "Susie Plugins could not decode";
-// Pictures beyond this many pixels are refused, whatever a plug-in returns.
-constexpr std::int64_t k_max_pixels = 0x4000000;
 constexpr std::uint32_t k_bi_rgb = 0;
 constexpr std::uint32_t k_bi_bitfields = 3;
+constexpr std::int64_t k_info_header = 40;
 
 std::uint32_t read_u32(const std::uint8_t* p)
 {
@@ -47,17 +47,22 @@ void put_u32(std::uint8_t* p, std::uint32_t value)
     std::memcpy(p, &value, 4);
 }
 
-// What a BITMAPINFOHEADER says about the blocks around it. The header is
-// always taken as 40 bytes; BI_BITFIELDS masks follow it, then the colour
-// table.
+// What a BITMAPINFOHEADER says about the blocks around it. The rest of the
+// host takes the header as 40 bytes, BI_BITFIELDS masks after it, then the
+// colour table. All sizes are 64-bit: a plug-in may claim anything.
 struct DibLayout
 {
+    std::int64_t stored_header = 0; // the header's own size field
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::uint16_t bit_count = 0;
     std::uint32_t compression = 0;
     std::int64_t color_count = 0;
     std::int64_t mask_bytes = 0;
+    // Where the plug-in's colour table starts: after the whole header, and
+    // never inside the masks that follow a 40-byte one (a header of 41 to 51
+    // bytes ends inside them).
+    std::int64_t table_offset = 0;
     std::int64_t header_size = 0; // 40 + masks + colour table
     std::int64_t image_size = 0;  // padded rows times |height|
 };
@@ -65,6 +70,7 @@ struct DibLayout
 DibLayout dib_layout(const std::uint8_t* header)
 {
     DibLayout d;
+    d.stored_header = read_u32(header);
     d.width = read_i32(header + 4);
     d.height = read_i32(header + 8);
     d.bit_count = read_u16(header + 14);
@@ -76,24 +82,34 @@ DibLayout dib_layout(const std::uint8_t* header)
                     : d.bit_count == 8 ? 256
                                        : 0;
     d.mask_bytes = d.compression == k_bi_bitfields ? 12 : 0;
-    d.header_size = 40 + d.mask_bytes + 4 * d.color_count;
-    std::int64_t stride = ((static_cast<std::int64_t>(d.width) * d.bit_count + 31) / 32) * 4;
-    d.image_size = stride * (d.height < 0 ? -static_cast<std::int64_t>(d.height) : d.height);
+    d.table_offset = std::max(d.stored_header, k_info_header + d.mask_bytes);
+    d.header_size = k_info_header + d.mask_bytes + 4 * d.color_count;
+    // Only sizes within the limits are multiplied: 32-bit sides times a
+    // 32-bit stride overflow even 64 bits. Others are refused anyway.
+    const std::int64_t rows = d.height < 0 ? -static_cast<std::int64_t>(d.height) : d.height;
+    if (imgctl::size_within_limits(d.width, rows)) {
+        const std::int64_t stride = ((std::int64_t{d.width} * d.bit_count + 31) / 32) * 4;
+        d.image_size = stride * rows;
+    }
     return d;
 }
 
-bool layout_is_sane(const DibLayout& d)
+// The header describes a picture the host can show, within the picture
+// library's limits, and the two blocks hold what it describes.
+bool layout_is_sane(const DibLayout& d, std::size_t info_size, std::size_t bits_size)
 {
     static constexpr std::array<std::uint16_t, 6> depths{1, 4, 8, 16, 24, 32};
-    if (std::find(depths.begin(), depths.end(), d.bit_count) == depths.end())
+    if (d.stored_header < k_info_header ||
+        std::find(depths.begin(), depths.end(), d.bit_count) == depths.end())
         return false;
     if (d.compression != k_bi_rgb &&
         !(d.compression == k_bi_bitfields && (d.bit_count == 16 || d.bit_count == 32)))
         return false;
     std::int64_t rows = d.height < 0 ? -static_cast<std::int64_t>(d.height) : d.height;
-    if (d.width <= 0 || rows == 0 || d.width * rows > k_max_pixels)
+    if (!imgctl::size_within_limits(d.width, rows) || d.color_count > 256)
         return false;
-    return d.color_count <= 256 && d.image_size <= std::numeric_limits<std::int32_t>::max();
+    return d.table_offset + 4 * d.color_count <= static_cast<std::int64_t>(info_size) &&
+           d.image_size <= static_cast<std::int64_t>(bits_size);
 }
 
 std::string upper_ascii(std::string text)
@@ -132,8 +148,10 @@ int SUSIE_API SPIProgressCallback(int done, int total, susie_intptr data)
     if (self->m_pending)
         return 1; // still asking a plug-in that went on to stop
     // 0 % .. 100 % of the plug-in map to 2 .. 99; a zero total gives 1.
-    // Plug-ins reporting done beyond total are held to the 0..100 range.
-    std::int32_t percent = std::clamp(MulDiv(done, 97, total) + 2, 0, 100);
+    // Plug-ins reporting done beyond total are held to the 0..100 range;
+    // the sum is 64-bit, as MulDiv may give nearly 2^31 for such a report.
+    const std::int64_t percent =
+        std::clamp<std::int64_t>(std::int64_t{MulDiv(done, 97, total)} + 2, 0, 100);
     try {
         self->Report(TProgressStage::psRunning, static_cast<std::uint8_t>(percent), std::string());
     } catch (const EAbort&) {
@@ -268,33 +286,27 @@ bool TInSPIAbleData::AcceptHandles()
         return false;
     std::size_t info_size = platform::local_size(m_info_handle);
     std::size_t bits_size = platform::local_size(m_bits_handle);
-    if (info_size < 40)
+    if (info_size < static_cast<std::size_t>(k_info_header))
         return false;
     auto* info = static_cast<std::uint8_t*>(platform::local_lock(m_info_handle));
-    std::uint32_t header_size = read_u32(info);
     DibLayout d = dib_layout(info);
-    bool sane = header_size >= 40 && layout_is_sane(d);
-    // The masks of a V4/V5 header sit where BI_BITFIELDS masks follow a
-    // 40-byte one; its colour table follows the whole header.
-    std::int64_t needed = static_cast<std::int64_t>(header_size) + 4 * d.color_count +
-                          (header_size == 40 ? d.mask_bytes : 0);
-    sane = sane && needed <= static_cast<std::int64_t>(info_size) &&
-           d.image_size <= static_cast<std::int64_t>(bits_size);
-    if (!sane || header_size == 40) {
+    bool sane = layout_is_sane(d, info_size, bits_size);
+    if (!sane || d.stored_header == k_info_header) {
         platform::local_unlock(m_info_handle);
         return sane;
     }
     // A larger header is brought to the 40 bytes the rest of the host works
-    // with, so that the BMP written from it says what it holds.
+    // with, so that the BMP written from it says what it holds. The masks
+    // of a V2 to V5 header sit where BI_BITFIELDS masks follow a 40-byte one.
     platform::LocalHandle normal = platform::local_alloc(static_cast<std::size_t>(d.header_size));
     if (!normal) {
         platform::local_unlock(m_info_handle);
         return false;
     }
     auto* out = static_cast<std::uint8_t*>(platform::local_lock(normal));
-    std::memcpy(out, info, 40 + static_cast<std::size_t>(d.mask_bytes));
-    put_u32(out, 40);
-    std::memcpy(out + 40 + d.mask_bytes, info + header_size,
+    std::memcpy(out, info, static_cast<std::size_t>(k_info_header + d.mask_bytes));
+    put_u32(out, static_cast<std::uint32_t>(k_info_header));
+    std::memcpy(out + k_info_header + d.mask_bytes, info + d.table_offset,
                 static_cast<std::size_t>(4 * d.color_count));
     platform::local_unlock(normal);
     platform::local_unlock(m_info_handle);

@@ -174,7 +174,7 @@ int get_picture(const char* buf, susie_intptr len, unsigned int flag, susie_hand
 
 bool size_acceptable(std::int64_t width, std::int64_t height)
 {
-    return width > 0 && height > 0 && width * height <= k_max_pixels;
+    return imgctl::size_within_limits(width, height);
 }
 
 } // namespace spikit

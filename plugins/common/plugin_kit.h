@@ -6,6 +6,7 @@
 #pragma once
 
 #define SUSIE_PLUGIN_IMPLEMENTATION
+#include "imagelib/picture_limits.h"
 #include "spi/susie_plugin.h"
 
 #include <cstdint>
@@ -15,9 +16,6 @@
 #include <vector>
 
 namespace spikit {
-
-// Pictures beyond this many pixels are refused before decoding.
-constexpr std::int64_t k_max_pixels = 0x4000000;
 
 struct PluginInfo
 {
@@ -63,6 +61,8 @@ struct Plugin
 // Defined once by each plug-in.
 extern const Plugin k_plugin;
 
+// The picture library's limits (imagelib/picture_limits.h): a plug-in refuses
+// before decoding what the host and the conversion would refuse.
 bool size_acceptable(std::int64_t width, std::int64_t height);
 
 } // namespace spikit

@@ -1,6 +1,7 @@
 #include "imagelib/png_codec.h"
 
 #include "imagelib/limits.h"
+#include "imagelib/png_read_setup.h"
 
 #include <algorithm>
 #include <cstring>
@@ -88,18 +89,11 @@ bool read_header(Reader& r, png_uint_32& width, png_uint_32& height, int& channe
     if (setjmp(png_jmpbuf(r.png)))
         return false;
     png_set_read_fn(r.png, &r.source, read_source);
-    // libpng refuses wider or taller pictures before it allocates rows.
-    png_set_user_limits(r.png, static_cast<png_uint_32>(k_max_side),
-                        static_cast<png_uint_32>(k_max_side));
-    png_set_chunk_malloc_max(r.png, 16u << 20);
+    limit_png_read(r.png);
     png_read_info(r.png, r.info);
     width = png_get_image_width(r.png, r.info);
     height = png_get_image_height(r.png, r.info);
-    png_set_expand(r.png);
-    png_set_scale_16(r.png);
-    png_set_gray_to_rgb(r.png);
-    png_set_bgr(r.png);
-    png_set_interlace_handling(r.png);
+    set_png_read_transforms(r.png);
     png_read_update_info(r.png, r.info);
     channels = png_get_channels(r.png, r.info);
     return true;

@@ -81,17 +81,13 @@ Tiff open(Reader& reader, std::uint32_t& width, std::uint32_t& height)
     return tiff;
 }
 
-// Whether the picture carries alpha, and whether that alpha is
-// unassociated (libtiff hands it back premultiplied then).
-void alpha_kind(TIFF* tiff, bool& alpha, bool& unassociated)
+// Whether the picture carries alpha, associated (premultiplied) or not.
+bool has_alpha(TIFF* tiff)
 {
     std::uint16_t count = 0;
     std::uint16_t* kinds = nullptr;
-    alpha = unassociated = false;
-    if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count > 0 && kinds) {
-        alpha = kinds[0] == EXTRASAMPLE_ASSOCALPHA || kinds[0] == EXTRASAMPLE_UNASSALPHA;
-        unassociated = kinds[0] == EXTRASAMPLE_UNASSALPHA;
-    }
+    return TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count > 0 && kinds &&
+           (kinds[0] == EXTRASAMPLE_ASSOCALPHA || kinds[0] == EXTRASAMPLE_UNASSALPHA);
 }
 
 int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
@@ -101,8 +97,7 @@ int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
     Tiff tiff = open(reader, width, height);
     if (!tiff)
         return SUSIE_UNKNOWN_FORMAT;
-    bool alpha = false, unassociated = false;
-    alpha_kind(tiff.get(), alpha, unassociated);
+    const bool alpha = has_alpha(tiff.get());
     header.width = static_cast<std::int32_t>(width);
     header.height = static_cast<std::int32_t>(height);
     header.bit_count = alpha ? 32 : 24;
@@ -125,8 +120,7 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, raster.data(), ORIENTATION_TOPLEFT,
                                    0))
         return SUSIE_BROKEN_DATA;
-    bool alpha = false, unassociated = false;
-    alpha_kind(tiff.get(), alpha, unassociated);
+    const bool alpha = has_alpha(tiff.get());
     picture.width = static_cast<std::int32_t>(width);
     picture.height = static_cast<std::int32_t>(height);
     picture.bit_count = alpha ? 32 : 24;
@@ -136,8 +130,10 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
         std::uint32_t a = TIFFGetA(raster[i]);
         std::uint32_t rgb[3] = {TIFFGetB(raster[i]), TIFFGetG(raster[i]), TIFFGetR(raster[i])};
         for (std::size_t c = 0; c < 3; ++c) {
-            // A DIB's alpha is straight: undo libtiff's premultiplication.
-            if (alpha && unassociated && a != 0 && a != 255)
+            // A DIB's alpha is straight. libtiff's RGBA raster is always
+            // premultiplied: associated alpha as stored, unassociated alpha
+            // multiplied in by libtiff. Undo it for both.
+            if (alpha && a != 0 && a != 255)
                 rgb[c] = std::min<std::uint32_t>(255, (rgb[c] * 255 + a / 2) / a);
             picture.pixels[i * channels + c] = static_cast<std::uint8_t>(rgb[c]);
         }

@@ -1,9 +1,13 @@
-// Import plug-in for WebP (still pictures) through libwebp.
+// Import plug-in for WebP through libwebp: still pictures, and the first
+// frame of an animation (as the GIF plug-in shows a GIF's first frame).
 #include "plugins/common/plugin_kit.h"
 
 #include <webp/decode.h>
+#include <webp/demux.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -32,13 +36,56 @@ int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
     return SUSIE_OK;
 }
 
+struct AnimDecoderDelete
+{
+    void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+
+// The first frame on the animation's canvas, which starts transparent; BGRA,
+// or BGR when every pixel of it is opaque.
+int decode_first_frame(std::span<const std::uint8_t> data, spikit::Picture& picture)
+{
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options))
+        return SUSIE_INTERNAL_ERROR;
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    const WebPData webp{data.data(), data.size()};
+    std::unique_ptr<WebPAnimDecoder, AnimDecoderDelete> decoder(
+        WebPAnimDecoderNew(&webp, &options));
+    WebPAnimInfo info{};
+    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info))
+        return SUSIE_BROKEN_DATA;
+    if (!spikit::size_acceptable(info.canvas_width, info.canvas_height))
+        return SUSIE_NO_MEMORY;
+    std::uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || !canvas)
+        return SUSIE_BROKEN_DATA;
+    const std::size_t pixels = static_cast<std::size_t>(info.canvas_width) * info.canvas_height;
+    picture.width = static_cast<std::int32_t>(info.canvas_width);
+    picture.height = static_cast<std::int32_t>(info.canvas_height);
+    bool opaque = true;
+    for (std::size_t i = 0; i < pixels && opaque; ++i)
+        opaque = canvas[i * 4 + 3] == 255;
+    picture.bit_count = opaque ? 24 : 32;
+    if (!opaque) {
+        picture.pixels.assign(canvas, canvas + pixels * 4);
+        return SUSIE_OK;
+    }
+    picture.pixels.resize(pixels * 3);
+    for (std::size_t i = 0; i < pixels; ++i)
+        std::copy_n(canvas + i * 4, 3, picture.pixels.data() + i * 3);
+    return SUSIE_OK;
+}
+
 int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
 {
     WebPBitstreamFeatures f{};
     if (int result = features(data, f); result != SUSIE_OK)
         return result;
     if (f.has_animation)
-        return SUSIE_UNKNOWN_FORMAT;
+        return decode_first_frame(data, picture);
     if (!spikit::size_acceptable(f.width, f.height))
         return SUSIE_NO_MEMORY;
     picture.width = f.width;

@@ -11,6 +11,7 @@
 #include <png.h>
 #include <tiffio.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,106 @@ TEST_F(ShippedPlugins, InterlacedPngDecodes)
     expect_same_picture(decode_with_plugins(interlaced), decode_with_imgctl(plain, false));
 }
 
+// A PNG written through libpng's full interface: any depth and colour type,
+// interlaced or not, with a gAMA chunk when gamma is non-zero. Every byte
+// of the rows is scattered over its range, so that a wrong reduction of 16
+// bits shows.
+struct PngFile
+{
+    const char* name;
+    int bit_depth;
+    int colour_type;
+    bool interlaced;
+    double gamma;
+};
+
+void PrintTo(const PngFile& f, std::ostream* out)
+{
+    *out << f.name;
+}
+
+void write_png_full(const std::string& file, const PngFile& f, int width, int height)
+{
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, out);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
+                 f.bit_depth, f.colour_type,
+                 f.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
+                 PNG_FILTER_TYPE_BASE);
+    if (f.gamma > 0)
+        png_set_gAMA(png, info, f.gamma);
+    png_write_info(png, info);
+    const std::size_t row_bytes = png_get_rowbytes(png, info);
+    std::vector<png_byte> rows(row_bytes * static_cast<std::size_t>(height));
+    std::vector<png_bytep> pointers;
+    for (int y = 0; y < height; ++y) {
+        png_bytep row = &rows[row_bytes * static_cast<std::size_t>(y)];
+        pointers.push_back(row);
+        for (std::size_t i = 0; i < row_bytes; ++i)
+            row[i] = static_cast<png_byte>((i * 7919u + y * 104729u) * 2654435761u >> 24);
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(out);
+}
+
+class PngFilePlugin : public ShippedPlugins, public ::testing::WithParamInterface<PngFile>
+{
+};
+
+// The preview shows the pixels the conversion reads: 16-bit interlaced
+// files and files with a gAMA chunk included.
+TEST_P(PngFilePlugin, DecodesLikeThePictureLibrary)
+{
+    std::string file = path("f.png");
+    write_png_full(file, GetParam(), 37, 21);
+    expect_same_picture(decode_with_plugins(file), decode_with_imgctl(file, false));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, PngFilePlugin,
+    ::testing::Values(PngFile{"rgb16_interlaced", 16, PNG_COLOR_TYPE_RGB, true, 0},
+                      PngFile{"rgba16_interlaced", 16, PNG_COLOR_TYPE_RGB_ALPHA, true, 0},
+                      PngFile{"gray16_interlaced", 16, PNG_COLOR_TYPE_GRAY, true, 0},
+                      PngFile{"gray_alpha16_interlaced", 16, PNG_COLOR_TYPE_GRAY_ALPHA, true, 0},
+                      PngFile{"rgb16", 16, PNG_COLOR_TYPE_RGB, false, 0},
+                      PngFile{"rgb8_gamma_1_0", 8, PNG_COLOR_TYPE_RGB, false, 1.0},
+                      PngFile{"rgb8_gamma_0_8", 8, PNG_COLOR_TYPE_RGB, true, 0.8},
+                      PngFile{"rgba16_gamma_0_3", 16, PNG_COLOR_TYPE_RGB_ALPHA, false, 0.3},
+                      PngFile{"gray8_gamma_1_0", 8, PNG_COLOR_TYPE_GRAY, false, 1.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Preview and conversion refuse the same sizes: a side up to 65535 pixels.
+TEST_F(ShippedPlugins, PreviewTakesTheSizesTheConversionTakes)
+{
+    for (auto [width, height] : {std::pair{65535, 2}, {2, 65535}, {65536, 2}, {70000, 2}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        std::string file = path("big.png");
+        write_png_full(file, PngFile{"gray1", 1, PNG_COLOR_TYPE_GRAY, false, 0}, width, height);
+        imgctl::HDIB dib = imgctl::ToDIB(file.c_str());
+        const bool converts = dib != 0;
+        if (converts)
+            imgctl::DeleteDIB(dib);
+        EXPECT_EQ(converts, width <= 65535 && height <= 65535);
+        TSPIBitmap bitmap;
+        if (converts) {
+            ASSERT_NO_THROW(bitmap.LoadFromFile(file));
+            EXPECT_EQ(bitmap.Width(), width);
+        } else {
+            try {
+                bitmap.LoadFromFile(file);
+                ADD_FAILURE() << "the preview took it";
+            } catch (const EInvalidGraphic& e) {
+                EXPECT_STREQ(e.what(), "Susie Plugins could not decode");
+            }
+        }
+    }
+}
+
 // A GIF of one frame; with transparency and a frame smaller than the screen
 // when asked.
 void write_gif(const std::string& file, int width, int height, bool transparent_part,
@@ -235,6 +336,55 @@ TEST_F(ShippedPlugins, WebpDecodesTheLosslessPixels)
     }
 }
 
+// An animation of two frames: the preview shows the first, as it shows the
+// first frame of an animated GIF. A translucent first frame keeps its alpha.
+TEST_F(ShippedPlugins, AnimatedWebpShowsItsFirstFrame)
+{
+    const int width = 19, height = 11;
+    for (std::uint8_t first_alpha : {std::uint8_t{255}, std::uint8_t{128}}) {
+        SCOPED_TRACE(static_cast<int>(first_alpha));
+        WebPAnimEncoderOptions options;
+        ASSERT_TRUE(WebPAnimEncoderOptionsInit(&options));
+        WebPAnimEncoder* encoder = WebPAnimEncoderNew(width, height, &options);
+        ASSERT_NE(encoder, nullptr);
+        WebPConfig config;
+        ASSERT_TRUE(WebPConfigInit(&config));
+        config.lossless = 1;
+        std::vector<std::uint8_t> first;
+        for (int frame = 0; frame < 2; ++frame) {
+            std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * height * 4);
+            for (int i = 0; i < width * height; ++i)
+                for (int c = 0; c < 4; ++c)
+                    bgra[static_cast<std::size_t>(i * 4 + c)] =
+                        c == 3 ? (frame == 0 ? first_alpha : 255)
+                               : sample(i % width + frame * 50, i / width, c);
+            if (frame == 0)
+                first = bgra;
+            WebPPicture picture;
+            ASSERT_TRUE(WebPPictureInit(&picture));
+            picture.use_argb = 1;
+            picture.width = width;
+            picture.height = height;
+            ASSERT_TRUE(WebPPictureImportBGRA(&picture, bgra.data(), width * 4));
+            ASSERT_TRUE(WebPAnimEncoderAdd(encoder, &picture, frame * 100, &config));
+            WebPPictureFree(&picture);
+        }
+        ASSERT_TRUE(WebPAnimEncoderAdd(encoder, nullptr, 200, nullptr));
+        WebPData data;
+        WebPDataInit(&data);
+        ASSERT_TRUE(WebPAnimEncoderAssemble(encoder, &data));
+        WebPAnimEncoderDelete(encoder);
+        std::string file = path("a.webp");
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(data.bytes),
+                   static_cast<std::streamsize>(data.size));
+        WebPDataClear(&data);
+        TPixelImage decoded = decode_with_plugins(file);
+        expect_same_picture(decoded, TPixelImage{width, height, first, first_alpha != 255});
+        EXPECT_EQ(decoded.has_alpha, first_alpha != 255);
+    }
+}
+
 struct TiffCase
 {
     const char* name;
@@ -278,6 +428,11 @@ TEST_P(TiffPlugin, DecodesThePixelsWritten)
                 expected.bgra.insert(expected.bgra.end(),
                                      {c.samples == 1 ? gray : s[2], c.samples == 1 ? gray : s[1],
                                       gray, c.samples == 4 ? s[3] : std::uint8_t{255}});
+                // Associated alpha is stored premultiplied; the straight
+                // colour is still what is expected back.
+                if (c.extra == EXTRASAMPLE_ASSOCALPHA)
+                    for (int k = 0; k < 3; ++k)
+                        s[k] = static_cast<std::uint8_t>((s[k] * s[3] + 127) / 255);
             }
             ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0), 1);
         }
@@ -293,7 +448,9 @@ TEST_P(TiffPlugin, DecodesThePixelsWritten)
 
 INSTANTIATE_TEST_SUITE_P(Layouts, TiffPlugin,
                          ::testing::Values(TiffCase{"gray", 1, 0, 0}, TiffCase{"rgb", 3, 0, 0},
-                                           TiffCase{"rgba_straight", 4, EXTRASAMPLE_UNASSALPHA, 3}),
+                                           TiffCase{"rgba_straight", 4, EXTRASAMPLE_UNASSALPHA, 3},
+                                           TiffCase{"rgba_premultiplied", 4, EXTRASAMPLE_ASSOCALPHA,
+                                                    3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ShippedPlugins, MemorySourceDecodesLikeTheFile)

@@ -1,0 +1,33 @@
+# The fuzz targets of the plug-in host, the shipped plug-ins and GIFtoDIB,
+# defined once for the two builds that use them: the libFuzzer build
+# (fuzz/CMakeLists.txt) and the replay of the kept inputs in the test build
+# (tests/fuzz/CMakeLists.txt). The including folder defines
+#   zumo_fuzz_entry(name SOURCES ... LIBS ... [DEFINES ...] [DEPENDS ...])
+# and sets ZUMO_FUZZ_LIB_SUFFIX ("_fuzz" picks the instrumented copies) and
+# ZUMO_FUZZ_RAW_SPI (the target of the raw test plug-in the host target loads).
+find_package(PkgConfig REQUIRED)
+find_package(GIF REQUIRED)
+pkg_check_modules(ZUMO_FUZZ_PNG REQUIRED IMPORTED_TARGET libpng)
+pkg_check_modules(ZUMO_FUZZ_WEBP REQUIRED IMPORTED_TARGET libwebp libwebpdemux)
+pkg_check_modules(ZUMO_FUZZ_TIFF REQUIRED IMPORTED_TARGET libtiff-4)
+
+set(zumo_fuzz_kit ${PROJECT_SOURCE_DIR}/plugins/common/plugin_kit.cpp)
+set(zumo_fuzz_plugin ${PROJECT_SOURCE_DIR}/fuzz/fuzz_plugin.cpp)
+
+zumo_fuzz_entry(fuzz_spi_host
+  SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_spi_host.cpp
+  LIBS zumo_spi${ZUMO_FUZZ_LIB_SUFFIX}
+  DEFINES ZUMO_RAW_SPI="$<TARGET_FILE:${ZUMO_FUZZ_RAW_SPI}>"
+  DEPENDS ${ZUMO_FUZZ_RAW_SPI})
+set(zumo_fuzz_libs_png PkgConfig::ZUMO_FUZZ_PNG)
+set(zumo_fuzz_libs_gif GIF::GIF)
+set(zumo_fuzz_libs_webp PkgConfig::ZUMO_FUZZ_WEBP)
+set(zumo_fuzz_libs_tiff PkgConfig::ZUMO_FUZZ_TIFF)
+foreach(format png gif webp tiff)
+  zumo_fuzz_entry(fuzz_spi_${format}
+    SOURCES ${zumo_fuzz_plugin} ${zumo_fuzz_kit} ${PROJECT_SOURCE_DIR}/plugins/${format}/${format}_spi.cpp
+    LIBS ${zumo_fuzz_libs_${format}})
+endforeach()
+zumo_fuzz_entry(fuzz_gif_to_dib
+  SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_gif_to_dib.cpp
+  LIBS zumo_imagelib${ZUMO_FUZZ_LIB_SUFFIX})

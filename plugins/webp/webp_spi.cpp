@@ -84,10 +84,12 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     WebPBitstreamFeatures f{};
     if (int result = features(data, f); result != SUSIE_OK)
         return result;
-    if (f.has_animation)
-        return decode_first_frame(data, picture);
+    // For an animation these are the canvas's sides: checked before the
+    // animation decoder allocates two canvases of that size.
     if (!spikit::size_acceptable(f.width, f.height))
         return SUSIE_NO_MEMORY;
+    if (f.has_animation)
+        return decode_first_frame(data, picture);
     picture.width = f.width;
     picture.height = f.height;
     picture.bit_count = f.has_alpha ? 32 : 24;

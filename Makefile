@@ -1,7 +1,7 @@
 # Front door for people and CI. Every target installs what is missing first.
 #   make run    build the program and start it (ARGS="..." passes arguments)
 #   make test   build with AddressSanitizer/UBSan and run every test
-#   make bench  build optimised and print the benchmark figures
+#   make bench  build optimised and print the benchmark figures (see bench/README.md)
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -34,6 +34,7 @@ test: deps
 	  ctest --output-on-failure -j $(JOBS)
 
 bench: deps
+	@bench/install-photos
 	cmake -S . -B $(BENCH_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZUMO_TESTS=OFF -DZUMO_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target zumo-bench
 	$(BENCH_DIR)/bin/zumo-bench

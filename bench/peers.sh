@@ -3,20 +3,29 @@
 # the same pictures and prints zumo's time per picture and output size as a
 # ratio to each peer's.
 #
-#   bench/peers.sh build/bench/bin/zumo-bench [W1 W2 ...]
+#   bench/peers.sh build/bench/bin/zumo-bench [W1 W1p W2 ...]
 #
 # Everything runs single-threaded. Each peer runs in its batch mode where it
 # has one (mogrify, gm mogrify, vipsthumbnail with many files), otherwise one
 # process per picture. zumo is timed the same way from outside: one
 # zumo-bench process per workload over the whole folder, start-up included.
-# Time per picture = wall time of the whole run / number of pictures.
+# Time per picture = wall time of the whole run / number of pictures; CPU
+# time (user + system) the same way, which varies less on a busy machine;
+# peak memory is the largest resident size of any process of the run.
+#
+# The reductions W1 and W1p (zumo against vipsthumbnail) run ROUNDS times
+# (default 3), the two tools taking turns so that both meet the same load;
+# the median of the rounds is printed. Both tools' outputs are then scored
+# by the same code, `zumo-bench --score` (mean SSIM against a float Lanczos3
+# reduction of the full-size picture, see bench/README.md).
 set -euo pipefail
 
-bench=$(realpath "${1:?usage: peers.sh path/to/zumo-bench [W1 W2 ...]}")
+bench=$(realpath "${1:?usage: peers.sh path/to/zumo-bench [W1 W1p W2 ...]}")
 shift
 selected=("$@")
-[ ${#selected[@]} -gt 0 ] || selected=(W1 W2 W3 W4 W5 W6)
+[ ${#selected[@]} -gt 0 ] || selected=(W1 W1p W2 W3 W4 W5 W6)
 pictures=$(dirname "$(dirname "$bench")")/bench-pictures
+rounds=${ROUNDS:-3}
 export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1
 
 install_peers() {
@@ -24,6 +33,7 @@ install_peers() {
     [ -x /usr/bin/mogrify ] || missing+=(imagemagick)
     command -v gm >/dev/null || missing+=(graphicsmagick)
     command -v vipsthumbnail >/dev/null || missing+=(libvips-tools)
+    [ -x /usr/bin/time ] || missing+=(time)
     [ ${#missing[@]} -eq 0 ] && return
     local sudo=
     [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -44,17 +54,20 @@ now_ns() { date +%s%N; }
 # measure LABEL WORKLOAD 'COMMAND': runs COMMAND (a shell text, so that its
 # wildcards match in the picture folder) in the workload's picture folder
 # with $OUT set to a fresh output folder; prints "ms_per_picture
-# kb_per_picture", or "n/a" when the command failed or missed a picture.
+# cpu_ms_per_picture kb_per_picture peak_mb", or "n/a" when the command
+# failed or missed a picture.
 measure() {
     local label=$1 workload=$2 command=$3
     local in="$pictures/$workload"
     export OUT="$work/$label-$workload"
+    rm -rf "$OUT"
     mkdir -p "$OUT"
     local count
     count=$(find "$in" -maxdepth 1 -type f | wc -l)
     local start end
     start=$(now_ns)
-    if ! (cd "$in" && eval "$command") >"$work/log-$label-$workload" 2>&1; then
+    if ! (cd "$in" && /usr/bin/time -f '%U %S %M' -o "$work/time" bash -c "$command") \
+        >"$work/log-$label-$workload" 2>&1; then
         echo "n/a"
         return
     fi
@@ -66,7 +79,9 @@ measure() {
         echo "n/a"
         return
     fi
-    awk -v t=$((end - start)) -v n="$count" -v b="$bytes" 'BEGIN {printf "%.1f %.1f\n", t / 1e6 / n, b / 1024 / n}'
+    awk -v t=$((end - start)) -v n="$count" -v b="$bytes" '
+        { printf "%.1f %.1f %.1f %.1f\n", t / 1e6 / n, ($1 + $2) * 1000 / n, b / 1024 / n, $3 / 1024 }
+    ' "$work/time"
 }
 
 # Per-picture loops for the tools without a batch mode.
@@ -81,17 +96,58 @@ each() { # each EXT COMMAND-TEMPLATE: runs the template with $f and $o set
 zumo()     { "$bench" "$1" . --out "$OUT" --summary; }
 im()       { mogrify -path "$OUT" "$@"; }
 gmm()      { gm mogrify -output-directory "$OUT" "$@"; }
+export bench
+export -f each zumo im gmm
+
+# The median of each column over the lines read ("n/a" when any was).
+median_columns() {
+    awk '$1 == "n/a" { bad = 1 } { for (i = 1; i <= NF; ++i) v[i, NR] = $i; nf = NF }
+        END {
+            if (bad || NR == 0) { print "n/a"; exit }
+            for (i = 1; i <= nf; ++i) {
+                for (r = 1; r <= NR; ++r) {
+                    c[r] = v[i, r] + 0
+                    for (k = r; k > 1 && c[k - 1] > c[k]; --k) { t = c[k]; c[k] = c[k - 1]; c[k - 1] = t }
+                }
+                m = NR % 2 ? c[(NR + 1) / 2] : (c[NR / 2] + c[NR / 2 + 1]) / 2
+                printf "%s%.1f", (i > 1 ? " " : ""), m
+                delete c
+            }
+            printf "\n"
+        }'
+}
+
+vips_thumbnail='vipsthumbnail --size x960 -o "$OUT/%s.jpg[Q=92]" ./*.jpg'
+
+# zumo against vipsthumbnail, taking turns, then both scored.
+run_reduction() {
+    local w=$1 r zumo_runs="" vips_runs=""
+    for ((r = 0; r < rounds; ++r)); do
+        zumo_runs+="$(measure zumo "$w" "zumo $w")"$'\n'
+        vips_runs+="$(measure vips "$w" "$vips_thumbnail")"$'\n'
+    done
+    local zumo_line vips_line scores
+    zumo_line=$(printf '%s' "$zumo_runs" | median_columns)
+    vips_line=$(printf '%s' "$vips_runs" | median_columns)
+    scores=$("$bench" --score "$pictures/$w" "$work/zumo-$w" "$work/vips-$w" 2>/dev/null |
+        sed 's/ssim=//g') || scores="n/a n/a"
+    echo "zumo $zumo_line ${scores%% *}"
+    echo "vipsthumbnail $vips_line ${scores##* }"
+}
 
 run_workload() {
     local w=$1
-    echo "zumo $(measure zumo "$w" 'zumo $w')"
     case $w in
-    W1)
+    W1 | W1p)
+        run_reduction "$w"
         echo "ImageMagick $(measure im "$w" 'im -resize x960 -quality 92 ./*.jpg')"
         echo "ImageMagick(jpeg:size) $(measure imhint "$w" 'im -define jpeg:size=1440x960 -resize x960 -quality 92 ./*.jpg')"
         echo "GraphicsMagick $(measure gm "$w" 'gmm -resize x960 -quality 92 ./*.jpg')"
-        echo "vipsthumbnail $(measure vips "$w" 'vipsthumbnail --size x960 -o "$OUT/%s.jpg[Q=92]" ./*.jpg')"
+        return
         ;;
+    esac
+    echo "zumo $(measure zumo "$w" "zumo $w")"
+    case $w in
     W2)
         echo "ImageMagick $(measure im "$w" 'im -format png -rotate 90 ./*.jpg')"
         echo "GraphicsMagick $(measure gm "$w" 'gmm -format png -rotate 90 ./*.jpg')"
@@ -120,12 +176,21 @@ run_workload() {
     esac
 }
 
-printf '%-4s %-24s %10s %10s %11s %11s\n' "" "tool" "ms/pic" "kB/pic" "zumo time" "zumo size"
+printf '%-4s %-22s %9s %9s %9s %8s %8s %9s %9s %9s\n' "" "tool" "ms/pic" "cpu ms" "kB/pic" \
+    "peak MB" "SSIM" "zumo time" "zumo cpu" "zumo size"
 for w in "${selected[@]}"; do
+    if [ ! -d "$pictures/$w" ]; then
+        echo "$w   skipped: no pictures in $pictures/$w (W1p needs the Debian package mate-backgrounds)"
+        continue
+    fi
     run_workload "$w" | awk -v w="$w" '
-        $2 == "n/a" { printf "%-4s %-24s %10s\n", w, $1, "n/a"; next }
-        $1 == "zumo" { zt = $2; zs = $3; printf "%-4s %-24s %10.1f %10.1f\n", w, $1, $2, $3; next }
-        { printf "%-4s %-24s %10.1f %10.1f %10.2fx %10.2fx\n", w, $1, $2, $3, zt / $2, zs / $3 }'
+        $2 == "n/a" { printf "%-4s %-22s %9s\n", w, $1, "n/a"; next }
+        { ssim = NF >= 6 ? $6 : "-" }
+        $1 == "zumo" { zt = $2; zc = $3; zs = $4
+            printf "%-4s %-22s %9.1f %9.1f %9.1f %8.1f %8s\n", w, $1, $2, $3, $4, $5, ssim; next }
+        { printf "%-4s %-22s %9.1f %9.1f %9.1f %8.1f %8s %8.2fx %8.2fx %8.2fx\n", w, $1, $2, $3, $4, $5,
+            ssim, zt / $2, zc / $3, zs / $4 }'
 done
 echo
-echo "zumo time / zumo size: zumo's figure divided by the peer's (below 1 is faster / smaller)."
+echo "ms/pic: wall time of the whole run / pictures; cpu ms: user + system time / pictures."
+echo "zumo time / cpu / size: zumo's figure divided by the peer's (below 1 is faster / smaller)."

@@ -5,7 +5,9 @@
 #include "imagelib/jpeg_codec.h"
 #include "imagelib/png_codec.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -108,7 +110,36 @@ bool set_is_complete(const fs::path& folder)
     return std::getline(stamp, line) && line == k_set_version;
 }
 
+bool is_jpeg_name(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".jpg" || extension == ".jpeg";
+}
+
+// Copied afresh each time: a dozen files, and the set follows the package.
+void copy_photo_set(const fs::path& folder)
+{
+    const fs::path target = folder / "W1p";
+    fs::remove_all(target);
+    std::error_code error;
+    if (!fs::is_directory(photo_source(), error))
+        return;
+    fs::create_directories(target);
+    for (const auto& entry : fs::directory_iterator(photo_source())) {
+        if (entry.is_regular_file() && is_jpeg_name(entry.path()))
+            fs::copy_file(entry.path(), target / entry.path().filename());
+    }
+}
+
 } // namespace
+
+std::string photo_source()
+{
+    const char* chosen = std::getenv("ZUMO_BENCH_PHOTOS");
+    return chosen != nullptr && *chosen != '\0' ? chosen : "/usr/share/backgrounds/mate/nature";
+}
 
 cv::Mat synthetic_photo(int width, int height, std::uint64_t seed)
 {
@@ -123,6 +154,8 @@ cv::Mat synthetic_photo(int width, int height, std::uint64_t seed)
 void make_input_set(const std::string& folder_name)
 {
     const fs::path folder(folder_name);
+    fs::create_directories(folder);
+    copy_photo_set(folder);
     if (set_is_complete(folder))
         return;
     std::fprintf(stderr, "Making the test pictures in %s ...\n", folder_name.c_str());

@@ -82,6 +82,15 @@ double peak_mb()
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+} // namespace
+
 std::vector<fs::path> pictures_in(const std::string& folder)
 {
     std::vector<fs::path> files;
@@ -93,24 +102,16 @@ std::vector<fs::path> pictures_in(const std::string& folder)
     return files;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-} // namespace
-
 const std::vector<Workload>& workloads()
 {
     static const std::vector<Workload> table = {
-        {"W1", "6000x4000 JPEG, turn 0, height 960, JPEG 92", ".jpg", w1},
-        {"W2", "1600x1200 JPEG, turn 90, PNG", ".png", w2},
-        {"W3", "1600x1200 PNG, 8 bit, GIF", ".gif", w3},
-        {"W4", "1600x1200 JPEG, turn 30 deg over black, height 480, JPEG 92", ".jpg", w4},
-        {"W5", "640x480 GIF, BMP", ".bmp", w5},
-        {"W6", "1600x1200 JPEG, interlaced PNG", ".png", w6},
+        {"W1", "6000x4000 JPEG, turn 0, height 960, JPEG 92", ".jpg", w1, true},
+        {"W1p", "photographs (JPEG, 1.3-4.9 MP), turn 0, height 960, JPEG 92", ".jpg", w1, true},
+        {"W2", "1600x1200 JPEG, turn 90, PNG", ".png", w2, false},
+        {"W3", "1600x1200 PNG, 8 bit, GIF", ".gif", w3, false},
+        {"W4", "1600x1200 JPEG, turn 30 deg over black, height 480, JPEG 92", ".jpg", w4, false},
+        {"W5", "640x480 GIF, BMP", ".bmp", w5, false},
+        {"W6", "1600x1200 JPEG, interlaced PNG", ".png", w6, false},
     };
     return table;
 }

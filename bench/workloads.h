@@ -2,6 +2,7 @@
 // through the imgctl functions, as a conversion does.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ struct Workload
     const char* description;
     const char* output_extension;
     void (*run)(const char* input, const char* output);
+    bool scored; // a reduction whose outputs are scored with SSIM
 };
 
 const std::vector<Workload>& workloads();
@@ -34,5 +36,8 @@ Figures run_workload(const Workload& workload, const std::string& input_folder,
                      const std::string& output_folder, bool per_picture);
 
 std::string summary_line(const Figures& figures);
+
+// The regular files of a folder, sorted by name, without hidden ones.
+std::vector<std::filesystem::path> pictures_in(const std::string& folder);
 
 } // namespace bench

@@ -167,22 +167,29 @@ cv::Size target_size(const Picture& picture, std::int32_t width, std::int32_t he
     return {static_cast<int>(new_w), static_cast<int>(new_h)};
 }
 
-// Shrink-on-load: the largest DCT scale that still leaves at least the
-// target size, so the final filter always reduces.
+// Shrink-on-load: the largest DCT scale that still leaves at least twice
+// the target. DCT scaling is a crude filter that lets aliasing through; the
+// Lanczos step after it needs a reduction of two or more to remove it and
+// keep fine detail sharp. A reduction then runs in the same pass.
 void decode_for_size(Picture& picture, cv::Size target)
 {
     if (!picture.is_pending()) {
         ensure_decoded(picture);
         return;
     }
+    int chosen = 1;
     for (const int denominator : {8, 4, 2}) {
         const cv::Size size = pending_size(picture, denominator);
-        if (size.width >= target.width && size.height >= target.height) {
-            decode_pending(picture, denominator);
-            return;
+        if (size.width >= 2 * target.width && size.height >= 2 * target.height) {
+            chosen = denominator;
+            break;
         }
     }
-    decode_pending(picture, 1);
+    const cv::Size size = pending_size(picture, chosen);
+    if (target.width <= size.width && target.height <= size.height)
+        decode_pending_reduced(picture, chosen, target);
+    else
+        decode_pending(picture, chosen);
 }
 
 cv::Mat colour_of(const Picture& picture)

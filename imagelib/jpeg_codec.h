@@ -5,6 +5,7 @@
 #include "imagelib/atomic_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -32,7 +33,16 @@ int jpeg_scaled_side(int side, int denominator);
 // partly grey picture.
 cv::Mat decode_jpeg(const PendingJpeg& jpeg, int denominator);
 
-// Encodes BGR pixels (CV_8UC3), quality clamped to 0..100, 4:2:0 chroma.
+// The same, handing each BGR row (jpeg_scaled_side(width, denominator)
+// pixels) to `each_row`, top to bottom, without holding the picture.
+using RowHandler = std::function<void(const std::uint8_t* row)>;
+void decode_jpeg_rows(const PendingJpeg& jpeg, int denominator, const RowHandler& each_row);
+
+// From this quality up the encoder keeps the chroma at full resolution.
+inline constexpr int k_full_chroma_quality = 90;
+
+// Encodes BGR pixels (CV_8UC3), quality clamped to 1..100; chroma 4:4:4
+// from k_full_chroma_quality up, 4:2:0 below.
 void encode_jpeg(AtomicFile& out, const cv::Mat& bgr, int quality);
 
 } // namespace imgctl

@@ -1,8 +1,11 @@
 #include "imagelib/picture.h"
 
 #include "imagelib/jpeg_codec.h"
+#include "imagelib/resample.h"
 #include "imagelib/transform.h"
 
+#include <algorithm>
+#include <cmath>
 #include <mutex>
 #include <unordered_map>
 
@@ -50,20 +53,63 @@ bool picture_has_alpha(const Picture& picture)
     return !picture.is_pending() && picture.colour.channels() == 4;
 }
 
-void decode_pending(Picture& picture, int denominator)
+namespace {
+
+cv::Mat decode_and_turn(const Picture& picture, int denominator)
+{
+    cv::Mat pixels =
+        turn_quarters(decode_jpeg(*picture.pending, denominator), picture.pending_turns);
+    if (picture.pending_any_turn) {
+        const PendingTurn turn = *picture.pending_any_turn;
+        pixels = turn_any(pixels, turn.degrees, turn.background);
+    }
+    return pixels;
+}
+
+// The reduction runs on the picture as stored, its rows straight from the
+// decoder, so the full decoded picture is never held; the turns follow on
+// the small result. Quarter turns are exact either way. A turn by any angle
+// after the reduction costs a little sharpness against turning first, and
+// saves turning (and holding) the large picture.
+cv::Mat decode_into_reduction(const Picture& picture, int denominator, cv::Size target)
+{
+    const PendingJpeg& jpeg = *picture.pending;
+    const cv::Size stored(jpeg_scaled_side(jpeg.width, denominator),
+                          jpeg_scaled_side(jpeg.height, denominator));
+    const bool sideways = picture.pending_turns % 2 != 0;
+    cv::Size reduced = target;
+    if (picture.pending_any_turn) {
+        // The same share of the canvas as the target is of the full canvas.
+        const cv::Size canvas = pending_size(picture, denominator);
+        const cv::Size upright = sideways ? cv::Size(stored.height, stored.width) : stored;
+        reduced =
+            cv::Size(std::max(1, static_cast<int>(std::lround(static_cast<double>(upright.width) *
+                                                              target.width / canvas.width))),
+                     std::max(1, static_cast<int>(std::lround(static_cast<double>(upright.height) *
+                                                              target.height / canvas.height))));
+    }
+    if (sideways)
+        reduced = cv::Size(reduced.height, reduced.width);
+    RowResampler resampler(stored, CV_8UC3, reduced);
+    decode_jpeg_rows(jpeg, denominator, [&](const std::uint8_t* row) { resampler.add_row(row); });
+    cv::Mat pixels = turn_quarters(resampler.result(), picture.pending_turns);
+    if (picture.pending_any_turn) {
+        const PendingTurn turn = *picture.pending_any_turn;
+        pixels = turn_any(pixels, turn.degrees, turn.background, target);
+    }
+    return pixels;
+}
+
+// Runs `decode`, which makes the pixels of a pending picture, and leaves the
+// picture decoded or marked failed.
+template <typename Decode> void settle_pending(Picture& picture, Decode&& decode)
 {
     if (!picture.failure.empty())
         throw ImageError(picture.failure);
     if (!picture.is_pending())
         return;
     try {
-        cv::Mat pixels =
-            turn_quarters(decode_jpeg(*picture.pending, denominator), picture.pending_turns);
-        if (picture.pending_any_turn) {
-            const PendingTurn turn = *picture.pending_any_turn;
-            pixels = turn_any(pixels, turn.degrees, turn.background);
-        }
-        picture.colour = pixels;
+        picture.colour = decode();
     } catch (const ImageError& error) {
         picture.failure = error.what();
         picture.pending.reset();
@@ -72,6 +118,18 @@ void decode_pending(Picture& picture, int denominator)
     picture.pending.reset();
     picture.pending_turns = 0;
     picture.pending_any_turn.reset();
+}
+
+} // namespace
+
+void decode_pending(Picture& picture, int denominator)
+{
+    settle_pending(picture, [&] { return decode_and_turn(picture, denominator); });
+}
+
+void decode_pending_reduced(Picture& picture, int denominator, cv::Size target)
+{
+    settle_pending(picture, [&] { return decode_into_reduction(picture, denominator, target); });
 }
 
 void ensure_decoded(Picture& picture)

@@ -61,6 +61,13 @@ cv::Size pending_size(const Picture& picture, int denominator);
 // failure so that later calls report it without decoding again.
 void decode_pending(Picture& picture, int denominator = 1);
 
+// Decodes a pending picture at 1/denominator straight into a reduction to
+// `target` (no larger than pending_size(picture, denominator)): the rows go
+// from the decoder into the filter, so the full decoded picture is never
+// held, and the pending turns are applied to the reduced picture. Throws and
+// remembers failures as decode_pending does.
+void decode_pending_reduced(Picture& picture, int denominator, cv::Size target);
+
 // Makes sure the picture is decoded (indexed or colour).
 void ensure_decoded(Picture& picture);
 

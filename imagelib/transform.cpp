@@ -1,6 +1,7 @@
 #include "imagelib/transform.h"
 
 #include "imagelib/limits.h"
+#include "imagelib/resample.h"
 
 #include <cmath>
 #include <numbers>
@@ -70,12 +71,12 @@ cv::Size turned_size(int width, int height, double degrees)
     return {std::max(w, 1), std::max(h, 1)};
 }
 
-cv::Mat turn_any(const cv::Mat& colour, double degrees, COLORREF background)
+cv::Mat turn_any(const cv::Mat& colour, double degrees, COLORREF background, cv::Size canvas)
 {
     degrees = std::fmod(degrees, 360.0);
-    if (is_right_angle(degrees))
+    if (is_right_angle(degrees) && canvas.empty())
         return turn_quarters(colour, static_cast<int>(std::lround(degrees / 90.0)));
-    const cv::Size size = turned_size(colour.cols, colour.rows, degrees);
+    const cv::Size size = canvas.empty() ? turned_size(colour.cols, colour.rows, degrees) : canvas;
     // The canvas grows by up to 41% per side; it must still fit the limits.
     check_dimensions("TurnDIBex", size.width, size.height);
     const double radians = degrees * std::numbers::pi / 180.0;
@@ -105,15 +106,17 @@ cv::Mat resize_colour(const cv::Mat& colour, cv::Size size)
 {
     if (size == colour.size())
         return colour;
-    const bool shrinks = size.width <= colour.cols && size.height <= colour.rows;
-    const int filter = shrinks ? cv::INTER_AREA : cv::INTER_CUBIC;
+    const bool enlarges = size.width >= colour.cols && size.height >= colour.rows;
     cv::Mat source = colour;
     if (colour.channels() == 4) {
         source = colour.clone();
         premultiply(source);
     }
     cv::Mat out;
-    cv::resize(source, out, size, 0, 0, filter);
+    if (enlarges)
+        cv::resize(source, out, size, 0, 0, cv::INTER_CUBIC);
+    else
+        out = resample_lanczos3(source, size);
     if (out.channels() == 4)
         unpremultiply(out);
     return out;

@@ -8,6 +8,9 @@
 #include <csignal>
 #include <filesystem>
 
+#include <cstdio>
+
+#include <jpeglib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -61,6 +64,44 @@ TEST_F(Encoders, JpegQualityTradesSizeForFidelity)
         EXPECT_LT(error, last_error) << quality;
         last_size = size;
         last_error = error;
+    }
+}
+
+// Sampling factors of the luma component as libjpeg reads them from the
+// file: 2 x 2 for 4:2:0, 1 x 1 for 4:4:4 (chroma is always 1 x 1).
+std::pair<int, int> luma_sampling(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    EXPECT_NE(file, nullptr);
+    if (file == nullptr)
+        return {0, 0};
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_stdio_src(&info, file);
+    jpeg_read_header(&info, TRUE);
+    const std::pair<int, int> factors{info.comp_info[0].h_samp_factor,
+                                      info.comp_info[0].v_samp_factor};
+    EXPECT_EQ(info.num_components, 3);
+    EXPECT_EQ(info.comp_info[1].h_samp_factor * info.comp_info[1].v_samp_factor, 1);
+    jpeg_destroy_decompress(&info);
+    std::fclose(file);
+    return factors;
+}
+
+TEST_F(Encoders, ChromaKeepsFullResolutionFromQuality90)
+{
+    struct Case
+    {
+        int quality;
+        std::pair<int, int> luma;
+    };
+    for (const Case& c : {Case{0, {2, 2}}, Case{75, {2, 2}}, Case{89, {2, 2}}, Case{90, {1, 1}},
+                          Case{92, {1, 1}}, Case{100, {1, 1}}}) {
+        const std::string path = m_dir.path("q" + std::to_string(c.quality) + ".jpg");
+        DIBtoJPG(path.c_str(), m_dib, c.quality, 0);
+        EXPECT_EQ(luma_sampling(path), c.luma) << c.quality;
     }
 }
 

@@ -1,0 +1,140 @@
+// Quality of reductions: the fixed-point Lanczos3 of the picture library
+// against the benchmark's float reference, through the public functions.
+#include "imagelib/imgctl.h"
+#include "imagelib/resample.h"
+
+#include "bench/reference.h"
+#include "support.h"
+
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+using namespace imgctl;
+using imgtest::Handle;
+using imgtest::TempDir;
+
+// A photograph with a patch of fine detail (one- and two-pixel lines) and a
+// hard-edged disc: a filter that is shifted by half a pixel, too soft or
+// aliasing shows up there.
+cv::Mat detailed_photo(int width, int height)
+{
+    cv::Mat picture = imgtest::photo(width, height, 5);
+    for (int x = width / 8; x < width / 2; ++x) {
+        const bool dark = (x / (1 + x % 3 / 2)) % 2 == 0;
+        picture(cv::Rect(x, height / 8, 1, height / 3))
+            .setTo(dark ? cv::Scalar(30, 40, 50) : cv::Scalar(220, 210, 200));
+    }
+    cv::circle(picture, {width * 3 / 4, height / 2}, height / 5, cv::Scalar(10, 200, 90),
+               cv::FILLED);
+    return picture;
+}
+
+cv::Mat reference_bytes(const cv::Mat& bgr, cv::Size size)
+{
+    cv::Mat bytes;
+    bench::reference_lanczos3(bgr, size).convertTo(bytes, CV_8UC3); // rounds and clamps
+    return bytes;
+}
+
+cv::Mat bgr_of(HDIB dib)
+{
+    cv::Mat bgr;
+    cv::cvtColor(imgtest::pixels_of(dib), bgr, cv::COLOR_BGRA2BGR);
+    return bgr;
+}
+
+struct ReductionCase
+{
+    int width, height;         // source
+    int new_width, new_height; // as ResizeDIB takes them
+    bool box_first;            // more than four times smaller
+    double mean_limit, max_limit;
+};
+
+class Reduction : public testing::TestWithParam<ReductionCase>
+{
+};
+
+// Straight Lanczos3 stays within rounding of the float reference (the
+// largest differences are where the float result overshoots past 0 or 255
+// and the bytes clamp between the two passes), and much closer to it than
+// an area reduction, which blurs the fine lines. With the box shrink first
+// (reductions past 4) the fine lines are averaged early, as an area filter
+// does, but the result stays close.
+TEST_P(Reduction, CloseToTheFloatReference)
+{
+    const ReductionCase& c = GetParam();
+    const cv::Mat original = detailed_photo(c.width, c.height);
+    TempDir dir;
+    imgtest::save_png(dir.path("in.png"), original);
+    Handle dib(ToDIB(dir.path("in.png").c_str()));
+    ResizeDIB(dib, c.new_width, c.new_height);
+    const cv::Mat ours = bgr_of(dib);
+    const cv::Mat reference = reference_bytes(original, ours.size());
+    cv::Mat area;
+    cv::resize(original, area, ours.size(), 0, 0, cv::INTER_AREA);
+    const double mean = imgtest::mean_abs_diff(ours, reference);
+    EXPECT_LT(mean, c.mean_limit);
+    EXPECT_LE(cv::norm(ours, reference, cv::NORM_INF), c.max_limit);
+    if (!c.box_first) {
+        EXPECT_LT(mean * 2, imgtest::mean_abs_diff(area, reference));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Factors, Reduction,
+    testing::Values(ReductionCase{600, 400, -1, 300, false, 0.3, 10},    // 1.33
+                    ReductionCase{625, 417, -1, 200, false, 0.3, 10},    // 2.08
+                    ReductionCase{700, 500, -1, 150, false, 0.3, 10},    // 3.33
+                    ReductionCase{900, 600, -1, 133, true, 1.6, 20},     // 4.5: box 2 first
+                    ReductionCase{1000, 800, -1, 80, true, 1.6, 20},     // 10: box 5 first
+                    ReductionCase{300, 400, 400, 200, false, 0.3, 16})); // wider and lower
+
+struct FlatCase
+{
+    int channels;
+    cv::Size from, to;
+};
+
+class FlatStaysFlat : public testing::TestWithParam<FlatCase>
+{
+};
+
+// The weights of every output pixel add up to exactly one, at the edges
+// too, so a flat picture comes out exactly flat.
+TEST_P(FlatStaysFlat, EveryPixelKeepsTheColour)
+{
+    const FlatCase& c = GetParam();
+    const cv::Scalar colour(3, 128, 254, 77);
+    const cv::Mat flat(c.from, CV_8UC(c.channels), colour);
+    const cv::Mat out = resample_lanczos3(flat, c.to);
+    ASSERT_EQ(out.size(), c.to);
+    EXPECT_EQ(cv::norm(out, cv::Mat(c.to, flat.type(), colour), cv::NORM_INF), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, FlatStaysFlat,
+                         testing::Values(FlatCase{3, {640, 480}, {97, 61}},
+                                         FlatCase{4, {640, 480}, {97, 61}},
+                                         FlatCase{1, {640, 480}, {97, 61}},
+                                         FlatCase{3, {7, 5}, {3, 2}}, FlatCase{4, {5, 300}, {9, 1}},
+                                         FlatCase{3, {2000, 3}, {1, 1}}));
+
+// The row-by-row filter gives the same pixels whatever the channel layout:
+// BGRA with opaque alpha, grey and BGR agree channel for channel.
+TEST(RowResampler, ChannelLayoutsAgree)
+{
+    const cv::Mat bgr = detailed_photo(301, 203);
+    cv::Mat bgra, grey;
+    cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
+    cv::extractChannel(bgr, grey, 1);
+    const cv::Size to(117, 64);
+    const cv::Mat from_bgr = resample_lanczos3(bgr, to);
+    cv::Mat from_bgra, green_of_bgr;
+    cv::cvtColor(resample_lanczos3(bgra, to), from_bgra, cv::COLOR_BGRA2BGR);
+    cv::extractChannel(from_bgr, green_of_bgr, 1);
+    EXPECT_EQ(cv::norm(from_bgra, from_bgr, cv::NORM_INF), 0);
+    EXPECT_EQ(cv::norm(resample_lanczos3(grey, to), green_of_bgr, cv::NORM_INF), 0);
+}
+
+} // namespace

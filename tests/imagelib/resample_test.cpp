@@ -137,4 +137,70 @@ TEST(RowResampler, ChannelLayoutsAgree)
     EXPECT_EQ(cv::norm(resample_lanczos3(grey, to), green_of_bgr, cv::NORM_INF), 0);
 }
 
+struct TurnedCase
+{
+    std::int32_t quarter_turns; // through TurnDIB, before the turn by any angle
+    std::int32_t angle;         // thousandths of a degree, through TurnDIBex
+    std::int32_t height;
+};
+
+class ReducedJpegTurn : public testing::TestWithParam<TurnedCase>
+{
+};
+
+// A JPEG not decoded yet is reduced before its turns are applied; the result
+// still has exactly the size that the turned picture promised, the corners
+// of the canvas show the background and the middle shows the picture.
+TEST_P(ReducedJpegTurn, LandsOnThePromisedCanvas)
+{
+    const TurnedCase& c = GetParam();
+    TempDir dir;
+    imgtest::save_jpeg(dir.path("flat.jpg"), cv::Mat(900, 1200, CV_8UC3, cv::Scalar(40, 160, 90)),
+                       95);
+    Handle dib(ToDIB(dir.path("flat.jpg").c_str()));
+    TurnDIB(dib, c.quarter_turns);
+    TurnDIBex(dib, c.angle, 0x00FFFFFF);
+    const DIBInfo promised = GetDIBInfo(dib);
+    ResizeDIB(dib, -1, c.height);
+    const DIBInfo info = GetDIBInfo(dib);
+    EXPECT_EQ(info.height, c.height);
+    EXPECT_EQ(info.width,
+              std::lround(static_cast<double>(promised.width) * c.height / promised.height));
+    const cv::Mat p = imgtest::pixels_of(dib);
+    const cv::Vec4b middle = p.at<cv::Vec4b>(p.rows / 2, p.cols / 2);
+    EXPECT_NEAR(middle[0], 40, 3);
+    EXPECT_NEAR(middle[1], 160, 3);
+    EXPECT_NEAR(middle[2], 90, 3);
+    for (const auto& [x, y] :
+         {std::pair{0, 0}, {p.cols - 1, 0}, {0, p.rows - 1}, {p.cols - 1, p.rows - 1}})
+        EXPECT_EQ(p.at<cv::Vec4b>(y, x), cv::Vec4b(255, 255, 255, 255)) << x << "," << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, ReducedJpegTurn,
+                         testing::Values(TurnedCase{0, 30000, 480}, TurnedCase{90, 30000, 240},
+                                         TurnedCase{0, -17500, 101}, TurnedCase{270, 45000, 77},
+                                         TurnedCase{0, 10000, 17}));
+
+// The yardstick itself: SSIM of flat pictures has a closed form, identical
+// pictures score 1, and more noise scores lower.
+TEST(Ssim, KnownValues)
+{
+    const cv::Mat flat100(40, 40, CV_8UC3, cv::Scalar::all(100));
+    const cv::Mat flat110(40, 40, CV_8UC3, cv::Scalar::all(110));
+    const double c1 = 0.01 * 255 * 0.01 * 255;
+    EXPECT_NEAR(bench::mean_ssim(flat100, flat110),
+                (2 * 100 * 110 + c1) / (100 * 100 + 110 * 110 + c1), 1e-9);
+    const cv::Mat photo = imgtest::photo(64, 48, 3);
+    EXPECT_NEAR(bench::mean_ssim(photo, photo), 1.0, 1e-12);
+    double last = 1.0;
+    for (const double sigma : {2.0, 6.0, 20.0}) {
+        cv::Mat noise(photo.size(), CV_16SC3), noisy;
+        cv::randn(noise, 0, sigma);
+        cv::add(photo, noise, noisy, cv::noArray(), CV_8UC3);
+        const double score = bench::mean_ssim(photo, noisy);
+        EXPECT_LT(score, last) << sigma;
+        last = score;
+    }
+}
+
 } // namespace

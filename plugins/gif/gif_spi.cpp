@@ -1,7 +1,8 @@
 // Import plug-in for GIF through giflib: the first frame on the logical
-// screen. A frame that covers the screen without a transparent colour is
-// handed over with its palette (8 bits); otherwise as BGRA with the
-// transparent colour and the uncovered screen at alpha 0.
+// screen, widened to hold a frame that reaches past it. A frame that covers
+// that canvas without a transparent colour is handed over with its palette
+// (8 bits); otherwise as BGRA with the transparent colour and the uncovered
+// canvas at alpha 0.
 #include "plugins/common/plugin_kit.h"
 
 #include <gif_lib.h>
@@ -138,30 +139,29 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     for (std::size_t i = 0; i < palette.size(); ++i)
         palette[i] = static_cast<std::uint32_t>(map->Colors[i].Red) << 16 |
                      static_cast<std::uint32_t>(map->Colors[i].Green) << 8 | map->Colors[i].Blue;
+    // A frame reaching past the logical screen widens the canvas, as the
+    // picture library's GIF decoder does, so the preview shows what the
+    // conversion writes.
+    const int width = std::max(gif->SWidth, desc.Left + desc.Width);
+    const int height = std::max(gif->SHeight, desc.Top + desc.Height);
+    if (!spikit::size_acceptable(width, height))
+        return SUSIE_NO_MEMORY;
     const bool covers =
-        desc.Left == 0 && desc.Top == 0 && desc.Width >= gif->SWidth && desc.Height >= gif->SHeight;
-    picture.width = gif->SWidth;
-    picture.height = gif->SHeight;
+        desc.Left == 0 && desc.Top == 0 && desc.Width == width && desc.Height == height;
+    picture.width = width;
+    picture.height = height;
     if (covers && control.TransparentColor == NO_TRANSPARENT_COLOR) {
         picture.bit_count = 8;
         picture.palette = palette;
-        picture.pixels.resize(static_cast<std::size_t>(picture.width) * picture.height);
-        for (int y = 0; y < picture.height; ++y)
-            std::memcpy(&picture.pixels[static_cast<std::size_t>(y) * picture.width],
-                        raster.data() + static_cast<std::size_t>(y) * desc.Width,
-                        static_cast<std::size_t>(picture.width));
+        picture.pixels = std::move(raster);
         return SUSIE_OK;
     }
     picture.bit_count = 32;
     picture.pixels.assign(static_cast<std::size_t>(picture.width) * picture.height * 4, 0);
     for (int y = 0; y < desc.Height; ++y) {
-        int sy = desc.Top + y;
-        if (sy < 0 || sy >= picture.height)
-            continue;
+        const int sy = desc.Top + y;
         for (int x = 0; x < desc.Width; ++x) {
-            int sx = desc.Left + x;
-            if (sx < 0 || sx >= picture.width)
-                continue;
+            const int sx = desc.Left + x;
             int index = raster[static_cast<std::size_t>(y) * desc.Width + x];
             std::uint32_t colour = index < static_cast<int>(palette.size())
                                        ? palette[static_cast<std::size_t>(index)]

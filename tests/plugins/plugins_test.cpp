@@ -250,9 +250,9 @@ TEST_F(ShippedPlugins, PreviewTakesTheSizesTheConversionTakes)
 }
 
 // A GIF of one frame; with transparency and a frame smaller than the screen
-// when asked.
+// when asked, moved right and down by overhang pixels (past the screen).
 void write_gif(const std::string& file, int width, int height, bool transparent_part,
-               bool interlaced = false)
+               bool interlaced = false, int overhang = 0)
 {
     int error = 0;
     GifFileType* gif = EGifOpenFileName(file.c_str(), false, &error);
@@ -277,7 +277,7 @@ void write_gif(const std::string& file, int width, int height, bool transparent_
         w = width - 3;
         h = height - 2;
     }
-    EGifPutImageDesc(gif, left, top, w, h, interlaced, nullptr);
+    EGifPutImageDesc(gif, left + overhang, top + overhang, w, h, interlaced, nullptr);
     std::vector<int> order;
     if (interlaced) {
         for (auto [start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
@@ -299,15 +299,26 @@ void write_gif(const std::string& file, int width, int height, bool transparent_
 
 TEST_F(ShippedPlugins, GifDecodesLikeThePictureLibrary)
 {
-    for (auto [transparent, interlaced] :
-         {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
-        SCOPED_TRACE(std::to_string(transparent) + " " + std::to_string(interlaced));
-        std::string file =
-            path("g" + std::to_string(transparent) + std::to_string(interlaced) + ".gif");
-        write_gif(file, 19, 11, transparent, interlaced);
+    // A frame reaching past the screen widens the picture in both.
+    struct Case
+    {
+        bool transparent, interlaced;
+        int overhang;
+    };
+    for (auto [transparent, interlaced, overhang] : {Case{false, false, 0},
+                                                     {true, false, 0},
+                                                     {false, true, 0},
+                                                     {true, true, 0},
+                                                     {false, false, 3},
+                                                     {true, false, 4}}) {
+        const std::string name =
+            std::to_string(transparent) + std::to_string(interlaced) + std::to_string(overhang);
+        SCOPED_TRACE(name);
+        std::string file = path("g" + name + ".gif");
+        write_gif(file, 19, 11, transparent, interlaced, overhang);
         TPixelImage plugin_pixels = decode_with_plugins(file);
         expect_same_picture(plugin_pixels, decode_with_imgctl(file, true));
-        EXPECT_EQ(plugin_pixels.has_alpha, transparent);
+        EXPECT_EQ(plugin_pixels.has_alpha, transparent || overhang > 0);
     }
 }
 

@@ -197,23 +197,34 @@ SaveResult SaveSettings(const std::string& ini_path, const SettingsWindow& windo
     create_settings_folder(platform::folder_part(ini_path));
 
     IniFile ini(ini_path);
-    try {
-        for (const SettingKey& k : k_form1_keys)
-            write_key(ini, k, window);
-        const Placement placement = window.WindowPlacement();
-        if (placement.Maximized) {
-            ini.WriteBool(k_window_section, "Maximized", true);
-        } else {
-            ini.WriteBool(k_window_section, "Maximized", false);
-            ini.WriteInteger(k_window_section, "Width", placement.Width);
-            ini.WriteInteger(k_window_section, "Height", placement.Height);
-            ini.WriteInteger(k_window_section, "Top", placement.Top);
-            ini.WriteInteger(k_window_section, "Left", placement.Left);
+    SaveResult result;
+    // Each key on its own: a value the file cannot hold (a line break
+    // pasted into an edit) costs that key only, never the keys after it or
+    // the placement.
+    const auto attempt = [&](std::string_view key, const auto& write) {
+        try {
+            write();
+        } catch (const IniWriteError&) {
+            if (result.complete)
+                result.failed_key = std::string(key);
+            result.complete = false;
         }
-    } catch (const IniWriteError& e) {
-        return SaveResult{false, e.key()};
+    };
+    for (const SettingKey& k : k_form1_keys)
+        attempt(k.key, [&] { write_key(ini, k, window); });
+    const Placement placement = window.WindowPlacement();
+    attempt("Maximized",
+            [&] { ini.WriteBool(k_window_section, "Maximized", placement.Maximized); });
+    if (!placement.Maximized) {
+        // Maximised, the normal placement of an earlier run stays.
+        const std::pair<const char*, int> bounds[] = {{"Width", placement.Width},
+                                                      {"Height", placement.Height},
+                                                      {"Top", placement.Top},
+                                                      {"Left", placement.Left}};
+        for (const auto& [key, value] : bounds)
+            attempt(key, [&] { ini.WriteInteger(k_window_section, key, value); });
     }
-    return SaveResult{};
+    return result;
 }
 
 SettingsEnvironment current_settings_environment()

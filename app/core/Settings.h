@@ -132,7 +132,8 @@ struct SaveResult
 // FormDestroy steps 1 to 4: writes "Form1" in table order, then "Window":
 // only "Maximized" = 1 when the window is maximised (so the normal placement
 // of an earlier run stays), otherwise "Maximized" = 0 and the four bounds.
-// Stops at the first key that cannot be written. Creates the file's folder
+// A key that cannot be written is skipped; the others are written all the
+// same. Creates the file's folder
 // when it is missing (the per-user configuration folder).
 SaveResult SaveSettings(const std::string& ini_path, const SettingsWindow& window);
 

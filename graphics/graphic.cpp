@@ -58,4 +58,9 @@ void TGraphic::Progress(TGraphic* sender, TProgressStage stage, std::uint8_t per
         OnProgress(sender, stage, percent_done, redraw_now, r, msg);
 }
 
+std::shared_ptr<const TPixelImage> TGraphic::DisplayPixels(std::int32_t, std::int32_t) const
+{
+    return std::make_shared<const TPixelImage>(ToPixels());
+}
+
 } // namespace zumo

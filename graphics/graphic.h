@@ -110,6 +110,15 @@ public:
 
     // Top-down BGRA pixels; an empty image for an empty graphic.
     virtual TPixelImage ToPixels() const = 0;
+    // Pixels for showing the picture scaled into an area of fit_width x
+    // fit_height, or at its own size for (0, 0). A graphic may give fewer
+    // pixels than its own size when that is still at least the area (a
+    // JPEG decodes at a reduced DCT scale); the graphic's Width and Height
+    // stay its own size. The pixels are shared, not copied, and stay valid
+    // while the pointer lives, also when the graphic goes. Throws as
+    // ToPixels does.
+    virtual std::shared_ptr<const TPixelImage> DisplayPixels(std::int32_t fit_width,
+                                                             std::int32_t fit_height) const;
 
     TProgressEvent OnProgress;
     TNotifyEvent OnChange;

@@ -21,9 +21,44 @@ struct TjFree
     void operator()(unsigned char* buffer) const { tjFree(buffer); }
 };
 
-[[noreturn]] void fail(void* handle, const char* what)
+std::string tj_message(void* handle, const char* what)
 {
-    throw EInvalidGraphic(std::string("JPEG: ") + what + ": " + tjGetErrorStr2(handle));
+    return std::string("JPEG: ") + what + ": " + tjGetErrorStr2(handle);
+}
+
+// libjpeg-turbo scales by n/8: the divisors 1, 2, 4 and 8 are the ones
+// its fast paths cover.
+constexpr int k_divisors[] = {8, 4, 2, 1};
+
+std::int32_t scaled(std::int32_t size, int divisor)
+{
+    return (size + divisor - 1) / divisor; // as TJSCALED rounds
+}
+
+// Decodes the whole file at 1/divisor scale. Damaged data that still
+// decodes partly yields a warning only; the picture is shown as far as it
+// goes, as viewers do. Returns the message of a fatal error in `failure`.
+std::shared_ptr<TPixelImage> decode(const std::vector<std::uint8_t>& file, std::int32_t width,
+                                    std::int32_t height, int divisor, std::string& failure)
+{
+    TjHandle handle(tjInitDecompress());
+    if (!handle) {
+        failure = "JPEG: decoder unavailable";
+        return nullptr;
+    }
+    auto image = std::make_shared<TPixelImage>();
+    image->width = scaled(width, divisor);
+    image->height = scaled(height, divisor);
+    image->bgra.resize(static_cast<std::size_t>(image->width) * image->height * 4);
+    if (tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
+                      image->bgra.data(), image->width, 0, image->height, TJPF_BGRX, 0) != 0 &&
+        tjGetErrorCode(handle.get()) == TJERR_FATAL) {
+        failure = tj_message(handle.get(), "cannot decode");
+        return nullptr;
+    }
+    for (std::size_t i = 3; i < image->bgra.size(); i += 4)
+        image->bgra[i] = 255;
+    return image;
 }
 
 } // namespace
@@ -32,39 +67,39 @@ void TJPEGImage::Assign(const TGraphic& source)
 {
     if (&source == this)
         return;
-    TPixelImage image = source.ToPixels();
-    m_width = image.width;
-    m_height = image.height;
-    m_bgra = std::move(image.bgra);
+    auto image = std::make_shared<TPixelImage>(source.ToPixels());
+    image->has_alpha = false;
+    m_width = image->width;
+    m_height = image->height;
+    m_file.reset();
+    m_full = std::move(image);
+    m_reduced.reset();
+    m_reduced_divisor = 0;
+    m_failure.clear();
     Changed();
 }
 
 void TJPEGImage::LoadFromStream(TStream& stream)
 {
-    std::vector<std::uint8_t> file = stream.ReadRest();
-    if (file.size() < 4 || file[0] != 0xFF || file[1] != 0xD8)
+    auto file = std::make_shared<std::vector<std::uint8_t>>(stream.ReadRest());
+    if (file->size() < 4 || (*file)[0] != 0xFF || (*file)[1] != 0xD8)
         throw EInvalidGraphic("JPEG: not a JPEG file");
     TjHandle handle(tjInitDecompress());
     if (!handle)
         throw EInvalidGraphic("JPEG: decoder unavailable");
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
+    if (tjDecompressHeader3(handle.get(), file->data(), static_cast<unsigned long>(file->size()),
                             &width, &height, &subsampling, &colourspace) != 0)
-        fail(handle.get(), "bad header");
+        throw EInvalidGraphic(tj_message(handle.get(), "bad header"));
     if (!imgctl::size_within_limits(width, height))
         throw EInvalidGraphic("JPEG: picture size out of range");
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
-    // Damaged data that still decodes partly yields a warning only; the
-    // picture is shown as far as it goes, as viewers do.
-    if (tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
-                      pixels.data(), width, 0, height, TJPF_BGRX, 0) != 0 &&
-        tjGetErrorCode(handle.get()) == TJERR_FATAL)
-        fail(handle.get(), "cannot decode");
-    for (std::size_t i = 3; i < pixels.size(); i += 4)
-        pixels[i] = 255;
     m_width = width;
     m_height = height;
-    m_bgra = std::move(pixels);
+    m_file = std::move(file);
+    m_full.reset();
+    m_reduced.reset();
+    m_reduced_divisor = 0;
+    m_failure.clear();
     Changed();
 }
 
@@ -72,22 +107,72 @@ void TJPEGImage::SaveToStream(TStream& stream)
 {
     if (Empty())
         throw EInvalidGraphic("JPEG: cannot save an empty picture");
+    const std::shared_ptr<const TPixelImage> pixels = decoded(1);
     TjHandle handle(tjInitCompress());
     if (!handle)
         throw EInvalidGraphic("JPEG: encoder unavailable");
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    int result = tjCompress2(handle.get(), m_bgra.data(), m_width, 0, m_height, TJPF_BGRX, &buffer,
-                             &size, TJSAMP_420, 90, 0);
+    int result = tjCompress2(handle.get(), pixels->bgra.data(), pixels->width, 0, pixels->height,
+                             TJPF_BGRX, &buffer, &size, TJSAMP_420, 90, 0);
     std::unique_ptr<unsigned char, TjFree> owned(buffer);
     if (result != 0)
-        fail(handle.get(), "cannot encode");
+        throw EInvalidGraphic(tj_message(handle.get(), "cannot encode"));
     stream.WriteBuffer(owned.get(), size);
 }
 
 TPixelImage TJPEGImage::ToPixels() const
 {
-    return TPixelImage{m_width, m_height, m_bgra, false};
+    if (Empty())
+        return {};
+    return *decoded(1);
+}
+
+std::shared_ptr<const TPixelImage> TJPEGImage::DisplayPixels(std::int32_t fit_width,
+                                                             std::int32_t fit_height) const
+{
+    if (Empty())
+        return std::make_shared<const TPixelImage>();
+    // Pixels decoded at full size already serve any area.
+    if (m_full)
+        return m_full;
+    return decoded(ScaleDivisorFor(m_width, m_height, fit_width, fit_height));
+}
+
+int TJPEGImage::ScaleDivisorFor(std::int32_t width, std::int32_t height, std::int32_t fit_width,
+                                std::int32_t fit_height)
+{
+    if (fit_width <= 0 || fit_height <= 0)
+        return 1;
+    for (int divisor : k_divisors) {
+        if (scaled(width, divisor) >= fit_width && scaled(height, divisor) >= fit_height)
+            return divisor;
+    }
+    return 1;
+}
+
+std::shared_ptr<const TPixelImage> TJPEGImage::decoded(int divisor) const
+{
+    if (divisor == 1 && m_full)
+        return m_full;
+    if (divisor != 1 && m_reduced && m_reduced_divisor == divisor)
+        return m_reduced;
+    if (!m_failure.empty())
+        throw EInvalidGraphic(m_failure);
+    if (!m_file)
+        throw EInvalidGraphic("JPEG: no picture data");
+    std::shared_ptr<const TPixelImage> image =
+        decode(*m_file, m_width, m_height, divisor, m_failure);
+    if (!image)
+        throw EInvalidGraphic(m_failure);
+    if (divisor == 1) {
+        m_full = image;
+        m_reduced.reset(); // the full picture serves every area from now on
+    } else {
+        m_reduced = image;
+        m_reduced_divisor = divisor;
+    }
+    return image;
 }
 
 } // namespace zumo

@@ -84,8 +84,9 @@ public:
 // default-constructible, LoadFromFile(path) throwing on failure, Width(),
 // Height()). preview_on is CheckBox5; folder is ExistingFolderPath of
 // FolderDlg2's folder (with its separator; empty when it cannot be
-// resolved); show(picture, stretch) sets Image1's stretching and shows a
-// copy of the picture.
+// resolved); render(picture, stretch) turns the picture object into what
+// Image1 shows (decoding it, and throwing when that fails), and
+// show(rendered, stretch) sets Image1's stretching and picture.
 //
 // For each line: a selected line loads its file, then Image1 shows the
 // picture object as it stands (empty until a selected line loaded). So a
@@ -95,28 +96,45 @@ public:
 // it); an EAbort is silent. When the folder cannot be resolved the line is
 // not loaded at all: a bare name would load a file of that name from the
 // working folder.
-template <class Picture>
+//
+// Only the last showing stays visible, so the picture is rendered once
+// when a line has loaded it and shown once, after the last line or before
+// the message of a failing one: the cost does not grow with the lines.
+template <class Picture, class Rendered>
 void CheckListBox1Click(const PreviewList& list, bool preview_on, const std::string& folder,
-                        const std::function<void(const Picture&, bool stretch)>& show,
+                        const std::function<Rendered(const Picture&, bool stretch)>& render,
+                        const std::function<void(const Rendered&, bool stretch)>& show,
                         UserHost& host)
 {
     Picture picture;
     if (!preview_on)
         return;
+    bool stretch = PreviewStretch(picture.Width(), picture.Height());
+    Rendered rendered = render(picture, stretch);
+    bool shown = false; // a line has shown the picture object
     const int count = list.Count();
     for (int i = 0; i < count; ++i) {
         if (list.Selected(i) && !folder.empty()) {
             try {
                 picture.LoadFromFile(folder + list.Text(i));
+                const bool loaded_stretch = PreviewStretch(picture.Width(), picture.Height());
+                rendered = render(picture, loaded_stretch);
+                stretch = loaded_stretch;
             } catch (const EAbort&) {
+                if (shown)
+                    show(rendered, stretch);
                 return;
             } catch (const std::exception& e) {
+                if (shown)
+                    show(rendered, stretch);
                 host.ShowMessage(e.what());
                 return;
             }
         }
-        show(picture, PreviewStretch(picture.Width(), picture.Height()));
+        shown = true;
     }
+    if (shown)
+        show(rendered, stretch);
 }
 
 } // namespace zumo

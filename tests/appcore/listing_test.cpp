@@ -197,39 +197,66 @@ public:
 
 struct Preview
 {
-    // Every show: "WxH stretched|plain".
+    // Every render and every show: "WxH stretched|plain".
+    std::vector<std::string> renders;
     std::vector<std::string> shows;
     MessageHost host;
+
+    static std::string describe(const FakePicture& p, bool stretch)
+    {
+        return std::to_string(p.Width()) + "x" + std::to_string(p.Height()) +
+               (stretch ? " stretched" : " plain");
+    }
 
     void click(const FakeLines& lines, bool on, const std::string& folder = "/f/")
     {
         FakePicture::loads().clear();
-        CheckListBox1Click<FakePicture>(
+        renders.clear();
+        shows.clear();
+        CheckListBox1Click<FakePicture, std::string>(
             lines, on, folder,
             [this](const FakePicture& p, bool stretch) {
-                shows.push_back(std::to_string(p.Width()) + "x" + std::to_string(p.Height()) +
-                                (stretch ? " stretched" : " plain"));
+                if (p.Width() == 13)
+                    throw EInvalidGraphic("JPEG: cannot decode"); // a lazy decode fails
+                renders.push_back(describe(p, stretch));
+                return describe(p, stretch);
+            },
+            [this](const std::string& rendered, bool stretch) {
+                EXPECT_EQ(rendered.ends_with(" stretched"), stretch);
+                shows.push_back(rendered);
             },
             host);
     }
 };
 
-TEST(PreviewClick, SelectedLineEndsInTheImage)
+// The selected line's picture ends in Image1, however many lines follow
+// or precede it: it is decoded once and shown once.
+TEST(PreviewClick, SelectedLineEndsInTheImageRenderedAndShownOnce)
 {
-    Preview preview;
-    preview.click(FakeLines({"w100h100.png", "w1600h1200.jpg", "w1600h100.gif"}, 1), true);
-    EXPECT_EQ(FakePicture::loads(), std::vector<std::string>{"/f/w1600h1200.jpg"});
-    EXPECT_EQ(preview.shows, (std::vector<std::string>{"0x0 plain", "1600x1200 stretched",
-                                                       "1600x1200 stretched"}));
-    EXPECT_TRUE(preview.host.messages.empty());
+    const struct
+    {
+        int lines;
+        int selected;
+    } rows[] = {{3, 1}, {1, 0}, {1000, 0}, {1000, 999}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.lines) + " lines, selected " +
+                     std::to_string(row.selected));
+        std::vector<std::string> names(static_cast<std::size_t>(row.lines), "w100h100.png");
+        names[static_cast<std::size_t>(row.selected)] = "w1600h1200.jpg";
+        Preview preview;
+        preview.click(FakeLines(names, row.selected), true);
+        EXPECT_EQ(FakePicture::loads(), std::vector<std::string>{"/f/w1600h1200.jpg"});
+        EXPECT_EQ(preview.renders, (std::vector<std::string>{"0x0 plain", "1600x1200 stretched"}));
+        EXPECT_EQ(preview.shows, std::vector<std::string>{"1600x1200 stretched"});
+        EXPECT_TRUE(preview.host.messages.empty());
+    }
 }
 
 TEST(PreviewClick, NothingSelectedEmptiesTheImageAndAnEmptyListChangesNothing)
 {
     Preview preview;
-    preview.click(FakeLines({"w100h100.png"}, -1), true);
+    preview.click(FakeLines({"w100h100.png", "w100h100.png"}, -1), true);
     EXPECT_EQ(preview.shows, std::vector<std::string>{"0x0 plain"});
-    preview.shows.clear();
     preview.click(FakeLines({}, -1), true);
     EXPECT_TRUE(preview.shows.empty());
 }
@@ -242,18 +269,29 @@ TEST(PreviewClick, PreviewOffLoadsAndShowsNothing)
     EXPECT_TRUE(preview.shows.empty());
 }
 
-TEST(PreviewClick, LoadFailureShowsItsMessageAndEndsThere)
+// A failing line shows its message; Image1 keeps what the lines before it
+// made it: unchanged when it is the first, empty otherwise. A picture
+// that loads but cannot be decoded fails at its line in the same way.
+TEST(PreviewClick, FailureShowsItsMessageAndEndsThere)
 {
-    Preview preview;
-    preview.click(FakeLines({"bad.xyz", "w100h100.png"}, 0), true);
-    EXPECT_EQ(preview.host.messages,
-              std::vector<std::string>{"拡張子 .xyz の画像形式は処理できません"});
-    EXPECT_TRUE(preview.shows.empty()); // failing first line: Image1 unchanged
-
-    preview.host.messages.clear();
-    preview.click(FakeLines({"w100h100.png", "bad.xyz"}, 1), true);
-    EXPECT_EQ(preview.shows, std::vector<std::string>{"0x0 plain"}); // emptied by line 0
-    EXPECT_EQ(preview.host.messages.size(), 1u);
+    const struct
+    {
+        std::vector<std::string> lines;
+        int selected;
+        std::vector<std::string> shows;
+        std::string message;
+    } rows[] = {
+        {{"bad.xyz", "w100h100.png"}, 0, {}, "拡張子 .xyz の画像形式は処理できません"},
+        {{"w100h100.png", "bad.xyz"}, 1, {"0x0 plain"}, "拡張子 .xyz の画像形式は処理できません"},
+        {{"w13h13.jpg", "w100h100.png"}, 0, {}, "JPEG: cannot decode"},
+        {{"w100h100.png", "w13h13.jpg", "x"}, 1, {"0x0 plain"}, "JPEG: cannot decode"},
+    };
+    for (const auto& row : rows) {
+        Preview preview;
+        preview.click(FakeLines(row.lines, row.selected), true);
+        EXPECT_EQ(preview.shows, row.shows) << row.lines[static_cast<std::size_t>(row.selected)];
+        EXPECT_EQ(preview.host.messages, std::vector<std::string>{row.message});
+    }
 }
 
 TEST(PreviewClick, AbortIsSilentAndAMissingFolderLoadsNothing)

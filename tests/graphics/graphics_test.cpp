@@ -239,6 +239,110 @@ TEST_F(PictureFiles, BrokenJpegRaisesInvalidGraphic)
     EXPECT_TRUE(jpeg.Empty());
 }
 
+// A JPEG of width x height in four flat quarters (red, green, blue, white),
+// made through the class's own encoder.
+std::vector<std::uint8_t> quarters_jpeg(int width, int height)
+{
+    std::vector<std::vector<std::uint8_t>> rows;
+    for (int y = 0; y < height; ++y) {
+        std::vector<std::uint8_t> row;
+        for (int x = 0; x < width; ++x) {
+            const int quarter = (y * 2 / height) * 2 + x * 2 / width;
+            static const std::uint8_t bgr[4][3] = {
+                {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}};
+            row.insert(row.end(), bgr[quarter], bgr[quarter] + 3);
+        }
+        rows.push_back(row);
+    }
+    TJPEGImage jpeg;
+    jpeg.Assign(*load_bitmap(bmp_file(width, height, 24, {}, rows)));
+    TMemoryStream stream;
+    jpeg.SaveToStream(stream);
+    return {stream.Memory(), stream.Memory() + stream.Size()};
+}
+
+std::unique_ptr<TJPEGImage> load_jpeg(const std::vector<std::uint8_t>& bytes)
+{
+    TMemoryStream stream;
+    stream.WriteBuffer(bytes.data(), bytes.size());
+    stream.SetPosition(0);
+    auto jpeg = std::make_unique<TJPEGImage>();
+    jpeg->LoadFromStream(stream);
+    return jpeg;
+}
+
+struct ScaleCase
+{
+    int width, height, fit_width, fit_height, divisor;
+};
+
+class JpegScale : public ::testing::TestWithParam<ScaleCase>
+{
+};
+
+// The largest DCT divisor whose picture still covers the area.
+TEST_P(JpegScale, DivisorKeepsThePictureAtLeastAsLargeAsTheArea)
+{
+    const ScaleCase& c = GetParam();
+    EXPECT_EQ(TJPEGImage::ScaleDivisorFor(c.width, c.height, c.fit_width, c.fit_height), c.divisor);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Areas, JpegScale,
+    ::testing::Values(ScaleCase{6000, 4000, 240, 180, 8}, ScaleCase{1920, 1440, 240, 180, 8},
+                      ScaleCase{1919, 1439, 240, 180, 8}, // rounds up
+                      ScaleCase{1900, 1400, 240, 180, 4}, ScaleCase{242, 182, 240, 180, 1},
+                      ScaleCase{4000, 300, 240, 180, 1}, ScaleCase{6000, 4000, 0, 0, 1},
+                      ScaleCase{6000, 4000, 720, 540, 4}));
+
+// Reduced decoding keeps the picture's own size and gives a smaller picture
+// with the same content as the full decode (an oracle: the quarters'
+// colours at the centres of the quarters).
+TEST(JpegDisplay, ReducedScaleShowsTheSamePictureAndKeepsItsOwnSize)
+{
+    auto jpeg = load_jpeg(quarters_jpeg(1024, 768));
+    EXPECT_EQ(jpeg->Width(), 1024);
+    EXPECT_EQ(jpeg->Height(), 768);
+    const auto reduced = jpeg->DisplayPixels(240, 180);
+    ASSERT_EQ(reduced->width, 256); // 1/4: 1/8 would be 128 x 96
+    ASSERT_EQ(reduced->height, 192);
+    EXPECT_EQ(jpeg->DisplayPixels(240, 180), reduced) << "decoded once, then shared";
+    const TPixelImage full = jpeg->ToPixels();
+    ASSERT_EQ(full.width, 1024);
+    for (int quarter = 0; quarter < 4; ++quarter) {
+        const int fx = (quarter % 2) * 512 + 256, fy = (quarter / 2) * 384 + 192;
+        const std::uint32_t expected = rgb(full, fx, fy);
+        const std::uint32_t got = rgb(*reduced, fx / 4, fy / 4);
+        for (int shift : {0, 8, 16})
+            EXPECT_NEAR(static_cast<int>((got >> shift) & 0xFF),
+                        static_cast<int>((expected >> shift) & 0xFF), 4)
+                << "quarter " << quarter;
+    }
+    // Once decoded at full size, that picture serves every area.
+    EXPECT_EQ(jpeg->DisplayPixels(240, 180)->width, 1024);
+}
+
+// A file without its quantisation tables has a sound header, so it loads;
+// decoding it fails, every time it is asked for, without a crash.
+TEST(JpegDisplay, UndecodableDataFailsAtDecodeAndAgainLater)
+{
+    const std::vector<std::uint8_t> whole = quarters_jpeg(64, 48);
+    std::vector<std::uint8_t> bytes(whole.begin(), whole.begin() + 2);
+    std::size_t at = 2;
+    while (at + 4 <= whole.size() && whole[at] == 0xFF && whole[at + 1] != 0xDA) {
+        const std::size_t length = static_cast<std::size_t>(whole[at + 2]) << 8 | whole[at + 3];
+        if (whole[at + 1] != 0xDB) // DQT
+            bytes.insert(bytes.end(), whole.begin() + at, whole.begin() + at + 2 + length);
+        at += 2 + length;
+    }
+    ASSERT_LT(bytes.size() + 2, at) << "no quantisation table found";
+    bytes.insert(bytes.end(), whole.begin() + at, whole.end());
+    auto jpeg = load_jpeg(bytes);
+    EXPECT_EQ(jpeg->Width(), 64);
+    EXPECT_THROW(jpeg->DisplayPixels(0, 0), EInvalidGraphic);
+    EXPECT_THROW(jpeg->ToPixels(), EInvalidGraphic);
+}
+
 TEST(Streams, MemoryStreamReadsWritesAndSeeks)
 {
     TMemoryStream stream;

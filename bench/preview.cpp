@@ -1,0 +1,100 @@
+// zumo-bench-preview: times the preview of the tab "画像参照変換" in the real
+// window on Qt's offscreen platform: one click on the first line of the
+// listing, from the click handler to the painted picture area, with a
+// 24 MP JPEG on that line and 1 or 1,000 lines listed. The other lines name
+// files that are never opened; the preview's cost must not grow with them.
+//
+//   zumo-bench-preview [REPEATS]    make the test pictures (once) and print
+//                                   median ms per preview over REPEATS clicks
+//                                   (default 9)
+#include "synthetic.h"
+
+#include "app/Unit1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QTabWidget>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string picture_folder(const char* argv0)
+{
+    std::error_code error;
+    fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (error)
+        self = fs::absolute(argv0);
+    return (self.parent_path().parent_path() / "bench-pictures").string();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Lists `lines` names in CheckListBox1, the first one the real picture,
+// selects it and times the click handler and the repaint of the picture.
+double time_preview(TForm1& form, const std::string& folder, const std::string& picture, int lines,
+                    int repeats)
+{
+    form.FolderDlg2->FolderName = folder;
+    form.CheckListBox1->Clear();
+    form.CheckListBox1->Add(picture);
+    for (int i = 1; i < lines; ++i)
+        form.CheckListBox1->Add("missing" + std::to_string(i) + ".jpg");
+    form.CheckListBox1->setCurrentRow(0);
+    QApplication::processEvents();
+    std::vector<double> ms;
+    for (int run = 0; run < repeats; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        form.CheckListBox1Click();
+        form.Image1->repaint();
+        const auto end = std::chrono::steady_clock::now();
+        ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        if (form.Image1->Picture().isNull())
+            throw std::runtime_error("the preview shows no picture");
+    }
+    return median(ms);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const int repeats = argc > 1 ? std::max(std::atoi(argv[1]), 1) : 9;
+    try {
+        const std::string pictures = picture_folder(argv[0]);
+        bench::make_input_set(pictures);
+        const std::string folder = (fs::path(pictures) / "W1").string();
+        TForm1 form;
+        form.show();
+        form.PageControl1->setCurrentIndex(1);
+        form.CheckBox5->setChecked(true);
+        QApplication::processEvents();
+        std::printf("\n%-4s %-62s %5s %10s\n", "", "preview (window, offscreen)", "lines",
+                    "median ms");
+        for (int lines : {1, 1000}) {
+            const double ms = time_preview(form, folder, "pic01.jpg", lines, repeats);
+            std::printf("%-4s %-62s %5d %10.1f\n", lines == 1 ? "P1" : "P2",
+                        "click a 24 MP JPEG (6000x4000) with the preview on", lines, ms);
+            std::fflush(stdout);
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zumo-bench-preview: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

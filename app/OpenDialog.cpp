@@ -1,5 +1,7 @@
 #include "app/OpenDialog.h"
 
+#include "shell/local_names.h"
+
 #include <QDir>
 #include <QFileDialog>
 
@@ -12,7 +14,7 @@ bool TOpenDialog::Execute()
         return false;
     Files.clear();
     for (const QString& file : *picked)
-        Files.push_back(QDir::toNativeSeparators(file).toLocal8Bit().toStdString());
+        Files.push_back(zumo::LocalPathBytes(QDir::toNativeSeparators(file)));
     return true;
 }
 

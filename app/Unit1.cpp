@@ -4,11 +4,13 @@
 #include "app/core/EngineFiles.h"
 #include "app/core/FindFileSearch.h"
 #include "app/core/StopSignals.h"
+#include "app/core/UriList.h"
 #include "app/form_adapters.h"
 #include "app/user_hosts.h"
 #include "convert/conversion.h"
 #include "graphics/picture.h"
 #include "rename/RenameRuns.h"
+#include "shell/local_names.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,6 +30,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -35,9 +40,13 @@ const char* const k_program_name = "Zumo変換";
 const char* const k_image_filter = "jpg,png,bmp|*.jpg;*.png;*.bmp";
 const char* const k_gif_filter = "gif|*.gif";
 
-std::string to_bytes(const QString& text)
+// This machine's name, as a file URL may name it.
+std::string host_name()
 {
-    return text.toLocal8Bit().toStdString();
+    char name[256] = "";
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
 }
 
 QString from_bytes(const std::string& text)
@@ -45,20 +54,30 @@ QString from_bytes(const std::string& text)
     return QString::fromLocal8Bit(text);
 }
 
-// A copy of the picture object's content; an empty one gives a null image.
-QImage to_qimage(const zumo::TPicture& picture)
+// The picture object's content as an image, sharing the graphic's pixels
+// instead of copying them; an empty picture gives a null image. fit is the
+// area a stretched picture is scaled into (a JPEG then decodes at a reduced
+// scale), empty for a picture shown at its own size.
+QImage to_qimage(const zumo::TPicture& picture, QSize fit)
 {
     const zumo::TGraphic* graphic = picture.Graphic();
     if (graphic == nullptr || graphic->Width() <= 0 || graphic->Height() <= 0)
         return {};
-    const zumo::TPixelImage pixels = graphic->ToPixels();
-    if (pixels.width <= 0 || pixels.height <= 0 ||
-        pixels.bgra.size() < static_cast<std::size_t>(pixels.width) * pixels.height * 4)
+    auto pixels = std::make_unique<std::shared_ptr<const zumo::TPixelImage>>(
+        graphic->DisplayPixels(fit.width(), fit.height()));
+    const zumo::TPixelImage& image = **pixels;
+    if (image.width <= 0 || image.height <= 0 ||
+        image.bgra.size() < static_cast<std::size_t>(image.width) * image.height * 4)
         return {};
-    // Top-down BGRA is QImage's 32-bit layout on little-endian machines.
-    const QImage view(pixels.bgra.data(), pixels.width, pixels.height, pixels.width * 4,
-                      pixels.has_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    return view.copy();
+    // Top-down BGRA is QImage's 32-bit layout on little-endian machines. The
+    // image keeps the pixels alive until its last copy goes.
+    const auto release = [](void* held) {
+        delete static_cast<std::shared_ptr<const zumo::TPixelImage>*>(held);
+    };
+    const uchar* bits = image.bgra.data();
+    return QImage(bits, image.width, image.height, image.width * 4,
+                  image.has_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32, release,
+                  pixels.release());
 }
 
 } // namespace
@@ -93,9 +112,9 @@ zumo::OptionSnapshot TForm1::Options()
 {
     zumo::OptionSnapshot o;
     o.CheckBox1 = CheckBox1->isChecked();
-    o.Edit1 = to_bytes(Edit1->text());
+    o.Edit1 = zumo::EditBytes(Edit1);
     o.CheckBox6 = CheckBox6->isChecked();
-    o.Edit7 = to_bytes(Edit7->text());
+    o.Edit7 = zumo::EditBytes(Edit7);
     o.RadioGroup1 = RadioGroup1->ItemIndex();
     o.CheckBox7 = CheckBox7->isChecked();
     o.RadioGroup5 = RadioGroup5->ItemIndex();
@@ -112,12 +131,12 @@ zumo::OptionSnapshot TForm1::Options()
     o.UpDown2 = UpDown2->Position();
     o.ColorGrid1 = ColorGrid1->ForegroundColor();
     o.CheckBox8 = CheckBox8->isChecked();
-    o.Edit8 = to_bytes(Edit8->text());
+    o.Edit8 = zumo::EditBytes(Edit8);
     o.CheckBox2 = CheckBox2->isChecked();
     o.RadioGroup3 = RadioGroup3->ItemIndex();
     o.CheckBox4 = CheckBox4->isChecked();
-    o.Edit5 = to_bytes(Edit5->text());
-    o.Edit6 = to_bytes(Edit6->text());
+    o.Edit5 = zumo::EditBytes(Edit5);
+    o.Edit6 = zumo::EditBytes(Edit6);
     o.RadioGroup4 = RadioGroup4->ItemIndex();
     o.TurnAngle = m_turn_angle;
     o.Interlaced = m_interlaced;
@@ -213,6 +232,7 @@ void TForm1::FormCreate()
     setAcceptDrops(true);
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
+    zumo::MakeEditsSingleLine(this);
     if (m_hooks.FormCreate)
         guarded([this] { m_hooks.FormCreate(*this); });
 }
@@ -279,13 +299,24 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event)
         event->acceptProposedAction();
 }
 
+std::vector<std::string> TForm1::DroppedFiles(const QMimeData& data)
+{
+    // The list as the source wrote it keeps the bytes of names that are not
+    // UTF-8; QUrl would decode them as text.
+    const QString uri_list = QStringLiteral("text/uri-list");
+    if (data.hasFormat(uri_list))
+        return zumo::LocalPathsFromUriList(data.data(uri_list).toStdString(), host_name());
+    std::vector<std::string> files;
+    for (const QUrl& url : data.urls()) {
+        if (url.isLocalFile())
+            files.push_back(zumo::LocalPathBytes(QDir::toNativeSeparators(url.toLocalFile())));
+    }
+    return files;
+}
+
 void TForm1::dropEvent(QDropEvent* event)
 {
-    std::vector<std::string> files;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile())
-            files.push_back(to_bytes(QDir::toNativeSeparators(url.toLocalFile())));
-    }
+    const std::vector<std::string> files = DroppedFiles(*event->mimeData());
     event->acceptProposedAction();
     if (!files.empty())
         WMDropFiles(files);
@@ -319,7 +350,7 @@ void TForm1::Button1Click()
 {
     guarded([&] {
         if (FolderDlg1->Execute())
-            Edit1->setText(from_bytes(zumo::ExistingFolderPath(FolderDlg1->FolderName)));
+            zumo::SetEditBytes(Edit1, zumo::ExistingFolderPath(FolderDlg1->FolderName));
     });
 }
 
@@ -400,20 +431,18 @@ void TForm1::CheckListBox1Click()
         // Both lists run this; it always previews CheckListBox1's selection.
         const zumo::CheckListPreview list(*CheckListBox1);
         const std::string folder = zumo::ExistingFolderPath(FolderDlg2->FolderName);
-        const std::function<void(const zumo::TPicture&, bool)> show =
+        const std::function<QImage(const zumo::TPicture&, bool)> render =
             [this](const zumo::TPicture& picture, bool stretch) {
-                QImage image;
-                try {
-                    image = to_qimage(picture); // a lazy decoder may fail only here
-                } catch (const std::exception& e) {
-                    Host().ShowMessage(e.what());
-                    return;
-                }
-                Image1->setStretch(stretch);
-                Image1->setPicture(image);
+                const QSize area = Image1->size() * Image1->devicePixelRatioF();
+                return to_qimage(picture, stretch ? area : QSize());
             };
-        zumo::CheckListBox1Click<zumo::TPicture>(list, CheckBox5->isChecked(), folder, show,
-                                                 Host());
+        const std::function<void(const QImage&, bool)> show = [this](const QImage& image,
+                                                                     bool stretch) {
+            Image1->setStretch(stretch);
+            Image1->setPicture(image);
+        };
+        zumo::CheckListBox1Click<zumo::TPicture, QImage>(list, CheckBox5->isChecked(), folder,
+                                                         render, show, Host());
     });
 }
 
@@ -454,7 +483,7 @@ void TForm1::Button10Click()
 
 void TForm1::FindFile3Find(const std::string& file_name)
 {
-    CheckListBox2->Add(from_bytes(file_name));
+    CheckListBox2->Add(file_name);
     ++FoundCount;
 }
 
@@ -462,7 +491,7 @@ void TForm1::Button12Click()
 {
     guarded([&] {
         if (FolderDlg1->Execute())
-            Edit8->setText(from_bytes(zumo::ExistingFolderPath(FolderDlg1->FolderName)));
+            zumo::SetEditBytes(Edit8, zumo::ExistingFolderPath(FolderDlg1->FolderName));
     });
 }
 

@@ -28,6 +28,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QTabWidget;
 
@@ -114,6 +115,8 @@ public:
     void FormDestroy();
     // Files dropped on the window, full paths in the order the drop gave.
     void WMDropFiles(const std::vector<std::string>& files);
+    // The local files of a drop as paths in bytes, in the drop's order.
+    static std::vector<std::string> DroppedFiles(const QMimeData& data);
     void CheckBox1Click();
     void Button1Click();
     void RadioGroup7Click();

@@ -1,5 +1,7 @@
 #include "app/controls.h"
 
+#include "shell/local_names.h"
+
 #include <QButtonGroup>
 #include <QEvent>
 #include <QKeyEvent>
@@ -10,6 +12,69 @@
 #include <QRadioButton>
 
 #include <algorithm>
+
+namespace {
+
+// Where a line or an edit keeps the bytes of its name.
+constexpr int k_bytes_role = Qt::UserRole + 1;
+const char* const k_bytes_property = "zumoBytes";
+
+} // namespace
+
+// ---- single-line edits ----------------------------------------------------
+
+namespace zumo {
+
+bool CutInsertedLineBreak(QString& text, int& cursor)
+{
+    const auto is_break = [](QChar c) {
+        return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator ||
+               c == QChar::ParagraphSeparator;
+    };
+    const auto first = std::find_if(text.cbegin(), text.cend(), is_break);
+    if (first == text.cend())
+        return false;
+    const int at = static_cast<int>(first - text.cbegin());
+    // The inserted text ends at the cursor; what follows it was there before.
+    const int tail = std::clamp(cursor, at, static_cast<int>(text.size()));
+    text = text.left(at) + text.mid(tail);
+    cursor = at;
+    return true;
+}
+
+QValidator::State SingleLineValidator::validate(QString& input, int& pos) const
+{
+    CutInsertedLineBreak(input, pos);
+    return Acceptable;
+}
+
+void SetEditBytes(QLineEdit* edit, const std::string& bytes)
+{
+    edit->setText(ShownName(bytes));
+    edit->setProperty(k_bytes_property, QByteArray::fromStdString(bytes));
+}
+
+std::string EditBytes(const QLineEdit* edit)
+{
+    const QVariant kept = edit->property(k_bytes_property);
+    if (kept.isValid()) {
+        const std::string bytes = kept.toByteArray().toStdString();
+        if (edit->text() == ShownName(bytes))
+            return bytes;
+    }
+    return edit->text().toStdString();
+}
+
+void MakeEditsSingleLine(QWidget* widget)
+{
+    for (QLineEdit* edit : widget->findChildren<QLineEdit*>()) {
+        // A spin box validates its own edit (TUpDown::validate).
+        if (edit->validator() == nullptr && !qobject_cast<QAbstractSpinBox*>(edit->parent()))
+            edit->setValidator(new SingleLineValidator(edit));
+    }
+}
+
+} // namespace zumo
 
 // ---- TRadioGroup ----------------------------------------------------------
 
@@ -70,6 +135,25 @@ void TRadioGroup::changeEvent(QEvent* event)
         ArrangeButtons();
 }
 
+namespace {
+
+// The classic inset of the items: 8 pixels at the left, 2 at the right.
+int left_inset(const QWidget* group)
+{
+    return qRound(8 * group->logicalDpiX() / 96.0);
+}
+constexpr int k_right_inset = 2;
+
+} // namespace
+
+int TRadioGroup::CaptionWidth() const
+{
+    int widest = 0;
+    for (const QRadioButton* button : m_buttons)
+        widest = std::max(widest, button->sizeHint().width());
+    return left_inset(this) + k_right_inset + m_columns * widest + (m_columns - 1) * 2;
+}
+
 void TRadioGroup::ArrangeButtons()
 {
     if (m_buttons.empty())
@@ -79,8 +163,8 @@ void TRadioGroup::ArrangeButtons()
     const int count = Count();
     const int per_column = (count + m_columns - 1) / m_columns;
     const int text_height = fontMetrics().height();
-    const int margin = qRound(8 * logicalDpiX() / 96.0);
-    const int button_width = std::max((width() - margin - 2) / m_columns, 1);
+    const int margin = left_inset(this);
+    const int button_width = std::max((width() - margin - k_right_inset) / m_columns, 1);
     const int free_height = std::max(height() - text_height - 5, per_column);
     const int button_height = free_height / per_column;
     const int top = text_height + 1 + (free_height % per_column) / 2;
@@ -102,9 +186,10 @@ TCheckListBox::TCheckListBox(QWidget* parent) : QListWidget(parent)
     connect(this, &QListWidget::itemClicked, this, [this] { emit Click(); });
 }
 
-void TCheckListBox::Add(const QString& text)
+void TCheckListBox::Add(const std::string& bytes)
 {
-    auto* line = new QListWidgetItem(text, this);
+    auto* line = new QListWidgetItem(zumo::ShownName(bytes), this);
+    line->setData(k_bytes_role, QByteArray::fromStdString(bytes));
     line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
     line->setCheckState(Qt::Unchecked);
 }
@@ -136,7 +221,7 @@ bool TCheckListBox::Checked(int index) const
 std::string TCheckListBox::Text(int index) const
 {
     const auto* line = item(index);
-    return line ? line->text().toLocal8Bit().toStdString() : std::string();
+    return line ? line->data(k_bytes_role).toByteArray().toStdString() : std::string();
 }
 
 void TCheckListBox::keyPressEvent(QKeyEvent* event)
@@ -163,6 +248,12 @@ TUpDown::TUpDown(zumo::UpDownRange range, QWidget* parent) : QSpinBox(parent)
     // last valid position stays and comes back when the edit loses focus.
     setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
     setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+QValidator::State TUpDown::validate(QString& input, int& pos) const
+{
+    zumo::CutInsertedLineBreak(input, pos);
+    return QSpinBox::validate(input, pos);
 }
 
 // ---- TColorGrid -----------------------------------------------------------

@@ -13,12 +13,44 @@
 #include <QListWidget>
 #include <QSpinBox>
 #include <QStringList>
+#include <QValidator>
 #include <QWidget>
 
 #include <vector>
 
 class QButtonGroup;
+class QLineEdit;
 class QRadioButton;
+
+namespace zumo {
+
+// An edit box holds one line. Text put in with a line break (a paste of
+// several lines, a middle-button paste) keeps what came before the first
+// break, as a single-line edit of the classic kind does: text is the
+// edit's new content, cursor stands after the inserted text, which is the
+// only place a break can be, since the edit never holds one. Returns
+// whether text was cut.
+bool CutInsertedLineBreak(QString& text, int& cursor);
+
+// The validator that keeps an edit box to one line.
+class SingleLineValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
+};
+
+// Gives every line edit among widget's children (spin boxes' included)
+// the single-line rule.
+void MakeEditsSingleLine(QWidget* widget);
+
+// An edit box that shows a path or name keeps the bytes it was given:
+// EditBytes returns them as long as the shown text is unchanged, and the
+// typed text (as UTF-8) once the user has changed it.
+void SetEditBytes(QLineEdit* edit, const std::string& bytes);
+std::string EditBytes(const QLineEdit* edit);
+
+} // namespace zumo
 
 // A group box with one radio button per item, arranged in Columns columns
 // like the classic radio group: items fill the area below the caption
@@ -39,6 +71,8 @@ public:
     QRadioButton* Button(int index) const { return m_buttons.at(static_cast<std::size_t>(index)); }
     // Places the items for the current size (also done on every resize).
     void ArrangeButtons();
+    // The width at which every item's caption fits in its column.
+    int CaptionWidth() const;
 
 signals:
     void Click();
@@ -65,7 +99,9 @@ class TCheckListBox : public QListWidget, public zumo::CheckListSource
 public:
     explicit TCheckListBox(QWidget* parent);
 
-    void Add(const QString& text);
+    // A line for the file name `bytes`: it shows a readable rendering and
+    // keeps the bytes, which Text gives back unchanged.
+    void Add(const std::string& bytes);
     void Clear() { clear(); }
     void setChecked(int index, bool checked);
     // -1 when no line is selected.
@@ -75,6 +111,7 @@ public:
     // CheckListSource
     int Count() const override { return count(); }
     bool Checked(int index) const override;
+    // The bytes the line was added with.
     std::string Text(int index) const override;
 
 signals:
@@ -99,6 +136,10 @@ public:
     int Position() const { return value(); }
     void setPosition(int position) { setValue(position); } // clamped into range
     QLineEdit* Buddy() const { return lineEdit(); }
+
+protected:
+    // A pasted line break cuts the paste as in any edit box.
+    QValidator::State validate(QString& input, int& pos) const override;
 };
 
 // 16 colour cells in 8 columns and 2 rows (index row * 8 + column). The

@@ -142,13 +142,13 @@ void FormSettingsWindow::SetItemIndex(StoredControl c, int index)
 std::string FormSettingsWindow::Text(StoredControl c) const
 {
     auto* line = must(edit(m_form, c));
-    return line ? line->text().toLocal8Bit().toStdString() : std::string();
+    return line ? EditBytes(line) : std::string();
 }
 
 void FormSettingsWindow::SetText(StoredControl c, const std::string& text)
 {
     if (auto* line = must(edit(m_form, c)))
-        line->setText(QString::fromLocal8Bit(text));
+        SetEditBytes(line, text);
 }
 
 Placement FormSettingsWindow::WindowPlacement() const
@@ -199,7 +199,7 @@ void FormListingWindow::ClearList()
 
 void FormListingWindow::AddLine(const std::string& bare_name)
 {
-    m_form.CheckListBox1->Add(QString::fromLocal8Bit(bare_name));
+    m_form.CheckListBox1->Add(bare_name);
 }
 
 void FormListingWindow::SetCountLabel(const std::string& text)

@@ -40,7 +40,7 @@ int main(int argc, char* argv[])
             std::cerr, &zumo::StopRequested, [] { QCoreApplication::processEvents(); });
 
     zumo::ProgramSetup setup;
-    setup.executable_path = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
+    setup.executable_path = zumo::LocalPathBytes(QCoreApplication::applicationFilePath());
     setup.files = decision.files;
     setup.session = decision.session;
     setup.observer = console.get();

@@ -2,6 +2,7 @@
 
 #include "convert/StrPprog.h"
 #include "platform/beep.h"
+#include "shell/local_names.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -13,9 +14,10 @@ namespace {
 
 const char* const k_title_property = "zumoApplicationTitle";
 
+// Messages may name files whose names are not UTF-8.
 QString from_bytes(const std::string& text)
 {
-    return QString::fromLocal8Bit(text);
+    return ShownName(text);
 }
 
 } // namespace

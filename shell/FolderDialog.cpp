@@ -1,5 +1,7 @@
 #include "shell/FolderDialog.h"
 
+#include "shell/local_names.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -12,8 +14,9 @@ TFolderDlg::TFolderDlg(QWidget* owner)
 
 bool TFolderDlg::Execute()
 {
-    const auto chosen =
-        m_browser(m_owner, QString::fromLocal8Bit(Title), QString::fromLocal8Bit(Root));
+    // The browser opens at the root by Qt's own rendering of its name.
+    const auto chosen = m_browser(m_owner, QString::fromLocal8Bit(Title),
+                                  QFile::decodeName(QByteArray::fromStdString(Root)));
     FolderName = chosen ? zumo::folder_name_from(*chosen) : std::string();
     return !FolderName.empty();
 }
@@ -50,7 +53,8 @@ std::string folder_name_from(const QString& chosen)
     if (QDir::isRelativePath(cleaned))
         return {};
     // cleanPath keeps the separator of "/" and "C:/" and drops all others.
-    return QDir::toNativeSeparators(cleaned).toLocal8Bit().toStdString();
+    // The folder's name may not be UTF-8: its bytes are found on disk.
+    return LocalPathBytes(QDir::toNativeSeparators(cleaned));
 }
 
 } // namespace zumo

@@ -1,5 +1,7 @@
 #include "app/controls.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -194,13 +196,62 @@ TEST(ColorGrid, ArrowsMoveTheFocusFSelectsBSelectsTheSecond)
     EXPECT_EQ(grid.ForegroundIndex(), 10);
 }
 
+// ---- single-line edits ----------------------------------------------------
+
+struct PasteCase
+{
+    const char* before;
+    int cursor;   // where the paste goes
+    int selected; // characters selected from the cursor on, replaced
+    const char* pasted;
+    const char* after;
+};
+
+class PasteIntoEdit : public ::testing::TestWithParam<PasteCase>
+{
+};
+
+// A paste keeps what precedes the first line break of the pasted text;
+// the text around the paste stays.
+TEST_P(PasteIntoEdit, KeepsTheTextBeforeTheFirstLineBreak)
+{
+    const PasteCase& c = GetParam();
+    QWidget owner;
+    auto* edit = new QLineEdit(QString::fromUtf8(c.before), &owner);
+    zumo::MakeEditsSingleLine(&owner);
+    edit->setCursorPosition(c.cursor);
+    if (c.selected > 0)
+        edit->setSelection(c.cursor, c.selected);
+    QApplication::clipboard()->setText(QString::fromUtf8(c.pasted));
+    edit->paste();
+    EXPECT_EQ(edit->text().toStdString(), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pastes, PasteIntoEdit,
+                         ::testing::Values(PasteCase{"", 0, 0, "new\nline", "new"},
+                                           PasteCase{"pre", 3, 0, "fix\r\nmore\r\n", "prefix"},
+                                           PasteCase{"ab", 1, 0, "X\nY\nZ", "aXb"},
+                                           PasteCase{"abcd", 1, 2, "\nrest", "ad"},
+                                           PasteCase{"写真", 2, 0, "一\u2028二", "写真一"},
+                                           PasteCase{"keep", 4, 0, "plain", "keepplain"}));
+
+TEST(UpDown, APastedLineBreakCutsThePasteToo)
+{
+    TUpDown updown({10, 10000}, nullptr);
+    updown.setPosition(100);
+    updown.Buddy()->selectAll();
+    QApplication::clipboard()->setText(QStringLiteral("250\n999"));
+    updown.Buddy()->paste();
+    EXPECT_EQ(updown.Position(), 250);
+}
+
 // ---- TCheckListBox --------------------------------------------------------
 
 TEST(CheckListBox, LinesAreAddedUncheckedAndReadByIndex)
 {
     TCheckListBox list(nullptr);
-    list.Add(QStringLiteral("a.jpg"));
-    list.Add(QStringLiteral("写真.png"));
+    list.Add("a.jpg");
+    list.Add("写真.png");
     ASSERT_EQ(list.Count(), 2);
     EXPECT_FALSE(list.Checked(0));
     EXPECT_FALSE(list.Checked(1));
@@ -216,7 +267,7 @@ TEST(CheckListBox, ClickRunsForAClickedLineAndForKeyboardMoves)
 {
     TCheckListBox list(nullptr);
     for (const char* name : {"a", "b", "c"})
-        list.Add(QString::fromLatin1(name));
+        list.Add(name);
     list.resize(129, 265);
     list.show();
     QSignalSpy clicks(&list, &TCheckListBox::Click);

@@ -20,7 +20,10 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -409,14 +412,96 @@ TEST_F(WindowRuns, ShippedPluginsPreviewPngAndGif)
     EXPECT_EQ(host->messages.size(), 1u);
 }
 
+// Names that are not UTF-8 (a Shift-JIS folder and file from a Windows
+// disk) travel as bytes from the folder dialog, the listings, the open
+// dialog and a drop to the preview, the conversion and the rename; the
+// lists show a readable rendering. Qt's dialogs give such names as text
+// with U+FFFD in place of the bytes.
+TEST_F(WindowRuns, ShiftJisNamesWorkThroughListingPreviewConversionAndRename)
+{
+    const std::string folder = dir.path().toStdString() + "/\x95\x5c\x8e\xa6"; // 表示
+    const std::string name = "\x93\xfa\x96\x7b";                               // 日本
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(std::rename(write_bmp("source.bmp", 300, 200).c_str(),
+                          (folder + "/" + name + ".bmp").c_str()),
+              0);
+    const QString shown_folder = QFile::decodeName(QByteArray::fromStdString(folder));
+    ASSERT_TRUE(shown_folder.contains(QChar::ReplacementCharacter));
+    form->FolderDlg2->setBrowser([&](QWidget*, const QString&, const QString&) {
+        return std::optional<QString>(shown_folder);
+    });
+
+    form->Button6Click();
+    EXPECT_EQ(form->FolderDlg2->FolderName, folder);
+    ASSERT_EQ(lines(*form->CheckListBox1), std::vector<std::string>{name + ".bmp"});
+    EXPECT_EQ(form->CheckListBox1->item(0)->text(), QStringLiteral("日本.bmp"));
+
+    form->CheckBox5->setChecked(true);
+    form->CheckListBox1->setCurrentRow(0);
+    form->CheckListBox1Click();
+    EXPECT_EQ(form->Image1->Picture().size(), QSize(300, 200));
+
+    form->CheckListBox1->setChecked(0, true);
+    form->RadioGroup1->setItemIndex(1); // → PNG
+    form->Button5Click();
+    const auto exists = [](const std::string& path) {
+        struct stat st
+        {
+        };
+        return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+    };
+    EXPECT_TRUE(exists(folder + "/" + name + ".png")) << "converted beside its source";
+    EXPECT_TRUE(host->messages.empty());
+
+    form->RadioGroup3->setItemIndex(1); // the extension only, the name stays
+    form->Edit6->setText(QStringLiteral("dat"));
+    form->Button10Click();
+    ASSERT_EQ(lines(*form->CheckListBox2),
+              (std::vector<std::string>{name + ".bmp", name + ".png"}));
+    for (int i = 0; i < 2; ++i)
+        form->CheckListBox2->setChecked(i, true);
+    form->Button9Click();
+    EXPECT_TRUE(exists(folder + "/" + name + ".dat")) << "renamed by its bytes";
+
+    // The open dialog and a drop hand the same bytes on.
+    form->OpenDialog1.setRunner([&](QWidget*, const QStringList&) {
+        return std::optional<QStringList>(QStringList{
+            QFile::decodeName(QByteArray::fromStdString(folder + "/" + name + ".bmp"))});
+    });
+    ASSERT_TRUE(form->OpenDialog1.Execute());
+    EXPECT_EQ(form->OpenDialog1.Files, std::vector<std::string>{folder + "/" + name + ".bmp"});
+    QMimeData drop;
+    const QByteArray url =
+        "file://" + QByteArray::fromStdString(folder + "/" + name + ".bmp").toPercentEncoding("/");
+    drop.setData(QStringLiteral("text/uri-list"), url + "\r\n");
+    EXPECT_EQ(TForm1::DroppedFiles(drop), std::vector<std::string>{folder + "/" + name + ".bmp"});
+}
+
+// The output folder chosen for the conversions keeps its bytes in Edit1
+// until the user types over it.
+TEST_F(WindowRuns, AnOutputFolderThatIsNotUtf8KeepsItsBytes)
+{
+    const std::string folder = dir.path().toStdString() + "/caf\xe9";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    form->FolderDlg1->setBrowser([&](QWidget*, const QString&, const QString&) {
+        return std::optional<QString>(QFile::decodeName(QByteArray::fromStdString(folder)));
+    });
+    form->Button1Click();
+    EXPECT_TRUE(form->Edit1->text().endsWith(QStringLiteral("/café/")))
+        << form->Edit1->text().toStdString();
+    EXPECT_EQ(form->Options().Edit1, folder + "/");
+    form->Edit1->setText(QStringLiteral("/tmp/typed/"));
+    EXPECT_EQ(form->Options().Edit1, "/tmp/typed/");
+}
+
 TEST_F(WindowRuns, PreviewOfAnUnknownFormatReportsIt)
 {
     QFile(dir.filePath("x.xyz")).open(QIODevice::WriteOnly);
     form->FolderDlg2->FolderName = QDir::toNativeSeparators(dir.path()).toStdString();
-    form->CheckListBox1->Add(QStringLiteral("x.xyz"));
+    form->CheckListBox1->Add("x.xyz");
     form->CheckBox5->setChecked(true);
     form->CheckListBox1->setCurrentRow(0);
-    form->CheckListBox2->Add(QStringLiteral("anything")); // its click previews list 1
+    form->CheckListBox2->Add("anything"); // its click previews list 1
     form->CheckListBox2->setCurrentRow(0);
     QTest::mouseClick(form->CheckListBox2->viewport(), Qt::LeftButton, {},
                       form->CheckListBox2->visualItemRect(form->CheckListBox2->item(0)).center());

@@ -11,9 +11,9 @@
 #include "app/core/HeadlessHost.h"
 #include "app/core/StopSignals.h"
 #include "app/program.h"
-#include "shell/local_names.h"
 #include "app/user_hosts.h"
 #include "platform/beep.h"
+#include "shell/local_names.h"
 
 #include <QApplication>
 #include <QMessageBox>

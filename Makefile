@@ -2,6 +2,8 @@
 #   make run    build the program and start it (ARGS="..." passes arguments)
 #   make test   build with AddressSanitizer/UBSan and run every test
 #   make bench  build optimised and print the benchmark figures (see bench/README.md)
+#   make install  install the optimised build (PREFIX=/usr/local, DESTDIR honoured)
+#   make package  build the Debian package zumo_<version>_<arch>.deb in build/release
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -9,8 +11,9 @@ RELEASE_DIR := build/release
 TEST_DIR := build/test
 BENCH_DIR := build/bench
 FUZZ_DIR := build/fuzz
+PREFIX ?= /usr/local
 
-.PHONY: deps build run test bench bench-peers fuzz format clean
+.PHONY: deps build run test install package package-test bench bench-peers fuzz format clean
 
 deps:
 	@scripts/install-deps
@@ -32,6 +35,19 @@ test: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory package-test
+
+# The package is built from the optimised build (the one "make run" and
+# "make install" use), built once and then only brought up to date.
+install: build
+	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
+
+package: build
+	cd $(RELEASE_DIR) && cpack -G DEB
+	@echo "package: $$(ls -t $(RELEASE_DIR)/zumo_*.deb | head -n 1)"
+
+package-test: package
+	scripts/check-package $(RELEASE_DIR)
 
 bench: deps
 	@bench/install-photos

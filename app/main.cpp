@@ -50,13 +50,26 @@ int main(int argc, char* argv[])
         program.LoadPlugins();
     } catch (const std::exception& e) {
         // The window's layout could not be loaded: no window, no settings.
-        if (console)
+        if (console || decision.list_plugins)
             std::cerr << "zumo: " << e.what() << '\n';
         else
             QMessageBox::critical(nullptr, QStringLiteral("Zumo変換"),
                                   QString::fromLocal8Bit(e.what()));
         platform::set_beep_handler({});
         return 1;
+    }
+
+    if (decision.list_plugins) {
+        // No window: the settings file is neither read nor written.
+        int status = 0;
+        try {
+            program.ListPlugins(std::cout);
+        } catch (const std::exception& e) {
+            std::cerr << "zumo: " << e.what() << '\n';
+            status = 1;
+        }
+        platform::set_beep_handler({});
+        return status;
     }
 
     int status = 0;

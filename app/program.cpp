@@ -5,7 +5,10 @@
 #include "app/core/StopSignals.h"
 #include "app/form_adapters.h"
 #include "convert/conversion.h"
+#include "platform/path.h"
 #include "spi/SPIs.h"
+
+#include <ostream>
 
 namespace zumo {
 
@@ -35,19 +38,48 @@ TForm1Hooks Program::Hooks()
 
 void Program::FormCreate(TForm1& form)
 {
-    // Every file of the "spi" folder beside the executable is tried as a
-    // plug-in. A failure there ends the creation handler: the settings are
-    // not read and the window opens with its designed values.
+    // Every file of the "spi" folder beside the executable, and of the
+    // installed plug-in folder, is tried as a plug-in. A failure there ends
+    // the creation handler: the settings are not read and the window opens
+    // with its designed values.
     form.WorkPath = PreparePluginFolder(m_setup.executable_path);
     try {
-        if (m_spis)
-            m_spis->SearchSPI(form.WorkPath);
+        SearchPluginFolders(form.WorkPath);
     } catch (const std::exception& e) {
         form.Host().ShowMessage(e.what());
         return;
     }
     FormSettingsWindow window(form);
     LoadSettings(m_settings_path, window);
+}
+
+void Program::SearchPluginFolders(const std::string& work_path)
+{
+    if (!m_spis)
+        return;
+    m_spis->SearchSPI(work_path);
+    // The plug-ins shipped with an installed program are searched last,
+    // after the places a program run from its build folder has.
+    if (RunsInstalled(m_setup.executable_path))
+        m_spis->SearchSPI(InstalledPluginFolder(m_setup.executable_path) +
+                          platform::path_separator() + "*");
+}
+
+void Program::ListPlugins(std::ostream& out)
+{
+    const std::string folder = platform::folder_part(m_setup.executable_path) + "spi";
+    SearchPluginFolders(folder + platform::path_separator() + "*");
+    if (!m_spis)
+        return;
+    for (int i = 0; i < m_spis->Count(); ++i) {
+        const TSPI& spi = *m_spis->Items(i);
+        out << spi.FileName() << "  " << spi.APIVersion() << "  " << spi.PluginTitle() << '\n';
+        const auto& filters = spi.Filters();
+        const auto& descriptions = spi.FilterDescriptions();
+        for (std::size_t f = 0; f < filters.size(); ++f)
+            out << "    " << filters[f] << "  "
+                << (f < descriptions.size() ? descriptions[f] : std::string()) << '\n';
+    }
 }
 
 void Program::FormShow(TForm1& form)

@@ -7,6 +7,7 @@
 #include "app/Unit1.h"
 #include "app/core/CommandLine.h"
 
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,12 +37,21 @@ public:
 
     TForm1Hooks Hooks();
 
+    // After LoadPlugins: FormCreate's search of the plug-in folders without
+    // a window (nothing is created) and a list of every plug-in loaded, in
+    // loading order: its path, API version and title, then a line per file
+    // pattern it reads with the pattern's description.
+    void ListPlugins(std::ostream& out);
+
     const std::string& SettingsPath() const { return m_settings_path; }
 
 private:
     void FormCreate(TForm1& form);
     void FormShow(TForm1& form);
     void FormDestroy(TForm1& form);
+    // FormCreate step 3: the "spi" folder (work_path), then the plug-in
+    // folder of an installation.
+    void SearchPluginFolders(const std::string& work_path);
 
     ProgramSetup m_setup;
     std::string m_settings_path;

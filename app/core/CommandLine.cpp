@@ -42,6 +42,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
             return ParsedCommandLine{CommandAction::Help, {}, {}};
         } else if (arg == "--version") {
             return ParsedCommandLine{CommandAction::Version, {}, {}};
+        } else if (arg == "--list-plugins") {
+            return ParsedCommandLine{CommandAction::ListPlugins, {}, {}};
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             return ParsedCommandLine{CommandAction::UsageError,
                                      {},
@@ -58,7 +60,7 @@ std::string UsageText(std::string_view program_name)
 {
     std::string usage = "Usage: ";
     usage += program_name;
-    usage += " [--help] [--version] [--] [FILE]...\n"
+    usage += " [--help] [--version] [--list-plugins] [--] [FILE]...\n"
              "\n"
              "Without FILE, opens the window. With FILEs, hands each one in turn to the\n"
              "picture conversion, the GIF conversion or the rename, as the setting\n"
@@ -66,12 +68,17 @@ std::string UsageText(std::string_view program_name)
              "\n"
              "  -h, --help     show this text and end\n"
              "      --version  show the version and end\n"
+             "      --list-plugins  list the import plug-ins found, in loading order, and end\n"
              "      --         every later argument is a FILE, even one starting with \"-\"\n"
              "\n"
              "Without a display (DISPLAY and WAYLAND_DISPLAY unset) messages go to standard\n"
              "error, questions take the answer that skips the file, and the exit status is\n"
              "0 when every FILE was processed, 1 when any was not, and 2 when the run\n"
-             "stopped early (a file that is not a GIF in GIF mode, SIGINT or SIGTERM).\n";
+             "stopped early (a file that is not a GIF in GIF mode, SIGINT or SIGTERM).\n"
+             "\n"
+             "Import plug-ins are searched in $SUSIE_PLUGIN_PATH, in the program's folder,\n"
+             "in its \"spi\" folder and in the plug-in folder of the installation.\n"
+             "\"man zumo\" says more.\n";
     return usage;
 }
 
@@ -230,6 +237,10 @@ StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& 
         err << program << ": " << parsed.error << '\n' << UsageText(program);
         decision.exit_now = true;
         decision.exit_status = k_exit_stopped;
+        return decision;
+    case CommandAction::ListPlugins:
+        decision.list_plugins = true;
+        decision.session = prepare_headless_platform() ? Session::Headless : Session::Interactive;
         return decision;
     case CommandAction::Run:
         break;

@@ -23,7 +23,7 @@ namespace zumo {
 
 // ---- arguments ------------------------------------------------------------
 
-enum class CommandAction { Run, Help, Version, UsageError };
+enum class CommandAction { Run, Help, Version, ListPlugins, UsageError };
 
 struct ParsedCommandLine
 {
@@ -32,8 +32,8 @@ struct ParsedCommandLine
     std::string error;              // UsageError: what was wrong
 };
 
-// args without the program name. "--help" (or "-h") and "--version" are
-// options; "--" ends the options, so that every later argument is a file
+// args without the program name. "--help" (or "-h"), "--version" and
+// "--list-plugins" are options; "--" ends the options, so that every later argument is a file
 // even when it looks like an option. Any other argument starting with "--"
 // is an error; everything else, a lone "-" and "-x" included, is a file.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
@@ -114,7 +114,8 @@ namespace zumo {
 
 struct StartupDecision
 {
-    bool exit_now = false; // --help, --version or a wrong command line
+    bool exit_now = false;     // --help, --version or a wrong command line
+    bool list_plugins = false; // --list-plugins: search the plug-ins, list them, end
     int exit_status = k_exit_ok;
     std::vector<std::string> files;
     Session session = Session::Interactive;
@@ -122,7 +123,8 @@ struct StartupDecision
 
 // What main() does before the QApplication exists: parses argv, prints the
 // usage or the version to out (a wrong command line to err, status 2),
-// points Qt at its offscreen platform when there is no display, and, when
+// points Qt at its offscreen platform when there is no display (for a run
+// and for --list-plugins), and, when
 // files are given, installs the SIGINT/SIGTERM stop handlers. Give Qt only
 // argv[0] afterwards, so that it does not take a file named like one of its
 // own options ("-style").

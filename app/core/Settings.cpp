@@ -13,6 +13,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
+// The way from the installed program's folder to the installed plug-ins;
+// the build sets it from the install layout.
+#ifndef ZUMO_PLUGIN_DIR_FROM_BIN
+#define ZUMO_PLUGIN_DIR_FROM_BIN "../lib/zumo/spi"
+#endif
+
 namespace zumo {
 
 namespace {
@@ -246,7 +252,7 @@ std::string SettingsFilePath(const std::string& executable_path, const SettingsE
     std::string folder = platform::folder_part(executable_path);
     if (folder.empty())
         folder = ".";
-    if (platform::folder_is_writable(folder))
+    if (!RunsInstalled(executable_path) && platform::folder_is_writable(folder))
         return beside;
     const std::string config = config_home(env);
     if (config.empty())
@@ -258,9 +264,25 @@ std::string SettingsFilePath(const std::string& executable_path, const SettingsE
 std::string PreparePluginFolder(const std::string& executable_path)
 {
     const std::string folder = platform::folder_part(executable_path) + "spi";
-    std::error_code ignored;
-    std::filesystem::create_directory(folder, ignored);
+    if (!RunsInstalled(executable_path)) {
+        std::error_code ignored;
+        std::filesystem::create_directory(folder, ignored);
+    }
     return folder + platform::path_separator() + "*";
+}
+
+std::string InstalledPluginFolder(const std::string& executable_path)
+{
+    std::string folder = platform::folder_part(executable_path);
+    if (folder.empty())
+        folder = ".";
+    return (std::filesystem::path(folder) / ZUMO_PLUGIN_DIR_FROM_BIN).lexically_normal().string();
+}
+
+bool RunsInstalled(const std::string& executable_path)
+{
+    std::error_code ignored;
+    return std::filesystem::is_directory(InstalledPluginFolder(executable_path), ignored);
 }
 
 } // namespace zumo

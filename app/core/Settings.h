@@ -146,16 +146,29 @@ struct SettingsEnvironment
 SettingsEnvironment current_settings_environment();
 
 // The executable's path with its extension replaced by ".ini" (appended when
-// it has none). When the executable's folder cannot be written (an
-// installed program): $XDG_CONFIG_HOME/zumo/zumo.ini, with
+// it has none). When the executable's folder cannot be written, or the
+// program runs from an installation (RunsInstalled: its folder is a shared
+// one such as /usr/bin even for root): $XDG_CONFIG_HOME/zumo/zumo.ini, with
 // ~/.config/zumo/zumo.ini when XDG_CONFIG_HOME is unset or not absolute.
 std::string SettingsFilePath(const std::string& executable_path,
                              const SettingsEnvironment& env = current_settings_environment());
 
 // FormCreate step 2 and 3's pattern: the folder "spi" beside the executable
-// is created when missing (one level; a failure is not reported) and the
-// search pattern "<folder of executable>spi<separator>*" is returned, the
-// value WorkPath takes before SearchSPI.
+// is created when missing (one level; a failure is not reported; never for
+// an installed program, whose folder is shared) and the search pattern
+// "<folder of executable>spi<separator>*" is returned, the value WorkPath
+// takes before SearchSPI.
 std::string PreparePluginFolder(const std::string& executable_path);
+
+// The plug-in folder of an installation, "<prefix>/lib/zumo/spi" for an
+// executable in "<prefix>/bin" (the way from the one to the other is fixed
+// when the program is built, so an installation can be moved as a whole),
+// without a trailing separator. It is searched after the "spi" folder.
+std::string InstalledPluginFolder(const std::string& executable_path);
+
+// True when the executable runs from an installation: the installed plug-in
+// folder exists. A build tree keeps its plug-ins in "spi" beside the
+// executable and has none.
+bool RunsInstalled(const std::string& executable_path);
 
 } // namespace zumo

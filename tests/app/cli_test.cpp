@@ -349,7 +349,9 @@ TEST_F(CommandLine, OptionsAnswerWithoutAWindowOrASettingsFile)
 {
     Result help = zumo.run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: zumo [--help] [--version] [--] [FILE]...", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("Usage: zumo [--help] [--version] [--list-plugins] [--] [FILE]...", 0),
+              0u)
+        << help.out;
 
     Result version = zumo.run({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -359,6 +361,12 @@ TEST_F(CommandLine, OptionsAnswerWithoutAWindowOrASettingsFile)
     EXPECT_EQ(wrong.status, 2);
     EXPECT_NE(wrong.err.find("unknown option \"--frobnicate\""), std::string::npos) << wrong.err;
     EXPECT_TRUE(wrong.out.empty());
+
+    // The shipped plug-ins, copied into "spi" beside this copy of the program.
+    Result plugins = zumo.run({"--list-plugins"});
+    EXPECT_EQ(plugins.status, 0);
+    for (const char* name : {"/spi/gif.spi  00IN  ", "/spi/png.spi  00IN  ", "    *.webp  "})
+        EXPECT_NE(plugins.out.find(name), std::string::npos) << name << " in " << plugins.out;
 
     EXPECT_FALSE(fs::exists(zumo.ini())) << "no window was made, so nothing was written";
 

@@ -20,8 +20,10 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <sstream>
 
 #include <sys/stat.h>
 
@@ -124,6 +126,54 @@ TEST_F(ProgramTest, NoArgumentsLeaveTheWindowOpen)
     form.show();
     EXPECT_FALSE(form.Terminated());
     EXPECT_TRUE(form.CheckBox6->isEnabled());
+}
+
+// The "spi" folder beside the program is searched first, the plug-in
+// folder of an installation (../lib/zumo/spi) after it, and only when it
+// exists; listing them creates nothing and reads no settings.
+TEST_F(ProgramTest, InstalledPluginsAreSearchedAfterTheSpiFolder)
+{
+    if (!QDir(QStringLiteral(ZUMO_PLUGIN_FOLDER)).exists())
+        GTEST_SKIP() << "the plug-ins are not built";
+    QDir root(dir.path());
+    const auto place = [&](const QString& folder, const char* name) {
+        ASSERT_TRUE(root.mkpath(folder));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ZUMO_PLUGIN_FOLDER "/") + QLatin1String(name),
+                                root.filePath(folder + QLatin1Char('/') + QLatin1String(name))));
+    };
+    place(QStringLiteral("bin/spi"), "gif.spi");
+    place(QStringLiteral("lib/zumo/spi"), "png.spi");
+    place(QStringLiteral("lib/zumo/spi"), "webp.spi");
+    place(QStringLiteral("lib/zumo/other"), "tiff.spi");
+    const std::string base = root.path().toStdString();
+    struct Case
+    {
+        bool installed;
+        std::vector<std::string> listed;
+    };
+    for (const Case& c : {Case{true,
+                               {base + "/bin/spi/gif.spi", base + "/lib/zumo/spi/png.spi",
+                                base + "/lib/zumo/spi/webp.spi"}},
+                          Case{false, {base + "/bin/spi/gif.spi"}}}) {
+        if (!c.installed)
+            ASSERT_TRUE(root.rename(QStringLiteral("lib/zumo/spi"), QStringLiteral("lib/zumo/x")));
+        zumo::ProgramSetup s;
+        s.executable_path = base + "/bin/zumo";
+        zumo::Program program(s);
+        program.LoadPlugins();
+        std::ostringstream out;
+        program.ListPlugins(out);
+        std::vector<std::string> listed;
+        std::istringstream lines(out.str());
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(base, 0) == 0)
+                listed.push_back(line.substr(0, line.find("  ")));
+        if (listed.size() > 1)
+            std::sort(listed.begin() + 1, listed.end()); // one folder's order is the system's
+        EXPECT_EQ(listed, c.listed) << out.str();
+        EXPECT_NE(out.str().find("    *.gif  "), std::string::npos) << out.str();
+        EXPECT_FALSE(QFile::exists(root.filePath(QStringLiteral("bin/zumo.ini"))));
+    }
 }
 
 // ---- drops, listing and preview (no settings involved) --------------------

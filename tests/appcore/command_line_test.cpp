@@ -45,6 +45,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{{"a.jpg", "--help"}, CommandAction::Help, {}},
                       ParseCase{{"-h"}, CommandAction::Help, {}},
                       ParseCase{{"--version", "a.jpg"}, CommandAction::Version, {}},
+                      ParseCase{{"a.jpg", "--list-plugins"}, CommandAction::ListPlugins, {}},
+                      ParseCase{{"--", "--list-plugins"}, CommandAction::Run, {"--list-plugins"}},
+                      ParseCase{{"--list-plugin"}, CommandAction::UsageError, {}},
                       ParseCase{
                           {"--", "--help", "-h", "--"}, CommandAction::Run, {"--help", "-h", "--"}},
                       ParseCase{{"-", "-x.jpg"}, CommandAction::Run, {"-", "-x.jpg"}},
@@ -446,6 +449,22 @@ TEST(PrepareStartup, WithoutADisplayRunsHeadlessOnQtsOffscreenPlatform)
 
     const ScopedEnv with_display("DISPLAY", ":0");
     EXPECT_EQ(PrepareStartup(1, argv.data(), out, out).session, Session::Interactive);
+}
+
+TEST(PrepareStartup, ListingThePluginsNeedsNoDisplayAndNoFiles)
+{
+    const ScopedEnv display("DISPLAY", nullptr);
+    const ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+    const ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+    const std::vector<const char*> argv{"zumo", "--list-plugins"};
+    std::ostringstream out;
+    const StartupDecision d = PrepareStartup(2, argv.data(), out, out);
+    EXPECT_FALSE(d.exit_now) << "the plug-ins are searched after the start";
+    EXPECT_TRUE(d.list_plugins);
+    EXPECT_TRUE(d.files.empty());
+    EXPECT_EQ(d.session, Session::Headless);
+    EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "offscreen");
+    EXPECT_TRUE(out.str().empty());
 }
 
 TEST(StopSignals, ATerminationSignalBecomesAStopRequest)

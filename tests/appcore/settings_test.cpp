@@ -412,4 +412,50 @@ TEST_F(SettingsTest, PluginFolderIsCreatedBesideTheExecutable)
     EXPECT_EQ(PreparePluginFolder(dir + "/none/zumo"), dir + "/none/spi/*");
 }
 
+// An installation is told by its plug-in folder ../lib/zumo/spi: it keeps
+// its settings in the per-user file and creates nothing beside the program,
+// even where the program's folder can be written (root and /usr/bin,
+// a user and ~/.local/bin).
+TEST_F(SettingsTest, AnInstalledProgramKeepsItsFolderClean)
+{
+    struct Case
+    {
+        const char* layout;
+        bool plugin_folder; // <root>/lib/zumo/spi is a folder
+        bool plugin_file;   // <root>/lib/zumo/spi is a file
+        bool bin_read_only;
+        bool installed;
+    };
+    const SettingsEnvironment env{"/xdg/config", "/home/u"};
+    const std::string per_user = "/xdg/config/zumo/zumo.ini";
+    int n = 0;
+    for (const Case& c : {Case{"build tree", false, false, false, false},
+                          Case{"installed, bin writable", true, false, false, true},
+                          Case{"installed, bin read-only", true, false, true, true},
+                          Case{"a file where the folder would be", false, true, false, false}}) {
+        SCOPED_TRACE(c.layout);
+        const fs::path root = m_dir / std::to_string(++n);
+        fs::create_directories(root / "bin");
+        fs::create_directories(root / "lib" / "zumo");
+        if (c.plugin_folder)
+            fs::create_directory(root / "lib" / "zumo" / "spi");
+        if (c.plugin_file)
+            std::ofstream(root / "lib" / "zumo" / "spi") << "x";
+        if (c.bin_read_only)
+            fs::permissions(root / "bin", fs::perms::owner_read | fs::perms::owner_exec);
+        const std::string exe = (root / "bin" / "zumo").string();
+
+        EXPECT_EQ(InstalledPluginFolder(exe), (root / "lib" / "zumo" / "spi").string());
+        EXPECT_EQ(RunsInstalled(exe), c.installed);
+        const bool beside = !c.installed && !c.bin_read_only;
+        EXPECT_EQ(SettingsFilePath(exe, env),
+                  beside ? (root / "bin" / "zumo.ini").string() : per_user);
+        EXPECT_EQ(PreparePluginFolder(exe), (root / "bin" / "spi" / "*").string());
+        EXPECT_EQ(fs::exists(root / "bin" / "spi"), beside);
+    }
+    // A relative program path is taken from the current folder.
+    EXPECT_EQ(InstalledPluginFolder("zumo"), "../lib/zumo/spi");
+    EXPECT_EQ(InstalledPluginFolder("bin/zumo"), "lib/zumo/spi");
+}
+
 } // namespace

@@ -31,3 +31,13 @@ endforeach()
 zumo_fuzz_entry(fuzz_gif_to_dib
   SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_gif_to_dib.cpp
   LIBS zumo_imagelib${ZUMO_FUZZ_LIB_SUFFIX})
+
+# The INI reader and writer, and the path pieces in both styles. The
+# platform units are compiled into the targets, so that the libFuzzer build
+# instruments them.
+set(zumo_fuzz_platform ${PROJECT_SOURCE_DIR}/platform)
+zumo_fuzz_entry(fuzz_ini
+  SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_ini.cpp ${zumo_fuzz_platform}/ini.cpp
+          ${zumo_fuzz_platform}/file_ops.cpp ${zumo_fuzz_platform}/path.cpp)
+zumo_fuzz_entry(fuzz_paths
+  SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_paths.cpp ${zumo_fuzz_platform}/path.cpp)

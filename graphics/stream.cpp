@@ -1,5 +1,7 @@
 #include "graphics/stream.h"
 
+#include "platform/file_ops.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -80,7 +82,10 @@ void TMemoryStream::LoadFromFile(const std::string& path)
 }
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode)
-    : m_file(std::fopen(path.c_str(), mode == TFileMode::fmCreate ? "w+b" : "rb"))
+    // Reading goes through the platform's open, which refuses named pipes
+    // and devices at once instead of blocking the window on them.
+    : m_file(mode == TFileMode::fmCreate ? std::fopen(path.c_str(), "w+b")
+                                         : platform::open_file_for_reading(path))
 {
     if (!m_file)
         throw EStreamError("Cannot open file \"" + path + "\"");

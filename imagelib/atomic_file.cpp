@@ -1,10 +1,10 @@
 #include "imagelib/atomic_file.h"
 
 #include "imagelib/imgctl.h"
+#include "platform/file_ops.h"
+#include "platform/path.h"
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -23,22 +23,6 @@ std::string reason(int error)
     return std::strerror(error);
 }
 
-std::string folder_of(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-std::string name_of(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Writing through a symbolic link replaces the file it points to, not the
 // link, as an ordinary open-and-truncate would.
 std::string resolve_link(const std::string& path)
@@ -48,27 +32,6 @@ std::string resolve_link(const std::string& path)
         return path;
     std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
     return real ? std::string(real.get()) : path;
-}
-
-// Creates the temporary file under a fresh name. Mode 0666 lets the umask
-// decide, as for any new file; a replaced file's mode is copied later.
-int create_temp(const std::string& folder, const std::string& name, std::string& path)
-{
-    static std::atomic<unsigned> counter{0};
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".%ld.%llx.%u.tmp", static_cast<long>(getpid()),
-                      static_cast<unsigned long long>(now), counter++);
-        path = folder;
-        path += "/.";
-        path += name;
-        path += suffix;
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
 }
 
 } // namespace
@@ -81,8 +44,10 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target
     const bool replaces = stat(m_target.c_str(), &st) == 0;
     if (replaces && S_ISDIR(st.st_mode))
         fail("is a folder");
+    // Mode 0666 lets the umask decide, as for any new file; a replaced
+    // file's mode is copied below.
     std::string temp;
-    const int fd = create_temp(folder_of(m_target), name_of(m_target), temp);
+    const int fd = platform::create_temp_file(platform::folder_part(m_target), temp, 0666);
     if (fd < 0)
         fail("cannot create a temporary file: " + reason(errno));
     m_temp = temp;

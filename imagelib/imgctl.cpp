@@ -335,6 +335,11 @@ DIBInfo GetDIBInfo(HDIB dib)
     return info;
 }
 
+void DecodeDIB(HDIB dib)
+{
+    guarded("DecodeDIB", [&] { decoded(dib); });
+}
+
 std::vector<std::uint8_t> GetDIBPixels(HDIB dib)
 {
     const Picture& picture = decoded(dib);

@@ -79,6 +79,12 @@ struct DIBInfo
     bool has_alpha = false;
 };
 DIBInfo GetDIBInfo(HDIB dib);
+// Decodes a lazily loaded picture now, at the scale the calls so far leave
+// it (a reduction has chosen its smaller scale already; otherwise the full
+// size an encoder needs), so that damaged picture data shows before
+// anything is written. Does nothing to a decoded picture. Throws
+// ImageError, also for a picture whose decoding failed before.
+void DecodeDIB(HDIB dib);
 // Pixels as BGRA, 4 bytes each, rows top-down without padding; a reduced
 // picture is expanded through its palette.
 std::vector<std::uint8_t> GetDIBPixels(HDIB dib);

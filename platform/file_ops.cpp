@@ -7,6 +7,10 @@
 // guards against a file meeting itself are added.
 #include <windows.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
+
 namespace platform {
 namespace {
 
@@ -15,7 +19,7 @@ DWORD attributes_of(const std::string& path)
     return path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(path.c_str());
 }
 
-bool file_id(const std::string& path, BY_HANDLE_FILE_INFORMATION& info)
+bool handle_info(const std::string& path, BY_HANDLE_FILE_INFORMATION& info)
 {
     HANDLE h =
         ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -41,15 +45,60 @@ bool folder_exists(const std::string& path)
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool non_folder_exists(const std::string& path)
+{
+    const DWORD attr = attributes_of(path);
+    return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool file_is_read_only(const std::string& path)
+{
+    return file_exists(path) && (attributes_of(path) & FILE_ATTRIBUTE_READONLY);
+}
+
+std::optional<FileId> file_id(const std::string& path)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!handle_info(path, info))
+        return std::nullopt;
+    return FileId{info.dwVolumeSerialNumber,
+                  (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) |
+                      info.nFileIndexLow};
+}
+
+std::FILE* open_file_for_reading(const std::string& path)
+{
+    if (!file_exists(path)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return std::fopen(path.c_str(), "rb");
+}
+
+int create_temp_file(const std::string& folder, std::string& path, unsigned)
+{
+    char temp[MAX_PATH];
+    if (!::GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "zmo", 0, temp))
+        return -1;
+    path = temp;
+    return ::_open(temp, _O_WRONLY | _O_BINARY);
+}
+
 bool create_folder(const std::string& path)
 {
     return !path.empty() && ::CreateDirectoryA(path.c_str(), nullptr) != 0;
 }
 
+bool remove_empty_folder(const std::string& path)
+{
+    return !path.empty() && ::RemoveDirectoryA(path.c_str()) != 0;
+}
+
 bool same_file(const std::string& a, const std::string& b)
 {
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};
-    return file_id(a, ia) && file_id(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+    return handle_info(a, ia) && handle_info(b, ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
@@ -99,12 +148,15 @@ bool move_file(const std::string& source, const std::string& target, IfExists if
 
 #else
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #if defined(__linux__)
@@ -123,6 +175,7 @@ public:
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
     int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
     void assign(int fd)
     {
         reset();
@@ -236,18 +289,52 @@ void sync_folder_of(const std::string& path)
         ::fsync(dir.get());
 }
 
+// Opens a regular file for reading. The path is looked at before it is
+// opened, and the open does not wait, so that neither a named pipe without
+// a writer nor a device holds the run up; the open file is checked again.
+int open_regular(const std::string& path, struct stat& st)
+{
+    if (!stat_path(path, st))
+        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return -1;
+    return fd.release();
+}
+
 bool open_source(const std::string& source, Fd& fd, struct stat& st)
 {
-    fd.assign(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
-        return false;
-    if (::fstat(fd.get(), &st) != 0)
-        return false;
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return false;
+    fd.assign(open_regular(source, st));
+    return fd.valid();
+}
+
+bool has_write_bit(const struct stat& st)
+{
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+// A target that exists and is read-only may not be replaced.
+bool refuse_read_only_target(const std::string& target)
+{
+    struct stat st
+    {
+    };
+    if (stat_path(target, st) && S_ISREG(st.st_mode) && !has_write_bit(st)) {
+        errno = EACCES;
+        return true;
     }
-    return true;
+    return false;
 }
 
 // Exclusive creation: O_EXCL fails on any existing name, dangling links
@@ -292,16 +379,13 @@ bool copy_over(const std::string& source, const std::string& target)
             errno = EEXIST; // CopyFile cannot copy a file onto itself
             return false;
         }
+        if (refuse_read_only_target(target))
+            return false;
     }
-    // A short fixed pattern: the target's own name may already be as long as
-    // the file system allows.
-    std::string temp = folder_part(target) + ".zumo-XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    Fd out(::mkstemp(name.data()));
+    std::string temp;
+    Fd out(create_temp_file(folder_part(target), temp, 0600));
     if (!out.valid())
         return false;
-    temp.assign(name.data());
     CreatedFile created(temp);
     if (!fill_target(in.get(), st, out.get(), Flush::Yes) || !out.close_checked())
         return false;
@@ -369,7 +453,76 @@ bool file_exists(const std::string& path)
     struct stat st
     {
     };
-    return stat_path(path, st) && !S_ISDIR(st.st_mode);
+    return stat_path(path, st) && S_ISREG(st.st_mode);
+}
+
+bool non_folder_exists(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
+        return false;
+    return !S_ISDIR(st.st_mode) && !(S_ISLNK(st.st_mode) && folder_exists(path));
+}
+
+bool file_is_read_only(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    return stat_path(path, st) && S_ISREG(st.st_mode) && !has_write_bit(st);
+}
+
+std::optional<FileId> file_id(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (!stat_path(path, st))
+        return std::nullopt;
+    return FileId{static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino)};
+}
+
+std::FILE* open_file_for_reading(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    Fd fd(open_regular(path, st));
+    if (!fd.valid())
+        return nullptr;
+    std::FILE* file = ::fdopen(fd.get(), "rb");
+    if (file != nullptr)
+        fd.release();
+    return file;
+}
+
+int create_temp_file(const std::string& folder, std::string& path, unsigned mode)
+{
+    // A short name of fixed length: the target's own name may already be as
+    // long as the file system allows, so it is no part of the temporary one.
+    static std::atomic<unsigned> counter{0};
+    const auto clock = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const unsigned long long mixed =
+            (clock ^ (static_cast<unsigned long long>(::getpid()) << 40)) +
+            0x9E3779B97F4A7C15ull * (counter++ + 1u);
+        char name[32];
+        std::snprintf(name, sizeof name, ".zumo-%012llx", mixed & 0xFFFFFFFFFFFFull);
+        std::string candidate = folder + name;
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              static_cast<mode_t>(mode));
+        if (fd >= 0) {
+            path = std::move(candidate);
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
 }
 
 bool folder_exists(const std::string& path)
@@ -383,6 +536,11 @@ bool folder_exists(const std::string& path)
 bool create_folder(const std::string& path)
 {
     return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool remove_empty_folder(const std::string& path)
+{
+    return !path.empty() && ::rmdir(path.c_str()) == 0;
 }
 
 bool same_file(const std::string& a, const std::string& b)
@@ -441,6 +599,8 @@ bool move_file(const std::string& source, const std::string& target, IfExists if
             errno = EISDIR;
             return false;
         }
+        if (refuse_read_only_target(target))
+            return false;
         if (::rename(source.c_str(), target.c_str()) == 0)
             return true;
     }

@@ -1,5 +1,8 @@
 #include "platform/ini.h"
 
+#include "platform/file_ops.h"
+#include "platform/path.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -197,7 +200,9 @@ ReadStatus read_file(const std::string& path, std::string& content)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         static_cast<std::size_t>(st.st_size) > k_max_file_size) {
         ::close(fd);
@@ -249,10 +254,17 @@ bool storable(std::string_view section, std::string_view key, std::string_view v
     return !k.empty() && k.find('=') == std::string_view::npos && k.front() != '[';
 }
 
+// Only an ending with a line feed ends a line for the reader: a lone CR is
+// what is left of one at the very end of a file cut short.
+bool ends_line(const Line& line)
+{
+    return line.ending.find('\n') != std::string::npos;
+}
+
 std::string default_line_ending(const Document& doc)
 {
     for (const Line& line : doc.lines) {
-        if (!line.ending.empty())
+        if (ends_line(line))
             return line.ending;
     }
 #ifdef _WIN32
@@ -269,7 +281,7 @@ void set_value(Document& doc, std::string_view section, std::string_view key,
     const std::string stored = stored_value(value);
     auto span = find_section(doc, section);
     if (!span) {
-        if (!doc.lines.empty() && doc.lines.back().ending.empty())
+        if (!doc.lines.empty() && !ends_line(doc.lines.back()))
             doc.lines.back().ending = eol;
         if (!doc.lines.empty() && !trim(doc.lines.back().text).empty())
             doc.lines.push_back(Line{"", eol});
@@ -291,7 +303,7 @@ void set_value(Document& doc, std::string_view section, std::string_view key,
             insert_at = i + 1;
     }
     Line& before = doc.lines[insert_at - 1];
-    if (before.ending.empty())
+    if (!ends_line(before))
         before.ending = eol;
     doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(insert_at),
                      Line{std::string(key) + "=" + stored, eol});
@@ -362,8 +374,8 @@ bool write_all(int fd, std::string_view data)
 // target. The temporary file is removed on every failure.
 bool replace_file(const std::string& target, std::string_view content, const struct stat* old)
 {
-    std::string temp = target + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    std::string temp;
+    const int fd = create_temp_file(folder_part(target), temp, 0600);
     if (fd < 0)
         return false;
     bool ok = write_all(fd, content);

@@ -3,6 +3,7 @@
 #include "graphics/picture.h"
 #include "imagelib/bmp_reader.h"
 #include "imagelib/picture_limits.h"
+#include "platform/file_ops.h"
 #include "platform/path.h"
 
 #include <algorithm>
@@ -362,8 +363,8 @@ TInSPIAbleFromFile::TInSPIAbleFromFile(TSPIGraphic* owner, const std::string& pa
 
 void TInSPIAbleFromFile::ReadHead(std::uint8_t* buffer, std::size_t count)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(FileName().c_str(), "rb"),
-                                                         std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        platform::open_file_for_reading(FileName()), std::fclose);
     if (!file)
         return;
     std::vector<std::uint8_t> head(count);

@@ -5,6 +5,7 @@
 #include "support.h"
 #include "tests/support/interlace.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 
@@ -125,6 +126,64 @@ TEST_F(Encoders, BmpConvertedOntoItself)
     EXPECT_EQ(GetDIBInfo(back).width, 120);
     EXPECT_EQ(cv::norm(imgtest::pixels_of(back), imgtest::pixels_of(dib), cv::NORM_INF), 0);
 }
+
+// Names with the most bytes a name may have (255): ASCII, and 85 Japanese
+// characters of three bytes each. Each encoder writes such a file, new and
+// over itself, and leaves no temporary file.
+struct LongName
+{
+    const char* name;
+    std::string stem;
+};
+
+class LongNames : public Encoders, public testing::WithParamInterface<LongName>
+{
+};
+
+std::string japanese_stem(std::size_t bytes)
+{
+    std::string stem;
+    while (stem.size() + 3 <= bytes)
+        stem += "写";
+    return stem + std::string(bytes - stem.size(), 'x');
+}
+
+TEST_P(LongNames, EveryEncoderWritesAndReplacesThem)
+{
+    using Writer = void (*)(const std::string&, HDIB);
+    const std::pair<const char*, Writer> writers[] = {
+        {".bmp", [](const std::string& p, HDIB d) { DIBtoBMP(p.c_str(), d); }},
+        {".png", [](const std::string& p, HDIB d) { DIBtoPNG(p.c_str(), d, 0); }},
+        {".gif", [](const std::string& p, HDIB d) { DIBtoGIF(p.c_str(), d, 0); }},
+        {".jpg", [](const std::string& p, HDIB d) { DIBtoJPG(p.c_str(), d, 80, 0); }},
+    };
+    std::vector<std::string> expected{"in.png"};
+    for (const auto& [extension, write] : writers) {
+        const std::string name = GetParam().stem + extension;
+        ASSERT_EQ(name.size(), 255u);
+        const std::string path = m_dir.path(name);
+        for (int pass = 0; pass < 2; ++pass) { // new, then over itself
+            EXPECT_NO_THROW(write(path, m_dib)) << extension << " pass " << pass;
+            Handle back(ToDIB(path.c_str()));
+            ASSERT_NE(back.get(), 0u) << extension;
+            EXPECT_EQ(GetDIBInfo(back).width, 160);
+        }
+        expected.push_back(name);
+    }
+    // A BMP read back and written over itself, as a conversion does.
+    const std::string bmp = m_dir.path(GetParam().stem + ".bmp");
+    Handle self(ToDIB(bmp.c_str()));
+    TurnDIB(self, 90);
+    EXPECT_NO_THROW(DIBtoBMP(bmp.c_str(), self));
+    EXPECT_EQ(GetDIBInfo(Handle(ToDIB(bmp.c_str()))).width, 120);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(m_dir.entries(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LongNames,
+                         testing::Values(LongName{"Ascii", std::string(251, 'n')},
+                                         LongName{"Japanese", japanese_stem(251)}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Encoders, NewFilesFollowTheUmaskAndReplacedFilesKeepTheirMode)
 {

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <set>
 #include <string>
 #include <sys/resource.h>
@@ -89,6 +93,8 @@ TEST_F(FileOps, ExistenceTestsTellFilesFromFolders)
     ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0777), 0);
     ASSERT_EQ(::symlink((dir / "file").c_str(), (dir / "link").c_str()), 0);
     ASSERT_EQ(::symlink((dir / "gone").c_str(), (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+    ASSERT_EQ(::symlink((dir / "pipe").c_str(), (dir / "pipe-link").c_str()), 0);
 
     struct Row
     {
@@ -97,18 +103,117 @@ TEST_F(FileOps, ExistenceTestsTellFilesFromFolders)
         bool folder;
     };
     const Row rows[] = {
-        {dir / "file", true, false},
-        {dir / "folder", false, true},
-        {dir / "folder/", false, true},
-        {dir / "link", true, false},
-        {dir / "dangling", false, false},
-        {dir / "missing", false, false},
-        {"", false, false},
+        {dir / "file", true, false},      {dir / "folder", false, true},
+        {dir / "folder/", false, true},   {dir / "link", true, false},
+        {dir / "dangling", false, false}, {dir / "missing", false, false},
+        {dir / "pipe", false, false},     {dir / "pipe-link", false, false},
+        {"/dev/null", false, false},      {"", false, false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(platform::file_exists(row.path), row.file) << row.path;
         EXPECT_EQ(platform::folder_exists(row.path), row.folder) << row.path;
     }
+}
+
+// Runs work() and waits for it at most ten seconds. When it is still
+// waiting then (a reader blocked on the named pipe), a writer opens and
+// closes the pipe so that it ends, and the test fails instead of hanging.
+template <typename Work> auto within_seconds(Work work, const std::string& pipe)
+{
+    auto result = std::async(std::launch::async, work);
+    if (result.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+        ADD_FAILURE() << "blocked on " << pipe;
+        const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return result.get();
+}
+
+// A named pipe given as a source fails at once, whichever way it is named,
+// and stays a named pipe.
+class NonRegularSource : public FileOps, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(NonRegularSource, FailsAtOnceAndChangesNothing)
+{
+    ASSERT_EQ(::mkfifo((dir / "pipe.jpg").c_str(), 0666), 0);
+    ASSERT_EQ(::symlink((dir / "pipe.jpg").c_str(), (dir / "link.jpg").c_str()), 0);
+    write_file(dir / "old.jpg", "old");
+    const std::string source = dir / GetParam();
+    const std::string pipe = dir / "pipe.jpg";
+
+    for (IfExists mode : {IfExists::Fail, IfExists::Replace}) {
+        for (const char* target : {"new.jpg", "old.jpg"}) {
+            // errno belongs to the thread that made the call.
+            const auto [copied, error] = within_seconds(
+                [&] {
+                    errno = 0;
+                    const bool ok = platform::copy_file(source, dir / target, mode);
+                    return std::make_pair(ok, errno);
+                },
+                pipe);
+            EXPECT_FALSE(copied) << target;
+            EXPECT_EQ(error, EINVAL) << target;
+        }
+    }
+    std::FILE* opened =
+        within_seconds([&] { return platform::open_file_for_reading(source); }, pipe);
+    EXPECT_EQ(opened, nullptr);
+    if (opened)
+        std::fclose(opened);
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::lstat(pipe.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(read_file(dir / "old.jpg"), "old");
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"pipe.jpg", "link.jpg", "old.jpg"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, NonRegularSource, ::testing::Values("pipe.jpg", "link.jpg"),
+                         [](const auto& info) {
+                             return std::string(info.param[0] == 'p' ? "Pipe" : "LinkToPipe");
+                         });
+
+// With replacing on, a file without write permission bits is refused as
+// Windows refuses to replace a read-only file, also for root; the source
+// stays.
+TEST_F(FileOps, ReadOnlyTargetIsNeverReplaced)
+{
+    write_file(dir / "src", "new");
+    write_file(dir / "locked", "old");
+    ASSERT_EQ(::chmod((dir / "locked").c_str(), 0444), 0);
+    EXPECT_TRUE(platform::file_is_read_only(dir / "locked"));
+    EXPECT_FALSE(platform::file_is_read_only(dir / "src"));
+
+    errno = 0;
+    EXPECT_FALSE(platform::copy_file(dir / "src", dir / "locked", IfExists::Replace));
+    EXPECT_EQ(errno, EACCES);
+    errno = 0;
+    EXPECT_FALSE(platform::move_file(dir / "src", dir / "locked", IfExists::Replace));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(read_file(dir / "locked"), "old");
+    EXPECT_EQ(read_file(dir / "src"), "new");
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"src", "locked"}));
+}
+
+// Temporary files get a short name of their own, so that a target whose
+// name has the most bytes a name may have can be replaced.
+TEST_F(FileOps, LongestTargetNamesCanBeReplaced)
+{
+    const std::string longest = std::string(255, 'n');
+    write_file(dir / "src", "new");
+    write_file(dir / longest, "old");
+    EXPECT_TRUE(platform::copy_file(dir / "src", dir / longest, IfExists::Replace));
+    EXPECT_EQ(read_file(dir / longest), "new");
+    std::string temp;
+    const int fd = platform::create_temp_file(dir.path(), temp);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(temp.size(), dir.path().size() + 18);
+    EXPECT_EQ(names_in(dir.path()).size(), 3u);
 }
 
 TEST_F(FileOps, CreateFolderMakesOneLevelOnly)

@@ -262,6 +262,38 @@ TEST_F(IniTest, UpdateKeepsEveryOtherLine)
                          "k=v\r\n");
 }
 
+// Files whose last line ends without a line feed: a new key or section
+// must still start a line of its own, and the endings added are ones the
+// reader splits at (a lone CR is none).
+struct OpenEndCase
+{
+    const char* name;
+    const char* before;
+    const char* section;
+    const char* after;
+};
+
+class IniOpenEnd : public IniTest, public ::testing::WithParamInterface<OpenEndCase>
+{
+};
+
+TEST_P(IniOpenEnd, NewLinesStartOnALineOfTheirOwn)
+{
+    const OpenEndCase& c = GetParam();
+    put(c.before);
+    ASSERT_TRUE(write_profile_string(c.section, "k", "v", m_file));
+    EXPECT_EQ(content(), c.after);
+    EXPECT_EQ(read_profile_string(c.section, "k", "<missing>", m_file), "v");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, IniOpenEnd,
+    ::testing::Values(OpenEndCase{"NoEnding", "[a]\nx=1", "a", "[a]\nx=1\nk=v\n"},
+                      OpenEndCase{"LoneCrNewKey", "[a]\r\nx=1\r", "a", "[a]\r\nx=1\r\nk=v\r\n"},
+                      OpenEndCase{"LoneCrNewSection", "[a]\nx=1\r", "b", "[a]\nx=1\n\n[b]\nk=v\n"},
+                      OpenEndCase{"OnlyLoneCr", "[a]\r", "b", "[a]\n\n[b]\nk=v\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(IniTest, UnstorableTextIsRefusedAndChangesNothing)
 {
     put("[Form1]\nEdit5.Text=keep\n");
@@ -287,6 +319,15 @@ TEST_F(IniTest, WritesLeaveNoTemporaryFilesAndKeepPermissions)
     };
     ASSERT_EQ(::stat(m_file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(IniTest, FileWithTheLongestNameIsStillWritten)
+{
+    const std::string file = (m_dir / (std::string(251, 'z') + ".ini")).string();
+    for (const char* value : {"1", "2"}) { // created, then replaced
+        ASSERT_TRUE(write_profile_string("Form1", "k", value, file));
+        EXPECT_EQ(read_profile_string("Form1", "k", "", file), value);
+    }
 }
 
 TEST_F(IniTest, WriteThroughALinkUpdatesItsTarget)

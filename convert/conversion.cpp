@@ -140,10 +140,31 @@ const OutputFormat* format_at(const std::array<OutputFormat, N>& formats, int in
     return &formats[static_cast<std::size_t>(index)];
 }
 
+// A folder the output path rule created for this file: removed again when
+// the file fails and leaves it empty, so a failure leaves nothing behind.
+class NewFolder
+{
+public:
+    NewFolder() = default;
+    NewFolder(const NewFolder&) = delete;
+    NewFolder& operator=(const NewFolder&) = delete;
+    ~NewFolder()
+    {
+        if (!m_path.empty())
+            platform::remove_empty_folder(m_path);
+    }
+    void created(std::string path) { m_path = std::move(path); }
+    void keep() { m_path.clear(); }
+
+private:
+    std::string m_path;
+};
+
 // The output path rule. nullopt when the user chose to skip the file at the
 // folder question.
 std::optional<std::string> output_path(const std::string& file_name, const std::string& extension,
-                                       const OptionSnapshot& options, UserHost& host)
+                                       const OptionSnapshot& options, UserHost& host,
+                                       NewFolder& new_folder)
 {
     std::string path;
     if (options.CheckBox1) {
@@ -163,10 +184,12 @@ std::optional<std::string> output_path(const std::string& file_name, const std::
         const std::string subfolder = platform::folder_part(file_name) + options.Edit7;
         if (subfolder.empty()) // a bare input name and no subfolder name
             return platform::change_extension(file_name, extension);
-        // Created by someone else meanwhile is as good as created.
-        if (!platform::folder_exists(subfolder) && !platform::create_folder(subfolder) &&
-            !platform::folder_exists(subfolder))
-            throw ConversionError("cannot create the output folder " + subfolder);
+        if (!platform::folder_exists(subfolder)) {
+            if (platform::create_folder(subfolder))
+                new_folder.created(subfolder);
+            else if (!platform::folder_exists(subfolder)) // made by someone else meanwhile?
+                throw ConversionError("cannot create the output folder " + subfolder);
+        }
         path =
             platform::include_trailing_separator(subfolder) + platform::file_name_part(file_name);
     } else {
@@ -175,20 +198,34 @@ std::optional<std::string> output_path(const std::string& file_name, const std::
     return platform::change_extension(path, extension);
 }
 
-// Everything between load and release; throws on any failure.
+// Everything between load and release; throws on any failure. made_by_run
+// (may be null) holds the files the run made so far; the output joins them.
 template <std::size_t N>
 FileResult write_picture(imgctl::HDIB dib, const std::string& file_name,
                          const std::array<OutputFormat, N>& formats, int format_index,
-                         const OptionSnapshot& options, UserHost& host)
+                         const OptionSnapshot& options, UserHost& host,
+                         platform::FileSet* made_by_run)
 {
+    // Damaged picture data shows here, before the folder question is asked
+    // or a folder is made; also when nothing is to be written. A picture
+    // that a reduction decoded already at a smaller scale stays as it is.
+    imgctl::DecodeDIB(dib);
     const OutputFormat* format = format_at(formats, format_index);
     if (!format)
         return FileResult::Skipped;
+    NewFolder new_folder;
     const std::optional<std::string> path =
-        output_path(file_name, format->extension, options, host);
+        output_path(file_name, format->extension, options, host, new_folder);
     if (!path)
         return FileResult::Skipped;
+    // Two inputs that map to one output (a.jpg and a.gif to PNG) would
+    // otherwise leave one file where two went in.
+    if (made_by_run && made_by_run->holds(*path))
+        throw ConversionError(*path + " was made earlier in this run");
     format->write(*path, dib, options);
+    new_folder.keep();
+    if (made_by_run)
+        made_by_run->add(*path);
     return FileResult::Written;
 }
 
@@ -223,7 +260,8 @@ ConversionEngine::ConversionEngine(OptionSource& options, UserHost& host)
 {
 }
 
-FileResult ConversionEngine::ConvertImageFile(const std::string& file_name)
+FileResult ConversionEngine::ConvertImageFile(const std::string& file_name,
+                                              platform::FileSet* made_by_run)
 {
     try {
         const OptionSnapshot options = m_options.Options();
@@ -234,7 +272,7 @@ FileResult ConversionEngine::ConvertImageFile(const std::string& file_name)
         rotate(dib.get(), options);
         resize(dib.get(), options);
         return write_picture(dib.get(), file_name, k_image_formats, options.RadioGroup1, options,
-                             m_host);
+                             m_host, made_by_run);
     } catch (...) {
         // Library errors, memory exhaustion, an output that cannot be
         // written: the file fails, the caller goes on. The picture has been
@@ -243,7 +281,8 @@ FileResult ConversionEngine::ConvertImageFile(const std::string& file_name)
     }
 }
 
-FileResult ConversionEngine::ConvertGifFile(const std::string& file_name)
+FileResult ConversionEngine::ConvertGifFile(const std::string& file_name,
+                                            platform::FileSet* made_by_run)
 {
     try {
         const OptionSnapshot options = m_options.Options();
@@ -253,7 +292,7 @@ FileResult ConversionEngine::ConvertGifFile(const std::string& file_name)
         const DibHandle dib(loaded);
         // No rotation, resize or reduction for GIF input.
         return write_picture(dib.get(), file_name, k_gif_formats, options.RadioGroup2, options,
-                             m_host);
+                             m_host, made_by_run);
     } catch (...) {
         return report_failure(m_host);
     }
@@ -293,8 +332,9 @@ void ConversionEngine::run_file_list(const std::vector<std::string>& files, File
         const std::unique_ptr<ProgressDialog> progress = m_host.ShowProgress(k_progress_text);
         progress->SetCaption(k_progress_caption);
         progress->SetSmooth(true);
+        platform::FileSet made;
         for (int i = 0; i < count; ++i) {
-            (this->*operation)(entries[static_cast<std::size_t>(i)]);
+            (this->*operation)(entries[static_cast<std::size_t>(i)], &made);
             progress->SetProgress(k_progress_text, count - 1, i);
             if (progress->Cancelled())
                 return;
@@ -314,6 +354,7 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
     {
         const std::unique_ptr<ProgressDialog> progress = m_host.ShowProgress(k_progress_text);
         progress->SetCaption(k_progress_caption);
+        platform::FileSet made;
         for (int i = 0; i < count; ++i) {
             if (i < list.Count() && list.Checked(i)) {
                 // The listing's folder is read afresh for every entry. When it
@@ -321,7 +362,7 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
                 // convert a file of that name in the working folder.
                 const std::string folder = ExistingFolderPath(listing_folder());
                 if (!folder.empty())
-                    (this->*operation)(folder + list.Text(i));
+                    (this->*operation)(folder + list.Text(i), &made);
             }
             progress->SetProgress(k_progress_text, count - 1, i);
             if (progress->Cancelled())

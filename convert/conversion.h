@@ -5,6 +5,7 @@
 #include "convert/check_list.h"
 #include "convert/options.h"
 #include "convert/user_host.h"
+#include "platform/file_ops.h"
 #include "platform/path.h"
 
 #include <functional>
@@ -34,10 +35,16 @@ public:
     ConversionEngine(OptionSource& options, UserHost& host);
 
     // Never throw. A failure beeps once and shows "画像を処理できません".
-    FileResult ConvertImageFile(const std::string& file_name);
-    FileResult ConvertGifFile(const std::string& file_name);
+    // made_by_run, when given, holds the files the calling run made so far:
+    // an output path among them fails the file (the file there stays), and
+    // a written output is added to it.
+    FileResult ConvertImageFile(const std::string& file_name,
+                                platform::FileSet* made_by_run = nullptr);
+    FileResult ConvertGifFile(const std::string& file_name,
+                              platform::FileSet* made_by_run = nullptr);
 
     // The open-dialog drivers: confirmation, progress, cancel, end signal.
+    // Like every run, they never replace a file they wrote themselves.
     void ConvertFileList(const std::vector<std::string>& files);
     void ConvertGifFileList(const std::vector<std::string>& files);
 
@@ -50,7 +57,7 @@ public:
                             const std::function<std::string()>& listing_folder);
 
 private:
-    using FileOperation = FileResult (ConversionEngine::*)(const std::string&);
+    using FileOperation = FileResult (ConversionEngine::*)(const std::string&, platform::FileSet*);
     void run_file_list(const std::vector<std::string>& files, FileOperation operation);
     void run_check_list(const CheckListSource& list,
                         const std::function<std::string()>& listing_folder,

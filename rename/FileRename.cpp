@@ -77,7 +77,8 @@ std::string MakeNumberedName(const std::string& folder, const std::string& lead,
         char number[16];
         std::snprintf(number, sizeof number, "%.04d", n);
         std::string candidate = base + number + dotted;
-        if (!platform::file_exists(candidate))
+        // A named pipe or a dangling link takes a name as a file does.
+        if (!platform::non_folder_exists(candidate))
             return candidate;
     }
     return base + "FULL" + dotted;
@@ -102,7 +103,8 @@ bool MoveFileAs(const std::string& source, const std::string& target, Overwrite 
     return platform::move_file(source, target, platform::IfExists::Replace);
 }
 
-RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name)
+RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name,
+                        platform::FileSet* made_by_run)
 {
     // Only files are renamed: a folder named on the command line or
     // dropped would otherwise be moved away under a numbered name.
@@ -115,19 +117,33 @@ RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_n
     if (!target)
         return RenameResult::Skipped;
     const Overwrite overwrite = options.CheckBox4 ? Overwrite::Yes : Overwrite::No;
+    bool done = false;
     switch (static_cast<Transfer>(options.RadioGroup4)) {
     case Transfer::Copy:
-        return CopyFileAs(file_name, *target, overwrite) ? RenameResult::Done
-                                                         : RenameResult::Failed;
+        if (made_by_run && made_by_run->holds(*target))
+            return RenameResult::Failed;
+        done = CopyFileAs(file_name, *target, overwrite);
+        break;
     case Transfer::Move:
         // Moving a file onto itself would, with overwriting, begin by
         // deleting it; it is left alone instead.
         if (platform::same_file(file_name, *target))
             return RenameResult::Skipped;
-        return MoveFileAs(file_name, *target, overwrite) ? RenameResult::Done
-                                                         : RenameResult::Failed;
+        // Two sources that map to one name (a.jpg and a.gif with the
+        // extension png, or every file once "FULL" is reached) would
+        // otherwise leave one file where two went in.
+        if (made_by_run && made_by_run->holds(*target))
+            return RenameResult::Failed;
+        done = MoveFileAs(file_name, *target, overwrite);
+        break;
+    default:
+        return RenameResult::Skipped; // no transfer selected
     }
-    return RenameResult::Skipped; // no transfer selected
+    if (!done)
+        return RenameResult::Failed;
+    if (made_by_run)
+        made_by_run->add(*target);
+    return RenameResult::Done;
 }
 
 } // namespace zumo

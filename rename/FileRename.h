@@ -5,6 +5,7 @@
 #pragma once
 
 #include "convert/options.h"
+#include "platform/file_ops.h"
 
 #include <string>
 
@@ -22,8 +23,13 @@ enum class Overwrite { No, Yes };
 // Renames, copies or moves file_name under the rename options
 // (RadioGroup3 naming mode, Edit5 leading string, Edit6 extension,
 // RadioGroup4 copy or move, CheckBox4 overwrite, CheckBox8 + Edit8 output
-// folder, CheckBox2 subfolder "rename").
-RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name);
+// folder, CheckBox2 subfolder "rename"). Only regular files are renamed.
+// made_by_run, when given, holds the files the same run made so far: a
+// target among them is never replaced (the file fails and that target
+// stays), and the new file is added to it. Overwriting never replaces a
+// read-only file either.
+RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name,
+                        platform::FileSet* made_by_run = nullptr);
 
 // folder + lead + the first free number "0001".."9999" + ext. folder ends
 // with the separator or is empty; ext may come with or without its dot.

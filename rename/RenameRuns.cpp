@@ -25,8 +25,9 @@ void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std
         std::to_string(count) + "個のファイルを処理します. よろしいですか?";
     if (host.Ask("確認", question, Buttons::OkCancel) == Answer::Ok) {
         auto dialog = show_progress(host);
+        platform::FileSet made;
         for (int i = 0; i < count; ++i) {
-            FormFileRe(options.Options(), files[static_cast<size_t>(i)]);
+            FormFileRe(options.Options(), files[static_cast<size_t>(i)], &made);
             dialog->SetProgress(k_progress_text, count - 1, i);
             if (dialog->Cancelled())
                 return; // releasing the dialog; no end signal
@@ -40,13 +41,14 @@ void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSou
                        const std::function<std::string()>& listing_folder)
 {
     auto dialog = show_progress(host);
+    platform::FileSet made;
     // The list is read line by line: the window stays usable and may refill
     // it while the run goes on.
     for (int i = 0; i < list.Count(); ++i) {
         if (list.Checked(i)) {
             const std::string folder = ExistingFolderPath(listing_folder ? listing_folder() : "");
             if (!folder.empty())
-                FormFileRe(options.Options(), folder + list.Text(i));
+                FormFileRe(options.Options(), folder + list.Text(i), &made);
         }
         dialog->SetProgress(k_progress_text, list.Count() - 1, i);
         if (dialog->Cancelled())

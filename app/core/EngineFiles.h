@@ -36,6 +36,7 @@ inline FileOutcome to_outcome(RenameResult result)
     return FileOutcome::Failed;
 }
 
+// One processor serves one run.
 class EngineFileProcessor : public FileProcessor
 {
 public:
@@ -47,20 +48,22 @@ public:
     }
     FileOutcome ConvertImageFile(const std::string& path) override
     {
-        return to_outcome(m_engine.ConvertImageFile(path));
+        return to_outcome(m_engine.ConvertImageFile(path, &m_made));
     }
     FileOutcome ConvertGifFile(const std::string& path) override
     {
-        return to_outcome(m_engine.ConvertGifFile(path));
+        return to_outcome(m_engine.ConvertGifFile(path, &m_made));
     }
     FileOutcome FormFileRe(const std::string& path) override
     {
-        return to_outcome(zumo::FormFileRe(m_options.Options(), path));
+        return to_outcome(zumo::FormFileRe(m_options.Options(), path, &m_made));
     }
 
 private:
     ConversionEngine& m_engine;
     OptionSource& m_options;
+    // What this run made: a run never replaces its own outputs.
+    platform::FileSet m_made;
 };
 
 } // namespace zumo

@@ -475,6 +475,26 @@ TEST_F(CommandLine, RenameModeCopiesUnderNewNamesAndNamesTheFailures)
     EXPECT_EQ(read_text(zumo.pictures / "pic0001.Txt"), "text\n");
 }
 
+// A named pipe among the files: opening it would wait for a writer for
+// ever. It fails at once, stays a pipe, and the next file is renamed.
+TEST_F(CommandLine, NamedPipeInARenameRunFailsAtOnce)
+{
+    write_text(zumo.ini(), settings({{"RadioGroup10.ItemIndex", "2"}}));
+    ASSERT_EQ(::mkfifo(zumo.picture("pipe.jpg").c_str(), 0666), 0);
+    write_text(zumo.pictures / "after.jpg", "x\n");
+
+    const auto started = std::chrono::steady_clock::now();
+    const Result r = zumo.run({zumo.picture("pipe.jpg"), zumo.picture("after.jpg")});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 60s);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(zumo_lines(r.err),
+              std::vector<std::string>{"zumo: " + zumo.picture("pipe.jpg") + ": failed"});
+    EXPECT_EQ(names_in(zumo.pictures),
+              (std::vector<std::string>{"after.jpg", "new0001.jpg", "pipe.jpg"}));
+    EXPECT_EQ(read_text(zumo.pictures / "new0001.jpg"), "x\n");
+    EXPECT_TRUE(fs::is_fifo(zumo.pictures / "pipe.jpg"));
+}
+
 // "出力先" checked without a folder: the conversion asks whether to stop,
 // and without a display the answer is the one that skips the file.
 TEST_F(CommandLine, FolderQuestionSkipsTheFileWithoutADisplay)

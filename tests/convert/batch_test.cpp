@@ -197,5 +197,43 @@ TEST_F(BatchTest, CheckListEdgeCases)
     EXPECT_EQ(host.percents, (std::vector<int>{0, 50, 100}));
 }
 
+// ---- A run never replaces what it wrote -----------------------------------
+
+// a.jpg and a.gif both map to a.png: the first output stays, the second
+// file fails; an a.png that was there before the run is replaced as ever.
+class OwnOutputs : public BatchTest, public testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(OwnOutputs, SecondFileMappingToTheSameOutputFails)
+{
+    const bool file_list = GetParam();
+    write_picture(in("a.png"), 3, 3, Format::Png); // not the run's own
+    const std::string jpg = make("a.jpg", Format::Jpg, 8, 4);
+    const std::string gif = make("a.gif", Format::Gif, 6, 6);
+    FakeCheckList list;
+    list.entries = {{"a.jpg", true}, {"a.gif", true}};
+    if (file_list)
+        engine.ConvertFileList({jpg, gif});
+    else
+        engine.ConvertCheckedImages(list, [&] { return in_folder(); });
+    EXPECT_EQ(picture_size(in("a.png")), (Size{8, 4}));
+    EXPECT_EQ(host.Count(k_cannot_process), 1);
+    EXPECT_EQ(pngs(), std::vector<std::string>{"in/a.png"});
+
+    // The next run is another run: it may replace the file.
+    host.events.clear();
+    if (file_list)
+        engine.ConvertFileList({gif});
+    else
+        engine.ConvertCheckedImages(list, [&] { return in_folder(); });
+    EXPECT_EQ(host.Count(k_cannot_process), file_list ? 0 : 1);
+    EXPECT_EQ(picture_size(in("a.png")), file_list ? (Size{6, 6}) : (Size{8, 4}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, OwnOutputs, testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "FileList" : "CheckList");
+});
+
 } // namespace
 } // namespace zumo::test

@@ -256,9 +256,48 @@ std::string text_file(const TempDir& d, OptionSnapshot&)
     return d / "in/notes.bmp";
 }
 
+// A JPEG whose header reads well and whose picture data ends half way:
+// the damage shows only when the pixels are decoded.
+std::string damaged_jpeg(const TempDir& d, OptionSnapshot&)
+{
+    write_picture(d / "in/photo.jpg", 64, 48, Format::Jpg);
+    std::vector<std::uint8_t> bytes = read_bytes(d / "in/photo.jpg");
+    bytes.resize(bytes.size() * 6 / 10);
+    write_bytes(d / "in/photo.jpg", bytes);
+    return d / "in/photo.jpg";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Causes, Failure,
     testing::Values(FailureCase{"NotAPicture", text_file},
+                    // Found before the folder question is asked or the
+                    // subfolder is made, whatever the options.
+                    FailureCase{"DamagedJpegLeavesNoSubfolder", damaged_jpeg},
+                    FailureCase{"DamagedJpegBeforeTheFolderQuestion",
+                                [](const TempDir& d, OptionSnapshot& o) {
+                                    o.CheckBox1 = true;
+                                    o.Edit1.clear();
+                                    return damaged_jpeg(d, o);
+                                }},
+                    FailureCase{"DamagedJpegWithoutAnOutputFormat",
+                                [](const TempDir& d, OptionSnapshot& o) {
+                                    o.RadioGroup1 = -1;
+                                    return damaged_jpeg(d, o);
+                                }},
+                    FailureCase{"DamagedJpegReduced",
+                                [](const TempDir& d, OptionSnapshot& o) {
+                                    o.CheckBox7 = true;
+                                    o.RadioGroup5 = 5; // 90 high: decoded at a smaller scale
+                                    return damaged_jpeg(d, o);
+                                }},
+                    // The output's name (".j" becomes ".png") is longer than
+                    // a name may be: the subfolder made for it goes again.
+                    FailureCase{"OutputNameTooLongLeavesNoSubfolder",
+                                [](const TempDir& d, OptionSnapshot&) {
+                                    const std::string name = std::string(253, 'n') + ".j";
+                                    write_picture(d / ("in/" + name), 4, 4, Format::Bmp);
+                                    return d / ("in/" + name);
+                                }},
                     FailureCase{"NotAPictureBeforeTheFolderQuestion",
                                 [](const TempDir& d, OptionSnapshot& o) {
                                     o.CheckBox1 = true;

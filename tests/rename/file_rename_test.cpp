@@ -202,6 +202,11 @@ TEST_F(Rename, GapsAreFilledAgainAndFoldersDoNotCountAsTaken)
     // A folder is not a file: its name is offered, and the copy onto it
     // then fails without harm.
     EXPECT_EQ(zumo::MakeNumberedName(root.path(), "new", ".jpg"), root / "new0002.jpg");
+    // A named pipe or a dangling link takes its name: it could not be
+    // created anew.
+    ASSERT_EQ(::mkfifo((root / "new0001.png").c_str(), 0666), 0);
+    ASSERT_EQ(::symlink((root / "gone").c_str(), (root / "new0002.png").c_str()), 0);
+    EXPECT_EQ(zumo::MakeNumberedName(root.path(), "new", "png"), root / "new0003.png");
 }
 
 TEST_F(Rename, AllNumbersTakenGivesTheFullName)
@@ -271,6 +276,36 @@ INSTANTIATE_TEST_SUITE_P(
         OverwriteCase{"MoveKeepsBoth", 1, false, RenameResult::Failed, "source", "old target"},
         OverwriteCase{"MoveReplaces", 1, true, RenameResult::Done, "<missing>", "source"}),
     [](const ::testing::TestParamInfo<OverwriteCase>& info) { return info.param.label; });
+
+// With overwriting on, a read-only file (no write permission bit) is not
+// replaced, as Windows refuses to; the source stays where it was.
+class ReadOnlyTarget : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(ReadOnlyTarget, IsRefusedAndTheSourceStays)
+{
+    TempFolder root;
+    ASSERT_TRUE(root.ok());
+    write_file(root / "a.jpg", "source");
+    write_file(root / "a.png", "read-only");
+    ASSERT_EQ(::chmod((root / "a.png").c_str(), 0444), 0);
+    OptionSnapshot options;
+    options.RadioGroup3 = 1;
+    options.Edit6 = "png";
+    options.RadioGroup4 = GetParam();
+    options.CheckBox4 = true;
+
+    EXPECT_EQ(zumo::FormFileRe(options, root / "a.jpg"), RenameResult::Failed);
+    EXPECT_EQ(read_file(root / "a.jpg"), "source");
+    EXPECT_EQ(read_file(root / "a.png"), "read-only");
+    EXPECT_EQ(tree_of(root.path()), (std::set<std::string>{"a.jpg", "a.png"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(CopyAndMove, ReadOnlyTarget, ::testing::Values(0, 1),
+                         [](const auto& info) {
+                             return std::string(info.param ? "Move" : "Copy");
+                         });
 
 class OntoItself : public ::testing::TestWithParam<std::tuple<int, bool>>
 {

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -227,6 +230,82 @@ TEST_F(RenameRuns, ListingNamesTheFolderItselfOnly)
     EXPECT_EQ(zumo::FoundFilesLabel(listing.FoundCount), "12 Files.");
     EXPECT_EQ(zumo::ListRenameFolder("", nullptr).FoundCount, 0);
 }
+
+// ---- a run never replaces what it made ----------------------------------------
+
+struct OwnOutputCase
+{
+    const char* name;
+    int transfer; // RadioGroup4
+    int mode;     // RadioGroup3
+    bool all_numbers_taken;
+    // Every file afterwards with its content; the second source failed and
+    // is kept.
+    std::vector<std::pair<std::string, std::string>> after;
+};
+
+class OwnOutputs : public ::testing::TestWithParam<std::tuple<OwnOutputCase, bool>>
+{
+};
+
+TEST_P(OwnOutputs, SecondSourceForTheSameNameFailsAndIsKept)
+{
+    const auto& [c, checked_list] = GetParam();
+    TempFolder dir;
+    ASSERT_TRUE(dir.ok());
+    std::ofstream(dir / "a.jpg") << "first";
+    std::ofstream(dir / "a.gif") << "second";
+    ::mkdir((dir / "out").c_str(), 0777);
+    if (c.all_numbers_taken) {
+        for (int n = 1; n <= 9999; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, "out/new%04d.png", n);
+            const int fd = ::open((dir / name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            ASSERT_GE(fd, 0) << name;
+            ::close(fd);
+        }
+    }
+    FakeOptions options;
+    options.current.RadioGroup3 = c.mode;
+    options.current.Edit6 = "png";
+    options.current.RadioGroup4 = c.transfer;
+    options.current.CheckBox4 = true; // overwrite
+    options.current.CheckBox8 = true;
+    options.current.Edit8 = dir / "out/";
+    FakeHost host;
+    if (checked_list) {
+        FakeCheckList list;
+        list.entries = {{"a.jpg", true}, {"a.gif", true}};
+        zumo::RenameCheckedList(options, host, list, [&] { return dir.path(); });
+    } else {
+        zumo::RenameFileList(options, host, {dir / "a.jpg", dir / "a.gif"});
+    }
+    for (const auto& [name, content] : c.after) {
+        std::ifstream in(dir / name);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OwnOutputs,
+    ::testing::Combine(
+        ::testing::Values(
+            OwnOutputCase{
+                "MoveExtension", 1, 1, false, {{"out/a.png", "first"}, {"a.gif", "second"}}},
+            OwnOutputCase{"CopyExtension",
+                          0,
+                          1,
+                          false,
+                          {{"out/a.png", "first"}, {"a.jpg", "first"}, {"a.gif", "second"}}},
+            OwnOutputCase{
+                "MoveFull", 1, 2, true, {{"out/newFULL.png", "first"}, {"a.gif", "second"}}},
+            OwnOutputCase{
+                "CopyFull", 0, 2, true, {{"out/newFULL.png", "first"}, {"a.gif", "second"}}}),
+        ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "CheckedList" : "FileList");
+    });
 
 TEST(FindFile3, SettingsOfTheRenameTab)
 {

@@ -7,6 +7,7 @@
 #include "app/core/UriList.h"
 #include "app/form_adapters.h"
 #include "app/user_hosts.h"
+#include "convert/StrPprog.h"
 #include "convert/conversion.h"
 #include "graphics/picture.h"
 #include "rename/RenameRuns.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -26,6 +28,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -202,6 +205,22 @@ void TForm1::SetLabelCaption(QLabel* label, const QString& text)
 
 // ---- start and end ----------------------------------------------------------
 
+TForm1::RunScope::RunScope(TForm1& form) : m_form(form)
+{
+    ++m_form.m_runs;
+}
+
+TForm1::RunScope::~RunScope()
+{
+    // The window was closed during the run: once the outermost run has
+    // stopped, the program ends (the loop may not have heard of the close
+    // while a dialog of the run was still up).
+    // Before the loop runs (a command-line run) there is nothing to end: the
+    // program sees the closed window and does not start it.
+    if (--m_form.m_runs == 0 && m_form.m_closing && QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::quit();
+}
+
 template <typename Work> void TForm1::guarded(Work&& work) noexcept
 {
     // An error that leaves a handler is shown and the window goes on, as
@@ -272,8 +291,10 @@ void TForm1::keep_designed_size()
 void TForm1::FormShow()
 {
     SetApplicationTitle(QString::fromUtf8(k_program_name));
-    if (m_hooks.FormShow)
+    if (m_hooks.FormShow) {
+        const RunScope run(*this);
         guarded([this] { m_hooks.FormShow(*this); });
+    }
     ApplyEnableRule();
 }
 
@@ -316,20 +337,45 @@ std::vector<std::string> TForm1::DroppedFiles(const QMimeData& data)
 
 void TForm1::dropEvent(QDropEvent* event)
 {
-    const std::vector<std::string> files = DroppedFiles(*event->mimeData());
+    // The drop is answered at once and its files run from the event loop, as
+    // the shell's posted drop message would: the drag source is released,
+    // and a close, a cancel or another drop during the run reaches the
+    // window as in any other run (the drop handling of the platform is not
+    // re-entered from inside its own handler).
+    std::vector<std::string> files = DroppedFiles(*event->mimeData());
     event->acceptProposedAction();
-    if (!files.empty())
-        WMDropFiles(files);
+    if (files.empty())
+        return;
+    QMetaObject::invokeMethod(
+        this, [this, files = std::move(files)] { WMDropFiles(files); }, Qt::QueuedConnection);
 }
 
 void TForm1::WMDropFiles(const std::vector<std::string>& files)
 {
+    // A drop that was still queued when the window closed is not run.
+    if (m_closing)
+        return;
+    const RunScope run(*this);
     guarded([&] {
         zumo::ConversionEngine engine(*this, Host());
         zumo::EngineFileProcessor processor(engine, *this);
-        zumo::RunContext context{*this, Host(), processor, &zumo::StopRequested, m_observer};
+        const auto stop = [this] { return m_closing || zumo::StopRequested(); };
+        zumo::RunContext context{*this, Host(), processor, stop, m_observer};
         zumo::WMDropFiles(files, context);
     });
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (!event->isAccepted() || m_runs == 0)
+        return;
+    // Closing during a run ends the program after the file in progress:
+    // every running run stops before its next file (as after its dialog's
+    // キャンセル), then the event loop ends and the settings are written.
+    m_closing = true;
+    for (TFormStrProgress* dialog : findChildren<TFormStrProgress*>())
+        dialog->Cancel();
 }
 
 // ---- "ファイル変換" -----------------------------------------------------------
@@ -356,6 +402,7 @@ void TForm1::Button1Click()
 
 void TForm1::Button3Click()
 {
+    const RunScope run(*this);
     guarded([&] {
         OpenDialog1.Filter = k_image_filter;
         if (OpenDialog1.Execute()) {
@@ -367,6 +414,7 @@ void TForm1::Button3Click()
 
 void TForm1::BitBtn3Click()
 {
+    const RunScope run(*this);
     guarded([&] {
         OpenDialog1.Filter = k_gif_filter;
         if (OpenDialog1.Execute()) {
@@ -395,6 +443,7 @@ void TForm1::Button8Click()
 
 void TForm1::convert_list(bool gif)
 {
+    const RunScope run(*this);
     guarded([&] {
         zumo::ConversionEngine engine(*this, Host());
         // The folder is asked afresh for every entry: another listing may
@@ -450,6 +499,7 @@ void TForm1::CheckListBox1Click()
 
 void TForm1::Button4Click()
 {
+    const RunScope run(*this);
     guarded([&] {
         // No filter of its own: the dialog keeps the one the conversion tab's
         // buttons set last, and shows every file before either was used.
@@ -460,6 +510,7 @@ void TForm1::Button4Click()
 
 void TForm1::Button9Click()
 {
+    const RunScope run(*this);
     guarded([&] {
         zumo::RenameCheckedList(*this, Host(), *CheckListBox2,
                                 [this] { return FolderDlg2->FolderName; });

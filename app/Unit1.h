@@ -114,6 +114,7 @@ public:
     void FormShow();
     void FormDestroy();
     // Files dropped on the window, full paths in the order the drop gave.
+    // A drop event only queues this call; it runs from the event loop.
     void WMDropFiles(const std::vector<std::string>& files);
     // The local files of a drop as paths in bytes, in the drop's order.
     static std::vector<std::string> DroppedFiles(const QMimeData& data);
@@ -238,8 +239,22 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Counts a run (a batch, the command-line or a drop run) while it lasts.
+    class RunScope
+    {
+    public:
+        explicit RunScope(TForm1& form);
+        ~RunScope();
+        RunScope(const RunScope&) = delete;
+        RunScope& operator=(const RunScope&) = delete;
+
+    private:
+        TForm1& m_form;
+    };
+
     void build_layout();
     void build_menu();
     void build_file_tab();
@@ -265,6 +280,8 @@ private:
     bool m_size_check_pending = false;
     bool m_destroyed = false;
     bool m_terminated = false;
+    int m_runs = 0;         // runs in progress, nested ones included
+    bool m_closing = false; // closed during a run: the runs stop, then the program
     int m_exit_status = 0;
     zumo::RunObserver* m_observer = nullptr;
     std::unique_ptr<zumo::UserHost> m_own_host;

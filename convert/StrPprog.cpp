@@ -2,13 +2,18 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QThread>
+#include <QWindow>
 
 namespace {
+
+constexpr qint64 k_expose_wait_ms = 1000;
 
 // The dialog is laid out in pixels at 96 DPI and scaled with the screen.
 int scaled(const QWidget* w, int px)
@@ -71,7 +76,32 @@ TFormStrProgress* TFormStrProgress::ShowProgress(QWidget* owner, const QString& 
         form->move(frame.topLeft());
     }
     form->show();
+    form->paint_now();
     return form;
+}
+
+void TFormStrProgress::paint_now()
+{
+    // The run that shows the dialog keeps the thread busy until its first
+    // SetProgress and through every file: unless the window system has
+    // mapped the dialog and it is painted now, it stays an empty frame until
+    // the first file is done. Without a window manager answering, the wait
+    // gives up after a second and the dialog paints when it can.
+    QElapsedTimer waited;
+    waited.start();
+    while (!isExposed() && waited.elapsed() < k_expose_wait_ms) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (!isExposed())
+            QThread::msleep(2);
+    }
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+bool TFormStrProgress::isExposed() const
+{
+    const QWindow* window = windowHandle();
+    return window != nullptr && window->isExposed();
 }
 
 void TFormStrProgress::SetProgress(const QString& text, int max, int position)
@@ -107,7 +137,7 @@ void TFormStrProgress::closeEvent(QCloseEvent* event)
 
 void TFormStrProgress::Button1Click()
 {
-    m_cancelled = true;
+    Cancel();
 }
 
 namespace zumo {

@@ -25,7 +25,8 @@ public:
     explicit TFormStrProgress(QWidget* owner);
 
     // Creates the dialog owned by owner, with Label1 = text and the bar at 0,
-    // shows it modeless and returns it. The caller sets the caption.
+    // shows it modeless, waits (up to a second) until the window system
+    // shows it and paints it, and returns it. The caller sets the caption.
     static TFormStrProgress* ShowProgress(QWidget* owner, const QString& text);
 
     // Label1 = text, bar = position / max in percent (max 0 counts as full),
@@ -35,6 +36,8 @@ public:
     // Continuous bar (true) or the default segmented one.
     void SetSmooth(bool smooth);
     bool Cancelled() const { return m_cancelled; }
+    // What キャンセル does, for the owner: the run stops before its next file.
+    void Cancel() { m_cancelled = true; }
 
     QLabel* Label1;
     QProgressBar* ProgressBar1;
@@ -43,8 +46,12 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+    // Whether the window system shows the dialog now.
+    bool isExposed() const;
+
 private:
     void Button1Click();
+    void paint_now();
 
     bool m_cancelled = false;
 };

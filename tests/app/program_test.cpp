@@ -238,6 +238,9 @@ TEST_F(WindowRuns, AFileDroppedOnTheWindowStartsADropRun)
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(host->dialogs_shown, 0) << "the drop is answered before its run starts";
+    QCoreApplication::processEvents();
     EXPECT_EQ(host->dialogs_shown, 1);
     EXPECT_EQ(QImage(dir.filePath("e.png")).size(), QSize(3, 5));
     EXPECT_TRUE(host->messages.empty());
@@ -274,6 +277,15 @@ QMimeData* local_files(const std::vector<std::string>& paths)
     return mime;
 }
 
+// A drag that enters target at and drops there, as Qt delivers one.
+void drop_on(QWidget* target, const QMimeData* mime, QPoint at = QPoint(10, 10))
+{
+    QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
 // A drop that arrives while a drop run lets the window handle its events
 // runs at once with its own dialog, inside the outer one, which then goes
 // on with its own files.
@@ -304,6 +316,7 @@ TEST_F(WindowRuns, ADropDuringADropRunIsANestedRun)
     QDropEvent drop(QPointF(30, 30), Qt::CopyAction, outer_mime.get(), Qt::LeftButton,
                     Qt::NoModifier);
     QApplication::sendEvent(form.get(), &drop);
+    QCoreApplication::processEvents();
 
     EXPECT_EQ(handed.files, (std::vector<std::string>{inner, outer1, outer2}));
     EXPECT_EQ(handed.dialogs_open, (std::vector<int>{2, 1, 1})) << "the inner run's own dialog";
@@ -313,6 +326,68 @@ TEST_F(WindowRuns, ADropDuringADropRunIsANestedRun)
         EXPECT_TRUE(QFile::exists(dir.filePath(QString::fromLatin1(name)))) << name;
     form->SetRunObserver(nullptr);
 }
+
+// Closing the window while a run goes on ends the run after the file in
+// progress, without the end signal; a drop still queued then is not run.
+struct CloseCase
+{
+    const char* name;
+    bool drop;    // a drop run, else "変換実行" over the listed pictures
+    int close_at; // close after this SetProgress (from 1)
+    int written;  // files converted: the drop run sets the bar before a
+                  // file, the batch after it
+};
+
+class CloseDuringARun : public WindowRuns, public ::testing::WithParamInterface<CloseCase>
+{
+};
+
+TEST_P(CloseDuringARun, StopsAfterTheFileInProgress)
+{
+    const CloseCase& c = GetParam();
+    std::vector<std::string> pictures;
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        pictures.push_back(write_bmp(QString::fromLatin1(name), 8, 6));
+    form->RadioGroup1->setItemIndex(1); // → PNG, beside the pictures
+    form->RadioGroup9->setItemIndex(0); // BEEP
+    form->show();
+    const std::unique_ptr<QMimeData> late(local_files({pictures[2]}));
+    int progress_calls = 0;
+    // Another drop arrives just before the close.
+    host->progress_set = [&] {
+        if (++progress_calls != c.close_at)
+            return;
+        drop_on(form.get(), late.get());
+        form->close();
+    };
+    if (c.drop) {
+        const std::unique_ptr<QMimeData> mime(local_files(pictures));
+        drop_on(form.get(), mime.get());
+        QCoreApplication::processEvents();
+    } else {
+        form->Button6->click();
+        for (int i = 0; i < form->CheckListBox1->Count(); ++i)
+            form->CheckListBox1->setChecked(i, true);
+        form->Button5->click();
+    }
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(progress_calls, c.close_at) << "the run went on after the close";
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(host->beeps, 0) << "no end signal for a run the close stopped";
+    EXPECT_EQ(host->dialogs_shown, 1) << "the drop that came with the close did not run";
+    int written = 0;
+    for (const char* name : {"a.png", "b.png", "c.png"})
+        written += QFile::exists(dir.filePath(QString::fromLatin1(name))) ? 1 : 0;
+    EXPECT_EQ(written, c.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, CloseDuringARun,
+                         ::testing::Values(CloseCase{"DropRunBeforeTheFirstFile", true, 1, 0},
+                                           CloseCase{"DropRunBeforeTheSecondFile", true, 2, 1},
+                                           CloseCase{"ListBatchAfterTheFirstFile", false, 1, 1},
+                                           CloseCase{"ListBatchAfterTheSecondFile", false, 2, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // GIF mode hands every dropped file to the GIF conversion, whatever its
 // type, by the name exactly as dropped: the ones that are not GIF files
@@ -339,11 +414,8 @@ TEST_F(WindowRuns, GifModeDropHandsOnEveryFileAsDropped)
     form->SetRunObserver(&handed);
 
     const std::unique_ptr<QMimeData> mime(local_files({still, gif, notes}));
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton,
-                          Qt::NoModifier);
-    QApplication::sendEvent(form.get(), &enter);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(form.get(), &drop);
+    drop_on(form.get(), mime.get());
+    QCoreApplication::processEvents();
 
     EXPECT_EQ(handed.files, (std::vector<std::string>{still, gif, notes}));
     EXPECT_EQ(host->messages,

@@ -10,10 +10,29 @@
 #include <QApplication>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace zumo::testing {
+
+class ObservedProgress : public StrProgressDialog
+{
+public:
+    ObservedProgress(QWidget* owner, const std::string& text, std::function<void()> progress_set)
+        : StrProgressDialog(owner, text), m_progress_set(std::move(progress_set))
+    {
+    }
+    void SetProgress(const std::string& text, int max, int position) override
+    {
+        StrProgressDialog::SetProgress(text, max, position);
+        if (m_progress_set)
+            m_progress_set();
+    }
+
+private:
+    std::function<void()> m_progress_set;
+};
 
 class ScriptedHost : public UserHost
 {
@@ -26,6 +45,9 @@ public:
     int beeps = 0;
     int dialogs_shown = 0;
     std::vector<TFormStrProgress*> forms;
+    // Called after every SetProgress of the dialogs shown, as the events
+    // that SetProgress lets through would run.
+    std::function<void()> progress_set;
 
     Answer Ask(const std::string& caption, const std::string& text, Buttons) override
     {
@@ -41,7 +63,7 @@ public:
     std::unique_ptr<ProgressDialog> ShowProgress(const std::string& text) override
     {
         ++dialogs_shown;
-        auto dialog = std::make_unique<StrProgressDialog>(m_owner, text);
+        auto dialog = std::make_unique<ObservedProgress>(m_owner, text, progress_set);
         forms.push_back(dialog->form());
         return dialog;
     }

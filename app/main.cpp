@@ -2,15 +2,17 @@
 // Creating the window runs FormCreate, the first showing FormShow (the
 // command-line run), and destroying it at the end FormDestroy.
 //
-// Without a display server a run over files named on the command line
-// still works: Qt's offscreen platform stands in, messages go to standard
-// error, every question takes the answer that skips, and the exit status
+// Without a display server (or with a DISPLAY where no X server answers)
+// a run over files named on the command line still works: Qt's offscreen platform stands in,
+// messages go to standard error, every question takes the answer that skips, and the exit status
 // says whether every file was processed.
 #include "app/Unit1.h"
 #include "app/core/CommandLine.h"
 #include "app/core/HeadlessHost.h"
+#include "app/core/Session.h"
 #include "app/core/StopSignals.h"
 #include "app/program.h"
+#include "app/translations.h"
 #include "app/user_hosts.h"
 #include "platform/beep.h"
 #include "shell/local_names.h"
@@ -28,12 +30,14 @@ int main(int argc, char* argv[])
     if (decision.exit_now)
         return decision.exit_status;
     const bool headless = decision.session == zumo::Session::Headless;
+    const zumo::PrivateRuntimeFolder runtime_folder;
 
     // Qt sees only the program name, so that no file is taken for one of
     // its own options ("-style").
     int qt_argc = 1;
     QApplication app(qt_argc, argv);
     platform::set_beep_handler(&QApplication::beep);
+    const std::unique_ptr<QTranslator> qt_texts = zumo::InstallQtTranslations();
 
     std::unique_ptr<zumo::HeadlessUserHost> console;
     if (headless)

@@ -38,6 +38,8 @@ public:
     bool Cancelled() const { return m_cancelled; }
     // What キャンセル does, for the owner: the run stops before its next file.
     void Cancel() { m_cancelled = true; }
+    // Whether the window system shows the dialog now.
+    bool isExposed() const;
 
     QLabel* Label1;
     QProgressBar* ProgressBar1;
@@ -45,9 +47,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-
-    // Whether the window system shows the dialog now.
-    bool isExposed() const;
 
 private:
     void Button1Click();

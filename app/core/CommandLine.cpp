@@ -1,9 +1,11 @@
 #include "app/core/CommandLine.h"
 
+#include "app/core/Session.h"
 #include "app/core/StopSignals.h"
 
 #include <cstdlib>
 #include <ostream>
+#include <string_view>
 
 #ifndef ZUMO_VERSION
 #define ZUMO_VERSION "0.6"
@@ -71,10 +73,11 @@ std::string UsageText(std::string_view program_name)
              "      --list-plugins  list the import plug-ins found, in loading order, and end\n"
              "      --         every later argument is a FILE, even one starting with \"-\"\n"
              "\n"
-             "Without a display (DISPLAY and WAYLAND_DISPLAY unset) messages go to standard\n"
-             "error, questions take the answer that skips the file, and the exit status is\n"
-             "0 when every FILE was processed, 1 when any was not, and 2 when the run\n"
-             "stopped early (a file that is not a GIF in GIF mode, SIGINT or SIGTERM).\n"
+             "Without a display (DISPLAY and WAYLAND_DISPLAY unset, or no X server\n"
+             "answering at DISPLAY) messages go to standard error, questions take the\n"
+             "answer that skips the file, and the exit status is 0 when every FILE was\n"
+             "processed, 1 when any was not, and 2 when the run stopped early\n"
+             "(a file that is not a GIF in GIF mode, SIGINT or SIGTERM).\n"
              "\n"
              "Import plug-ins are searched in $SUSIE_PLUGIN_PATH, in the program's folder,\n"
              "in its \"spi\" folder and in the plug-in folder of the installation.\n"
@@ -92,10 +95,24 @@ bool display_available()
     return env_set("DISPLAY") || env_set("WAYLAND_DISPLAY");
 }
 
-bool prepare_headless_platform()
+bool prepare_headless_platform(std::ostream& err, const std::function<bool()>& x_server_answers)
 {
-    if (display_available())
-        return false;
+    if (display_available()) {
+        // Only Qt's X platform is asked: a session that names a platform of
+        // its own, or Wayland, keeps it.
+        const char* platform = std::getenv("QT_QPA_PLATFORM");
+        const bool x_platform =
+            !env_set("WAYLAND_DISPLAY") &&
+            (!env_set("QT_QPA_PLATFORM") || std::string_view(platform) == "xcb");
+        if (!x_platform || !env_set("DISPLAY") || !x_server_answers || x_server_answers())
+            return false;
+        // A DISPLAY left behind by a closed remote session: the run goes on
+        // without a display instead of Qt ending the program.
+        err << "zumo: cannot open the display \"" << std::getenv("DISPLAY")
+            << "\"; running without a display\n";
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        return true;
+    }
     if (!env_set("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     return true;
@@ -246,7 +263,8 @@ StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& 
         break;
     }
     decision.files = std::move(parsed.files);
-    decision.session = prepare_headless_platform() ? Session::Headless : Session::Interactive;
+    decision.session =
+        prepare_headless_platform(err, x_server_answers) ? Session::Headless : Session::Interactive;
     // Only a command-line run turns the signals into a stop request; an
     // interactive session keeps their default action unless the window
     // installs them itself and polls StopRequested().

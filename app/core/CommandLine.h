@@ -3,7 +3,8 @@
 // (RadioGroup10), shows the progress dialog, gives the end signal and ends
 // the program.
 //
-// Runs without a display (neither DISPLAY nor WAYLAND_DISPLAY set) cannot
+// Runs without a display (neither DISPLAY nor WAYLAND_DISPLAY set, or no X
+// server answering at DISPLAY) cannot
 // leave a window open for someone to close: a run that would stay open
 // (cancelled, or a non-GIF file in GIF mode) ends the program there too.
 // Exit status of a command-line run: 0 when every file was processed
@@ -14,6 +15,7 @@
 
 #include "app/core/FileRuns.h"
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -51,9 +53,11 @@ inline constexpr int k_exit_stopped = 2;
 bool display_available();
 
 // Without a display, points Qt at its offscreen platform (unless the user
-// chose a platform with QT_QPA_PLATFORM). Call before the QApplication is
-// created. Returns true when the session is headless.
-bool prepare_headless_platform();
+// chose a platform with QT_QPA_PLATFORM). The same when DISPLAY is set for
+// Qt's X platform but x_server_answers says no X server answers there: then
+// one line on err says so. Call before the QApplication is created.
+// Returns true when the session is headless.
+bool prepare_headless_platform(std::ostream& err, const std::function<bool()>& x_server_answers);
 
 // How an argument reaches the operation. Where file names ignore letter
 // case (Windows), it is lower-cased as the original did; on a file system

@@ -1,20 +1,27 @@
 #include "app/OpenDialog.h"
+#include "app/translations.h"
 #include "app/user_hosts.h"
 #include "convert/StrPprog.h"
 #include "shell/FolderDialog.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -295,5 +302,82 @@ TEST(OpenDialog, ConfirmedPicksReplaceFilesCancelKeepsThem)
     EXPECT_FALSE(dialog.Execute());
     EXPECT_EQ(dialog.Files.size(), 2u);
 }
+
+// ---- Qt's own texts ------------------------------------------------------
+
+// The texts that Qt supplies in the dialogs and menus the user meets, each
+// with its English original: with the Japanese catalogue installed, every
+// one reads in Japanese.
+struct QtText
+{
+    const char* name;
+    const char* english;
+    std::function<QString()> shown;
+};
+
+// The text of one of the dialog's two buttons.
+QString button_text(const QFileDialog& dialog, QDialogButtonBox::StandardButton which)
+{
+    const auto* box = dialog.findChild<QDialogButtonBox*>();
+    const QPushButton* button = box ? box->button(which) : nullptr;
+    return button ? button->text() : QString();
+}
+
+QFileDialog* widget_dialog(QFileDialog::FileMode mode)
+{
+    auto* dialog = new QFileDialog;
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setFileMode(mode);
+    return dialog;
+}
+
+QString context_menu_text(int index)
+{
+    QLineEdit edit(QStringLiteral("abc"));
+    const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        if (!action->isSeparator())
+            texts << action->text();
+    return index < texts.size() ? texts[index] : QString();
+}
+
+class QtTexts : public ::testing::TestWithParam<QtText>
+{
+};
+
+TEST_P(QtTexts, ReadInJapanese)
+{
+    const std::unique_ptr<QTranslator> translator = zumo::InstallQtTranslations();
+    ASSERT_NE(translator, nullptr) << "qtbase_ja.qm (qt6-translations-l10n) not found";
+    const QString text = GetParam().shown();
+    EXPECT_NE(text, QString::fromLatin1(GetParam().english));
+    EXPECT_FALSE(text.isEmpty());
+    static const QRegularExpression japanese(
+        QStringLiteral("[\\x{3040}-\\x{30ff}\\x{4e00}-\\x{9fff}]"));
+    EXPECT_TRUE(text.contains(japanese)) << text.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, QtTexts,
+    ::testing::Values(
+        QtText{"FolderDialogCaption", "Find Directory",
+               [] {
+                   const std::unique_ptr<QFileDialog> d(widget_dialog(QFileDialog::Directory));
+                   return d->windowTitle();
+               }},
+        QtText{"FolderDialogChoose", "&Choose",
+               [] {
+                   const std::unique_ptr<QFileDialog> d(widget_dialog(QFileDialog::Directory));
+                   return button_text(*d, QDialogButtonBox::Open);
+               }},
+        QtText{"OpenDialogCancel", "Cancel",
+               [] {
+                   const std::unique_ptr<QFileDialog> d(widget_dialog(QFileDialog::ExistingFiles));
+                   return button_text(*d, QDialogButtonBox::Cancel);
+               }},
+        QtText{"EditMenuUndo", "&Undo", [] { return context_menu_text(0); }},
+        QtText{"EditMenuSelectAll", "Select All", [] { return context_menu_text(6); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -467,6 +467,59 @@ TEST(PrepareStartup, ListingThePluginsNeedsNoDisplayAndNoFiles)
     EXPECT_TRUE(out.str().empty());
 }
 
+// Which sessions ask the X server, and what an X server that does not
+// answer makes of the start.
+struct DisplayCase
+{
+    const char* display;
+    const char* wayland;
+    const char* platform; // QT_QPA_PLATFORM before
+    bool answers;         // what the X server says
+    bool asked;           // whether it is asked at all
+    bool headless;
+    const char* platform_after;
+    const char* err;
+};
+
+class HeadlessPlatform : public ::testing::TestWithParam<DisplayCase>
+{
+};
+
+TEST_P(HeadlessPlatform, FollowsTheDisplayThatAnswers)
+{
+    const DisplayCase& c = GetParam();
+    const ScopedEnv display("DISPLAY", c.display);
+    const ScopedEnv wayland("WAYLAND_DISPLAY", c.wayland);
+    const ScopedEnv platform("QT_QPA_PLATFORM", c.platform);
+    int asked = 0;
+    std::ostringstream err;
+    const bool headless = prepare_headless_platform(err, [&] {
+        ++asked;
+        return c.answers;
+    });
+    EXPECT_EQ(headless, c.headless);
+    EXPECT_EQ(asked, c.asked ? 1 : 0);
+    const char* now = std::getenv("QT_QPA_PLATFORM");
+    EXPECT_EQ(std::string(now ? now : "<unset>"), c.platform_after);
+    EXPECT_EQ(err.str(), c.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sessions, HeadlessPlatform,
+    ::testing::Values(
+        DisplayCase{nullptr, nullptr, nullptr, true, false, true, "offscreen", ""},
+        DisplayCase{nullptr, nullptr, "minimal", true, false, true, "minimal", ""},
+        DisplayCase{":0", nullptr, nullptr, true, true, false, "<unset>", ""},
+        DisplayCase{":0", nullptr, "xcb", true, true, false, "xcb", ""},
+        DisplayCase{":9999", nullptr, nullptr, false, true, true, "offscreen",
+                    "zumo: cannot open the display \":9999\"; running without a display\n"},
+        DisplayCase{"host:10.0", "", "xcb", false, true, true, "offscreen",
+                    "zumo: cannot open the display \"host:10.0\"; running without a display\n"},
+        // A platform of the user's choice, or Wayland, is never second-guessed.
+        DisplayCase{":9999", nullptr, "offscreen", false, false, false, "offscreen", ""},
+        DisplayCase{":9999", "wayland-0", nullptr, false, false, false, "<unset>", ""},
+        DisplayCase{nullptr, "wayland-0", nullptr, false, false, false, "<unset>", ""}));
+
 TEST(StopSignals, ATerminationSignalBecomesAStopRequest)
 {
     InstallStopSignals();

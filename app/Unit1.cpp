@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/core/CommandLine.h"
 #include "app/core/DropRun.h"
 #include "app/core/EngineFiles.h"
 #include "app/core/FindFileSearch.h"
@@ -214,9 +215,9 @@ TForm1::RunScope::~RunScope()
 {
     // The window was closed during the run: once the outermost run has
     // stopped, the program ends (the loop may not have heard of the close
-    // while a dialog of the run was still up).
-    // Before the loop runs (a command-line run) there is nothing to end: the
-    // program sees the closed window and does not start it.
+    // while a dialog of the run was still up). Before the loop runs (the
+    // command-line run) there is no loop to end: the program sees the
+    // closed window and does not start it.
     if (--m_form.m_runs == 0 && m_form.m_closing && QThread::currentThread()->loopLevel() > 0)
         QCoreApplication::quit();
 }
@@ -294,6 +295,12 @@ void TForm1::FormShow()
     if (m_hooks.FormShow) {
         const RunScope run(*this);
         guarded([this] { m_hooks.FormShow(*this); });
+    }
+    // A command-line run that the user's close stopped did not do its work:
+    // the program ends as after any run that stopped early.
+    if (m_closing && !m_terminated) {
+        m_terminated = true;
+        m_exit_status = zumo::k_exit_stopped;
     }
     ApplyEnableRule();
 }

@@ -1,5 +1,6 @@
 // The window together with the program's start and end work: settings
 // file, plug-in folder, command-line run, drops, listing and preview.
+#include "app/core/CommandLine.h"
 #include "app/program.h"
 #include "imagelib/imgctl.h"
 #include "scripted_host.h"
@@ -116,6 +117,22 @@ TEST_F(ProgramTest, CommandLineRunConvertsAndEndsTheProgram)
     EXPECT_EQ(host.dialogs_shown, 1);
     EXPECT_EQ(QImage(dir.filePath("resize/c.bmp")).size(), QSize(9, 7));
     // The queued end of the program must not reach a later test's dialog.
+    QCoreApplication::processEvents();
+}
+
+TEST_F(ProgramTest, ClosingDuringACommandLineRunEndsItAsStopped)
+{
+    const std::string first = write_bmp("f1.bmp", 5, 4);
+    const std::string second = write_bmp("f2.bmp", 5, 4);
+    zumo::Program program(setup({first, second}));
+    TForm1 form(program.Hooks());
+    ScriptedHost host(&form);
+    form.SetUserHost(&host);
+    host.progress_set = [&form] { form.close(); }; // before the first file
+    form.show();
+    EXPECT_TRUE(form.Terminated());
+    EXPECT_EQ(form.ExitStatus(), zumo::k_exit_stopped);
+    EXPECT_FALSE(QFile::exists(dir.filePath("resize/f1.bmp")));
     QCoreApplication::processEvents();
 }
 

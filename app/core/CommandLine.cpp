@@ -257,7 +257,8 @@ StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& 
         return decision;
     case CommandAction::ListPlugins:
         decision.list_plugins = true;
-        decision.session = prepare_headless_platform() ? Session::Headless : Session::Interactive;
+        decision.session = prepare_headless_platform(err, x_server_answers) ? Session::Headless
+                                                                            : Session::Interactive;
         return decision;
     case CommandAction::Run:
         break;

@@ -9,7 +9,6 @@ namespace {
 
 constexpr std::uint32_t k_file_header = 14;
 constexpr std::uint32_t k_info_header = 40;
-constexpr std::uint32_t k_96_dpi = 3780; // pixels per metre
 
 void put16(std::vector<std::uint8_t>& out, std::uint32_t v)
 {
@@ -73,11 +72,11 @@ std::vector<std::uint8_t> bmp_file_start(int width, int height, int bit_count,
     return out;
 }
 
-void encode_bmp(AtomicFile& out, const cv::Mat& colour)
+void encode_bmp(AtomicFile& out, const cv::Mat& colour, std::uint32_t pixels_per_metre)
 {
     const cv::Mat bgr = flatten_on_white(colour);
     const std::size_t stride = bmp_stride(bgr.cols, 24);
-    out.write(bmp_file_start(bgr.cols, bgr.rows, 24, {}, k_96_dpi));
+    out.write(bmp_file_start(bgr.cols, bgr.rows, 24, {}, pixels_per_metre));
     std::vector<std::uint8_t> row(stride, 0);
     for (int y = bgr.rows - 1; y >= 0; --y) {
         std::memcpy(row.data(), bgr.ptr<std::uint8_t>(y), static_cast<std::size_t>(bgr.cols) * 3);
@@ -86,14 +85,14 @@ void encode_bmp(AtomicFile& out, const cv::Mat& colour)
 }
 
 void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices,
-                        const std::vector<std::uint32_t>& palette)
+                        const std::vector<std::uint32_t>& palette, std::uint32_t pixels_per_metre)
 {
     const std::size_t stride = bmp_stride(indices.cols, 8);
     std::vector<std::uint32_t> colours;
     colours.reserve(palette.size());
     for (const std::uint32_t entry : palette)
         colours.push_back(on_white(entry));
-    out.write(bmp_file_start(indices.cols, indices.rows, 8, colours, k_96_dpi));
+    out.write(bmp_file_start(indices.cols, indices.rows, 8, colours, pixels_per_metre));
     std::vector<std::uint8_t> row(stride, 0);
     for (int y = indices.rows - 1; y >= 0; --y) {
         std::memcpy(row.data(), indices.ptr<std::uint8_t>(y),

@@ -14,11 +14,16 @@
 
 namespace imgctl {
 
+// 96 dpi, what a BMP states when the source told no resolution.
+inline constexpr std::uint32_t k_96_dpi_in_ppm = 3780; // pixels per metre
+
 // BGR or BGRA pixels.
-void encode_bmp(AtomicFile& out, const cv::Mat& colour);
+void encode_bmp(AtomicFile& out, const cv::Mat& colour,
+                std::uint32_t pixels_per_metre = k_96_dpi_in_ppm);
 // Indices CV_8UC1 into a palette of at most 256 entries 0xAARRGGBB.
 void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices,
-                        const std::vector<std::uint32_t>& palette);
+                        const std::vector<std::uint32_t>& palette,
+                        std::uint32_t pixels_per_metre = k_96_dpi_in_ppm);
 
 // Bytes of one stored row of a BMP: width pixels padded to 4 bytes.
 std::size_t bmp_stride(int width, int bit_count);

@@ -5,12 +5,15 @@
 #include "imagelib/gif_codec.h"
 #include "imagelib/jpeg_codec.h"
 #include "imagelib/limits.h"
+#include "imagelib/metadata.h"
 #include "imagelib/picture.h"
 #include "imagelib/png_codec.h"
 #include "imagelib/quantize.h"
 #include "imagelib/transform.h"
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <opencv2/imgproc.hpp>
 
@@ -49,9 +52,28 @@ Picture picture_from_gif(const std::vector<std::uint8_t>& bytes)
     return picture;
 }
 
+// The EXIF orientation is applied first of all: on a JPEG not decoded yet
+// it becomes the pending mirror and turns, which later turns add to.
+void turn_upright(Picture& picture, Metadata& metadata, Orientation orientation)
+{
+    if (orientation == Orientation::Ignore)
+        return;
+    const int stored = exif_orientation(metadata.exif);
+    if (stored == 1)
+        return;
+    const Upright upright = upright_for(stored);
+    if (picture.is_pending()) {
+        picture.pending_mirror = upright.mirror;
+        picture.pending_turns = upright.quarters;
+    } else {
+        picture.colour = make_upright(picture.colour, upright);
+    }
+    metadata.orientation_applied = true;
+}
+
 // Reads the header at once, so that a file that is not a picture fails
 // here. A JPEG keeps its bytes and is decoded when its pixels are needed.
-Picture load_picture(const char* file_name, Accept accept)
+Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
 {
     if (file_name == nullptr)
         throw ImageError("no file name");
@@ -61,24 +83,43 @@ Picture load_picture(const char* file_name, Accept accept)
     if (accept == Accept::GifOnly)
         throw ImageError(std::string(file_name) + ": not a GIF file");
     Picture picture;
+    Metadata metadata;
     if (looks_like_jpeg(bytes))
-        picture.pending = std::make_unique<PendingJpeg>(read_jpeg_header(std::move(bytes)));
+        picture.pending =
+            std::make_unique<PendingJpeg>(read_jpeg_header(std::move(bytes), &metadata));
     else if (looks_like_png(bytes))
-        picture.colour = decode_png(bytes);
+        picture.colour = decode_png(bytes, &metadata);
     else if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M')
         picture = picture_from_bmp(bytes);
     else
         throw ImageError(std::string(file_name) + ": not a BMP, JPEG, PNG or GIF file");
+    turn_upright(picture, metadata, options.orientation);
+    if (options.metadata == MetadataUse::Keep)
+        picture.metadata = std::move(metadata);
     return picture;
 }
 
-HDIB load_handle(const char* file_name, Accept accept) noexcept
+HDIB load_handle(const char* file_name, Accept accept, LoadOptions options = {}) noexcept
 {
     try {
-        return add_picture(load_picture(file_name, accept));
+        return add_picture(load_picture(file_name, accept, options));
     } catch (...) {
         return 0;
     }
+}
+
+// The source's metadata edited for the picture about to be written; none
+// when the source had none or it was stripped at load.
+std::optional<OutputMetadata> output_metadata(const Picture& picture, int width, int height)
+{
+    if (picture.metadata.empty())
+        return std::nullopt;
+    return prepare_metadata(picture.metadata, width, height);
+}
+
+const OutputMetadata* pointer_to(const std::optional<OutputMetadata>& metadata)
+{
+    return metadata ? &*metadata : nullptr;
 }
 
 // OpenCV reports failures (an allocation too large, for one) with its own
@@ -209,6 +250,11 @@ HDIB ToDIB(const char* file_name)
     return load_handle(file_name, Accept::AnyFormat);
 }
 
+HDIB ToDIBex(const char* file_name, LoadOptions options)
+{
+    return load_handle(file_name, Accept::AnyFormat, options);
+}
+
 HDIB GIFtoDIB(const char* file_name)
 {
     return load_handle(file_name, Accept::GifOnly);
@@ -265,11 +311,17 @@ void DIBtoBMP(const char* file_name, HDIB dib)
 {
     guarded("DIBtoBMP", [&] {
         const Picture& picture = decoded(dib);
+        std::uint32_t pixels_per_metre = k_96_dpi_in_ppm;
+        const std::optional<OutputMetadata> metadata =
+            output_metadata(picture, picture_width(picture), picture_height(picture));
+        if (metadata && metadata->dpi_x > 0)
+            pixels_per_metre = static_cast<std::uint32_t>(
+                std::clamp(std::lround(metadata->dpi_x / 0.0254), 1L, 0x7FFFFFFFL));
         AtomicFile out(checked_name(file_name));
         if (picture.is_indexed())
-            encode_bmp_indexed(out, picture.indices, picture.palette);
+            encode_bmp_indexed(out, picture.indices, picture.palette, pixels_per_metre);
         else
-            encode_bmp(out, picture.colour);
+            encode_bmp(out, picture.colour, pixels_per_metre);
         out.commit();
     });
 }
@@ -278,11 +330,14 @@ void DIBtoPNG(const char* file_name, HDIB dib, std::int32_t interlaced)
 {
     guarded("DIBtoPNG", [&] {
         const Picture& picture = decoded(dib);
+        const std::optional<OutputMetadata> metadata =
+            output_metadata(picture, picture_width(picture), picture_height(picture));
         AtomicFile out(checked_name(file_name));
         if (picture.is_indexed())
-            encode_png_indexed(out, picture.indices, picture.palette, interlace_of(interlaced));
+            encode_png_indexed(out, picture.indices, picture.palette, interlace_of(interlaced),
+                               pointer_to(metadata));
         else
-            encode_png(out, picture.colour, interlace_of(interlaced));
+            encode_png(out, picture.colour, interlace_of(interlaced), pointer_to(metadata));
         out.commit();
     });
 }
@@ -311,8 +366,9 @@ void DIBtoJPG(const char* file_name, HDIB dib, std::int32_t quality, std::int32_
     guarded("DIBtoJPG", [&] {
         const Picture& picture = decoded(dib);
         const cv::Mat bgr = flatten_on_white(colour_of(picture));
+        const std::optional<OutputMetadata> metadata = output_metadata(picture, bgr.cols, bgr.rows);
         AtomicFile out(checked_name(file_name));
-        encode_jpeg(out, bgr, quality);
+        encode_jpeg(out, bgr, quality, pointer_to(metadata));
         out.commit();
     });
 }

@@ -37,6 +37,12 @@
 //    picture. BMP and JPEG have no alpha: transparency is put on white.
 //  - DIBtoGIF: one frame; alpha below 128 becomes the transparent colour.
 //  - DIBtoJPG: 4:2:0 chroma subsampling; the reserved argument is ignored.
+//  - Loaders turn a picture upright from its EXIF Orientation (JPEG APP1,
+//    PNG eXIf) before anything else, and keep its metadata: JPEG and PNG
+//    output carry EXIF (Orientation 1, pixel dimensions of the output, no
+//    thumbnail), XMP, the ICC profile and the resolution, JPEG also IPTC;
+//    BMP output the resolution; GIF none. Metadata that does not parse is
+//    left out and never fails a picture. ToDIBex chooses otherwise.
 //  - Limits: a side above 65535 or more than 178 million pixels is refused
 //    by every loader and operation before memory is allocated.
 #pragma once
@@ -58,6 +64,19 @@ public:
 };
 
 HDIB ToDIB(const char* file_name);
+
+// ToDIB with the choices the classic call makes fixed: turn upright from
+// the EXIF orientation (when not, the written EXIF keeps the orientation
+// as it was) and keep the metadata for the encoders (when not, outputs
+// carry none, not even the resolution).
+enum class Orientation { Apply, Ignore };
+enum class MetadataUse { Keep, Strip };
+struct LoadOptions
+{
+    Orientation orientation = Orientation::Apply;
+    MetadataUse metadata = MetadataUse::Keep;
+};
+HDIB ToDIBex(const char* file_name, LoadOptions options);
 HDIB GIFtoDIB(const char* file_name);
 void TurnDIB(HDIB dib, std::int32_t angle);
 void TurnDIBex(HDIB dib, std::int32_t angle, COLORREF colour);

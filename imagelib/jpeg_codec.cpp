@@ -3,9 +3,13 @@
 #include "imagelib/limits.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string_view>
 
 #include <jpeglib.h>
 // After jpeglib.h: its configuration decides which messages exist.
@@ -115,13 +119,75 @@ struct Compressor
     jpeg_compress_struct info{};
 };
 
-bool read_header(Decompressor& d, const std::uint8_t* data, std::size_t size)
+enum class Markers { Skip, Save };
+
+// APP1 holds EXIF and XMP, APP2 the ICC profile, APP13 the IPTC records.
+bool read_header(Decompressor& d, const std::uint8_t* data, std::size_t size,
+                 Markers markers = Markers::Skip)
 {
     if (setjmp(d.errors.jump))
         return false;
     jpeg_mem_src(&d.info, data, static_cast<unsigned long>(size));
+    if (markers == Markers::Save) {
+        for (const int app : {1, 2, 13})
+            jpeg_save_markers(&d.info, JPEG_APP0 + app, 0xFFFF);
+    }
     jpeg_read_header(&d.info, TRUE);
     return true;
+}
+
+struct FreeDeleter
+{
+    void operator()(JOCTET* p) const { std::free(p); }
+};
+using IccBuffer = std::unique_ptr<JOCTET, FreeDeleter>;
+
+// A profile split over chunks that do not fit together is no profile:
+// libjpeg warns and gives none.
+bool read_icc(Decompressor& d, JOCTET** icc, unsigned* size)
+{
+    if (setjmp(d.errors.jump))
+        return false;
+    return jpeg_read_icc_profile(&d.info, icc, size) != FALSE;
+}
+
+bool has_name(const jpeg_saved_marker_ptr marker, std::string_view name)
+{
+    return marker->data_length >= name.size() &&
+           std::memcmp(marker->data, name.data(), name.size()) == 0;
+}
+
+constexpr std::string_view k_exif_name{"Exif\0\0", 6};
+constexpr std::string_view k_xmp_name{"http://ns.adobe.com/xap/1.0/\0", 29};
+constexpr std::string_view k_photoshop_name{"Photoshop 3.0\0", 14};
+
+// The first block of each kind counts; later ones (extended XMP, a second
+// EXIF) are left out.
+void collect_metadata(Decompressor& d, Metadata& metadata)
+{
+    for (jpeg_saved_marker_ptr m = d.info.marker_list; m != nullptr; m = m->next) {
+        const std::span<const std::uint8_t> payload(m->data, m->data_length);
+        if (m->marker == JPEG_APP0 + 1 && metadata.exif.empty() && has_name(m, k_exif_name))
+            metadata.exif = exif_tiff_block(payload);
+        else if (m->marker == JPEG_APP0 + 1 && metadata.xmp.empty() && has_name(m, k_xmp_name))
+            metadata.xmp.assign(payload.begin() + k_xmp_name.size(), payload.end());
+        else if (m->marker == JPEG_APP0 + 13 && metadata.iptc.empty() &&
+                 has_name(m, k_photoshop_name))
+            metadata.iptc.assign(payload.begin() + k_photoshop_name.size(), payload.end());
+    }
+    JOCTET* icc = nullptr;
+    unsigned icc_size = 0;
+    const bool has_icc = read_icc(d, &icc, &icc_size);
+    const IccBuffer owned(icc);
+    if (has_icc && icc != nullptr)
+        metadata.icc.assign(icc, icc + icc_size);
+    // Density unit 1 is dots per inch, 2 dots per centimetre; 0 gives only
+    // the aspect ratio.
+    if (d.info.saw_JFIF_marker && d.info.X_density > 0 && d.info.Y_density > 0) {
+        const double scale = d.info.density_unit == 1 ? 1.0 : d.info.density_unit == 2 ? 2.54 : 0;
+        metadata.dpi_x = d.info.X_density * scale;
+        metadata.dpi_y = d.info.Y_density * scale;
+    }
 }
 
 bool start(Decompressor& d, int denominator)
@@ -184,7 +250,45 @@ void decode(const PendingJpeg& jpeg, int denominator, std::uint8_t* pixels, std:
         d.fail();
 }
 
-bool compress(Compressor& c, std::FILE* stream, const cv::Mat& bgr, int quality)
+// Marker payloads built before compress() runs, which may not own them.
+struct MarkerBlock
+{
+    int code;
+    std::vector<std::uint8_t> bytes;
+};
+
+void set_density(jpeg_compress_struct& info, const OutputMetadata* metadata)
+{
+    if (metadata == nullptr || metadata->dpi_x <= 0 || metadata->dpi_y <= 0)
+        return;
+    info.density_unit = 1;
+    info.X_density = static_cast<UINT16>(std::clamp(std::lround(metadata->dpi_x), 1L, 65535L));
+    info.Y_density = static_cast<UINT16>(std::clamp(std::lround(metadata->dpi_y), 1L, 65535L));
+}
+
+// One segment holds at most 65533 bytes; a larger EXIF or XMP block cannot
+// be written and is left out. The ICC profile is split by libjpeg.
+std::vector<MarkerBlock> marker_blocks(const OutputMetadata* metadata)
+{
+    std::vector<MarkerBlock> blocks;
+    if (metadata == nullptr)
+        return blocks;
+    constexpr std::size_t k_max_payload = 65533;
+    const auto add = [&](int app, std::string_view name, const auto& body) {
+        if (body.empty() || name.size() + body.size() > k_max_payload)
+            return;
+        MarkerBlock block{JPEG_APP0 + app, {name.begin(), name.end()}};
+        block.bytes.insert(block.bytes.end(), body.begin(), body.end());
+        blocks.push_back(std::move(block));
+    };
+    add(1, k_exif_name, metadata->exif);
+    add(1, k_xmp_name, metadata->xmp);
+    add(13, k_photoshop_name, metadata->iptc_irb);
+    return blocks;
+}
+
+bool compress(Compressor& c, std::FILE* stream, const cv::Mat& bgr, int quality,
+              const OutputMetadata* metadata, const std::vector<MarkerBlock>& blocks)
 {
     if (setjmp(c.errors.jump))
         return false;
@@ -202,7 +306,14 @@ bool compress(Compressor& c, std::FILE* stream, const cv::Mat& bgr, int quality)
         c.info.comp_info[0].h_samp_factor = 1;
         c.info.comp_info[0].v_samp_factor = 1;
     }
+    set_density(c.info, metadata);
     jpeg_start_compress(&c.info, TRUE);
+    for (const MarkerBlock& block : blocks)
+        jpeg_write_marker(&c.info, block.code, block.bytes.data(),
+                          static_cast<unsigned>(block.bytes.size()));
+    if (metadata != nullptr && !metadata->icc.empty())
+        jpeg_write_icc_profile(&c.info, metadata->icc.data(),
+                               static_cast<unsigned>(metadata->icc.size()));
     while (c.info.next_scanline < c.info.image_height) {
         JSAMPROW row = const_cast<std::uint8_t*>(
             bgr.ptr<std::uint8_t>(static_cast<int>(c.info.next_scanline)));
@@ -219,16 +330,19 @@ bool looks_like_jpeg(const std::vector<std::uint8_t>& bytes)
     return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
-PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes)
+PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes, Metadata* metadata)
 {
     PendingJpeg jpeg;
     {
         Decompressor d;
-        if (!read_header(d, bytes.data(), bytes.size()))
+        const Markers markers = metadata != nullptr ? Markers::Save : Markers::Skip;
+        if (!read_header(d, bytes.data(), bytes.size(), markers))
             d.fail();
         check_dimensions("JPEG", d.info.image_width, d.info.image_height);
         jpeg.width = static_cast<int>(d.info.image_width);
         jpeg.height = static_cast<int>(d.info.image_height);
+        if (metadata != nullptr)
+            collect_metadata(d, *metadata);
     }
     // Some writers leave out the end marker. With one added, a file that
     // lacks only the marker decodes cleanly, while a file cut inside the
@@ -260,10 +374,11 @@ void decode_jpeg_rows(const PendingJpeg& jpeg, int denominator, const RowHandler
     decode(jpeg, denominator, row.data(), 0, &each_row);
 }
 
-void encode_jpeg(AtomicFile& out, const cv::Mat& bgr, int quality)
+void encode_jpeg(AtomicFile& out, const cv::Mat& bgr, int quality, const OutputMetadata* metadata)
 {
+    const std::vector<MarkerBlock> blocks = marker_blocks(metadata);
     Compressor c;
-    if (!compress(c, out.stream(), bgr, std::clamp(quality, 1, 100)))
+    if (!compress(c, out.stream(), bgr, std::clamp(quality, 1, 100), metadata, blocks))
         out.fail(std::string("JPEG: ") + c.errors.message);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imagelib/atomic_file.h"
+#include "imagelib/metadata.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +24,9 @@ struct PendingJpeg
 bool looks_like_jpeg(const std::vector<std::uint8_t>& bytes);
 
 // Reads and checks the header. Throws ImageError("JPEG: ...").
-PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes);
+// With `metadata`, also collects the EXIF, XMP, IPTC and ICC blocks and the
+// JFIF resolution; a damaged block is left out, the header still loads.
+PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes, Metadata* metadata = nullptr);
 
 // Size of the picture decoded at 1/denominator: ceil(side / denominator).
 int jpeg_scaled_side(int side, int denominator);
@@ -42,7 +45,10 @@ void decode_jpeg_rows(const PendingJpeg& jpeg, int denominator, const RowHandler
 inline constexpr int k_full_chroma_quality = 90;
 
 // Encodes BGR pixels (CV_8UC3), quality clamped to 1..100; chroma 4:4:4
-// from k_full_chroma_quality up, 4:2:0 below.
-void encode_jpeg(AtomicFile& out, const cv::Mat& bgr, int quality);
+// from k_full_chroma_quality up, 4:2:0 below. With `metadata`: its EXIF
+// (APP1), XMP (APP1), IPTC (APP13), ICC profile (APP2) and resolution (JFIF
+// density).
+void encode_jpeg(AtomicFile& out, const cv::Mat& bgr, int quality,
+                 const OutputMetadata* metadata = nullptr);
 
 } // namespace imgctl

@@ -57,8 +57,8 @@ namespace {
 
 cv::Mat decode_and_turn(const Picture& picture, int denominator)
 {
-    cv::Mat pixels =
-        turn_quarters(decode_jpeg(*picture.pending, denominator), picture.pending_turns);
+    const Upright upright{picture.pending_mirror, picture.pending_turns};
+    cv::Mat pixels = make_upright(decode_jpeg(*picture.pending, denominator), upright);
     if (picture.pending_any_turn) {
         const PendingTurn turn = *picture.pending_any_turn;
         pixels = turn_any(pixels, turn.degrees, turn.background);
@@ -92,7 +92,9 @@ cv::Mat decode_into_reduction(const Picture& picture, int denominator, cv::Size 
         reduced = cv::Size(reduced.height, reduced.width);
     RowResampler resampler(stored, CV_8UC3, reduced);
     decode_jpeg_rows(jpeg, denominator, [&](const std::uint8_t* row) { resampler.add_row(row); });
-    cv::Mat pixels = turn_quarters(resampler.result(), picture.pending_turns);
+    // The mirror of an EXIF orientation keeps the size: exact on the result too.
+    cv::Mat pixels =
+        make_upright(resampler.result(), Upright{picture.pending_mirror, picture.pending_turns});
     if (picture.pending_any_turn) {
         const PendingTurn turn = *picture.pending_any_turn;
         pixels = turn_any(pixels, turn.degrees, turn.background, target);
@@ -116,6 +118,7 @@ template <typename Decode> void settle_pending(Picture& picture, Decode&& decode
         throw;
     }
     picture.pending.reset();
+    picture.pending_mirror = false;
     picture.pending_turns = 0;
     picture.pending_any_turn.reset();
 }

@@ -4,12 +4,13 @@
 //  - colour:  cv::Mat CV_8UC3 (BGR) or CV_8UC4 (BGRA, straight alpha);
 //  - indexed: cv::Mat CV_8UC1 of palette indices, palette 0xAARRGGBB;
 //  - pending: a JPEG whose header was read but whose pixels were not
-//    decoded yet, with the turns asked for meanwhile (quarter turns, then
-//    at most one turn by any angle). A later reduction can then decode it
-//    at a smaller DCT scale.
+//    decoded yet, with the turns asked for meanwhile (a mirror from the
+//    EXIF orientation, quarter turns, then at most one turn by any angle).
+//    A later reduction can then decode it at a smaller DCT scale.
 #pragma once
 
 #include "imagelib/imgctl.h"
+#include "imagelib/metadata.h"
 
 #include <cstdint>
 #include <memory>
@@ -40,9 +41,11 @@ struct Picture
     cv::Mat indices;
     std::vector<std::uint32_t> palette; // 0xAARRGGBB
     std::unique_ptr<PendingJpeg> pending;
+    bool pending_mirror = false;                 // left-right, before the turns
     int pending_turns = 0;                       // quarter turns clockwise, 0..3
     std::optional<PendingTurn> pending_any_turn; // after the quarter turns
     std::string failure;                         // set when a lazy decode failed
+    Metadata metadata;                           // from the loaded file, for the encoders
 
     bool is_indexed() const { return !indices.empty(); }
     bool is_pending() const { return pending != nullptr; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "imagelib/atomic_file.h"
+#include "imagelib/metadata.h"
 
 #include <cstdint>
 #include <vector>
@@ -17,12 +18,17 @@ enum class Interlace { Off, On };
 bool looks_like_png(const std::vector<std::uint8_t>& bytes);
 
 // BGR (CV_8UC3) or BGRA (CV_8UC4). Throws ImageError("PNG: ...").
-cv::Mat decode_png(const std::vector<std::uint8_t>& bytes);
+// With `metadata`, also collects eXIf, iCCP, the XMP iTXt chunk and pHYs,
+// before and after the picture data.
+cv::Mat decode_png(const std::vector<std::uint8_t>& bytes, Metadata* metadata = nullptr);
 
-// Colour pixels, BGR or BGRA.
-void encode_png(AtomicFile& out, const cv::Mat& colour, Interlace interlace);
+// Colour pixels, BGR or BGRA. With `metadata`: eXIf, iCCP, XMP (iTXt
+// "XML:com.adobe.xmp") and pHYs; PNG has no place for IPTC.
+void encode_png(AtomicFile& out, const cv::Mat& colour, Interlace interlace,
+                const OutputMetadata* metadata = nullptr);
 // Palette pixels: indices CV_8UC1, palette 0xAARRGGBB.
 void encode_png_indexed(AtomicFile& out, const cv::Mat& indices,
-                        const std::vector<std::uint32_t>& palette, Interlace interlace);
+                        const std::vector<std::uint32_t>& palette, Interlace interlace,
+                        const OutputMetadata* metadata = nullptr);
 
 } // namespace imgctl

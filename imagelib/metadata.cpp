@@ -1,0 +1,320 @@
+#include "imagelib/metadata.h"
+
+#include "imagelib/transform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <exiv2/exiv2.hpp>
+#include <opencv2/core.hpp>
+
+namespace imgctl {
+namespace {
+
+constexpr std::uint16_t k_orientation_tag = 0x0112;
+constexpr std::uint16_t k_type_short = 3;
+
+// Bounded reads of a TIFF structure in either byte order.
+class TiffView
+{
+public:
+    explicit TiffView(std::span<const std::uint8_t> bytes) : m_bytes(bytes)
+    {
+        if (bytes.size() >= 8 && bytes[0] == 'I' && bytes[1] == 'I')
+            m_little = true;
+        else if (bytes.size() >= 8 && bytes[0] == 'M' && bytes[1] == 'M')
+            m_little = false;
+        else
+            return;
+        m_valid = u16(2) == 42;
+    }
+    bool valid() const { return m_valid; }
+    bool fits(std::size_t at, std::size_t size) const
+    {
+        return at <= m_bytes.size() && size <= m_bytes.size() - at;
+    }
+    std::uint16_t u16(std::size_t at) const
+    {
+        const unsigned a = m_bytes[at], b = m_bytes[at + 1];
+        return static_cast<std::uint16_t>(m_little ? a | (b << 8) : (a << 8) | b);
+    }
+    std::uint32_t u32(std::size_t at) const
+    {
+        const std::uint32_t lo = u16(at), hi = u16(at + 2);
+        return m_little ? lo | (hi << 16) : (lo << 16) | hi;
+    }
+
+private:
+    std::span<const std::uint8_t> m_bytes;
+    bool m_little = true;
+    bool m_valid = false;
+};
+
+// Exiv2 reports oddities of the files it reads on standard error; a
+// conversion has no use for them.
+void quiet_exiv2()
+{
+    static const bool done = [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        return true;
+    }();
+    (void)done;
+}
+
+// Sets a tag that the source carries to a new value in its own type;
+// a missing tag stays missing.
+template <typename Data, typename Key>
+void replace_if_present(Data& data, const char* key, const std::string& value)
+{
+    const auto it = data.findKey(Key(key));
+    if (it != data.end())
+        it->setValue(value);
+}
+
+double rational_of(const Exiv2::ExifData& exif, const char* key)
+{
+    const auto it = exif.findKey(Exiv2::ExifKey(key));
+    if (it == exif.end() || it->count() == 0)
+        return 0;
+    const Exiv2::Rational r = it->toRational(0);
+    if (r.second == 0 || r.first <= 0)
+        return 0;
+    return static_cast<double>(r.first) / r.second;
+}
+
+// XResolution and YResolution in their ResolutionUnit (2 inch, the default,
+// 3 centimetre), as dots per inch.
+void exif_resolution(const Exiv2::ExifData& exif, double& dpi_x, double& dpi_y)
+{
+    double x = rational_of(exif, "Exif.Image.XResolution");
+    double y = rational_of(exif, "Exif.Image.YResolution");
+    if (x <= 0 || y <= 0)
+        return;
+    const auto unit = exif.findKey(Exiv2::ExifKey("Exif.Image.ResolutionUnit"));
+    if (unit != exif.end() && unit->count() > 0) {
+        const long u = unit->toLong(0);
+        if (u == 3) {
+            x *= 2.54;
+            y *= 2.54;
+        } else if (u != 2) {
+            return; // 1: no absolute unit
+        }
+    }
+    dpi_x = x;
+    dpi_y = y;
+}
+
+std::vector<std::uint8_t> edit_exif(const Metadata& source, int width, int height,
+                                    OutputMetadata& out)
+{
+    if (source.exif.empty() || source.exif.size() > k_max_exif_bytes ||
+        !TiffView(source.exif).valid())
+        return {};
+    Exiv2::ExifData exif;
+    const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(
+        exif, source.exif.data(), static_cast<std::uint32_t>(source.exif.size()));
+    if (order == Exiv2::invalidByteOrder || exif.empty())
+        return {};
+    if (out.dpi_x <= 0)
+        exif_resolution(exif, out.dpi_x, out.dpi_y);
+    // The thumbnail shows the picture as it was before the turn and resize.
+    for (auto it = exif.begin(); it != exif.end();)
+        it = it->groupName() == "Thumbnail" ? exif.erase(it) : std::next(it);
+    using Key = Exiv2::ExifKey;
+    // A value outside 1..8 was not applied and means nothing to a reader.
+    const auto stored = exif.findKey(Key("Exif.Image.Orientation"));
+    if (stored != exif.end() &&
+        (stored->count() != 1 || stored->toLong(0) < 1 || stored->toLong(0) > 8))
+        exif.erase(stored);
+    if (source.orientation_applied)
+        replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Image.Orientation", "1");
+    replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Photo.PixelXDimension",
+                                             std::to_string(width));
+    replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Photo.PixelYDimension",
+                                             std::to_string(height));
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, order, exif);
+    if (!TiffView(blob).valid())
+        return {};
+    return blob;
+}
+
+std::string edit_xmp(const Metadata& source, int width, int height)
+{
+    if (source.xmp.empty() || source.xmp.size() > k_max_xmp_bytes)
+        return {};
+    Exiv2::XmpData xmp;
+    if (Exiv2::XmpParser::decode(xmp, source.xmp) != 0 || xmp.empty())
+        return {};
+    using Key = Exiv2::XmpKey;
+    if (source.orientation_applied)
+        replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.Orientation", "1");
+    replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.exif.PixelXDimension", std::to_string(width));
+    replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.exif.PixelYDimension",
+                                            std::to_string(height));
+    replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.ImageWidth", std::to_string(width));
+    replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.ImageLength", std::to_string(height));
+    std::string packet;
+    if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
+        return {};
+    return packet;
+}
+
+// Only the IPTC records of the Photoshop resources go on: the others (a
+// preview, Photoshop's own resolution and layers) describe the old file.
+std::vector<std::uint8_t> rebuild_iptc(const std::vector<std::uint8_t>& resources)
+{
+    if (resources.empty())
+        return {};
+    const Exiv2::byte* record = nullptr;
+    std::uint32_t header_size = 0;
+    std::uint32_t data_size = 0;
+    if (Exiv2::Photoshop::locateIptcIrb(resources.data(), static_cast<long>(resources.size()),
+                                        &record, &header_size, &data_size) != 0 ||
+        record == nullptr)
+        return {};
+    const std::size_t at = static_cast<std::size_t>(record - resources.data()) + header_size;
+    if (at > resources.size() || data_size > resources.size() - at)
+        return {};
+    Exiv2::IptcData iptc;
+    if (Exiv2::IptcParser::decode(iptc, resources.data() + at, data_size) != 0 || iptc.empty())
+        return {};
+    const Exiv2::DataBuf block = Exiv2::Photoshop::setIptcIrb(nullptr, 0, iptc);
+    if (block.size_ <= 0)
+        return {};
+    return {block.pData_, block.pData_ + block.size_};
+}
+
+std::uint32_t be32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) |
+           (std::uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
+
+// The pictures written are RGB: a grey or CMYK profile would misdescribe
+// them. The header and tag table are checked as libpng checks them, so a
+// profile goes into JPEG and PNG alike or into neither.
+bool usable_icc(const std::vector<std::uint8_t>& icc)
+{
+    constexpr std::size_t k_header = 128;
+    if (icc.size() < k_header + 4 || icc.size() > k_max_icc_bytes)
+        return false;
+    if (be32(icc, 0) != icc.size() || std::memcmp(&icc[36], "acsp", 4) != 0 ||
+        std::memcmp(&icc[16], "RGB ", 4) != 0)
+        return false;
+    const std::uint64_t tags = be32(icc, k_header);
+    if (k_header + 4 + tags * 12 > icc.size())
+        return false;
+    for (std::uint64_t i = 0; i < tags; ++i) {
+        const std::size_t at = k_header + 4 + static_cast<std::size_t>(i) * 12;
+        const std::uint64_t offset = be32(icc, at + 4);
+        const std::uint64_t length = be32(icc, at + 8);
+        if (offset + length > icc.size())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int exif_orientation(std::span<const std::uint8_t> tiff)
+{
+    const TiffView view(tiff);
+    if (!view.valid())
+        return 1;
+    const std::size_t ifd = view.u32(4);
+    if (!view.fits(ifd, 2))
+        return 1;
+    const std::size_t entries = view.u16(ifd);
+    if (!view.fits(ifd + 2, entries * 12))
+        return 1;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t at = ifd + 2 + i * 12;
+        if (view.u16(at) != k_orientation_tag)
+            continue;
+        if (view.u16(at + 2) != k_type_short || view.u32(at + 4) != 1)
+            return 1;
+        const int value = view.u16(at + 8);
+        return value >= 1 && value <= 8 ? value : 1;
+    }
+    return 1;
+}
+
+Upright upright_for(int orientation)
+{
+    // Orientation 2..8 as a mirror followed by clockwise quarter turns:
+    // 5 (transpose) is mirrored then turned three times, 7 (transverse)
+    // mirrored then turned once.
+    switch (orientation) {
+    case 2:
+        return {true, 0};
+    case 3:
+        return {false, 2};
+    case 4:
+        return {true, 2};
+    case 5:
+        return {true, 3};
+    case 6:
+        return {false, 1};
+    case 7:
+        return {true, 1};
+    case 8:
+        return {false, 3};
+    default:
+        return {false, 0};
+    }
+}
+
+cv::Mat make_upright(const cv::Mat& pixels, Upright upright)
+{
+    cv::Mat out = pixels;
+    if (upright.mirror)
+        cv::flip(pixels, out, 1);
+    return turn_quarters(out, upright.quarters);
+}
+
+std::vector<std::uint8_t> exif_tiff_block(std::span<const std::uint8_t> payload)
+{
+    static const std::uint8_t name[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (payload.size() >= 6 && std::memcmp(payload.data(), name, 6) == 0)
+        payload = payload.subspan(6);
+    if (!TiffView(payload).valid() || payload.size() > k_max_exif_bytes)
+        return {};
+    return {payload.begin(), payload.end()};
+}
+
+OutputMetadata prepare_metadata(const Metadata& source, int width, int height) noexcept
+{
+    quiet_exiv2();
+    OutputMetadata out;
+    if (source.dpi_x > 0 && source.dpi_y > 0) {
+        out.dpi_x = source.dpi_x;
+        out.dpi_y = source.dpi_y;
+    }
+    // Each block on its own: a broken one leaves the others.
+    try {
+        out.exif = edit_exif(source, width, height, out);
+    } catch (...) {
+        out.exif.clear();
+    }
+    try {
+        out.xmp = edit_xmp(source, width, height);
+    } catch (...) {
+        out.xmp.clear();
+    }
+    try {
+        out.iptc_irb = rebuild_iptc(source.iptc);
+    } catch (...) {
+        out.iptc_irb.clear();
+    }
+    try {
+        if (usable_icc(source.icc))
+            out.icc = source.icc;
+    } catch (...) {
+        out.icc.clear();
+    }
+    return out;
+}
+
+} // namespace imgctl

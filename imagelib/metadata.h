@@ -1,0 +1,82 @@
+// Picture metadata carried from a loaded file to the written one: EXIF,
+// XMP, IPTC, ICC profile and resolution, and the EXIF orientation.
+//
+// Loaders collect the blocks raw, as the file held them; nothing is parsed
+// then except the orientation. prepare_metadata parses and edits them for
+// the picture being written (Exiv2 for EXIF, XMP and IPTC). A block that
+// cannot be parsed is left out; metadata never makes a picture fail.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace imgctl {
+
+// Sizes beyond these are not metadata a camera or an editor writes; such
+// blocks are dropped unread.
+inline constexpr std::size_t k_max_exif_bytes = 1u << 20;
+inline constexpr std::size_t k_max_xmp_bytes = 4u << 20;
+inline constexpr std::size_t k_max_icc_bytes = 4u << 20;
+
+struct Metadata
+{
+    std::vector<std::uint8_t> exif; // TIFF structure ("II*\0" or "MM\0*" first)
+    std::string xmp;                // XMP packet
+    std::vector<std::uint8_t> iptc; // Photoshop resource blocks (JPEG APP13 after its name)
+    std::vector<std::uint8_t> icc;  // ICC profile
+    double dpi_x = 0;               // 0: the file states no resolution
+    double dpi_y = 0;
+    // The pixels were turned upright from the EXIF orientation, so the
+    // written EXIF and XMP say 1.
+    bool orientation_applied = false;
+
+    bool empty() const
+    {
+        return exif.empty() && xmp.empty() && iptc.empty() && icc.empty() && dpi_x <= 0;
+    }
+};
+
+// The EXIF Orientation (1..8) in IFD0 of a TIFF structure. 1 when the tag is
+// missing, holds a value outside 1..8, or the structure is broken.
+int exif_orientation(std::span<const std::uint8_t> tiff);
+
+// What makes a stored picture upright: first a left-right mirror when
+// `mirror`, then `quarters` quarter turns clockwise.
+struct Upright
+{
+    bool mirror = false;
+    int quarters = 0;
+};
+Upright upright_for(int orientation);
+
+// Applies an Upright to pixels (any matrix type).
+cv::Mat make_upright(const cv::Mat& pixels, Upright upright);
+
+// The EXIF block of a JPEG APP1 segment or PNG eXIf chunk: the TIFF
+// structure, without the "Exif\0\0" name some writers put in front. Empty
+// when it is not one.
+std::vector<std::uint8_t> exif_tiff_block(std::span<const std::uint8_t> payload);
+
+// Blocks ready to be written with a picture of a given size.
+struct OutputMetadata
+{
+    std::vector<std::uint8_t> exif;     // TIFF structure, without thumbnail
+    std::string xmp;                    // XMP packet
+    std::vector<std::uint8_t> iptc_irb; // Photoshop resource block holding the IPTC records
+    std::vector<std::uint8_t> icc;      // an RGB profile
+    double dpi_x = 0;                   // 0: none
+    double dpi_y = 0;
+};
+
+// Parses and edits the source's blocks for an output of width x height:
+// Orientation 1 where the pixels were turned upright, pixel dimensions
+// updated, the thumbnail dropped. The resolution falls back on the EXIF
+// one when the container had none. Never throws; what does not parse is
+// left out.
+OutputMetadata prepare_metadata(const Metadata& source, int width, int height) noexcept;
+
+} // namespace imgctl

@@ -1,0 +1,289 @@
+// Metadata from source to output, checked with exiftool (an independent
+// reader): JPEG->JPEG, JPEG->PNG, PNG->JPEG; stripping; broken blocks.
+#include "imagelib/imgctl.h"
+
+#include "imagelib/atomic_file.h"
+#include "imagelib/jpeg_codec.h"
+#include "support.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace {
+
+using namespace imgctl;
+using imgtest::Handle;
+using imgtest::TempDir;
+
+using Tags = std::map<std::string, std::string>;
+
+// "exiftool -S -G1 -a -n" prints "[Group] Tag: value" lines; keys are
+// "Group:Tag".
+Tags exif_tags(const std::string& path)
+{
+    const std::string command = "exiftool -S -G1 -a -n '" + path + "' 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe)
+        throw std::runtime_error("cannot run exiftool");
+    Tags tags;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+        std::string s(line);
+        if (!s.empty() && s.back() == '\n')
+            s.pop_back();
+        const auto close = s.find("] ");
+        const auto colon = s.find(": ", close);
+        if (s.empty() || s[0] != '[' || close == std::string::npos || colon == std::string::npos)
+            continue;
+        tags[s.substr(1, close - 1) + ":" + s.substr(close + 2, colon - close - 2)] =
+            s.substr(colon + 2);
+    }
+    return tags;
+}
+
+// Whether any key starts with `prefix` ("IFD1:" for a group).
+bool any_group(const Tags& tags, const std::string& prefix)
+{
+    for (const auto& [key, value] : tags) {
+        if (key.rfind(prefix, 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+void run(const std::string& command)
+{
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+// A small but well-formed RGB display profile: header, one text tag. The
+// text is varied: libpng refuses an iCCP chunk that compresses to very
+// few bytes.
+std::vector<std::uint8_t> rgb_profile()
+{
+    constexpr std::size_t k_text = 256;
+    std::vector<std::uint8_t> p(128 + 4 + 12 + 8 + k_text, 0);
+    const auto put = [&](std::size_t at, const char* four) { std::memcpy(&p[at], four, 4); };
+    const auto be = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            p[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    };
+    be(0, static_cast<std::uint32_t>(p.size()));
+    be(8, 0x02100000);
+    put(12, "mntr");
+    put(16, "RGB ");
+    put(20, "XYZ ");
+    put(36, "acsp");
+    be(68, 0x0000F6D6); // D50
+    be(72, 0x00010000);
+    be(76, 0x0000D32D);
+    be(128, 1);
+    put(132, "cprt");
+    be(136, 144);
+    be(140, static_cast<std::uint32_t>(8 + k_text));
+    put(144, "text");
+    std::uint32_t seed = 12345;
+    for (std::size_t i = 0; i + 1 < k_text; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        p[152 + i] = static_cast<std::uint8_t>('a' + (seed >> 16) % 26);
+    }
+    return p;
+}
+
+// A source photo 64 x 32 stored with orientation 6, camera EXIF with a
+// thumbnail and 300 dpi, XMP, IPTC and an ICC profile, written by exiftool.
+std::string make_source(const TempDir& dir, const std::string& name)
+{
+    const std::string path = dir.path(name);
+    if (name.ends_with(".png"))
+        imgtest::save_png(path, imgtest::photo(64, 32));
+    else
+        imgtest::save_jpeg(path, imgtest::photo(64, 32));
+    imgtest::save_jpeg(dir.path("thumb.jpg"), imgtest::photo(16, 8));
+    imgtest::write_bytes(dir.path("p.icc"), rgb_profile());
+    run("exiftool -q -overwrite_original -Make=ZumoCam -Orientation#=6 "
+        "-ExifIFD:ExifImageWidth=64 -ExifIFD:ExifImageHeight=32 -XResolution=300 "
+        "-YResolution=300 -ResolutionUnit=inches -XMP-dc:Title=Zumo -XMP-tiff:Orientation#=6 "
+        "-IPTC:Caption-Abstract=Zumo '-ThumbnailImage<=" +
+        dir.path("thumb.jpg") + "' '-ICC_Profile<=" + dir.path("p.icc") + "' '" + path + "'");
+    return path;
+}
+
+struct RoundTrip
+{
+    const char* source;
+    const char* output;
+};
+
+class MetadataRoundTrip : public testing::TestWithParam<RoundTrip>
+{
+};
+
+TEST_P(MetadataRoundTrip, KeepsWhatTheOutputCanHold)
+{
+    TempDir dir;
+    const std::string source = make_source(dir, GetParam().source);
+    const bool jpeg_out = std::string(GetParam().output).ends_with(".jpg");
+    const std::string output = dir.path(GetParam().output);
+    {
+        Handle dib(ToDIB(source.c_str()));
+        ASSERT_NE(dib.get(), 0u);
+        ResizeDIB(dib, -1, 32); // upright 32 x 64 -> 16 x 32
+        if (jpeg_out)
+            DIBtoJPG(output.c_str(), dib, 90, 0);
+        else
+            DIBtoPNG(output.c_str(), dib, 0);
+    }
+    const Tags t = exif_tags(output);
+    EXPECT_EQ(t.count("IFD0:Make") ? t.at("IFD0:Make") : "", "ZumoCam");
+    EXPECT_EQ(t.count("IFD0:Orientation") ? t.at("IFD0:Orientation") : "", "1");
+    EXPECT_EQ(t.count("ExifIFD:ExifImageWidth") ? t.at("ExifIFD:ExifImageWidth") : "", "16");
+    EXPECT_EQ(t.count("ExifIFD:ExifImageHeight") ? t.at("ExifIFD:ExifImageHeight") : "", "32");
+    EXPECT_FALSE(any_group(t, "IFD1:")) << "thumbnail kept";
+    EXPECT_EQ(t.count("XMP-dc:Title") ? t.at("XMP-dc:Title") : "", "Zumo");
+    EXPECT_EQ(t.count("XMP-tiff:Orientation") ? t.at("XMP-tiff:Orientation") : "", "1");
+    EXPECT_EQ(t.count("ICC-header:ColorSpaceData") ? t.at("ICC-header:ColorSpaceData") : "", "RGB");
+    // PNG has no standard place for IPTC records.
+    if (jpeg_out && std::string(GetParam().source).ends_with(".jpg"))
+        EXPECT_EQ(t.count("IPTC:Caption-Abstract") ? t.at("IPTC:Caption-Abstract") : "", "Zumo");
+    if (jpeg_out) {
+        EXPECT_EQ(t.count("JFIF:XResolution") ? t.at("JFIF:XResolution") : "", "300");
+        EXPECT_EQ(t.count("JFIF:ResolutionUnit") ? t.at("JFIF:ResolutionUnit") : "", "1");
+    } else {
+        EXPECT_EQ(t.count("PNG-pHYs:PixelsPerUnitX") ? t.at("PNG-pHYs:PixelsPerUnitX") : "",
+                  "11811");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MetadataRoundTrip,
+                         testing::Values(RoundTrip{"in.jpg", "out.jpg"},
+                                         RoundTrip{"in.jpg", "out.png"},
+                                         RoundTrip{"in.png", "out.jpg"}),
+                         [](const auto& info) {
+                             std::string name =
+                                 std::string(info.param.source) + "_" + info.param.output;
+                             for (char& c : name)
+                                 c = c == '.' ? '_' : c;
+                             return name;
+                         });
+
+// Stripping leaves nothing, not even the resolution; BMP keeps only the
+// resolution; ignoring the orientation keeps the tag as it was.
+TEST(Metadata, StripBmpAndIgnoredOrientation)
+{
+    TempDir dir;
+    const std::string source = make_source(dir, "in.jpg");
+    {
+        Handle stripped(ToDIBex(source.c_str(), {Orientation::Apply, MetadataUse::Strip}));
+        DIBtoJPG(dir.path("stripped.jpg").c_str(), stripped, 90, 0);
+        DIBtoBMP(dir.path("stripped.bmp").c_str(), stripped);
+        Handle kept(ToDIB(source.c_str()));
+        DIBtoBMP(dir.path("kept.bmp").c_str(), kept);
+        Handle stored(ToDIBex(source.c_str(), {Orientation::Ignore, MetadataUse::Keep}));
+        DIBtoJPG(dir.path("stored.jpg").c_str(), stored, 90, 0);
+    }
+    const Tags s = exif_tags(dir.path("stripped.jpg"));
+    for (const char* group : {"IFD0:", "ExifIFD:", "XMP-dc:", "IPTC:", "ICC-header:"})
+        EXPECT_FALSE(any_group(s, group)) << group;
+    EXPECT_NE(s.count("JFIF:XResolution") ? s.at("JFIF:XResolution") : "", "300");
+    EXPECT_EQ(exif_tags(dir.path("stripped.bmp")).at("File:PixelsPerMeterX"), "3780");
+    EXPECT_EQ(exif_tags(dir.path("kept.bmp")).at("File:PixelsPerMeterX"), "11811");
+    const Tags o = exif_tags(dir.path("stored.jpg"));
+    EXPECT_EQ(o.count("IFD0:Orientation") ? o.at("IFD0:Orientation") : "", "6");
+    EXPECT_EQ(o.count("File:ImageWidth") ? o.at("File:ImageWidth") : "", "64");
+}
+
+// A JPEG segment inserted right after the start marker.
+std::vector<std::uint8_t> with_segment(std::vector<std::uint8_t> jpeg, std::uint8_t marker,
+                                       const std::vector<std::uint8_t>& payload)
+{
+    const std::size_t length = payload.size() + 2;
+    std::vector<std::uint8_t> segment = {0xFF, marker, static_cast<std::uint8_t>(length >> 8),
+                                         static_cast<std::uint8_t>(length)};
+    segment.insert(segment.end(), payload.begin(), payload.end());
+    jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
+    return jpeg;
+}
+
+std::vector<std::uint8_t> named(const char* name, std::size_t name_size,
+                                const std::vector<std::uint8_t>& body)
+{
+    std::vector<std::uint8_t> out(name, name + name_size);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+// Broken metadata converts as if it were absent: the picture loads at its
+// stored orientation and the output carries none of the broken block.
+struct BrokenCase
+{
+    const char* name;
+    std::uint8_t marker;
+    std::vector<std::uint8_t> payload;
+    const char* absent_group;
+};
+
+class BrokenMetadata : public testing::TestWithParam<BrokenCase>
+{
+};
+
+TEST_P(BrokenMetadata, ConvertsAsIfAbsent)
+{
+    TempDir dir;
+    imgtest::save_jpeg(dir.path("plain.jpg"), imgtest::photo(64, 32));
+    imgtest::write_bytes(dir.path("in.jpg"),
+                         with_segment(imgtest::read_bytes(dir.path("plain.jpg")), GetParam().marker,
+                                      GetParam().payload));
+    {
+        Handle dib(ToDIB(dir.path("in.jpg").c_str()));
+        ASSERT_NE(dib.get(), 0u);
+        EXPECT_EQ(GetDIBInfo(dib).width, 64);
+        DIBtoJPG(dir.path("out.jpg").c_str(), dib, 90, 0);
+        DIBtoPNG(dir.path("out.png").c_str(), dib, 0);
+    }
+    for (const char* out : {"out.jpg", "out.png"}) {
+        const Tags t = exif_tags(dir.path(out));
+        const std::string width = t.count("File:ImageWidth")  ? t.at("File:ImageWidth")
+                                  : t.count("PNG:ImageWidth") ? t.at("PNG:ImageWidth")
+                                                              : "";
+        EXPECT_EQ(width, "64") << out;
+        EXPECT_FALSE(any_group(t, GetParam().absent_group)) << out;
+    }
+}
+
+std::vector<std::uint8_t> exif_with(unsigned orientation, std::uint32_t ifd_offset)
+{
+    imgtest::Bytes b;
+    b.text("MM").u8(0).u8(42);
+    b.u8(ifd_offset >> 24).u8(ifd_offset >> 16).u8(ifd_offset >> 8).u8(ifd_offset);
+    b.u8(0).u8(1).u8(0x01).u8(0x12).u8(0).u8(3).u32(0x01000000).u8(0).u8(orientation).u16(0);
+    b.u32(0);
+    return b.data;
+}
+
+std::vector<BrokenCase> broken_cases()
+{
+    const std::vector<std::uint8_t> icc = rgb_profile();
+    std::vector<std::uint8_t> first_half = {1, 2}; // chunk 1 of 2, the second never comes
+    first_half.insert(first_half.end(), icc.begin(), icc.begin() + 60);
+    std::vector<std::uint8_t> cut = {1, 1}; // a whole-looking chunk missing its tail
+    cut.insert(cut.end(), icc.begin(), icc.begin() + 100);
+    return {
+        {"Orientation0", 0xE1, named("Exif\0\0", 6, exif_with(0, 8)), "IFD0:Orientation"},
+        {"Orientation9", 0xE1, named("Exif\0\0", 6, exif_with(9, 8)), "IFD0:Orientation"},
+        {"IfdBeyondBlock", 0xE1, named("Exif\0\0", 6, exif_with(6, 4000)), "IFD0:"},
+        {"IfdInsideHeader", 0xE1, named("Exif\0\0", 6, exif_with(6, 2)), "IFD0:"},
+        {"IccMissingChunk", 0xE2, named("ICC_PROFILE\0", 12, first_half), "ICC-header:"},
+        {"IccTruncated", 0xE2, named("ICC_PROFILE\0", 12, cut), "ICC-header:"},
+        {"XmpNotXml", 0xE1, named("http://ns.adobe.com/xap/1.0/\0", 29, {'<', 'x', 0xFF}),
+         "XMP-x:"},
+        {"IptcNotIrb", 0xED, named("Photoshop 3.0\0", 14, {'8', 'B', 'I', 'M', 4, 4, 0}), "IPTC:"},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, BrokenMetadata, testing::ValuesIn(broken_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

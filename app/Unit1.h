@@ -214,6 +214,8 @@ public:
     QGroupBox* GroupBox5;
     TRadioGroup* RadioGroup7;
     QCheckBox* CheckBox3;
+    QCheckBox* CheckBox9;
+    QCheckBox* CheckBox10;
     QLabel* Label1;
     TUpDown* UpDown2; // buddy Edit3
     QLineEdit* Edit3;

@@ -365,6 +365,15 @@ void TForm1::build_settings_tab()
     place_label(Label6, 16, 192);
     ColorGrid1 = named(new TColorGrid(GroupBox5), "ColorGrid1");
     place(ColorGrid1, 8, 208, 168, 48);
+    // The photo options: the orientation under the turns it comes before,
+    // the metadata above the output options on the right.
+    CheckBox9 =
+        named(new QCheckBox(QStringLiteral("EXIFの向きに合わせる"), GroupBox5), "CheckBox9");
+    place(CheckBox9, 16, 260, 161, 17);
+    CheckBox9->setChecked(true);
+    CheckBox10 = named(new QCheckBox(QStringLiteral("メタデータを残す"), tab), "CheckBox10");
+    place(CheckBox10, 224, 14, 153, 17);
+    CheckBox10->setChecked(true);
 
     RadioGroup8 = named(new TRadioGroup(QStringLiteral("インターレースPNG or GIF"),
                                         {QStringLiteral("インターレースなし"),

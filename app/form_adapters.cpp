@@ -26,6 +26,10 @@ QCheckBox* check_box(TForm1& f, StoredControl c)
         return f.CheckBox6;
     case StoredControl::CheckBox7:
         return f.CheckBox7;
+    case StoredControl::CheckBox9:
+        return f.CheckBox9;
+    case StoredControl::CheckBox10:
+        return f.CheckBox10;
     default:
         return nullptr;
     }

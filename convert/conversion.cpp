@@ -60,6 +60,14 @@ std::int32_t interlace_flag(const OptionSnapshot& options)
     return options.Interlaced ? -1 : 0;
 }
 
+// Step 1: the EXIF orientation is applied at load, before the chosen turn,
+// and the metadata is kept for the encoders, as the two options say.
+imgctl::LoadOptions load_options(const OptionSnapshot& options)
+{
+    return {options.CheckBox9 ? imgctl::Orientation::Apply : imgctl::Orientation::Ignore,
+            options.CheckBox10 ? imgctl::MetadataUse::Keep : imgctl::MetadataUse::Strip};
+}
+
 // Step 2 of a picture conversion: always exactly one rotation, so a
 // TurnAngle of 0 is passed on as well.
 void rotate(imgctl::HDIB dib, const OptionSnapshot& options)
@@ -265,7 +273,7 @@ FileResult ConversionEngine::ConvertImageFile(const std::string& file_name,
 {
     try {
         const OptionSnapshot options = m_options.Options();
-        const imgctl::HDIB loaded = imgctl::ToDIB(file_name.c_str());
+        const imgctl::HDIB loaded = imgctl::ToDIBex(file_name.c_str(), load_options(options));
         if (loaded == 0)
             return report_failure(m_host);
         const DibHandle dib(loaded);

@@ -1,6 +1,10 @@
 // Feeds arbitrary bytes to ToDIB through a file, then uses the picture the
-// way a conversion does: turn, resize, reduce, write.
+// way a conversion does: turn, resize, reduce, write (so the metadata the
+// file carries is parsed and edited for each output). The bytes are also
+// handed to the metadata parsers directly, as an EXIF, XMP, IPTC and ICC
+// block, so that hostile blocks reach them without a container around.
 #include "imagelib/imgctl.h"
+#include "imagelib/metadata.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,10 +47,24 @@ void use(imgctl::HDIB dib, const std::string& folder)
     }
 }
 
+void parse_as_metadata(const std::uint8_t* data, std::size_t size)
+{
+    const std::span<const std::uint8_t> bytes(data, size);
+    imgctl::exif_orientation(bytes);
+    imgctl::jpeg_file_orientation(bytes);
+    imgctl::Metadata metadata;
+    metadata.exif = imgctl::exif_tiff_block(bytes);
+    metadata.xmp.assign(reinterpret_cast<const char*>(data), size);
+    metadata.iptc.assign(bytes.begin(), bytes.end());
+    metadata.icc.assign(bytes.begin(), bytes.end());
+    imgctl::prepare_metadata(metadata, 17, 9);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    parse_as_metadata(data, size);
     const std::string folder = scratch_folder();
     const std::string input = folder + "/in";
     std::FILE* file = std::fopen(input.c_str(), "wb");

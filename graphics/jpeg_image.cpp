@@ -1,5 +1,6 @@
 #include "graphics/jpeg_image.h"
 
+#include "imagelib/metadata.h"
 #include "imagelib/picture_limits.h"
 
 #include <turbojpeg.h>
@@ -39,7 +40,8 @@ std::int32_t scaled(std::int32_t size, int divisor)
 // decodes partly yields a warning only; the picture is shown as far as it
 // goes, as viewers do. Returns the message of a fatal error in `failure`.
 std::shared_ptr<TPixelImage> decode(const std::vector<std::uint8_t>& file, std::int32_t width,
-                                    std::int32_t height, int divisor, std::string& failure)
+                                    std::int32_t height, int divisor, imgctl::Upright upright,
+                                    std::string& failure)
 {
     TjHandle handle(tjInitDecompress());
     if (!handle) {
@@ -58,6 +60,16 @@ std::shared_ptr<TPixelImage> decode(const std::vector<std::uint8_t>& file, std::
     }
     for (std::size_t i = 3; i < image->bgra.size(); i += 4)
         image->bgra[i] = 255;
+    // Photos are shown upright from their EXIF orientation, as the
+    // conversion writes them.
+    if (upright.mirror || upright.quarters != 0) {
+        const cv::Mat stored(image->height, image->width, CV_8UC4, image->bgra.data());
+        const cv::Mat shown = imgctl::make_upright(stored, upright);
+        std::vector<std::uint8_t> bgra(shown.data, shown.data + shown.total() * 4);
+        image->width = shown.cols;
+        image->height = shown.rows;
+        image->bgra = std::move(bgra);
+    }
     return image;
 }
 
@@ -72,6 +84,7 @@ void TJPEGImage::Assign(const TGraphic& source)
     m_width = image->width;
     m_height = image->height;
     m_file.reset();
+    m_upright = {};
     m_full = std::move(image);
     m_reduced.reset();
     m_reduced_divisor = 0;
@@ -93,6 +106,10 @@ void TJPEGImage::LoadFromStream(TStream& stream)
         throw EInvalidGraphic(tj_message(handle.get(), "bad header"));
     if (!imgctl::size_within_limits(width, height))
         throw EInvalidGraphic("JPEG: picture size out of range");
+    // The size shown is the upright one; the decode turns the pixels.
+    m_upright = imgctl::upright_for(imgctl::jpeg_file_orientation(*file));
+    if (m_upright.quarters % 2 != 0)
+        std::swap(width, height);
     m_width = width;
     m_height = height;
     m_file = std::move(file);
@@ -161,8 +178,10 @@ std::shared_ptr<const TPixelImage> TJPEGImage::decoded(int divisor) const
         throw EInvalidGraphic(m_failure);
     if (!m_file)
         throw EInvalidGraphic("JPEG: no picture data");
+    const bool sideways = m_upright.quarters % 2 != 0; // stored across
     std::shared_ptr<const TPixelImage> image =
-        decode(*m_file, m_width, m_height, divisor, m_failure);
+        decode(*m_file, sideways ? m_height : m_width, sideways ? m_width : m_height, divisor,
+               m_upright, m_failure);
     if (!image)
         throw EInvalidGraphic(m_failure);
     if (divisor == 1) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "graphics/graphic.h"
+#include "imagelib/metadata.h"
 
 #include <memory>
 #include <string>
@@ -58,6 +59,7 @@ private:
     mutable std::shared_ptr<const TPixelImage> m_reduced;
     mutable int m_reduced_divisor = 0;
     mutable std::string m_failure; // why decoding failed, once it has
+    imgctl::Upright m_upright;     // from the EXIF orientation, applied by each decode
 };
 
 } // namespace zumo

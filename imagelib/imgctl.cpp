@@ -54,7 +54,7 @@ Picture picture_from_gif(const std::vector<std::uint8_t>& bytes)
 
 // The EXIF orientation is applied first of all: on a JPEG not decoded yet
 // it becomes the pending mirror and turns, which later turns add to.
-void turn_upright(Picture& picture, Metadata& metadata, Orientation orientation)
+void turn_upright(Picture& picture, const Metadata& metadata, Orientation orientation)
 {
     if (orientation == Orientation::Ignore)
         return;
@@ -68,7 +68,6 @@ void turn_upright(Picture& picture, Metadata& metadata, Orientation orientation)
     } else {
         picture.colour = make_upright(picture.colour, upright);
     }
-    metadata.orientation_applied = true;
 }
 
 // Reads the header at once, so that a file that is not a picture fails

@@ -66,9 +66,10 @@ public:
 HDIB ToDIB(const char* file_name);
 
 // ToDIB with the choices the classic call makes fixed: turn upright from
-// the EXIF orientation (when not, the written EXIF keeps the orientation
-// as it was) and keep the metadata for the encoders (when not, outputs
-// carry none, not even the resolution).
+// the EXIF orientation, and keep the metadata for the encoders (when not,
+// outputs carry none, not even the resolution). Written EXIF and XMP say
+// Orientation 1 either way: an output shows as its pixels stand, so a
+// picture loaded without the turn (its tag stale, say) stays as stored.
 enum class Orientation { Apply, Ignore };
 enum class MetadataUse { Keep, Strip };
 struct LoadOptions

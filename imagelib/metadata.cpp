@@ -122,12 +122,13 @@ std::vector<std::uint8_t> edit_exif(const Metadata& source, int width, int heigh
     for (auto it = exif.begin(); it != exif.end();)
         it = it->groupName() == "Thumbnail" ? exif.erase(it) : std::next(it);
     using Key = Exiv2::ExifKey;
-    // A value outside 1..8 was not applied and means nothing to a reader.
+    // A value outside 1..8 means nothing to a reader; a valid one was
+    // applied or deliberately not, and either way the pixels are upright now.
     const auto stored = exif.findKey(Key("Exif.Image.Orientation"));
     if (stored != exif.end() &&
         (stored->count() != 1 || stored->toLong(0) < 1 || stored->toLong(0) > 8))
         exif.erase(stored);
-    if (source.orientation_applied)
+    else
         replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Image.Orientation", "1");
     replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Photo.PixelXDimension",
                                              std::to_string(width));
@@ -148,8 +149,7 @@ std::string edit_xmp(const Metadata& source, int width, int height)
     if (Exiv2::XmpParser::decode(xmp, source.xmp) != 0 || xmp.empty())
         return {};
     using Key = Exiv2::XmpKey;
-    if (source.orientation_applied)
-        replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.Orientation", "1");
+    replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.Orientation", "1");
     replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.exif.PixelXDimension", std::to_string(width));
     replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.exif.PixelYDimension",
                                             std::to_string(height));
@@ -282,6 +282,33 @@ std::vector<std::uint8_t> exif_tiff_block(std::span<const std::uint8_t> payload)
     if (!TiffView(payload).valid() || payload.size() > k_max_exif_bytes)
         return {};
     return {payload.begin(), payload.end()};
+}
+
+int jpeg_file_orientation(std::span<const std::uint8_t> file)
+{
+    constexpr std::uint8_t k_app1 = 0xE1, k_start_of_scan = 0xDA, k_end = 0xD9;
+    if (file.size() < 4 || file[0] != 0xFF || file[1] != 0xD8)
+        return 1;
+    std::size_t at = 2;
+    while (at + 4 <= file.size()) {
+        if (file[at] != 0xFF)
+            return 1;
+        const std::uint8_t marker = file[at + 1];
+        if (marker == 0xFF) { // fill byte before a marker
+            ++at;
+            continue;
+        }
+        if (marker == k_start_of_scan || marker == k_end)
+            return 1;
+        const std::size_t length = (std::size_t{file[at + 2]} << 8) | file[at + 3];
+        if (length < 2 || length > file.size() - at - 2)
+            return 1;
+        const std::span<const std::uint8_t> payload = file.subspan(at + 4, length - 2);
+        if (marker == k_app1 && payload.size() > 6 && std::memcmp(payload.data(), "Exif\0", 6) == 0)
+            return exif_orientation(payload.subspan(6));
+        at += 2 + length;
+    }
+    return 1;
 }
 
 OutputMetadata prepare_metadata(const Metadata& source, int width, int height) noexcept

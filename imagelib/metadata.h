@@ -30,9 +30,6 @@ struct Metadata
     std::vector<std::uint8_t> icc;  // ICC profile
     double dpi_x = 0;               // 0: the file states no resolution
     double dpi_y = 0;
-    // The pixels were turned upright from the EXIF orientation, so the
-    // written EXIF and XMP say 1.
-    bool orientation_applied = false;
 
     bool empty() const
     {
@@ -61,6 +58,10 @@ cv::Mat make_upright(const cv::Mat& pixels, Upright upright);
 // when it is not one.
 std::vector<std::uint8_t> exif_tiff_block(std::span<const std::uint8_t> payload);
 
+// The EXIF orientation of a whole JPEG file, found by walking its segments
+// up to the picture data: 1 when it states none or a valid one.
+int jpeg_file_orientation(std::span<const std::uint8_t> file);
+
 // Blocks ready to be written with a picture of a given size.
 struct OutputMetadata
 {
@@ -73,8 +74,9 @@ struct OutputMetadata
 };
 
 // Parses and edits the source's blocks for an output of width x height:
-// Orientation 1 where the pixels were turned upright, pixel dimensions
-// updated, the thumbnail dropped. The resolution falls back on the EXIF
+// Orientation 1 (the output's pixels are as they are meant to be shown,
+// whether the loader turned them upright or was told not to), pixel
+// dimensions updated, the thumbnail dropped. The resolution falls back on the EXIF
 // one when the container had none. Never throws; what does not parse is
 // left out.
 OutputMetadata prepare_metadata(const Metadata& source, int width, int height) noexcept;

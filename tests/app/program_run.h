@@ -130,6 +130,8 @@ inline const std::vector<std::string> k_form1_keys = {
     "Edit5.Text",
     "Edit6.Text",
     "Edit7.Text",
+    "CheckBox9.Checked",
+    "CheckBox10.Checked",
 };
 
 // ---- running the program ------------------------------------------------------

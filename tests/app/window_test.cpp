@@ -113,6 +113,11 @@ TEST_F(Window, DesignedOptionValues)
     EXPECT_FALSE(o.CheckBox3);
     EXPECT_EQ(o.UpDown2, 0);
     EXPECT_EQ(o.ColorGrid1, 0u);
+    EXPECT_TRUE(o.CheckBox9);
+    EXPECT_EQ(form->CheckBox9->text(), QStringLiteral("EXIFの向きに合わせる"));
+    EXPECT_EQ(form->CheckBox9->parentWidget(), form->GroupBox5);
+    EXPECT_TRUE(o.CheckBox10);
+    EXPECT_EQ(form->CheckBox10->text(), QStringLiteral("メタデータを残す"));
     EXPECT_FALSE(o.CheckBox8);
     EXPECT_EQ(o.Edit8, "");
     EXPECT_FALSE(o.CheckBox2);

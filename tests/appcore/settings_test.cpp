@@ -29,6 +29,8 @@ public:
         for (C c :
              {C::CheckBox1, C::CheckBox3, C::CheckBox4, C::CheckBox5, C::CheckBox6, C::CheckBox7})
             checked[c] = false;
+        checked[C::CheckBox9] = true;
+        checked[C::CheckBox10] = true;
         position = {{C::UpDown1, 92}, {C::UpDown2, 0}, {C::UpDown3, 100}};
         item = {{C::RadioGroup1, 0}, {C::RadioGroup2, 1}, {C::RadioGroup3, 0}, {C::RadioGroup4, 0},
                 {C::RadioGroup5, 1}, {C::RadioGroup6, 0}, {C::RadioGroup7, 3}, {C::RadioGroup8, 0},
@@ -167,6 +169,8 @@ TEST_F(SettingsTest, FirstStartShowsTheDefaultsAndTheCloseWritesEveryKey)
                          "Edit5.Text=new\n"
                          "Edit6.Text=\n"
                          "Edit7.Text=resize\n"
+                         "CheckBox9.Checked=1\n"
+                         "CheckBox10.Checked=1\n"
                          "\n"
                          "[Window]\n"
                          "Maximized=0\n"
@@ -185,7 +189,7 @@ TEST_F(SettingsTest, ReadsInTableOrderThenThePlacement)
         expected.emplace_back(control_name(k.control));
     expected.push_back("placement");
     EXPECT_EQ(window.calls, expected);
-    ASSERT_EQ(form1_keys().size(), 24u);
+    ASSERT_EQ(form1_keys().size(), 26u);
     EXPECT_EQ(form1_keys()[6].key, "CheckBox8.Checked");
     EXPECT_EQ(form1_keys()[6].control, C::CheckBox7);
 }
@@ -244,7 +248,12 @@ INSTANTIATE_TEST_SUITE_P(
                       StoredValue{"CheckBox5.Checked", "2", C::CheckBox5, 1},
                       StoredValue{"CheckBox5.Checked", "-1", C::CheckBox5, 1},
                       StoredValue{"CheckBox6.Checked", "yes", C::CheckBox6, 1},
-                      StoredValue{"CheckBox6.Checked", "0", C::CheckBox6, 0}));
+                      StoredValue{"CheckBox6.Checked", "0", C::CheckBox6, 0},
+                      // The photo options read as checked from older files.
+                      StoredValue{"CheckBox9.Checked", nullptr, C::CheckBox9, 1},
+                      StoredValue{"CheckBox10.Checked", nullptr, C::CheckBox10, 1},
+                      StoredValue{"CheckBox9.Checked", "0", C::CheckBox9, 0},
+                      StoredValue{"CheckBox10.Checked", "0", C::CheckBox10, 0}));
 
 TEST_F(SettingsTest, CheckBox7TakesTheStateOfCheckBox8Key)
 {

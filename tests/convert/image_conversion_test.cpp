@@ -168,6 +168,59 @@ TEST_F(ConversionTest, RadioGroup6ChangesNothing)
     EXPECT_EQ(written[0], written[1]);
 }
 
+// ---- The photo options --------------------------------------------------------
+
+// A 40 x 20 JPEG stored with EXIF orientation 6 (shown 20 x 40).
+void write_portrait_jpeg(const std::string& path)
+{
+    const std::vector<std::uint8_t> exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0,
+                                            3,   0,   0, 0,  1, 0, 6, 0, 0, 0, 0,    0,    0};
+    std::vector<std::uint8_t> jpeg = read_bytes(path);
+    std::vector<std::uint8_t> segment = {
+        0xFF, 0xE1, 0, static_cast<std::uint8_t>(exif.size() + 8), 'E', 'x', 'i', 'f', 0, 0};
+    segment.insert(segment.end(), exif.begin(), exif.end());
+    jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
+    write_bytes(path, jpeg);
+}
+
+bool has_exif(const std::vector<std::uint8_t>& file)
+{
+    const std::string text(file.begin(), file.end());
+    return text.find(std::string("Exif\0\0MM", 8)) != std::string::npos;
+}
+
+struct PhotoCase
+{
+    bool CheckBox9;
+    bool CheckBox10;
+    Size output;
+    bool exif;
+};
+
+class PhotoOptions : public ConversionTest, public testing::WithParamInterface<PhotoCase>
+{
+};
+
+TEST_P(PhotoOptions, TurnUprightAndKeepMetadataAsChosen)
+{
+    const std::string input = make("photo.jpg", Format::Jpg);
+    write_portrait_jpeg(input);
+    options.current.CheckBox6 = false;
+    options.current.RadioGroup1 = 3;
+    options.current.CheckBox9 = GetParam().CheckBox9;
+    options.current.CheckBox10 = GetParam().CheckBox10;
+    options.current.TurnAngle = 90;
+    ASSERT_EQ(engine.ConvertImageFile(input), FileResult::Written);
+    EXPECT_EQ(picture_size(input), GetParam().output);
+    EXPECT_EQ(has_exif(read_bytes(input)), GetParam().exif);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PhotoOptions,
+                         testing::Values(PhotoCase{true, true, {40, 20}, true},
+                                         PhotoCase{true, false, {40, 20}, false},
+                                         PhotoCase{false, true, {20, 40}, true},
+                                         PhotoCase{false, false, {20, 40}, false}));
+
 // ---- Output formats --------------------------------------------------------
 
 TEST_F(ConversionTest, RadioGroup1ChoosesTheEncoder)

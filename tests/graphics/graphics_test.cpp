@@ -4,6 +4,7 @@
 #include "graphics/jpeg_image.h"
 #include "graphics/picture.h"
 #include "imagelib/bmp_writer.h"
+#include "imagelib/jpeg_codec.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -222,6 +223,42 @@ TEST_F(PictureFiles, JpegRoundTripKeepsAFlatColour)
         EXPECT_NEAR(image.bgra[i + 1], 100, 3);
         EXPECT_NEAR(image.bgra[i + 2], 50, 3);
         EXPECT_EQ(image.bgra[i + 3], 255);
+    }
+}
+
+// The preview shows photos upright: a stored 16 x 8 picture, left half red
+// and right half blue, under EXIF orientations.
+TEST_F(PictureFiles, JpegIsShownUpright)
+{
+    cv::Mat stored(8, 16, CV_8UC3, cv::Scalar(255, 0, 0));
+    stored(cv::Rect(0, 0, 8, 8)).setTo(cv::Scalar(0, 0, 255));
+    const struct
+    {
+        std::uint8_t orientation;
+        int width;
+        bool top_left_red;
+        bool bottom_right_red;
+    } cases[] = {{1, 16, true, false}, {2, 16, false, true}, {3, 16, false, true},
+                 {6, 8, true, false},  {8, 8, false, true},  {9, 16, true, false}};
+    for (const auto& c : cases) {
+        imgctl::OutputMetadata metadata;
+        // TIFF header, IFD0 with one entry: Orientation, SHORT, count 1.
+        metadata.exif = {'I', 'I',           42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0,
+                         0,   c.orientation, 0,  0, 0, 0, 0, 0, 0};
+        const std::string path = m_dir / "o.jpg";
+        {
+            imgctl::AtomicFile out(path);
+            imgctl::encode_jpeg(out, stored, 95, &metadata);
+            out.commit();
+        }
+        TPicture picture;
+        picture.LoadFromFile(path);
+        const TPixelImage image = picture.Graphic()->ToPixels();
+        ASSERT_EQ(image.width, c.width) << int(c.orientation);
+        ASSERT_EQ(image.height, 128 / c.width);
+        const auto red_at = [&](std::size_t pixel) { return image.bgra[pixel * 4 + 2] > 128; };
+        EXPECT_EQ(red_at(0), c.top_left_red) << int(c.orientation);
+        EXPECT_EQ(red_at(127), c.bottom_right_red) << int(c.orientation);
     }
 }
 

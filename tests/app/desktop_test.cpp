@@ -187,7 +187,7 @@ protected:
 // progress, with status 0 and every setting written.
 TEST_F(Desktop, CloseDuringADropRunEndsAfterTheFileInProgress)
 {
-    const std::vector<std::string> files = big_pictures(3, 4000, 3000);
+    const std::vector<std::string> files = big_pictures(30, 4000, 3000);
     const Window window = start_zumo();
     DragSource source(zumo.root, "source1", files);
     ASSERT_TRUE(source.window.has_value());

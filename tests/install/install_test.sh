@@ -26,7 +26,7 @@ zumo=$root/usr/bin/zumo
 metainfo=$root/usr/share/metainfo/$appstream_id.metainfo.xml
 
 # ---- the installed files ------------------------------------------------------
-for f in usr/bin/zumo \
+for f in usr/bin/zumo usr/lib/zumo/zumo-spi-host \
   "$plugindir"/png.spi "$plugindir"/gif.spi "$plugindir"/webp.spi "$plugindir"/tiff.spi \
   usr/share/applications/zumo.desktop \
   usr/share/icons/hicolor/scalable/apps/zumo.svg \
@@ -36,6 +36,7 @@ for f in usr/bin/zumo \
   [ -s "$root/$f" ] || fail "not installed: $f"
 done
 [ -x "$zumo" ] || fail "usr/bin/zumo is not executable"
+[ -x "$root/usr/lib/zumo/zumo-spi-host" ] || fail "the plug-in helper is not executable"
 # Each screenshot named in the AppStream data is installed, and is a PNG.
 shots=$(sed -n 's|.*<image>.*/\([^/<]*\)</image>.*|\1|p' "$metainfo")
 [ -n "$shots" ] || fail "no screenshot in $metainfo"

@@ -1,0 +1,49 @@
+// Which helper process serves a plug-in file, and how it is started.
+//
+// A plug-in library runs in a helper process of its own (zumo-spi-host),
+// so that a plug-in that crashes or hangs takes only its helper down. The
+// launcher looks at the file's first bytes and gives the command line of
+// the helper that can load it:
+//   - an ELF shared object: the native helper, "zumo-spi-host PLUGIN";
+//   - a Windows DLL: WindowsHelperCommand (spi_launcher_windows.cpp).
+// Anything else is no library: no helper, and the search skips the file as
+// it skips any file that cannot be loaded.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace zumo {
+
+struct HelperCommand
+{
+    // argv[0] is the program to run, a full path.
+    std::vector<std::string> argv;
+    // "NAME=value" entries set on top of the program's own environment.
+    std::vector<std::string> environment;
+};
+
+// Bytes of a plug-in file the launchers look at.
+constexpr std::size_t k_launcher_head_size = 4096;
+
+// The command for the plug-in at path, or none when no helper serves it.
+std::optional<HelperCommand> HelperCommandFor(const std::string& path);
+
+// The launchers by kind of file; head holds up to k_launcher_head_size
+// bytes of the file's start.
+std::optional<HelperCommand> NativeHelperCommand(const std::string& path,
+                                                 std::span<const std::uint8_t> head);
+// A Windows DLL ("MZ", PE header): the Windows helper under Wine. When that
+// cannot run here it says so on standard error and gives none.
+std::optional<HelperCommand> WindowsHelperCommand(const std::string& path,
+                                                  std::span<const std::uint8_t> head);
+
+// The full path of a helper program named name: $ZUMO_SPI_HOST_DIR/name,
+// the program's folder, or ../lib/zumo from it (an installation); "" when
+// none of them holds it.
+std::string FindHelperProgram(const std::string& name);
+
+} // namespace zumo

@@ -8,20 +8,28 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <unistd.h>
 
 namespace {
 
+// One folder per process, removed when the process ends (the replay of the
+// kept inputs in `make test` leaves nothing behind).
 std::string scratch_folder()
 {
     static std::string folder = [] {
-        std::string templ = "/tmp/fuzz-todib-XXXXXX";
+        std::string templ = (std::filesystem::temp_directory_path() / "fuzz-todib-XXXXXX").string();
         if (mkdtemp(templ.data()) == nullptr)
             std::abort();
         return templ;
     }();
+    static const int registered = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    });
+    (void)registered;
     return folder;
 }
 

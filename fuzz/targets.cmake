@@ -1,4 +1,4 @@
-# The fuzz targets of the plug-in host, the shipped plug-ins and GIFtoDIB,
+# The fuzz targets of the plug-in host, the shipped plug-ins, ToDIB and GIFtoDIB,
 # defined once for the two builds that use them: the libFuzzer build
 # (fuzz/CMakeLists.txt) and the replay of the kept inputs in the test build
 # (tests/fuzz/CMakeLists.txt). The including folder defines
@@ -28,9 +28,11 @@ foreach(format png gif webp tiff)
     SOURCES ${zumo_fuzz_plugin} ${zumo_fuzz_kit} ${PROJECT_SOURCE_DIR}/plugins/${format}/${format}_spi.cpp
     LIBS ${zumo_fuzz_libs_${format}})
 endforeach()
-zumo_fuzz_entry(fuzz_gif_to_dib
-  SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_gif_to_dib.cpp
-  LIBS zumo_imagelib${ZUMO_FUZZ_LIB_SUFFIX})
+foreach(loader todib gif_to_dib)
+  zumo_fuzz_entry(fuzz_${loader}
+    SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_${loader}.cpp
+    LIBS zumo_imagelib${ZUMO_FUZZ_LIB_SUFFIX})
+endforeach()
 
 # The INI reader and writer, and the path pieces in both styles. The
 # platform units are compiled into the targets, so that the libFuzzer build

@@ -49,7 +49,7 @@ struct Reader
 {
     Reader()
     {
-        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &messages, on_error, on_warning);
+        png = create_png_reader(&messages, on_error, on_warning);
         if (png != nullptr)
             info = png_create_info_struct(png);
         if (png == nullptr || info == nullptr)

@@ -47,7 +47,7 @@ struct Reader
 {
     explicit Reader(std::span<const std::uint8_t> data) : source{data}
     {
-        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, on_error, on_warning);
+        png = imgctl::create_png_reader(nullptr, on_error, on_warning);
         if (png)
             info = png_create_info_struct(png);
     }

@@ -5,6 +5,7 @@
 
 #include "support.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <functional>
 
@@ -287,6 +288,97 @@ INSTANTIATE_TEST_SUITE_P(Headers, AbsurdSize,
                                          SizeCase{"JpegZeroHeight", jpeg_with_size(100, 0)},
                                          SizeCase{"GifManyPixels", gif_with_size(65535, 65535)},
                                          SizeCase{"GifZero", gif_with_size(0, 0)}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- PNG chunks that claim more than any file holds -----------------------------
+
+// The largest single allocation since the last reset, where the sanitizer
+// lets the test see allocations.
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer's allocator interface (gcc ships no header for it).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*,
+                                                                  std::size_t),
+                                                         void (*)(const volatile void*));
+
+std::atomic<std::size_t> g_largest_allocation{0};
+
+void note_allocation(const volatile void*, std::size_t size)
+{
+    std::size_t seen = g_largest_allocation.load();
+    while (size > seen && !g_largest_allocation.compare_exchange_weak(seen, size)) {
+    }
+}
+
+void forget_free(const volatile void*) {}
+
+bool watch_allocations()
+{
+    static const bool installed =
+        __sanitizer_install_malloc_and_free_hooks(note_allocation, forget_free) != 0;
+    g_largest_allocation = 0;
+    return installed;
+}
+
+std::size_t largest_allocation()
+{
+    return g_largest_allocation.load();
+}
+#else
+bool watch_allocations()
+{
+    return false;
+}
+
+std::size_t largest_allocation()
+{
+    return 0;
+}
+#endif
+
+struct ChunkCase
+{
+    const char* name;
+    const char* type;
+    bool after_pixels; // placed between the last IDAT and IEND
+};
+
+class LyingPngChunk : public testing::TestWithParam<ChunkCase>
+{
+};
+
+// A file of a few hundred bytes with one ancillary chunk that claims
+// 1.8 GB (a fuzzer's find): libpng used to allocate the claimed length.
+// Before the pixels the file is truncated for libpng and fails; after them
+// only the tail is lost and the picture loads.
+TEST_P(LyingPngChunk, AllocatesNoMoreThanTheFileCouldHold)
+{
+    const ChunkCase& c = GetParam();
+    TempDir dir;
+    imgtest::save_png(dir.path("p.png"), imgtest::photo(8, 8));
+    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("p.png"));
+    const std::size_t at = c.after_pixels ? file.size() - 12 : 33; // IEND, or right after IHDR
+    std::vector<std::uint8_t> chunk = {0x6B, 0x00, 0x05, 0x25};
+    chunk.insert(chunk.end(), c.type, c.type + 4);
+    chunk.insert(chunk.end(), {'k', 'e', 'y', 0, 'v', 'a', 'l', 'u', 'e', 0, 0, 0, 0});
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), chunk.begin(), chunk.end());
+    imgtest::write_bytes(dir.path("lying.png"), file);
+
+    const bool watched = watch_allocations();
+    EXPECT_EQ(load_and_use(dir.path("lying.png")), c.after_pixels);
+    if (watched)
+        EXPECT_LT(largest_allocation(), std::size_t{64} << 20);
+    EXPECT_EQ(LiveDIBCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunks, LyingPngChunk,
+                         testing::Values(ChunkCase{"TextFirst", "tEXt", false},
+                                         ChunkCase{"CompressedTextFirst", "zTXt", false},
+                                         ChunkCase{"InternationalTextFirst", "iTXt", false},
+                                         ChunkCase{"ExifFirst", "eXIf", false},
+                                         ChunkCase{"ProfileFirst", "iCCP", false},
+                                         ChunkCase{"PrivateFirst", "prVt", false},
+                                         ChunkCase{"TextLast", "tEXt", true},
+                                         ChunkCase{"ExifLast", "eXIf", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BadFiles, NotAPictureOrNotAFile)

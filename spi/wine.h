@@ -1,0 +1,73 @@
+// Windows plug-ins under Wine: telling a Windows plug-in library from other
+// files, and starting the Windows build of the plug-in helper that serves
+// it (zumo-spi-host32.exe for 32-bit ".spi", zumo-spi-host64.exe for
+// 64-bit ".sph") with Wine.
+//
+// The helper runs headless (no DISPLAY, no Wayland), in a Wine prefix of
+// zumo's own under $XDG_CACHE_HOME/zumo (one per architecture, made by
+// wineboot on first use), without Wine's debug output, Mono/Gecko prompts
+// or menu entries, and in the Japanese locale, so that the process's ANSI
+// code page is 932 as Japanese plug-ins expect. Where the system lacks the
+// ja_JP.UTF-8 locale, a private copy is compiled into the cache folder with
+// localedef; without that, the helper runs in C.UTF-8 (code page 1252) and
+// hands plug-ins the short names of files whose names that code page lacks.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace zumo::wine {
+
+enum class WindowsLibrary {
+    None,  // not a Windows DLL
+    X86,   // a 32-bit (i386) DLL: a classic ".spi"
+    X64,   // a 64-bit (x86-64) DLL: a ".sph"
+    Other, // a DLL for another processor
+};
+
+// How many first bytes of a file Classify needs at most.
+inline constexpr std::size_t k_probe_size = 4096;
+
+// What the DOS and PE headers at the start of a file say; head holds the
+// file's first bytes (all of them for a shorter file).
+WindowsLibrary Classify(std::span<const std::uint8_t> head);
+// The same for a file; None when it cannot be read.
+WindowsLibrary ClassifyFile(const std::string& path);
+
+int Bits(WindowsLibrary kind); // 32, 64, or 0
+
+// The file name of the helper for an architecture ("zumo-spi-host32.exe").
+std::string HelperName(WindowsLibrary kind);
+
+// Why a Windows plug-in of this kind cannot be served on this machine, in
+// one line that names the plug-in and says what to install; "" when it can.
+// helper is the full path of the Windows helper, "" when there is none.
+// Only looks at files (cheap enough for every start).
+std::string UnavailableReason(const std::string& plugin, WindowsLibrary kind,
+                              const std::string& helper);
+
+// Whether Wine is here and starts programs of this kind (a 32-bit loader
+// cannot start where the kernel runs no 32-bit programs). Starts the loader
+// once per kind and process to find out.
+bool CanRun(WindowsLibrary kind);
+
+struct Command
+{
+    std::vector<std::string> argv;        // argv[0] a full path
+    std::vector<std::string> environment; // "NAME=value" on top of the program's
+};
+
+// The command that starts helper for a Windows plug-in, after making sure
+// the Wine prefix exists: the first use runs wineboot, which takes tens of
+// seconds, under a lock so that two programs never build it at once.
+// Throws std::runtime_error when Wine cannot run programs of this kind or
+// the prefix cannot be made.
+Command HelperCommand(const std::string& plugin, WindowsLibrary kind, const std::string& helper);
+
+// How long the first-use preparation (locale and wineboot) may take.
+inline constexpr std::chrono::seconds k_prepare_timeout{300};
+
+} // namespace zumo::wine

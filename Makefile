@@ -30,7 +30,8 @@ run: build
 test: deps
 	cmake -S . -B $(TEST_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DZUMO_SANITIZE=ON -DZUMO_TESTS=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
-	cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen \
+	mkdir -p $(TEST_DIR)/state
+	cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen XDG_STATE_HOME=$(CURDIR)/$(TEST_DIR)/state \
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

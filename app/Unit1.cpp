@@ -12,6 +12,7 @@
 #include "convert/conversion.h"
 #include "graphics/picture.h"
 #include "rename/RenameRuns.h"
+#include "rename/RenameUndo.h"
 #include "shell/local_names.h"
 
 #include <QAction>
@@ -571,6 +572,18 @@ void TForm1::CheckBox2Click()
 {
     if (CheckBox2->isChecked())
         CheckBox8->setChecked(false);
+}
+
+void TForm1::Undo1Click()
+{
+    // A run going on would be undone under its own feet, or its journal is
+    // not even begun yet and an older run would be taken for the last.
+    if (m_runs > 0) {
+        Host().ShowMessage("処理中のため元に戻せません");
+        return;
+    }
+    const RunScope run(*this);
+    guarded([&] { zumo::UndoLastRun(Host(), zumo::DefaultJournalFolder()); });
 }
 
 // ---- "詳細設定" ---------------------------------------------------------------

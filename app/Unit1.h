@@ -137,6 +137,9 @@ public:
     void Button12Click();
     void CheckBox8Click();
     void CheckBox2Click();
+    // "元に戻す": undoes the most recent rename, copy or move run from its
+    // journal; refused while a run of this window is going on.
+    void Undo1Click();
     // CheckBox6 and Edit7 are usable exactly when CheckBox1 is unchecked.
     void ApplyEnableRule();
 
@@ -147,6 +150,7 @@ public:
     QAction* Exit1;
     QMenu* N1;
     QAction* Open3;
+    QAction* Undo1;
 
     QTabWidget* PageControl1;
     QWidget* TabSheet1;

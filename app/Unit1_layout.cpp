@@ -157,6 +157,7 @@ void TForm1::build_menu()
     Exit1 = named(Open1->addAction(QStringLiteral("終了(&X)")), "Exit1");
     N1 = named(menuBar()->addMenu(QStringLiteral("ファイルリネーム")), "N1");
     Open3 = named(N1->addAction(QStringLiteral("開く")), "Open3");
+    Undo1 = named(N1->addAction(QStringLiteral("元に戻す")), "Undo1");
 }
 
 void TForm1::build_file_tab()
@@ -407,6 +408,7 @@ void TForm1::connect_handlers()
     connect(GIF1, &QAction::triggered, this, &TForm1::BitBtn3Click);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
     connect(Open3, &QAction::triggered, this, &TForm1::Button4Click);
+    connect(Undo1, &QAction::triggered, this, &TForm1::Undo1Click);
 
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);

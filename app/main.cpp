@@ -5,7 +5,7 @@
 // Without a display server (or with a DISPLAY where no X server answers)
 // a run over files named on the command line still works: Qt's offscreen platform stands in,
 // messages go to standard error, every question takes the answer that skips, and the exit status
-// says whether every file was processed.
+// says whether every file was processed. "--undo" reverses the last rename run without a window.
 #include "app/Unit1.h"
 #include "app/core/CommandLine.h"
 #include "app/core/HeadlessHost.h"
@@ -15,6 +15,8 @@
 #include "app/translations.h"
 #include "app/user_hosts.h"
 #include "platform/beep.h"
+#include "rename/RenameJournal.h"
+#include "rename/RenameUndo.h"
 #include "shell/local_names.h"
 
 #include <QApplication>
@@ -29,6 +31,8 @@ int main(int argc, char* argv[])
     const zumo::StartupDecision decision = zumo::PrepareStartup(argc, argv, std::cout, std::cerr);
     if (decision.exit_now)
         return decision.exit_status;
+    if (decision.undo)
+        return zumo::UndoFromCommandLine(std::cerr, zumo::DefaultJournalFolder());
     const bool headless = decision.session == zumo::Session::Headless;
     const zumo::PrivateRuntimeFolder runtime_folder;
 

@@ -34,6 +34,9 @@ class ConversionEngine
 public:
     ConversionEngine(OptionSource& options, UserHost& host);
 
+    // Where this engine asks and reports.
+    UserHost& Host() const { return m_host; }
+
     // Never throw. A failure beeps once and shows "画像を処理できません".
     // made_by_run, when given, holds the files the calling run made so far:
     // an output path among them fails the file (the file there stays), and

@@ -30,7 +30,7 @@ std::string lower_ascii(std::string s)
 // the output folder is chosen but empty: the name would then land in the
 // working directory.
 std::optional<std::string> target_folder(const OptionSnapshot& options,
-                                         const std::string& file_name)
+                                         const std::string& file_name, RenameJournal* journal)
 {
     if (options.CheckBox8) {
         if (options.Edit8.empty())
@@ -40,8 +40,9 @@ std::optional<std::string> target_folder(const OptionSnapshot& options,
     const std::string source_folder = platform::folder_part(file_name);
     if (options.CheckBox2) {
         const std::string sub = source_folder + k_rename_subfolder;
-        if (!platform::folder_exists(sub))
-            platform::create_folder(sub); // a failure shows in the copy or move
+        // A failure shows in the copy or move.
+        if (!platform::folder_exists(sub) && platform::create_folder(sub) && journal)
+            journal->FolderCreated(sub);
         return platform::include_trailing_separator(sub);
     }
     return source_folder;
@@ -104,13 +105,13 @@ bool MoveFileAs(const std::string& source, const std::string& target, Overwrite 
 }
 
 RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name,
-                        platform::FileSet* made_by_run)
+                        platform::FileSet* made_by_run, RenameJournal* journal)
 {
     // Only files are renamed: a folder named on the command line or
     // dropped would otherwise be moved away under a numbered name.
     if (!platform::file_exists(file_name))
         return RenameResult::Failed;
-    const auto folder = target_folder(options, file_name);
+    const auto folder = target_folder(options, file_name, journal);
     if (!folder)
         return RenameResult::Skipped;
     const auto target = new_path(options, file_name, *folder);
@@ -122,6 +123,8 @@ RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_n
     case Transfer::Copy:
         if (made_by_run && made_by_run->holds(*target))
             return RenameResult::Failed;
+        if (journal)
+            journal->Planned(JournalOp::Copy, file_name, *target);
         done = CopyFileAs(file_name, *target, overwrite);
         break;
     case Transfer::Move:
@@ -134,11 +137,15 @@ RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_n
         // otherwise leave one file where two went in.
         if (made_by_run && made_by_run->holds(*target))
             return RenameResult::Failed;
+        if (journal)
+            journal->Planned(JournalOp::Move, file_name, *target);
         done = MoveFileAs(file_name, *target, overwrite);
         break;
     default:
         return RenameResult::Skipped; // no transfer selected
     }
+    if (journal)
+        journal->Finished(done);
     if (!done)
         return RenameResult::Failed;
     if (made_by_run)

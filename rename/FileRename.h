@@ -6,6 +6,7 @@
 
 #include "convert/options.h"
 #include "platform/file_ops.h"
+#include "rename/RenameJournal.h"
 
 #include <string>
 
@@ -27,9 +28,11 @@ enum class Overwrite { No, Yes };
 // made_by_run, when given, holds the files the same run made so far: a
 // target among them is never replaced (the file fails and that target
 // stays), and the new file is added to it. Overwriting never replaces a
-// read-only file either.
+// read-only file either. journal, when given, records the copy or move
+// before it starts and its result after, and the subfolder "rename" when
+// this call made it.
 RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name,
-                        platform::FileSet* made_by_run = nullptr);
+                        platform::FileSet* made_by_run = nullptr, RenameJournal* journal = nullptr);
 
 // folder + lead + the first free number "0001".."9999" + ext. folder ends
 // with the separator or is empty; ext may come with or without its dot.

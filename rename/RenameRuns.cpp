@@ -2,12 +2,20 @@
 
 #include "convert/conversion.h"
 #include "rename/FileRename.h"
+#include "rename/RenameJournal.h"
 
 namespace zumo {
 namespace {
 
 const std::string k_progress_text = "変換中です";
 const std::string k_progress_caption = "Zumo変換";
+
+// Each run keeps its own journal; a failure to write it is told once.
+RenameJournal run_journal(UserHost& host)
+{
+    return RenameJournal(DefaultJournalFolder(),
+                         [&host](const std::string& text) { host.ShowMessage(text); });
+}
 
 std::unique_ptr<ProgressDialog> show_progress(UserHost& host)
 {
@@ -26,8 +34,9 @@ void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std
     if (host.Ask("確認", question, Buttons::OkCancel) == Answer::Ok) {
         auto dialog = show_progress(host);
         platform::FileSet made;
+        RenameJournal journal = run_journal(host);
         for (int i = 0; i < count; ++i) {
-            FormFileRe(options.Options(), files[static_cast<size_t>(i)], &made);
+            FormFileRe(options.Options(), files[static_cast<size_t>(i)], &made, &journal);
             dialog->SetProgress(k_progress_text, count - 1, i);
             if (dialog->Cancelled())
                 return; // releasing the dialog; no end signal
@@ -42,13 +51,14 @@ void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSou
 {
     auto dialog = show_progress(host);
     platform::FileSet made;
+    RenameJournal journal = run_journal(host);
     // The list is read line by line: the window stays usable and may refill
     // it while the run goes on.
     for (int i = 0; i < list.Count(); ++i) {
         if (list.Checked(i)) {
             const std::string folder = ExistingFolderPath(listing_folder ? listing_folder() : "");
             if (!folder.empty())
-                FormFileRe(options.Options(), folder + list.Text(i), &made);
+                FormFileRe(options.Options(), folder + list.Text(i), &made, &journal);
         }
         dialog->SetProgress(k_progress_text, list.Count() - 1, i);
         if (dialog->Cancelled())

@@ -46,6 +46,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
             return ParsedCommandLine{CommandAction::Version, {}, {}};
         } else if (arg == "--list-plugins") {
             return ParsedCommandLine{CommandAction::ListPlugins, {}, {}};
+        } else if (arg == "--undo") {
+            return ParsedCommandLine{CommandAction::Undo, {}, {}};
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             return ParsedCommandLine{CommandAction::UsageError,
                                      {},
@@ -62,7 +64,7 @@ std::string UsageText(std::string_view program_name)
 {
     std::string usage = "Usage: ";
     usage += program_name;
-    usage += " [--help] [--version] [--list-plugins] [--] [FILE]...\n"
+    usage += " [--help] [--version] [--list-plugins] [--undo] [--] [FILE]...\n"
              "\n"
              "Without FILE, opens the window. With FILEs, hands each one in turn to the\n"
              "picture conversion, the GIF conversion or the rename, as the setting\n"
@@ -76,6 +78,7 @@ std::string UsageText(std::string_view program_name)
              "  -h, --help     show this text and end\n"
              "      --version  show the version and end\n"
              "      --list-plugins  list the import plug-ins found, in loading order, and end\n"
+             "      --undo     undo the most recent rename, copy or move run and end\n"
              "      --         every later argument is a FILE, even one starting with \"-\"\n"
              "\n"
              "Without a display (DISPLAY and WAYLAND_DISPLAY unset, or no X server\n"
@@ -83,6 +86,15 @@ std::string UsageText(std::string_view program_name)
              "answer that skips the file, and the exit status is 0 when every FILE was\n"
              "processed, 1 when any was not, and 2 when the run stopped early\n"
              "(a file that is not a GIF in GIF mode, SIGINT or SIGTERM).\n"
+             "\n"
+             "Every rename, copy or move run (window, drop or FILEs) keeps a journal in\n"
+             "$XDG_STATE_HOME/zumo (~/.local/state/zumo). --undo, like \"元に戻す\" in the\n"
+             "menu \"ファイルリネーム\", reverses the most recent run not undone yet: moved\n"
+             "files go back, copies it made are deleted. A file changed since the run,\n"
+             "or whose old name is taken again, is left as it is and named on standard\n"
+             "error; nothing the run did not make is deleted or replaced. The exit status\n"
+             "is 0 when all was undone, 1 when some files were left, 2 when there was\n"
+             "nothing to undo or the run is still in progress.\n"
              "\n"
              "Import plug-ins are searched in $SUSIE_PLUGIN_PATH, in the program's folder,\n"
              "in its \"spi\" folder and in the plug-in folder of the installation.\n"
@@ -259,6 +271,10 @@ StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& 
         err << program << ": " << parsed.error << '\n' << UsageText(program);
         decision.exit_now = true;
         decision.exit_status = k_exit_stopped;
+        return decision;
+    case CommandAction::Undo:
+        // No window and no display: the undo reports on standard error.
+        decision.undo = true;
         return decision;
     case CommandAction::ListPlugins:
         decision.list_plugins = true;

@@ -25,7 +25,7 @@ namespace zumo {
 
 // ---- arguments ------------------------------------------------------------
 
-enum class CommandAction { Run, Help, Version, ListPlugins, UsageError };
+enum class CommandAction { Run, Help, Version, ListPlugins, Undo, UsageError };
 
 struct ParsedCommandLine
 {
@@ -34,10 +34,10 @@ struct ParsedCommandLine
     std::string error;              // UsageError: what was wrong
 };
 
-// args without the program name. "--help" (or "-h"), "--version" and
-// "--list-plugins" are options; "--" ends the options, so that every later argument is a file
-// even when it looks like an option. Any other argument starting with "--"
-// is an error; everything else, a lone "-" and "-x" included, is a file.
+// args without the program name. "--help" (or "-h"), "--version",
+// "--list-plugins" and "--undo" are options; "--" ends the options, so that every later argument is
+// a file even when it looks like an option. Any other argument starting with "--" is an error;
+// everything else, a lone "-" and "-x" included, is a file.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string UsageText(std::string_view program_name);
@@ -120,6 +120,7 @@ struct StartupDecision
 {
     bool exit_now = false;     // --help, --version or a wrong command line
     bool list_plugins = false; // --list-plugins: search the plug-ins, list them, end
+    bool undo = false;         // --undo: undo the last rename run, report on stderr, end
     int exit_status = k_exit_ok;
     std::vector<std::string> files;
     Session session = Session::Interactive;

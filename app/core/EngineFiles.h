@@ -7,6 +7,7 @@
 #include "app/core/FileRuns.h"
 #include "convert/conversion.h"
 #include "rename/FileRename.h"
+#include "rename/RenameJournal.h"
 
 namespace zumo {
 
@@ -43,7 +44,9 @@ public:
     // Both must outlive the processor. engine reports through the host it
     // was made with: the window's, or the headless one without a display.
     EngineFileProcessor(ConversionEngine& engine, OptionSource& options)
-        : m_engine(engine), m_options(options)
+        : m_engine(engine), m_options(options),
+          m_journal(DefaultJournalFolder(),
+                    [&engine](const std::string& text) { engine.Host().ShowMessage(text); })
     {
     }
     FileOutcome ConvertImageFile(const std::string& path) override
@@ -56,7 +59,7 @@ public:
     }
     FileOutcome FormFileRe(const std::string& path) override
     {
-        return to_outcome(zumo::FormFileRe(m_options.Options(), path, &m_made));
+        return to_outcome(zumo::FormFileRe(m_options.Options(), path, &m_made, &m_journal));
     }
 
 private:
@@ -64,6 +67,8 @@ private:
     OptionSource& m_options;
     // What this run made: a run never replaces its own outputs.
     platform::FileSet m_made;
+    // Its renames, copies and moves, for an undo (written from the first on).
+    RenameJournal m_journal;
 };
 
 } // namespace zumo

@@ -115,7 +115,7 @@ bool make_folders(const std::string& folder)
     if (path.has_parent_path() && path.parent_path() != path &&
         !make_folders(path.parent_path().string()))
         return false;
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+    return ::mkdir(folder.c_str(), 0700) == 0 || std::filesystem::is_directory(folder, error);
 }
 
 // "20261208T115002.123456789-4711.journal" (UTC): names sort as runs started.

@@ -169,6 +169,34 @@ TEST_F(CommandLine, RenameModeCopiesUnderNewNamesAndNamesTheFailures)
     EXPECT_EQ(read_text(zumo.pictures / "pic0001.Txt"), "text\n");
 }
 
+// A move run, then --undo: the names come back, a file touched in between
+// stays and is named, and an undo with nothing left says so.
+TEST_F(CommandLine, UndoReversesTheLastRenameRun)
+{
+    write_text(zumo.ini(),
+               settings({{"RadioGroup10.ItemIndex", "2"}, {"RadioGroup4.ItemIndex", "1"}}));
+    for (const char* name : {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"})
+        write_text(zumo.pictures / name, name);
+    const Result moved =
+        zumo.run({zumo.picture("IMG_1.jpg"), zumo.picture("IMG_2.jpg"), zumo.picture("IMG_3.jpg")});
+    ASSERT_EQ(moved.status, 0) << moved.err;
+    write_text(zumo.pictures / "new0002.jpg", "edited since");
+
+    const Result undone = zumo.run({"--undo"});
+    EXPECT_EQ(undone.status, 1) << undone.err;
+    const auto lines = zumo_lines(undone.err);
+    ASSERT_EQ(lines.size(), 3u) << undone.err;
+    EXPECT_EQ(lines[1], "zumo: " + zumo.picture("new0002.jpg") +
+                            ": changed since the run (size, time or identity); left as it is");
+    EXPECT_EQ(lines[2], "zumo: 2 of 3 files restored, 1 left as they are");
+    EXPECT_EQ(names_in(zumo.pictures),
+              (std::vector<std::string>{"IMG_1.jpg", "IMG_3.jpg", "new0002.jpg"}));
+
+    const Result again = zumo.run({"--undo"});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_NE(again.err.find("nothing to undo"), std::string::npos) << again.err;
+}
+
 // A named pipe among the files: opening it would wait for a writer for
 // ever. It fails at once, stays a pipe, and the next file is renamed.
 TEST_F(CommandLine, NamedPipeInARenameRunFailsAtOnce)

@@ -221,8 +221,9 @@ public:
     {
         std::vector<std::string> env =
             environment_without({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
-                                 "XDG_RUNTIME_DIR"});
+                                 "XDG_RUNTIME_DIR", "XDG_STATE_HOME"});
         env.push_back("XDG_CONFIG_HOME=" + (root / "config").string());
+        env.push_back("XDG_STATE_HOME=" + (root / "state").string());
         if (runtime_folder)
             env.push_back("XDG_RUNTIME_DIR=" + (root / "runtime").string());
         env.insert(env.end(), extra_environment.begin(), extra_environment.end());

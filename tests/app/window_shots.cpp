@@ -12,9 +12,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 
@@ -43,6 +49,53 @@ void shoot_previews(TForm1& form, const QDir& out, const QString& folder)
                         form.Image1->Stretch() ? 1 : 0);
         }
     }
+}
+
+// The menu "ファイルリネーム" opened, then a move run over three files and
+// its undo through "元に戻す", every box on the way saved (box_<n>.png)
+// and answered with its default button. The journal goes to a scratch
+// folder.
+void shoot_undo(TForm1& form, const QDir& out)
+{
+    form.PageControl1->setCurrentIndex(2);
+    form.N1->popup(
+        form.mapToGlobal(form.menuBar()->actionGeometry(form.N1->menuAction()).bottomLeft()));
+    QTest::qWait(300);
+    const QRect area = form.frameGeometry().united(form.N1->geometry());
+    form.screen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .save(out.filePath(QStringLiteral("menu_rename.png")));
+    form.N1->hide();
+
+    QTemporaryDir work;
+    qputenv("XDG_STATE_HOME", work.filePath(QStringLiteral("state")).toLocal8Bit());
+    QStringList files;
+    for (int i = 1; i <= 3; ++i) {
+        files << work.filePath(QStringLiteral("IMG_%1.jpg").arg(i));
+        QFile file(files.back());
+        file.open(QIODevice::WriteOnly);
+        file.write("picture");
+    }
+    form.OpenDialog1.setRunner(
+        [files](QWidget*, const QStringList&) { return std::optional<QStringList>(files); });
+    form.RadioGroup4->setItemIndex(1); // move
+    int shot = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        box->grab().save(out.filePath(QStringLiteral("box_%1.png").arg(++shot)));
+        std::printf("box %d: %s\n", shot, qPrintable(box->text()));
+        box->defaultButton() ? box->defaultButton()->click() : box->accept();
+    });
+    answer.start(300);
+    form.Button4Click();
+    std::printf("after the run: %s\n",
+                qPrintable(QDir(work.path()).entryList(QDir::Files).join(' ')));
+    form.Undo1Click();
+    std::printf("after the undo: %s\n",
+                qPrintable(QDir(work.path()).entryList(QDir::Files).join(' ')));
 }
 
 } // namespace
@@ -81,6 +134,7 @@ int main(int argc, char* argv[])
     QApplication::processEvents();
     progress->grab().save(out.filePath(QStringLiteral("progress_smooth.png")));
     delete progress;
+    shoot_undo(form, out);
     if (argc > 2)
         shoot_previews(form, out, QString::fromLocal8Bit(argv[2]));
     std::printf("logical DPI %d, font %s\n", form.logicalDpiY(),

@@ -509,6 +509,38 @@ TEST_F(Window, Button4RenamesThePickedFilesAfterOk)
     EXPECT_EQ(host->beeps, 1);
 }
 
+// "元に戻す" under "ファイルリネーム": asks, moves the run's file back, and
+// says so; a second time there is nothing left.
+TEST_F(Window, Undo1ReversesTheLastRenameRun)
+{
+    QTemporaryDir state;
+    const QByteArray old_state = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    EXPECT_EQ(form->N1->actions(), (QList<QAction*>{form->Open3, form->Undo1}));
+    EXPECT_EQ(form->Undo1->text(), QStringLiteral("元に戻す"));
+
+    QFile(dir.filePath("s.dat")).open(QIODevice::WriteOnly);
+    pick_files({path("s.dat")});
+    form->RadioGroup4->setItemIndex(1); // move
+    host->answers = {Answer::Ok, Answer::Ok};
+    form->Open3->trigger();
+    ASSERT_TRUE(QFile::exists(dir.filePath("new0001.dat")));
+
+    form->Undo1->trigger();
+    ASSERT_EQ(host->questions.size(), 2u);
+    EXPECT_EQ(host->questions[1].rfind("確認|1個のファイルを元に戻します. よろしいですか?", 0), 0u)
+        << host->questions[1];
+    EXPECT_TRUE(QFile::exists(dir.filePath("s.dat")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("new0001.dat")));
+    form->Undo1->trigger();
+    EXPECT_EQ(host->messages, (std::vector<std::string>{"1個のファイルを元に戻しました",
+                                                        "元に戻せる処理がありません"}));
+    if (old_state.isNull())
+        qunsetenv("XDG_STATE_HOME");
+    else
+        qputenv("XDG_STATE_HOME", old_state);
+}
+
 } // namespace
 
 namespace {

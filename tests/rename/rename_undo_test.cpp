@@ -1,0 +1,366 @@
+// The undo journal and the undo: runs through FormFileRe with a journal,
+// changes made to the files between the run and the undo, crashed runs
+// (a child process that ends in the middle of an operation), and a journal
+// that cannot be written.
+#include "rename/FileRename.h"
+#include "rename/RenameJournal.h"
+#include "rename/RenameRuns.h"
+#include "rename/RenameUndo.h"
+
+#include "tests/convert/fake_host.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::TempFolder;
+using zumo::LastRunState;
+using zumo::UndoSkip;
+
+enum Transfer { Copy = 0, Move = 1 };
+
+// Every file below folder with its content; folders as "name/".
+std::map<std::string, std::string> tree(const std::string& folder)
+{
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        const std::string rel = fs::relative(e.path(), folder).string();
+        if (e.is_directory()) {
+            out[rel + "/"] = "";
+        } else {
+            std::ifstream in(e.path(), std::ios::binary);
+            std::ostringstream content;
+            content << in.rdbuf();
+            out[rel] = content.str();
+        }
+    }
+    return out;
+}
+
+void set_mtime(const std::string& path, long long seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+int journal_count(const std::string& folder)
+{
+    std::error_code ec;
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+        n += e.path().extension() == ".journal";
+    return n;
+}
+
+class Undo : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.ok());
+        ASSERT_TRUE(state.ok());
+    }
+    zumo::OptionSnapshot options(Transfer transfer) const
+    {
+        zumo::OptionSnapshot o;
+        o.RadioGroup4 = transfer;
+        return o;
+    }
+    // One run over names in dir, with its own journal.
+    void run(const zumo::OptionSnapshot& o, const std::vector<std::string>& names)
+    {
+        zumo::RenameJournal journal(journals(),
+                                    [this](const std::string& w) { warnings.push_back(w); });
+        platform::FileSet made;
+        for (const std::string& name : names)
+            zumo::FormFileRe(o, dir / name, &made, &journal);
+    }
+    std::string journals() const { return state / "zumo"; }
+    zumo::UndoResult undo()
+    {
+        const zumo::LastRun last = zumo::FindLastRun(journals());
+        EXPECT_EQ(last.state, LastRunState::Found);
+        return zumo::UndoRun(last.journal);
+    }
+
+    TempFolder dir;
+    TempFolder state;
+    std::vector<std::string> warnings;
+};
+
+// ---- what happened to the file between the run and the undo --------------------
+
+struct ChangeCase
+{
+    const char* name;
+    Transfer transfer;
+    const char* source; // the file the run renames into new0001.jpg
+    std::function<void(const TempFolder&)> change;
+    std::optional<UndoSkip> skip; // nothing: the undo restores the folder
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UndoAfterChange : public Undo, public ::testing::WithParamInterface<ChangeCase>
+{
+};
+
+TEST_P(UndoAfterChange, RestoresOnlyTheUntouchedFile)
+{
+    const ChangeCase& c = GetParam();
+    dir.file(c.source, "picture bytes");
+    set_mtime(dir / c.source, 1'600'000'000);
+    const auto before = tree(dir.path());
+    run(options(c.transfer), {c.source});
+    ASSERT_EQ(tree(dir.path()).count("new0001.jpg"), 1u);
+    if (c.change)
+        c.change(dir);
+    const auto changed = tree(dir.path());
+
+    const zumo::UndoResult result = undo();
+    if (c.skip) {
+        EXPECT_EQ(result.restored, 0);
+        ASSERT_EQ(result.skipped.size(), 1u);
+        EXPECT_EQ(result.skipped[0].why, *c.skip);
+        EXPECT_EQ(result.skipped[0].file, dir / "new0001.jpg");
+        EXPECT_EQ(tree(dir.path()), changed); // nothing touched
+    } else {
+        EXPECT_EQ(result.restored, 1);
+        EXPECT_TRUE(result.skipped.empty());
+        EXPECT_EQ(tree(dir.path()), before);
+    }
+    EXPECT_TRUE(warnings.empty());
+    // The run is undone; there is nothing older.
+    EXPECT_EQ(zumo::FindLastRun(journals()).state, LastRunState::Nothing);
+}
+
+const auto touch = [](const TempFolder& d) { set_mtime(d / "new0001.jpg", 1'700'000'000); };
+const auto append = [](const TempFolder& d) {
+    std::ofstream(d / "new0001.jpg", std::ios::app) << "!";
+    set_mtime(d / "new0001.jpg", 1'600'000'000);
+};
+// Same size, same time, another file (made before the old one goes, so
+// that it cannot get the old one's inode number).
+const auto replace = [](const TempFolder& d) {
+    d.file("other", "PICTURE BYTES");
+    set_mtime(d / "other", 1'600'000'000);
+    ASSERT_EQ(::rename((d / "other").c_str(), (d / "new0001.jpg").c_str()), 0);
+};
+const auto retake_old_name = [](const TempFolder& d) { d.file("a.jpg", "new file"); };
+const auto remove_target = [](const TempFolder& d) { ::unlink((d / "new0001.jpg").c_str()); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UndoAfterChange,
+    ::testing::Values(
+        ChangeCase{"CopyUntouched", Copy, "a.jpg", nullptr, std::nullopt},
+        ChangeCase{"MoveUntouched", Move, "a.jpg", nullptr, std::nullopt},
+        ChangeCase{"MoveOfAnOddName", Move, "t\tab%41\nnl.jpg", nullptr, std::nullopt},
+        ChangeCase{"CopyTouched", Copy, "a.jpg", touch, UndoSkip::Changed},
+        ChangeCase{"MoveTouched", Move, "a.jpg", touch, UndoSkip::Changed},
+        ChangeCase{"CopyGrown", Copy, "a.jpg", append, UndoSkip::Changed},
+        ChangeCase{"CopyReplaced", Copy, "a.jpg", replace, UndoSkip::Changed},
+        ChangeCase{"MoveReplaced", Move, "a.jpg", replace, UndoSkip::Changed},
+        ChangeCase{"MoveOldNameTaken", Move, "a.jpg", retake_old_name, UndoSkip::NameTaken},
+        ChangeCase{"CopyGone", Copy, "a.jpg", remove_target, UndoSkip::Gone},
+        ChangeCase{"MoveGone", Move, "a.jpg", remove_target, UndoSkip::Gone}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- successive undos, folders, overwritten files --------------------------------
+
+TEST_F(Undo, SuccessiveUndosGoBackRunByRun)
+{
+    dir.file("a.jpg", "A");
+    dir.file("b.jpg", "B");
+    dir.file("b.png", "old png");
+    const auto before = tree(dir.path());
+
+    zumo::OptionSnapshot into_subfolder = options(Copy);
+    into_subfolder.CheckBox2 = true; // makes "rename"
+    run(into_subfolder, {"a.jpg"});
+    zumo::OptionSnapshot onto_itself = options(Copy);
+    onto_itself.RadioGroup3 = 1; // extension only: b.jpg -> b.jpg fails
+    onto_itself.Edit6 = "jpg";
+    run(onto_itself, {"b.jpg"});
+    EXPECT_EQ(journal_count(journals()), 1) << "a run that did nothing leaves no journal";
+    zumo::OptionSnapshot over_png = options(Copy);
+    over_png.RadioGroup3 = 1;
+    over_png.Edit6 = "png";
+    over_png.CheckBox4 = true; // replaces b.png
+    run(over_png, {"b.jpg"});
+
+    zumo::UndoResult third = undo();
+    EXPECT_EQ(third.restored, 0);
+    ASSERT_EQ(third.skipped.size(), 1u);
+    EXPECT_EQ(third.skipped[0].why, UndoSkip::Replaced);
+    EXPECT_EQ(tree(dir.path()).at("b.png"), "B");
+
+    zumo::UndoResult first = undo();
+    EXPECT_EQ(first.restored, 1);
+    auto expected = before;
+    expected["b.png"] = "B";
+    EXPECT_EQ(tree(dir.path()), expected) << "the copy and its folder are gone";
+
+    EXPECT_EQ(zumo::FindLastRun(journals()).state, LastRunState::Nothing);
+}
+
+// ---- a run that crashed in the middle ------------------------------------------
+
+enum class InFlight {
+    DoneNotRecorded, // the third operation happened, its result line is missing
+    Partial,         // the third copy was cut short
+    TornPlan,        // the crash came while its plan line was written
+};
+
+struct CrashCase
+{
+    const char* name;
+    Transfer transfer;
+    InFlight in_flight;
+    int restored;
+    int skipped;
+};
+
+void PrintTo(const CrashCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class CrashedRun : public Undo, public ::testing::WithParamInterface<CrashCase>
+{
+};
+
+TEST_P(CrashedRun, IsUndoneAsFarAsItsJournalTells)
+{
+    const CrashCase& c = GetParam();
+    for (const char* f : {"a.jpg", "b.jpg", "c.jpg"})
+        dir.file(f, std::string("content of ") + f);
+    const auto before = tree(dir.path());
+    const zumo::OptionSnapshot o = options(c.transfer);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        zumo::RenameJournal journal(journals());
+        platform::FileSet made;
+        zumo::FormFileRe(o, dir / "a.jpg", &made, &journal);
+        zumo::FormFileRe(o, dir / "b.jpg", &made, &journal);
+        const std::string target = dir / "new0003.jpg";
+        const int fd = ::open(journal.path().c_str(), O_WRONLY | O_APPEND);
+        if (c.in_flight == InFlight::TornPlan) {
+            (void)!::write(fd, "P\t2\tcopy\t/x", 11);
+        } else {
+            journal.Planned(c.transfer == Copy ? zumo::JournalOp::Copy : zumo::JournalOp::Move,
+                            dir / "c.jpg", target);
+            if (c.in_flight == InFlight::Partial)
+                std::ofstream(target) << "content";
+            else if (c.transfer == Copy)
+                zumo::CopyFileAs(dir / "c.jpg", target, zumo::Overwrite::No);
+            else
+                zumo::MoveFileAs(dir / "c.jpg", target, zumo::Overwrite::No);
+            (void)!::write(fd, "D\t2\t6", 5); // the result line, torn
+        }
+        ::_exit(0); // no destructors: the journal ends where it ends
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+
+    const zumo::UndoResult result = undo();
+    EXPECT_EQ(result.restored, c.restored);
+    EXPECT_EQ(static_cast<int>(result.skipped.size()), c.skipped);
+    auto expected = before;
+    if (c.in_flight == InFlight::Partial)
+        expected["new0003.jpg"] = "content"; // not provably the run's: kept
+    EXPECT_EQ(tree(dir.path()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CrashedRun,
+    ::testing::Values(CrashCase{"CopyDoneNotRecorded", Copy, InFlight::DoneNotRecorded, 3, 0},
+                      CrashCase{"MoveDoneNotRecorded", Move, InFlight::DoneNotRecorded, 3, 0},
+                      CrashCase{"CopyCutShort", Copy, InFlight::Partial, 2, 1},
+                      CrashCase{"CopyTornPlan", Copy, InFlight::TornPlan, 2, 0},
+                      CrashCase{"MoveTornPlan", Move, InFlight::TornPlan, 2, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Undo, RunInProgressIsNotUndone)
+{
+    dir.file("a.jpg", "A");
+    zumo::RenameJournal journal(journals());
+    platform::FileSet made;
+    zumo::FormFileRe(options(Move), dir / "a.jpg", &made, &journal);
+    EXPECT_EQ(zumo::FindLastRun(journals()).state, LastRunState::InProgress);
+    EXPECT_TRUE(zumo::UndoRun(journal.path()).in_progress);
+    EXPECT_EQ(tree(dir.path()).count("new0001.jpg"), 1u);
+}
+
+// ---- a journal that cannot be written ------------------------------------------
+
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST_F(Undo, UnwritableJournalWarnsOnceAndTheRunGoesOn)
+{
+    for (const char* f : {"a.jpg", "b.jpg", "c.jpg"})
+        dir.file(f, f);
+    state.file("blocker", "a file where the state folder should be");
+    const ScopedEnv env("XDG_STATE_HOME", state / "blocker");
+    zumo::test::FakeHost host;
+    zumo::test::FakeOptions source;
+    zumo::RenameFileList(source, host, {dir / "a.jpg", dir / "b.jpg", dir / "c.jpg"});
+
+    int warnings_seen = 0;
+    for (const std::string& e : host.events)
+        warnings_seen += e.rfind("Message(元に戻すための記録を書けません", 0) == 0;
+    EXPECT_EQ(warnings_seen, 1);
+    for (const char* f : {"new0001.jpg", "new0002.jpg", "new0003.jpg"})
+        EXPECT_TRUE(fs::exists(dir / f)) << f;
+}
+
+TEST(JournalFolder, FollowsXdgStateHomeAndIgnoresARelativeOne)
+{
+    const ScopedEnv home("HOME", "/home/someone");
+    {
+        const ScopedEnv state("XDG_STATE_HOME", "/var/state");
+        EXPECT_EQ(zumo::DefaultJournalFolder(), "/var/state/zumo");
+    }
+    const ScopedEnv state("XDG_STATE_HOME", "relative");
+    EXPECT_EQ(zumo::DefaultJournalFolder(), "/home/someone/.local/state/zumo");
+}
+
+} // namespace

@@ -43,7 +43,8 @@ TEST_F(CommandLine, OptionsAnswerWithoutAWindowOrASettingsFile)
 {
     Result help = zumo.run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: zumo [--help] [--version] [--list-plugins] [--] [FILE]...", 0),
+    EXPECT_EQ(help.out.rfind(
+                  "Usage: zumo [--help] [--version] [--list-plugins] [--undo] [--] [FILE]...", 0),
               0u)
         << help.out;
 

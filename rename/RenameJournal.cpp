@@ -158,6 +158,15 @@ void prune(const std::string& folder)
     }
 }
 
+// A name relative to the working folder (as given on the command line) is
+// recorded in full: an undo may run from anywhere.
+std::string full_path(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(path, error);
+    return error ? path : full.string();
+}
+
 } // namespace
 
 std::optional<FileStamp> file_stamp(const std::string& path)
@@ -348,7 +357,7 @@ void RenameJournal::FolderCreated(const std::string& folder)
 {
     if (!ready())
         return;
-    append(journal_format::line({"C", folder}));
+    append(journal_format::line({"C", full_path(folder)}));
     m_made_folder = true;
 }
 
@@ -360,8 +369,8 @@ void RenameJournal::Planned(JournalOp op, const std::string& source, const std::
     std::vector<std::string> fields{"P",
                                     std::to_string(m_next),
                                     op == JournalOp::Copy ? "copy" : "move",
-                                    source,
-                                    target,
+                                    full_path(source),
+                                    full_path(target),
                                     platform::non_folder_exists(target) ? "1" : "0"};
     journal_format::add_stamp(fields, file_stamp(source));
     append(journal_format::line(fields));

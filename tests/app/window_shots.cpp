@@ -51,8 +51,8 @@ void shoot_previews(TForm1& form, const QDir& out, const QString& folder)
     }
 }
 
-// The menu "ファイルリネーム" opened, then a move run over three files and
-// its undo through "元に戻す", every box on the way saved (box_<n>.png)
+// The menu "ファイルリネーム" opened, then a move run over three files, one
+// of them edited, and the undo through "元に戻す", every box on the way saved (box_<n>.png)
 // and answered with its default button. The journal goes to a scratch
 // folder.
 void shoot_undo(TForm1& form, const QDir& out)
@@ -93,6 +93,11 @@ void shoot_undo(TForm1& form, const QDir& out)
     form.Button4Click();
     std::printf("after the run: %s\n",
                 qPrintable(QDir(work.path()).entryList(QDir::Files).join(' ')));
+    // One file edited in between: the undo leaves it and names it.
+    QFile edited(work.filePath(QStringLiteral("new0002.jpg")));
+    edited.open(QIODevice::Append);
+    edited.write(" edited");
+    edited.close();
     form.Undo1Click();
     std::printf("after the undo: %s\n",
                 qPrintable(QDir(work.path()).entryList(QDir::Files).join(' ')));

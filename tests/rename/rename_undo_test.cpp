@@ -225,6 +225,7 @@ enum class InFlight {
     DoneNotRecorded, // the third operation happened, its result line is missing
     Partial,         // the third copy was cut short
     TornPlan,        // the crash came while its plan line was written
+    Garbled,         // as DoneNotRecorded, and a power cut garbled the first result line
 };
 
 struct CrashCase
@@ -275,6 +276,13 @@ TEST_P(CrashedRun, IsUndoneAsFarAsItsJournalTells)
                 zumo::MoveFileAs(dir / "c.jpg", target, zumo::Overwrite::No);
             (void)!::write(fd, "D\t2\t6", 5); // the result line, torn
         }
+        if (c.in_flight == InFlight::Garbled) {
+            std::fstream file(journal.path(), std::ios::in | std::ios::out | std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(file)), {});
+            text[text.find("\nD\t0\t") + 5] ^= 0x01; // one bit of the device number
+            file.seekp(0);
+            file << text;
+        }
         ::_exit(0); // no destructors: the journal ends where it ends
     }
     int status = 0;
@@ -296,8 +304,29 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"MoveDoneNotRecorded", Move, InFlight::DoneNotRecorded, 3, 0},
                       CrashCase{"CopyCutShort", Copy, InFlight::Partial, 2, 1},
                       CrashCase{"CopyTornPlan", Copy, InFlight::TornPlan, 2, 0},
+                      CrashCase{"CopyGarbled", Copy, InFlight::Garbled, 3, 0},
+                      CrashCase{"MoveGarbled", Move, InFlight::Garbled, 3, 0},
                       CrashCase{"MoveTornPlan", Move, InFlight::TornPlan, 2, 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Names relative to the working folder, as on a command line, are undone
+// from any other folder.
+TEST_F(Undo, RelativeNamesAreRecordedInFull)
+{
+    dir.file("a.jpg", "A");
+    const std::string old_cwd = fs::current_path().string();
+    fs::current_path(dir.path());
+    {
+        zumo::RenameJournal journal(journals());
+        platform::FileSet made;
+        zumo::FormFileRe(options(Move), "a.jpg", &made, &journal);
+    }
+    fs::current_path(state.path());
+    const zumo::UndoResult result = undo();
+    fs::current_path(old_cwd);
+    EXPECT_EQ(result.restored, 1);
+    EXPECT_EQ(tree(dir.path()), (std::map<std::string, std::string>{{"a.jpg", "A"}}));
+}
 
 TEST_F(Undo, RunInProgressIsNotUndone)
 {

@@ -115,7 +115,13 @@ bool make_folders(const std::string& folder)
     if (path.has_parent_path() && path.parent_path() != path &&
         !make_folders(path.parent_path().string()))
         return false;
-    return ::mkdir(folder.c_str(), 0700) == 0 || std::filesystem::is_directory(folder, error);
+    if (::mkdir(folder.c_str(), 0700) == 0)
+        return true;
+    const int mkdir_error = errno;
+    if (std::filesystem::is_directory(folder, error))
+        return true;                                       // made by someone else meanwhile
+    errno = mkdir_error == EEXIST ? ENOTDIR : mkdir_error; // EEXIST: a file is in the way
+    return false;
 }
 
 // "20261208T115002.123456789-4711.journal" (UTC): names sort as runs started.
@@ -340,7 +346,7 @@ void RenameJournal::fail(int error)
         return;
     m_failed = true;
     if (m_warn)
-        m_warn("元に戻すための記録を書けません. 処理は続けます\n(" +
+        m_warn("元に戻すための記録を書けません. 処理は続けます (" +
                (m_path.empty() ? m_folder : m_path) + ": " + std::strerror(error) + ")");
 }
 

@@ -7,6 +7,7 @@
 # ZUMO_FUZZ_RAW_SPI (the target of the raw test plug-in the host target loads).
 find_package(PkgConfig REQUIRED)
 find_package(GIF REQUIRED)
+find_package(ZLIB REQUIRED)
 pkg_check_modules(ZUMO_FUZZ_PNG REQUIRED IMPORTED_TARGET libpng)
 pkg_check_modules(ZUMO_FUZZ_WEBP REQUIRED IMPORTED_TARGET libwebp libwebpdemux)
 pkg_check_modules(ZUMO_FUZZ_TIFF REQUIRED IMPORTED_TARGET libtiff-4)
@@ -19,7 +20,7 @@ zumo_fuzz_entry(fuzz_spi_host
   LIBS zumo_spi${ZUMO_FUZZ_LIB_SUFFIX}
   DEFINES ZUMO_RAW_SPI="$<TARGET_FILE:${ZUMO_FUZZ_RAW_SPI}>"
   DEPENDS ${ZUMO_FUZZ_RAW_SPI})
-set(zumo_fuzz_libs_png PkgConfig::ZUMO_FUZZ_PNG)
+set(zumo_fuzz_libs_png PkgConfig::ZUMO_FUZZ_PNG ZLIB::ZLIB)
 set(zumo_fuzz_libs_gif GIF::GIF)
 set(zumo_fuzz_libs_webp PkgConfig::ZUMO_FUZZ_WEBP)
 set(zumo_fuzz_libs_tiff PkgConfig::ZUMO_FUZZ_TIFF)

@@ -7,6 +7,8 @@
 // cannot be parsed is left out; metadata never makes a picture fail.
 #pragma once
 
+#include "imagelib/exif_orientation.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -36,19 +38,6 @@ struct Metadata
         return exif.empty() && xmp.empty() && iptc.empty() && icc.empty() && dpi_x <= 0;
     }
 };
-
-// The EXIF Orientation (1..8) in IFD0 of a TIFF structure. 1 when the tag is
-// missing, holds a value outside 1..8, or the structure is broken.
-int exif_orientation(std::span<const std::uint8_t> tiff);
-
-// What makes a stored picture upright: first a left-right mirror when
-// `mirror`, then `quarters` quarter turns clockwise.
-struct Upright
-{
-    bool mirror = false;
-    int quarters = 0;
-};
-Upright upright_for(int orientation);
 
 // Applies an Upright to pixels (any matrix type).
 cv::Mat make_upright(const cv::Mat& pixels, Upright upright);

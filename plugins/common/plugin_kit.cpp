@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace spikit {
 namespace {
@@ -175,6 +176,44 @@ int get_picture(const char* buf, susie_intptr len, unsigned int flag, susie_hand
 bool size_acceptable(std::int64_t width, std::int64_t height)
 {
     return imgctl::size_within_limits(width, height);
+}
+
+void orient_header(Header& header, int orientation)
+{
+    if (imgctl::upright_for(orientation).quarters % 2 != 0)
+        std::swap(header.width, header.height);
+}
+
+void orient(Picture& picture, int orientation)
+{
+    const imgctl::Upright upright = imgctl::upright_for(orientation);
+    if (!upright.mirror && upright.quarters == 0)
+        return;
+    const std::size_t w = static_cast<std::size_t>(picture.width);
+    const std::size_t h = static_cast<std::size_t>(picture.height);
+    const std::size_t bytes = static_cast<std::size_t>(picture.bit_count / 8);
+    const bool sideways = upright.quarters % 2 != 0;
+    const std::size_t out_w = sideways ? h : w;
+    std::vector<std::uint8_t> out(picture.pixels.size());
+    for (std::size_t y = 0; y < h; ++y) {
+        for (std::size_t x = 0; x < w; ++x) {
+            // The mirror, then each clockwise quarter turn of a cw x ch
+            // picture takes (tx, ty) to (ch - 1 - ty, tx).
+            std::size_t tx = upright.mirror ? w - 1 - x : x, ty = y;
+            std::size_t cw = w, ch = h;
+            for (int q = 0; q < upright.quarters; ++q) {
+                const std::size_t turned_x = ch - 1 - ty;
+                ty = tx;
+                tx = turned_x;
+                std::swap(cw, ch);
+            }
+            std::memcpy(&out[(ty * out_w + tx) * bytes], &picture.pixels[(y * w + x) * bytes],
+                        bytes);
+        }
+    }
+    picture.pixels = std::move(out);
+    if (sideways)
+        std::swap(picture.width, picture.height);
 }
 
 } // namespace spikit

@@ -6,6 +6,7 @@
 #pragma once
 
 #define SUSIE_PLUGIN_IMPLEMENTATION
+#include "imagelib/exif_orientation.h"
 #include "imagelib/picture_limits.h"
 #include "spi/susie_plugin.h"
 
@@ -64,5 +65,12 @@ extern const Plugin k_plugin;
 // The picture library's limits (imagelib/picture_limits.h): a plug-in refuses
 // before decoding what the host and the conversion would refuse.
 bool size_acceptable(std::int64_t width, std::int64_t height);
+
+// Stands a picture stored with an EXIF or TIFF orientation (1..8; anything
+// else counts as 1) upright, as the picture library does: pixels remapped,
+// width and height swapped for the sideways orientations 5 to 8.
+// orient_header gives the header the upright size.
+void orient(Picture& picture, int orientation);
+void orient_header(Header& header, int orientation);
 
 } // namespace spikit

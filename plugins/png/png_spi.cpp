@@ -1,13 +1,15 @@
 // Import plug-in for PNG through libpng's full reading interface, set up as
 // the picture library's decoder is (imagelib/png_read_setup.h: 8-bit BGR or
 // BGRA, no gamma correction), so a file previews with the pixels it
-// converts with.
+// converts with, and upright from its eXIf orientation as the conversion
+// turns it.
 // libpng's simplified interface is not used: Debian 12's libpng decodes
 // 16-bit interlaced files wrongly through it, and it applies gAMA.
 #include "imagelib/png_read_setup.h"
 #include "plugins/common/plugin_kit.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -87,6 +89,34 @@ bool read_rows(Reader& r, png_bytepp rows)
     return true;
 }
 
+std::uint32_t be32(const std::uint8_t* p)
+{
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+// The orientation of the first eXIf chunk whose CRC holds, before or after
+// the pixels (libpng keeps the same one for the conversion), found by
+// walking the chunks, so that the header reports the upright size without
+// decoding. 1 when there is none.
+int exif_orientation_of(std::span<const std::uint8_t> data)
+{
+    std::size_t at = 8;
+    while (data.size() - at >= 12) {
+        const std::uint32_t length = be32(&data[at]);
+        if (length > data.size() - at - 12)
+            return 1;
+        const std::uint8_t* type = &data[at + 4];
+        if (std::memcmp(type, "IEND", 4) == 0)
+            return 1;
+        const std::uint32_t crc = be32(&data[at + 8 + length]);
+        if (std::memcmp(type, "eXIf", 4) == 0 && crc32(0, type, length + 4) == crc)
+            return imgctl::exif_orientation({type + 4, length});
+        at += 12 + std::size_t{length};
+    }
+    return 1;
+}
+
 // SUSIE_OK with the reader past the header, or the code to return.
 int open(Reader& r, std::span<const std::uint8_t> data)
 {
@@ -107,6 +137,7 @@ int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
     header.width = static_cast<std::int32_t>(r.width);
     header.height = static_cast<std::int32_t>(r.height);
     header.bit_count = r.channels * 8;
+    spikit::orient_header(header, exif_orientation_of(data));
     return SUSIE_OK;
 }
 
@@ -125,7 +156,10 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     std::vector<png_bytep> rows(r.height);
     for (png_uint_32 y = 0; y < r.height; ++y)
         rows[y] = picture.pixels.data() + y * stride;
-    return read_rows(r, rows.data()) ? SUSIE_OK : SUSIE_BROKEN_DATA;
+    if (!read_rows(r, rows.data()))
+        return SUSIE_BROKEN_DATA;
+    spikit::orient(picture, exif_orientation_of(data));
+    return SUSIE_OK;
 }
 
 } // namespace

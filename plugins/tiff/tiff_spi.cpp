@@ -1,5 +1,6 @@
 // Import plug-in for TIFF through libtiff's RGBA interface: the first image
-// of the file, in any photometric layout libtiff converts.
+// of the file, in any photometric layout libtiff converts, shown upright
+// from its orientation tag.
 #include "plugins/common/plugin_kit.h"
 
 #include <tiffio.h>
@@ -90,6 +91,14 @@ bool has_alpha(TIFF* tiff)
            (kinds[0] == EXTRASAMPLE_ASSOCALPHA || kinds[0] == EXTRASAMPLE_UNASSALPHA);
 }
 
+// The orientation tag, 1..8 as in EXIF (libtiff refuses other values).
+int orientation_of(TIFF* tiff)
+{
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+    return orientation;
+}
+
 int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
 {
     Reader reader{data};
@@ -101,6 +110,7 @@ int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
     header.width = static_cast<std::int32_t>(width);
     header.height = static_cast<std::int32_t>(height);
     header.bit_count = alpha ? 32 : 24;
+    spikit::orient_header(header, orientation_of(tiff.get()));
     return SUSIE_OK;
 }
 
@@ -116,9 +126,12 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     char message[1024] = {};
     if (!TIFFRGBAImageOK(tiff.get(), message))
         return SUSIE_UNKNOWN_FORMAT;
+    // Asked for the file's own orientation, libtiff hands the rows over as
+    // stored; left to libtiff, the sideways orientations 5 to 8 would only
+    // be flipped, never turned.
+    const int orientation = orientation_of(tiff.get());
     std::vector<std::uint32_t> raster(static_cast<std::size_t>(width) * height);
-    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, raster.data(), ORIENTATION_TOPLEFT,
-                                   0))
+    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, raster.data(), orientation, 0))
         return SUSIE_BROKEN_DATA;
     const bool alpha = has_alpha(tiff.get());
     picture.width = static_cast<std::int32_t>(width);
@@ -140,6 +153,7 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
         if (alpha)
             picture.pixels[i * channels + 3] = static_cast<std::uint8_t>(a);
     }
+    spikit::orient(picture, orientation);
     return SUSIE_OK;
 }
 

@@ -12,6 +12,7 @@
 #include <tiffio.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -463,6 +464,156 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TiffPlugin,
                                            TiffCase{"rgba_premultiplied", 4, EXTRASAMPLE_ASSOCALPHA,
                                                     3}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --- Orientation: TIFF's tag and PNG's eXIf chunk --------------------------------
+
+// Where the pixel at (x, y) of the stored picture belongs in the upright
+// W x H picture, straight from the meaning of the orientation values: the
+// side of the upright picture that the stored first row and first column
+// show (5 to 8 store the picture sideways, H x W).
+std::pair<int, int> upright_position(int orientation, int x, int y, int w, int h)
+{
+    switch (orientation) {
+    case 2: // row 0 top, column 0 right
+        return {w - 1 - x, y};
+    case 3: // bottom, right
+        return {w - 1 - x, h - 1 - y};
+    case 4: // bottom, left
+        return {x, h - 1 - y};
+    case 5: // row 0 left side, column 0 top
+        return {y, x};
+    case 6: // right side, top
+        return {w - 1 - y, x};
+    case 7: // right side, bottom
+        return {w - 1 - y, h - 1 - x};
+    case 8: // left side, bottom
+        return {y, h - 1 - x};
+    default:
+        return {x, y};
+    }
+}
+
+// Stored RGB samples of an upright picture with distinct pixels.
+std::vector<std::uint8_t> stored_rgb(int orientation, int w, int h, int& stored_w, int& stored_h)
+{
+    const bool sideways = orientation >= 5;
+    stored_w = sideways ? h : w;
+    stored_h = sideways ? w : h;
+    std::vector<std::uint8_t> rgb;
+    for (int y = 0; y < stored_h; ++y)
+        for (int x = 0; x < stored_w; ++x) {
+            const auto [u, v] = upright_position(orientation, x, y, w, h);
+            for (int c = 0; c < 3; ++c)
+                rgb.push_back(sample(u, v, c));
+        }
+    return rgb;
+}
+
+// An EXIF block (big-endian TIFF structure) holding only the orientation.
+std::vector<std::uint8_t> exif_with_orientation(int orientation)
+{
+    return {'M',  'M',  0, 42, 0, 0, 0, 8, 0, 1,
+            0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, static_cast<std::uint8_t>(orientation),
+            0,    0,    0, 0,  0, 0};
+}
+
+void write_oriented_tiff(const std::string& file, int orientation, int w, int h)
+{
+    int sw = 0, sh = 0;
+    const std::vector<std::uint8_t> rgb = stored_rgb(orientation, w, h, sw, sh);
+    TIFF* tiff = TIFFOpen(file.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, sw);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, sh);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, orientation);
+    for (int y = 0; y < sh; ++y)
+        TIFFWriteScanline(tiff,
+                          const_cast<std::uint8_t*>(&rgb[static_cast<std::size_t>(y * sw * 3)]),
+                          static_cast<std::uint32_t>(y), 0);
+    TIFFClose(tiff);
+}
+
+// A PNG whose eXIf chunk follows IHDR, or comes last when `after_pixels`.
+void write_oriented_png(const std::string& file, int orientation, int w, int h, bool after_pixels)
+{
+    int sw = 0, sh = 0;
+    const std::vector<std::uint8_t> rgb = stored_rgb(orientation, w, h, sw, sh);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(sw);
+    image.height = static_cast<png_uint_32>(sh);
+    image.format = PNG_FORMAT_RGB;
+    std::vector<std::uint8_t> bytes(1 << 16);
+    png_alloc_size_t size = bytes.size();
+    ASSERT_NE(png_image_write_to_memory(&image, bytes.data(), &size, 0, rgb.data(), 0, nullptr), 0);
+    bytes.resize(size);
+    const std::vector<std::uint8_t> exif = exif_with_orientation(orientation);
+    std::vector<std::uint8_t> chunk = {0,   0,   0,   static_cast<std::uint8_t>(exif.size()),
+                                       'e', 'X', 'I', 'f'};
+    chunk.insert(chunk.end(), exif.begin(), exif.end());
+    const uLong crc = crc32(0, &chunk[4], static_cast<uInt>(chunk.size() - 4));
+    for (int shift : {24, 16, 8, 0})
+        chunk.push_back(static_cast<std::uint8_t>(crc >> shift));
+    const std::size_t at = after_pixels ? bytes.size() - 12 : 33; // before IEND, after IHDR
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), chunk.begin(), chunk.end());
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+struct OrientedCase
+{
+    const char* format; // "tif", "png" (eXIf after IHDR), "png_tail" (eXIf last)
+    int orientation;
+};
+
+class OrientedPlugin : public ShippedPlugins, public ::testing::WithParamInterface<OrientedCase>
+{
+};
+
+// The preview shows the picture upright, header and pixels; a PNG exactly
+// as the conversion turns it.
+TEST_P(OrientedPlugin, ShowsThePictureUpright)
+{
+    const OrientedCase& c = GetParam();
+    const int w = 7, h = 4;
+    const std::string file = path(std::string("o.") + (c.format[0] == 't' ? "tif" : "png"));
+    if (c.format[0] == 't')
+        write_oriented_tiff(file, c.orientation, w, h);
+    else
+        write_oriented_png(file, c.orientation, w, h, std::string(c.format) == "png_tail");
+    TSPIBitmap bitmap;
+    bitmap.LoadFromFile(file);
+    EXPECT_EQ(bitmap.Width(), w);
+    EXPECT_EQ(bitmap.Height(), h);
+    TPixelImage expected{w, h, {}, false};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            expected.bgra.insert(expected.bgra.end(),
+                                 {sample(x, y, 2), sample(x, y, 1), sample(x, y, 0), 255});
+    expect_same_picture(decode_with_plugins(file), expected);
+    if (c.format[0] == 'p')
+        expect_same_picture(decode_with_imgctl(file, false), expected);
+}
+
+std::vector<OrientedCase> oriented_cases()
+{
+    std::vector<OrientedCase> cases;
+    for (const char* format : {"tif", "png", "png_tail"})
+        for (int orientation = 1; orientation <= 8; ++orientation)
+            cases.push_back({format, orientation});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Orientations, OrientedPlugin, ::testing::ValuesIn(oriented_cases()),
+                         [](const auto& info) {
+                             return std::string(info.param.format) +
+                                    std::to_string(info.param.orientation);
+                         });
 
 TEST_F(ShippedPlugins, MemorySourceDecodesLikeTheFile)
 {

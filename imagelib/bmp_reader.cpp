@@ -53,6 +53,8 @@ struct InfoHeader
     int bit_count = 0;
     std::uint32_t compression = k_rgb;
     std::uint32_t colours_used = 0;
+    std::int32_t x_pixels_per_metre = 0;
+    std::int32_t y_pixels_per_metre = 0;
     std::array<std::uint32_t, 4> masks{}; // red, green, blue, alpha
     bool explicit_masks = false;
     std::size_t table_offset = 0; // where the colour table starts in the info block
@@ -84,6 +86,10 @@ void read_long_header(Bytes info, InfoHeader& header)
     header.bit_count = static_cast<int>(le16(info, 14));
     if (header.size >= 20)
         header.compression = le32(info, 16);
+    if (header.size >= 32) {
+        header.x_pixels_per_metre = static_cast<std::int32_t>(le32(info, 24));
+        header.y_pixels_per_metre = static_cast<std::int32_t>(le32(info, 28));
+    }
     if (header.size >= 36)
         header.colours_used = le32(info, 32);
     header.table_offset = header.size;
@@ -432,6 +438,8 @@ DecodedBmp decode(Bytes info, Bytes bits, const InfoHeader& const_header)
     out.width = static_cast<std::int32_t>(header.width);
     out.height = static_cast<std::int32_t>(header.height);
     out.bit_count = header.bit_count;
+    out.x_pixels_per_metre = header.x_pixels_per_metre;
+    out.y_pixels_per_metre = header.y_pixels_per_metre;
     out.palette = read_palette(info, header);
     const bool rle = header.compression == k_rle8 || header.compression == k_rle4;
     if (!rle)

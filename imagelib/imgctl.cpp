@@ -24,9 +24,15 @@ enum class Accept { AnyFormat, GifOnly };
 
 // Palette BMPs stay palette pictures, so that they are written back at
 // their depth and reach GIF without a reduction.
-Picture picture_from_bmp(const std::vector<std::uint8_t>& bytes)
+// The resolution a BMP states goes on to the outputs like any other
+// source's; 0 or a negative value states none.
+Picture picture_from_bmp(const std::vector<std::uint8_t>& bytes, Metadata& metadata)
 {
     DecodedBmp bmp = read_bmp(bytes);
+    if (bmp.x_pixels_per_metre > 0 && bmp.y_pixels_per_metre > 0) {
+        metadata.dpi_x = bmp.x_pixels_per_metre * 0.0254;
+        metadata.dpi_y = bmp.y_pixels_per_metre * 0.0254;
+    }
     Picture picture;
     if (!bmp.indices.empty()) {
         picture.indices = cv::Mat(bmp.height, bmp.width, CV_8UC1, bmp.indices.data()).clone();
@@ -89,7 +95,7 @@ Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
     else if (looks_like_png(bytes))
         picture.colour = decode_png(bytes, &metadata);
     else if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M')
-        picture = picture_from_bmp(bytes);
+        picture = picture_from_bmp(bytes, metadata);
     else
         throw ImageError(std::string(file_name) + ": not a BMP, JPEG, PNG or GIF file");
     turn_upright(picture, metadata, options.orientation);

@@ -197,6 +197,49 @@ TEST(Metadata, StripBmpAndIgnoredOrientation)
     EXPECT_EQ(o.count("File:ImageWidth") ? o.at("File:ImageWidth") : "", "64");
 }
 
+// The resolution a BMP states goes on to every output that holds one; a
+// BMP that states none gives PNG no pHYs and BMP the usual 96 dpi.
+TEST(Metadata, BmpResolutionCarriesOver)
+{
+    struct Case
+    {
+        std::int32_t ppm; // as stated by the source
+        const char* output;
+        const char* tag;
+        const char* expected; // "" for absent
+    };
+    const Case cases[] = {
+        {11811, "out.png", "PNG-pHYs:PixelsPerUnitX", "11811"},
+        {11811, "out.jpg", "JFIF:XResolution", "300"},
+        {11811, "out.bmp", "File:PixelsPerMeterX", "11811"},
+        {0, "out.png", "PNG-pHYs:PixelsPerUnitX", ""},
+        {0, "out.bmp", "File:PixelsPerMeterX", "3780"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.ppm) + " " + c.output);
+        TempDir dir;
+        imgtest::save_bmp(dir.path("in.bmp"), imgtest::photo(8, 6));
+        std::vector<std::uint8_t> bmp = imgtest::read_bytes(dir.path("in.bmp"));
+        for (const std::size_t at : {38u, 42u}) // biXPelsPerMeter, biYPelsPerMeter
+            for (int i = 0; i < 4; ++i)
+                bmp[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c.ppm >> (8 * i));
+        imgtest::write_bytes(dir.path("in.bmp"), bmp);
+        const std::string output = dir.path(c.output);
+        {
+            Handle dib(ToDIB(dir.path("in.bmp").c_str()));
+            ASSERT_NE(dib.get(), 0u);
+            if (output.ends_with(".png"))
+                DIBtoPNG(output.c_str(), dib, 0);
+            else if (output.ends_with(".jpg"))
+                DIBtoJPG(output.c_str(), dib, 90, 0);
+            else
+                DIBtoBMP(output.c_str(), dib);
+        }
+        const Tags t = exif_tags(output);
+        EXPECT_EQ(t.count(c.tag) ? t.at(c.tag) : "", c.expected);
+    }
+}
+
 // A JPEG segment inserted right after the start marker.
 std::vector<std::uint8_t> with_segment(std::vector<std::uint8_t> jpeg, std::uint8_t marker,
                                        const std::vector<std::uint8_t>& payload)

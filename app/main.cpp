@@ -14,6 +14,7 @@
 #include "app/program.h"
 #include "app/translations.h"
 #include "app/user_hosts.h"
+#include "imagelib/memory_reuse.h"
 #include "platform/beep.h"
 #include "rename/RenameJournal.h"
 #include "rename/RenameUndo.h"
@@ -34,6 +35,7 @@ int main(int argc, char* argv[])
     if (decision.undo)
         return zumo::UndoFromCommandLine(std::cerr, zumo::DefaultJournalFolder());
     const bool headless = decision.session == zumo::Session::Headless;
+    imgctl::reuse_freed_memory();
     const zumo::PrivateRuntimeFolder runtime_folder;
 
     // Qt sees only the program name, so that no file is taken for one of

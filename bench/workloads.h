@@ -24,7 +24,8 @@ struct Figures
 {
     std::string workload;
     int pictures = 0;
-    double median_ms = 0;
+    double median_ms = 0;     // wall time per picture
+    double median_cpu_ms = 0; // processor time per picture (user and system)
     double mean_ms = 0;
     double mean_output_kb = 0;
     double peak_mb = 0;

@@ -74,50 +74,59 @@ TDateTime local_date_time(FileTime time)
                           st.wMilliseconds);
 }
 
-// FindFirstFile over "*.*" with every attribute.
+// FindFirstFile over "*.*" with every attribute; the entries are read at
+// once and handed out in natural order.
 class EntryListing
 {
 public:
     explicit EntryListing(const std::string& dir)
-        : m_handle(::FindFirstFileA((dir + "*.*").c_str(), &m_data))
     {
+        WIN32_FIND_DATAA data{};
+        const HANDLE handle = ::FindFirstFileA((dir + "*.*").c_str(), &data);
+        if (handle == INVALID_HANDLE_VALUE)
+            return;
+        m_valid = true;
+        do {
+            m_entries.push_back(entry_of(data));
+        } while (::FindNextFileA(handle, &data));
+        ::FindClose(handle);
+        std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
+            return NaturalLess(a.rec.Name, b.rec.Name);
+        });
     }
-    EntryListing(const EntryListing&) = delete;
-    EntryListing& operator=(const EntryListing&) = delete;
-    ~EntryListing()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            ::FindClose(m_handle);
-    }
-    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    bool valid() const { return m_valid; }
     std::optional<FinderFolderId> id() const { return std::nullopt; }
 
     bool next(const std::string&, Entry& entry)
     {
-        if (!m_first && !::FindNextFileA(m_handle, &m_data))
+        if (m_next == m_entries.size())
             return false;
-        m_first = false;
-        TSearchRec& rec = entry.rec;
-        rec = TSearchRec{};
-        rec.Name = m_data.cFileName;
-        rec.Attr = static_cast<int>(m_data.dwFileAttributes & 0x3F);
-        rec.Size = (static_cast<std::int64_t>(m_data.nFileSizeHigh) << 32) | m_data.nFileSizeLow;
-        rec.FindData.dwFileAttributes = static_cast<int>(m_data.dwFileAttributes);
-        rec.FindData.ftCreationTime = file_time_of(m_data.ftCreationTime);
-        rec.FindData.ftLastAccessTime = file_time_of(m_data.ftLastAccessTime);
-        rec.FindData.ftLastWriteTime = file_time_of(m_data.ftLastWriteTime);
-        rec.FindData.nFileSize = rec.Size;
-        rec.FindData.cFileName = rec.Name;
-        rec.Time = FileTimeToDateTime(rec.FindData.ftLastWriteTime);
-        entry.id.reset();
-        entry.may_enter = !(m_data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        entry = std::move(m_entries[m_next++]);
         return true;
     }
 
 private:
-    WIN32_FIND_DATAA m_data{};
-    HANDLE m_handle;
-    bool m_first = true;
+    static Entry entry_of(const WIN32_FIND_DATAA& data)
+    {
+        Entry entry;
+        TSearchRec& rec = entry.rec;
+        rec.Name = data.cFileName;
+        rec.Attr = static_cast<int>(data.dwFileAttributes & 0x3F);
+        rec.Size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        rec.FindData.dwFileAttributes = static_cast<int>(data.dwFileAttributes);
+        rec.FindData.ftCreationTime = file_time_of(data.ftCreationTime);
+        rec.FindData.ftLastAccessTime = file_time_of(data.ftLastAccessTime);
+        rec.FindData.ftLastWriteTime = file_time_of(data.ftLastWriteTime);
+        rec.FindData.nFileSize = rec.Size;
+        rec.FindData.cFileName = rec.Name;
+        rec.Time = FileTimeToDateTime(rec.FindData.ftLastWriteTime);
+        entry.may_enter = !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        return entry;
+    }
+
+    std::vector<Entry> m_entries;
+    std::size_t m_next = 0;
+    bool m_valid = false;
 };
 
 #else
@@ -171,11 +180,21 @@ struct DirCloser
 
 // readdir, with each entry described as FindFirstFile would: links are
 // followed (a link to a folder is a folder), a dangling link is reported
-// as itself, names beginning with "." count as hidden.
+// as itself, names beginning with "." count as hidden. The names are read
+// at once and handed out in natural order; each entry is looked at when
+// its turn comes, so the record is fresh and an entry removed meanwhile is
+// left out.
 class EntryListing
 {
 public:
-    explicit EntryListing(const std::string& dir) : m_dir(::opendir(dir.c_str())) {}
+    explicit EntryListing(const std::string& dir) : m_dir(::opendir(dir.c_str()))
+    {
+        if (!m_dir)
+            return;
+        while (const dirent* ent = ::readdir(m_dir.get()))
+            m_names.emplace_back(ent->d_name);
+        std::sort(m_names.begin(), m_names.end(), NaturalLess);
+    }
     bool valid() const { return m_dir != nullptr; }
     std::optional<FinderFolderId> id() const
     {
@@ -188,14 +207,21 @@ public:
 
     bool next(const std::string& dir, Entry& entry)
     {
-        const dirent* ent = ::readdir(m_dir.get());
-        if (!ent)
-            return false;
-        const std::string name = ent->d_name;
+        while (m_next < m_names.size()) {
+            std::string& name = m_names[m_next++];
+            if (describe(dir, std::move(name), entry))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    static bool describe(const std::string& dir, std::string name, Entry& entry)
+    {
         const std::string path = dir + name;
         struct stat st = {};
-        if (::stat(path.c_str(), &st) != 0)
-            ::lstat(path.c_str(), &st);
+        if (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0)
+            return false; // gone since the folder was read
         const bool folder = S_ISDIR(st.st_mode);
         int attr = folder ? faDirectory : faArchive;
         if (!name.empty() && name[0] == '.')
@@ -204,7 +230,6 @@ public:
             attr |= faReadOnly;
         TSearchRec& rec = entry.rec;
         rec = TSearchRec{};
-        rec.Name = name;
         rec.Attr = attr;
         rec.Size = folder ? 0 : static_cast<std::int64_t>(st.st_size);
         rec.FindData.dwFileAttributes = attr;
@@ -213,6 +238,7 @@ public:
         rec.FindData.ftLastWriteTime = file_time_of(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
         rec.FindData.nFileSize = rec.Size;
         rec.FindData.cFileName = name;
+        rec.Name = std::move(name);
         rec.Time = FileTimeToDateTime(rec.FindData.ftLastWriteTime);
         entry.id = FinderFolderId{static_cast<std::uint64_t>(st.st_dev),
                                   static_cast<std::uint64_t>(st.st_ino)};
@@ -220,8 +246,9 @@ public:
         return true;
     }
 
-private:
     std::unique_ptr<DIR, DirCloser> m_dir;
+    std::vector<std::string> m_names;
+    std::size_t m_next = 0;
 };
 
 #endif
@@ -373,6 +400,67 @@ void TFindFile::Report(const std::string& dir, const TSearchRec& entry)
         handler(entry.Name, dir, entry, cancel);
         m_aborted = cancel;
     }
+}
+
+namespace {
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+unsigned char fold_ascii(char c)
+{
+    return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+// The digit run starting at i, without its leading zeros (one "0" stays
+// for a run of zeros); i moves past the run.
+std::string_view number_at(std::string_view s, std::size_t& i)
+{
+    std::size_t start = i;
+    while (i < s.size() && is_digit(s[i]))
+        ++i;
+    while (start + 1 < i && s[start] == '0')
+        ++start;
+    return s.substr(start, i - start);
+}
+
+// Natural order without the tie-break: -1, 0 or 1. Digit runs compare as
+// numbers of any length, other bytes one by one with ASCII letters folded.
+// A digit run stands where its first digit would, so the order is a strict
+// weak one and sorting with it is well defined.
+int compare_natural_keys(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (is_digit(a[i]) && is_digit(b[j])) {
+            const std::string_view x = number_at(a, i);
+            const std::string_view y = number_at(b, j);
+            if (x.size() != y.size())
+                return x.size() < y.size() ? -1 : 1;
+            if (const int c = x.compare(y))
+                return c < 0 ? -1 : 1;
+            continue;
+        }
+        const unsigned char x = fold_ascii(a[i++]);
+        const unsigned char y = fold_ascii(b[j++]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    if (i < a.size())
+        return 1;
+    return j < b.size() ? -1 : 0;
+}
+
+} // namespace
+
+bool NaturalLess(std::string_view a, std::string_view b)
+{
+    if (const int c = compare_natural_keys(a, b))
+        return c < 0;
+    return a < b; // "IMG1" and "img01" differ only in case and zeros
 }
 
 bool MatchesFileMask(std::string_view name, const std::vector<std::string>& masks)

@@ -1,6 +1,8 @@
 // TFindFile: walks one folder, and on request its subfolders, picks files by
 // a list of masks and optionally by one of their time stamps, and reports
-// each picked file through OnFind the moment it is met. Runs on the
+// each picked file through OnFind the moment it is met. The entries of each
+// folder are met in natural order (NaturalLess), as a file manager shows
+// them, not in the order the file system happens to store them. Runs on the
 // caller's thread; pending window messages are processed before every
 // directory entry through the ProcessMessages callback, so the window stays
 // usable during a long search.
@@ -99,6 +101,12 @@ private:
     int m_count = 0;
     bool m_aborted = false;
 };
+
+// The order of a folder's entries: digit runs compare as numbers ("IMG_2"
+// before "IMG_10"), other characters without regard to ASCII letter case;
+// names equal that way ("a01", "A1") are ordered by their bytes, so the
+// order is total and the same on every run.
+bool NaturalLess(std::string_view a, std::string_view b);
 
 // The mask test: masks in order, the first match wins.
 bool MatchesFileMask(std::string_view name, const std::vector<std::string>& masks);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -127,6 +129,55 @@ TEST(DateTime, DaysSince1899AndLocalFileTimes)
     }
 }
 
+// ---- natural order ---------------------------------------------------------
+
+struct OrderCase
+{
+    const char* first;
+    const char* second; // strictly after first
+};
+
+void PrintTo(const OrderCase& c, std::ostream* os)
+{
+    *os << '"' << c.first << "\" < \"" << c.second << '"';
+}
+
+class NaturalOrder : public ::testing::TestWithParam<OrderCase>
+{
+};
+
+TEST_P(NaturalOrder, FirstComesBeforeSecondAndNeverTheOtherWayRound)
+{
+    const OrderCase& c = GetParam();
+    EXPECT_TRUE(zumo::NaturalLess(c.first, c.second)) << c.first << " < " << c.second;
+    EXPECT_FALSE(zumo::NaturalLess(c.second, c.first)) << c.second << " < " << c.first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NaturalOrder,
+    ::testing::Values(
+        // Numbers by value, whatever their length.
+        OrderCase{"IMG_2.jpg", "IMG_10.jpg"}, OrderCase{"img9", "img10"},
+        OrderCase{"x99999999999999999999", "x100000000000000000000"},
+        OrderCase{"a2b9c", "a2b10"}, OrderCase{"a", "a0"}, OrderCase{"1", "a"},
+        // Letter case is ignored first ...
+        OrderCase{"img2", "IMG10"}, OrderCase{"IMG_2", "img_3"}, OrderCase{"apple", "Banana"},
+        // ... and decides, with leading zeros, only between otherwise equal names.
+        OrderCase{"A.jpg", "a.jpg"}, OrderCase{"file01", "file1"}, OrderCase{"f007x", "f7X"},
+        // Other bytes as they are; a shorter name first.
+        OrderCase{"photo", "photo 2"}, OrderCase{"photo", "photo_2"}, OrderCase{"a-b", "a_b"},
+        OrderCase{"写真2", "写真10"}));
+
+TEST(NaturalOrder, SortsAFolderAsAFileManagerShowsIt)
+{
+    std::vector<std::string> names{"IMG_10.JPG", "img_9.jpg", "IMG_1.JPG", "IMG_100.jpg",
+                                   "IMG_09.jpg", "dsc0002.png", "DSC0001.png", "img_9.JPG"};
+    std::sort(names.begin(), names.end(), zumo::NaturalLess);
+    EXPECT_EQ(names, (std::vector<std::string>{"DSC0001.png", "dsc0002.png", "IMG_1.JPG",
+                                               "IMG_09.jpg", "img_9.JPG", "img_9.jpg",
+                                               "IMG_10.JPG", "IMG_100.jpg"}));
+}
+
 // ---- searching -------------------------------------------------------------
 
 class Finder : public ::testing::Test
@@ -191,6 +242,21 @@ TEST_F(Finder, WithoutSubfoldersAndWithMasks)
     finder.SetFileMask({"*.jpg"});
     EXPECT_EQ(finder.Execute(), 4);
     EXPECT_EQ(found, full({"a.jpg", "B.JPG", "sub/d.jpg", "sub/deeper/e.jpg"}));
+}
+
+TEST_F(Finder, ReportsEachFolderInNaturalOrderDepthFirst)
+{
+    // Created in an order the file system has no reason to keep.
+    for (const char* f : {"sub/img10.jpg", "sub/IMG2.jpg", "z1.jpg", "A10.jpg", "a9.jpg"})
+        tree.file(f, f);
+    std::vector<std::string> order;
+    finder.OnFind = [&](const std::string& name, const std::string& path, zumo::TSearchRec,
+                        bool&) { order.push_back(path.substr(tree.path().size()) + name); };
+    finder.SetFileMask({"*.jpg"});
+    finder.Execute();
+    EXPECT_EQ(order, (std::vector<std::string>{"a.jpg", "a9.jpg", "A10.jpg", "B.JPG",
+                                               "sub/d.jpg", "sub/deeper/e.jpg", "sub/IMG2.jpg",
+                                               "sub/img10.jpg", "z1.jpg"}));
 }
 
 TEST_F(Finder, TrailingSeparatorMakesNoDifference)

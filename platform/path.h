@@ -31,4 +31,8 @@ std::string extension_part(std::string_view path, PathStyle style = native_path_
 std::string change_extension(std::string_view path, std::string_view ext,
                              PathStyle style = native_path_style());
 
+// True when a and b are equal once ASCII letters are folded; every other
+// byte (those of multi-byte characters included) must be equal as it is.
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b);
+
 } // namespace platform

@@ -13,7 +13,6 @@ constexpr int k_last_number = 9999;
 constexpr char k_rename_subfolder[] = "rename";
 
 enum class NamingMode { LeadingString = 0, Extension = 1, LeadingStringAndExtension = 2 };
-enum class Transfer { Copy = 0, Move = 1 };
 
 // ASCII letters only: every byte of a multi-byte UTF-8 character is 0x80
 // or above and stays as it is.
@@ -26,45 +25,92 @@ std::string lower_ascii(std::string s)
     return s;
 }
 
-// The folder the result goes into, ending with the separator; nothing when
-// the output folder is chosen but empty: the name would then land in the
-// working directory.
-std::optional<std::string> target_folder(const OptionSnapshot& options,
-                                         const std::string& file_name, RenameJournal* journal)
+// The files as they are.
+class DiskView : public RenameView
 {
-    if (options.CheckBox8) {
-        if (options.Edit8.empty())
-            return std::nullopt;
-        return options.Edit8;
+public:
+    explicit DiskView(const platform::FileSet& made) : m_made(made) {}
+    bool FileExists(const std::string& path) const override { return platform::file_exists(path); }
+    bool FolderExists(const std::string& path) const override
+    {
+        return platform::folder_exists(path);
     }
+    bool SameFile(const std::string& a, const std::string& b) const override
+    {
+        return platform::same_file(a, b);
+    }
+    bool MadeByRun(const std::string& path) const override { return m_made.holds(path); }
+
+private:
+    const platform::FileSet& m_made;
+};
+
+RenamePlan ends(RenamePlan plan, RenameResult result, std::string why)
+{
+    plan.result = result;
+    plan.why = std::move(why);
+    return plan;
+}
+
+// The folder the result goes into, ending with the separator; empty when
+// the output folder is chosen but empty: the name would then land in the
+// working directory. A subfolder "rename" that does not exist yet is noted
+// in the plan; it is created when the plan is carried out (a failure shows
+// in the copy or move).
+std::string target_folder(const OptionSnapshot& options, const std::string& file_name,
+                          const RenameView& view, RenamePlan& plan)
+{
+    if (options.CheckBox8)
+        return options.Edit8;
     const std::string source_folder = platform::folder_part(file_name);
     if (options.CheckBox2) {
         const std::string sub = source_folder + k_rename_subfolder;
-        // A failure shows in the copy or move.
-        if (!platform::folder_exists(sub) && platform::create_folder(sub) && journal)
-            journal->FolderCreated(sub);
+        if (!view.FolderExists(sub))
+            plan.new_folder = sub;
         return platform::include_trailing_separator(sub);
     }
     return source_folder;
 }
 
 std::optional<std::string> new_path(const OptionSnapshot& options, const std::string& file_name,
-                                    const std::string& folder)
+                                    const std::string& folder, NumberedNames& numbers)
 {
     switch (static_cast<NamingMode>(options.RadioGroup3)) {
     case NamingMode::LeadingString: {
         std::string ext = platform::extension_part(file_name);
         if (options.CheckBox8)
             ext = lower_ascii(ext);
-        return MakeNumberedName(folder, options.Edit5, ext);
+        return numbers.Next(folder, options.Edit5, ext);
     }
     case NamingMode::Extension:
         return platform::change_extension(folder + platform::file_name_part(file_name),
                                           "." + options.Edit6);
     case NamingMode::LeadingStringAndExtension:
-        return MakeNumberedName(folder, options.Edit5, options.Edit6);
+        return numbers.Next(folder, options.Edit5, options.Edit6);
     }
     return std::nullopt; // no mode selected
+}
+
+RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, RenameRun& run)
+{
+    if (plan.result != RenameResult::Done)
+        return plan.result;
+    if (!plan.new_folder.empty() && !platform::folder_exists(plan.new_folder) &&
+        platform::create_folder(plan.new_folder) && run.Journal)
+        run.Journal->FolderCreated(plan.new_folder);
+    const bool copy = plan.transfer == Transfer::Copy;
+    if (run.Journal)
+        run.Journal->Planned(copy ? JournalOp::Copy : JournalOp::Move, file_name, plan.target);
+    const bool done = copy ? CopyFileAs(file_name, plan.target, plan.overwrite)
+                           : MoveFileAs(file_name, plan.target, plan.overwrite);
+    if (run.Journal)
+        run.Journal->Finished(done);
+    if (!done)
+        return RenameResult::Failed;
+    run.Made.add(plan.target);
+    if (plan.transfer == Transfer::Move)
+        run.Numbers.Freed(file_name);
+    return RenameResult::Done;
 }
 
 } // namespace
@@ -104,53 +150,50 @@ bool MoveFileAs(const std::string& source, const std::string& target, Overwrite 
     return platform::move_file(source, target, platform::IfExists::Replace);
 }
 
-RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name,
-                        platform::FileSet* made_by_run, RenameJournal* journal)
+RenamePlan PlanFileRe(const OptionSnapshot& options, const std::string& file_name,
+                      NumberedNames& numbers, const RenameView& view)
 {
+    RenamePlan plan;
+    plan.overwrite = options.CheckBox4 ? Overwrite::Yes : Overwrite::No;
     // Only files are renamed: a folder named on the command line or
     // dropped would otherwise be moved away under a numbered name.
-    if (!platform::file_exists(file_name))
-        return RenameResult::Failed;
-    const auto folder = target_folder(options, file_name, journal);
-    if (!folder)
-        return RenameResult::Skipped;
-    const auto target = new_path(options, file_name, *folder);
+    if (!view.FileExists(file_name))
+        return ends(plan, RenameResult::Failed, "not a file, or gone");
+    const std::string folder = target_folder(options, file_name, view, plan);
+    if (folder.empty())
+        return ends(plan, RenameResult::Skipped, "no output folder chosen");
+    const auto target = new_path(options, file_name, folder, numbers);
     if (!target)
-        return RenameResult::Skipped;
-    const Overwrite overwrite = options.CheckBox4 ? Overwrite::Yes : Overwrite::No;
-    bool done = false;
-    switch (static_cast<Transfer>(options.RadioGroup4)) {
-    case Transfer::Copy:
-        if (made_by_run && made_by_run->holds(*target))
-            return RenameResult::Failed;
-        if (journal)
-            journal->Planned(JournalOp::Copy, file_name, *target);
-        done = CopyFileAs(file_name, *target, overwrite);
+        return ends(plan, RenameResult::Skipped, "no naming mode selected");
+    plan.target = *target;
+    switch (options.RadioGroup4) {
+    case 0:
+        plan.transfer = Transfer::Copy;
         break;
-    case Transfer::Move:
+    case 1:
+        plan.transfer = Transfer::Move;
         // Moving a file onto itself would, with overwriting, begin by
         // deleting it; it is left alone instead.
-        if (platform::same_file(file_name, *target))
-            return RenameResult::Skipped;
-        // Two sources that map to one name (a.jpg and a.gif with the
-        // extension png, or every file once "FULL" is reached) would
-        // otherwise leave one file where two went in.
-        if (made_by_run && made_by_run->holds(*target))
-            return RenameResult::Failed;
-        if (journal)
-            journal->Planned(JournalOp::Move, file_name, *target);
-        done = MoveFileAs(file_name, *target, overwrite);
+        if (view.SameFile(file_name, plan.target))
+            return ends(plan, RenameResult::Skipped, "the new name is the file itself");
         break;
     default:
-        return RenameResult::Skipped; // no transfer selected
+        return ends(plan, RenameResult::Skipped, "neither copy nor move selected");
     }
-    if (journal)
-        journal->Finished(done);
-    if (!done)
-        return RenameResult::Failed;
-    if (made_by_run)
-        made_by_run->add(*target);
-    return RenameResult::Done;
+    // Two sources that map to one name (a.jpg and a.gif with the extension
+    // png, or every file once "FULL" is reached) would otherwise leave one
+    // file where two went in.
+    if (view.MadeByRun(plan.target))
+        return ends(plan, RenameResult::Failed, "made earlier in this run");
+    return plan;
+}
+
+RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name, RenameRun* run)
+{
+    RenameRun single;
+    RenameRun& shared = run ? *run : single;
+    const RenamePlan plan = PlanFileRe(options, file_name, shared.Numbers, DiskView(shared.Made));
+    return carry_out(plan, file_name, shared);
 }
 
 } // namespace zumo

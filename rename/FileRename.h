@@ -6,6 +6,7 @@
 
 #include "convert/options.h"
 #include "platform/file_ops.h"
+#include "rename/NumberedNames.h"
 #include "rename/RenameJournal.h"
 
 #include <string>
@@ -20,23 +21,68 @@ enum class RenameResult {
 };
 
 enum class Overwrite { No, Yes };
+enum class Transfer { Copy = 0, Move = 1 }; // RadioGroup4
+
+// What one run shares between its FormFileRe calls (and the conversions of
+// a drop or command-line run, which share Made).
+struct RenameRun
+{
+    // The files the run made so far: a target among them is never replaced
+    // (the file fails and that target stays).
+    platform::FileSet Made;
+    // Where each numbered search of the run ended.
+    NumberedNames Numbers;
+    // Records every copy or move before it starts and its result after, and
+    // the subfolder "rename" when the run made it; none when null.
+    RenameJournal* Journal = nullptr;
+};
 
 // Renames, copies or moves file_name under the rename options
 // (RadioGroup3 naming mode, Edit5 leading string, Edit6 extension,
 // RadioGroup4 copy or move, CheckBox4 overwrite, CheckBox8 + Edit8 output
 // folder, CheckBox2 subfolder "rename"). Only regular files are renamed.
-// made_by_run, when given, holds the files the same run made so far: a
-// target among them is never replaced (the file fails and that target
-// stays), and the new file is added to it. Overwriting never replaces a
-// read-only file either. journal, when given, records the copy or move
-// before it starts and its result after, and the subfolder "rename" when
-// this call made it.
+// run, when given, is what the calling run shares between its files: its
+// own files are never replaced, the new file joins them, and numbered names
+// continue where the run's last search ended, and its journal hears of the
+// copy or move. Overwriting never replaces a read-only file either.
 RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name,
-                        platform::FileSet* made_by_run = nullptr, RenameJournal* journal = nullptr);
+                        RenameRun* run = nullptr);
+
+// The file system as FormFileRe's plan sees it: the real one, or a dry
+// run's, which lays what its earlier files would make or move away over the
+// real one.
+class RenameView
+{
+public:
+    virtual ~RenameView() = default;
+    virtual bool FileExists(const std::string& path) const = 0; // a regular file
+    virtual bool FolderExists(const std::string& path) const = 0;
+    virtual bool SameFile(const std::string& a, const std::string& b) const = 0;
+    virtual bool MadeByRun(const std::string& path) const = 0;
+};
+
+// What FormFileRe is going to do with one file. result is Done when the
+// copy or move is to be tried; Skipped or Failed when that was decided
+// without touching a file, with the reason in why.
+struct RenamePlan
+{
+    RenameResult result = RenameResult::Done;
+    std::string why;
+    std::string target;
+    Transfer transfer = Transfer::Copy;
+    Overwrite overwrite = Overwrite::No;
+    std::string new_folder; // the subfolder "rename", to be created first
+};
+
+// The plan for file_name under options, as view sees the files; the
+// numbered name comes from numbers. Changes nothing on disk.
+RenamePlan PlanFileRe(const OptionSnapshot& options, const std::string& file_name,
+                      NumberedNames& numbers, const RenameView& view);
 
 // folder + lead + the first free number "0001".."9999" + ext. folder ends
 // with the separator or is empty; ext may come with or without its dot.
 // When all 9999 names exist: folder + lead + "FULL" + ext, existing or not.
+// Searches from 0001 every time; a run uses RenameRun::Numbers instead.
 std::string MakeNumberedName(const std::string& folder, const std::string& lead,
                              const std::string& ext);
 

@@ -3,6 +3,7 @@
 #include "convert/conversion.h"
 #include "rename/FileRename.h"
 #include "rename/RenameJournal.h"
+#include "rename/RenameMessages.h"
 
 namespace zumo {
 namespace {
@@ -24,6 +25,25 @@ std::unique_ptr<ProgressDialog> show_progress(UserHost& host)
     return dialog;
 }
 
+// The files of a run that were not renamed, named in one message at its end.
+class NotRenamed
+{
+public:
+    void Note(const std::string& path, RenameResult result)
+    {
+        if (result != RenameResult::Done)
+            m_paths.push_back(path);
+    }
+    void Report(UserHost& host) const
+    {
+        if (!m_paths.empty())
+            host.ShowMessage(RenameFailuresMessage(m_paths));
+    }
+
+private:
+    std::vector<std::string> m_paths;
+};
+
 } // namespace
 
 void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std::string>& files)
@@ -33,15 +53,23 @@ void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std
         std::to_string(count) + "個のファイルを処理します. よろしいですか?";
     if (host.Ask("確認", question, Buttons::OkCancel) == Answer::Ok) {
         auto dialog = show_progress(host);
-        platform::FileSet made;
         RenameJournal journal = run_journal(host);
+        RenameRun run;
+        run.Journal = &journal;
+        NotRenamed not_renamed;
         for (int i = 0; i < count; ++i) {
-            FormFileRe(options.Options(), files[static_cast<size_t>(i)], &made, &journal);
+            const std::string& file = files[static_cast<size_t>(i)];
+            not_renamed.Note(file, FormFileRe(options.Options(), file, &run));
             dialog->SetProgress(k_progress_text, count - 1, i);
-            if (dialog->Cancelled())
-                return; // releasing the dialog; no end signal
+            if (dialog->Cancelled()) {
+                dialog.reset();
+                not_renamed.Report(host);
+                return; // no end signal
+            }
             host.ProcessMessages();
         }
+        dialog.reset();
+        not_renamed.Report(host);
     }
     EndSignal(host, options.Options());
 }
@@ -50,22 +78,30 @@ void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSou
                        const std::function<std::string()>& listing_folder)
 {
     auto dialog = show_progress(host);
-    platform::FileSet made;
     RenameJournal journal = run_journal(host);
+    RenameRun run;
+    run.Journal = &journal;
+    NotRenamed not_renamed;
     // The list is read line by line: the window stays usable and may refill
     // it while the run goes on.
     for (int i = 0; i < list.Count(); ++i) {
         if (list.Checked(i)) {
             const std::string folder = ExistingFolderPath(listing_folder ? listing_folder() : "");
-            if (!folder.empty())
-                FormFileRe(options.Options(), folder + list.Text(i), &made, &journal);
+            if (!folder.empty()) {
+                const std::string file = folder + list.Text(i);
+                not_renamed.Note(file, FormFileRe(options.Options(), file, &run));
+            }
         }
         dialog->SetProgress(k_progress_text, list.Count() - 1, i);
-        if (dialog->Cancelled())
+        if (dialog->Cancelled()) {
+            dialog.reset();
+            not_renamed.Report(host);
             return;
+        }
         host.ProcessMessages();
     }
     dialog.reset();
+    not_renamed.Report(host);
     EndSignal(host, options.Options());
 }
 

@@ -18,14 +18,16 @@ namespace zumo {
 // RenameFileList: asks "N個のファイルを処理します. よろしいですか?" first;
 // a refusal processes nothing but still gives the end signal. A cancel in
 // the progress dialog ends the run after the current file, without the end
-// signal.
+// signal. Files that were not renamed are named in one message once the
+// dialog has gone (also after a cancel), before the end signal.
 void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std::string>& files);
 
 // Button9Click's run over the ticked lines, without a question. The folder
 // is asked of listing_folder afresh for every ticked line (the folder
 // dialog may have been used in between); when it no longer names an
 // existing folder the line is skipped, never looked up in the working
-// directory. Unticked lines advance the progress too.
+// directory. Unticked lines advance the progress too. Files that were not
+// renamed are named at the end as in RenameFileList.
 void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSource& list,
                        const std::function<std::string()>& listing_folder);
 

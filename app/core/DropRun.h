@@ -19,7 +19,9 @@ namespace zumo {
 // shows 100 %. Mode 0 hands only types 0 to 3 to ConvertImageFile and skips
 // the others silently; mode 1 hands every file to ConvertGifFile; mode 2
 // every file to FormFileRe; no mode selected does nothing with them. After
-// the last file the dialog is released and the end signal given. A cancel,
+// the last file the dialog is released, the files FormFileRe did not rename
+// are named in one message (RenameFailuresMessage; also after a cancel),
+// and the end signal given. A cancel,
 // or a stop request, ends the run before the next file without the end
 // signal. The window processes its messages between files, so a drop during
 // the run starts a nested WMDropFiles that ends before this one goes on.

@@ -48,27 +48,29 @@ public:
           m_journal(DefaultJournalFolder(),
                     [&engine](const std::string& text) { engine.Host().ShowMessage(text); })
     {
+        m_run.Journal = &m_journal;
     }
     FileOutcome ConvertImageFile(const std::string& path) override
     {
-        return to_outcome(m_engine.ConvertImageFile(path, &m_made));
+        return to_outcome(m_engine.ConvertImageFile(path, &m_run.Made));
     }
     FileOutcome ConvertGifFile(const std::string& path) override
     {
-        return to_outcome(m_engine.ConvertGifFile(path, &m_made));
+        return to_outcome(m_engine.ConvertGifFile(path, &m_run.Made));
     }
     FileOutcome FormFileRe(const std::string& path) override
     {
-        return to_outcome(zumo::FormFileRe(m_options.Options(), path, &m_made, &m_journal));
+        return to_outcome(zumo::FormFileRe(m_options.Options(), path, &m_run));
     }
 
 private:
     ConversionEngine& m_engine;
     OptionSource& m_options;
-    // What this run made: a run never replaces its own outputs.
-    platform::FileSet m_made;
     // Its renames, copies and moves, for an undo (written from the first on).
     RenameJournal m_journal;
+    // What this run made (a run never replaces its own outputs), where its
+    // numbered names go on, and its journal.
+    RenameRun m_run;
 };
 
 } // namespace zumo

@@ -7,23 +7,6 @@ namespace zumo {
 
 namespace {
 
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 struct TypedExtension
 {
     std::string_view extension;
@@ -44,7 +27,7 @@ int ImageFileType(const std::string& path, platform::PathStyle style)
 {
     const std::string extension = platform::extension_part(path, style);
     for (const TypedExtension& e : k_extensions) {
-        if (equal_ignoring_ascii_case(extension, e.extension))
+        if (platform::equal_ignoring_ascii_case(extension, e.extension))
             return e.type;
     }
     return k_file_type_other;
@@ -58,15 +41,15 @@ std::optional<FileOutcome> hand_to_drop_mode(FileProcessor& files, int drop_mode
         return files.ConvertImageFile(path);
     case 1:
         return files.ConvertGifFile(path);
-    case 2:
+    case k_drop_mode_rename:
         return files.FormFileRe(path);
     default:
         return std::nullopt;
     }
 }
 
-void run_one_file(const RunContext& ctx, int drop_mode, const std::string& path,
-                  RunSummary& summary)
+std::optional<FileOutcome> run_one_file(const RunContext& ctx, int drop_mode,
+                                        const std::string& path, RunSummary& summary)
 {
     if (ctx.observer)
         ctx.observer->FileStarted(path);
@@ -77,6 +60,7 @@ void run_one_file(const RunContext& ctx, int drop_mode, const std::string& path,
         ++summary.unprocessed;
     if (ctx.observer)
         ctx.observer->FileFinished(path, outcome);
+    return outcome;
 }
 
 void GiveEndSignal(UserHost& host, const OptionSnapshot& options)

@@ -20,6 +20,7 @@ int ImageFileType(const std::string& path,
                   platform::PathStyle style = platform::native_path_style());
 
 inline constexpr int k_file_type_gif = 3;
+inline constexpr int k_drop_mode_rename = 2; // RadioGroup10 "リネーム"
 inline constexpr int k_file_type_other = 4;
 
 // What a single-file operation made of its file.
@@ -94,9 +95,10 @@ struct RunContext
 };
 
 // Hands one file of a run to the operation of drop_mode, counts its outcome
-// in summary and tells the observer before and after.
-void run_one_file(const RunContext& ctx, int drop_mode, const std::string& path,
-                  RunSummary& summary);
+// in summary and tells the observer before and after. Returns the outcome
+// (empty when no operation was chosen).
+std::optional<FileOutcome> run_one_file(const RunContext& ctx, int drop_mode,
+                                        const std::string& path, RunSummary& summary);
 
 // The texts every run shows.
 inline constexpr const char* k_progress_text = "変換中です";

@@ -131,4 +131,16 @@ TEST(DropRunSummary, SkippedNonPicturesAreNotFailures)
     EXPECT_EQ(summary.unprocessed, 1);
 }
 
+TEST(DropRunSummary, RenamesThatFailAreNamedInOneMessageAfterTheDialog)
+{
+    RunRig rig;
+    rig.options.snapshot.RadioGroup10 = 2;
+    rig.files.outcomes["/p/b.jpg"] = FileOutcome::Failed;
+    rig.files.outcomes["/p/c.jpg"] = FileOutcome::Skipped;
+    WMDropFiles({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"}, rig.ctx);
+    const Log tail(rig.log.end() - 2, rig.log.end());
+    EXPECT_EQ(tail, (Log{"release",
+                         "message 2個のファイルをリネームできませんでした.\n/p/b.jpg\n/p/c.jpg"}));
+}
+
 } // namespace

@@ -93,6 +93,35 @@ TEST_F(RenameRuns, RefusedQuestionProcessesNothingButStillSignals)
     EXPECT_EQ(host.Count("Beep"), 0);
 }
 
+TEST_F(RenameRuns, FilesNotRenamedAreNamedInOneMessageBeforeTheSignal)
+{
+    // Mode 1 with the files' own extension and the move option: each file
+    // would be moved onto itself, so none is renamed; two names are missing.
+    options.current.RadioGroup3 = 1;
+    options.current.Edit6 = "jpg";
+    options.current.RadioGroup4 = 1;
+    const auto seven = files({"a.jpg", "gone1.jpg", "b.jpg", "c.jpg", "gone2.jpg", "d.jpg"});
+    std::vector<std::string> list = seven;
+    list.push_back(dir / "e.png"); // renamed to e.jpg
+    std::ofstream(dir / "e.png") << "e";
+    zumo::RenameFileList(options, host, list);
+    std::string named;
+    for (std::size_t i = 0; i < 5; ++i)
+        named += "\n" + seven[i];
+    const std::vector<std::string> tail(host.events.end() - 3, host.events.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"Release",
+                                              "Message(6個のファイルをリネームできませんでした." +
+                                                  named + "\nほか1個)",
+                                              "Beep"}));
+    EXPECT_TRUE(exists(dir / "e.jpg"));
+}
+
+TEST_F(RenameRuns, ARunThatRenamesEverythingShowsNoMessage)
+{
+    zumo::RenameFileList(options, host, files({"a.jpg", "b.jpg"}));
+    EXPECT_EQ(host.CountPrefix("Message("), 0);
+}
+
 TEST_F(RenameRuns, CancelInsideProgressStopsBeforeTheNextFile)
 {
     host.on_set_progress = [&](int call) {

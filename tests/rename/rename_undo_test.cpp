@@ -84,9 +84,10 @@ protected:
     {
         zumo::RenameJournal journal(journals(),
                                     [this](const std::string& w) { warnings.push_back(w); });
-        platform::FileSet made;
+        zumo::RenameRun made;
+        made.Journal = &journal;
         for (const std::string& name : names)
-            zumo::FormFileRe(o, dir / name, &made, &journal);
+            zumo::FormFileRe(o, dir / name, &made);
     }
     std::string journals() const { return state / "zumo"; }
     zumo::UndoResult undo()
@@ -258,9 +259,10 @@ TEST_P(CrashedRun, IsUndoneAsFarAsItsJournalTells)
     ASSERT_GE(child, 0);
     if (child == 0) {
         zumo::RenameJournal journal(journals());
-        platform::FileSet made;
-        zumo::FormFileRe(o, dir / "a.jpg", &made, &journal);
-        zumo::FormFileRe(o, dir / "b.jpg", &made, &journal);
+        zumo::RenameRun made;
+        made.Journal = &journal;
+        zumo::FormFileRe(o, dir / "a.jpg", &made);
+        zumo::FormFileRe(o, dir / "b.jpg", &made);
         const std::string target = dir / "new0003.jpg";
         const int fd = ::open(journal.path().c_str(), O_WRONLY | O_APPEND);
         if (c.in_flight == InFlight::TornPlan) {
@@ -332,8 +334,9 @@ TEST_F(Undo, RunInProgressIsNotUndone)
 {
     dir.file("a.jpg", "A");
     zumo::RenameJournal journal(journals());
-    platform::FileSet made;
-    zumo::FormFileRe(options(Move), dir / "a.jpg", &made, &journal);
+    zumo::RenameRun made;
+    made.Journal = &journal;
+    zumo::FormFileRe(options(Move), dir / "a.jpg", &made);
     EXPECT_EQ(zumo::FindLastRun(journals()).state, LastRunState::InProgress);
     EXPECT_TRUE(zumo::UndoRun(journal.path()).in_progress);
     EXPECT_EQ(tree(dir.path()).count("new0001.jpg"), 1u);

@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Numbers by value, whatever their length.
         OrderCase{"IMG_2.jpg", "IMG_10.jpg"}, OrderCase{"img9", "img10"},
-        OrderCase{"x99999999999999999999", "x100000000000000000000"},
-        OrderCase{"a2b9c", "a2b10"}, OrderCase{"a", "a0"}, OrderCase{"1", "a"},
+        OrderCase{"x99999999999999999999", "x100000000000000000000"}, OrderCase{"a2b9c", "a2b10"},
+        OrderCase{"a", "a0"}, OrderCase{"1", "a"},
         // Letter case is ignored first ...
         OrderCase{"img2", "IMG10"}, OrderCase{"IMG_2", "img_3"}, OrderCase{"apple", "Banana"},
         // ... and decides, with leading zeros, only between otherwise equal names.
@@ -170,12 +170,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(NaturalOrder, SortsAFolderAsAFileManagerShowsIt)
 {
-    std::vector<std::string> names{"IMG_10.JPG", "img_9.jpg", "IMG_1.JPG", "IMG_100.jpg",
+    std::vector<std::string> names{"IMG_10.JPG", "img_9.jpg",   "IMG_1.JPG",   "IMG_100.jpg",
                                    "IMG_09.jpg", "dsc0002.png", "DSC0001.png", "img_9.JPG"};
     std::sort(names.begin(), names.end(), zumo::NaturalLess);
-    EXPECT_EQ(names, (std::vector<std::string>{"DSC0001.png", "dsc0002.png", "IMG_1.JPG",
-                                               "IMG_09.jpg", "img_9.JPG", "img_9.jpg",
-                                               "IMG_10.JPG", "IMG_100.jpg"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"DSC0001.png", "dsc0002.png", "IMG_1.JPG", "IMG_09.jpg",
+                                        "img_9.JPG", "img_9.jpg", "IMG_10.JPG", "IMG_100.jpg"}));
 }
 
 // ---- searching -------------------------------------------------------------
@@ -250,13 +250,14 @@ TEST_F(Finder, ReportsEachFolderInNaturalOrderDepthFirst)
     for (const char* f : {"sub/img10.jpg", "sub/IMG2.jpg", "z1.jpg", "A10.jpg", "a9.jpg"})
         tree.file(f, f);
     std::vector<std::string> order;
-    finder.OnFind = [&](const std::string& name, const std::string& path, zumo::TSearchRec,
-                        bool&) { order.push_back(path.substr(tree.path().size()) + name); };
+    finder.OnFind = [&](const std::string& name, const std::string& path, zumo::TSearchRec, bool&) {
+        order.push_back(path.substr(tree.path().size()) + name);
+    };
     finder.SetFileMask({"*.jpg"});
     finder.Execute();
-    EXPECT_EQ(order, (std::vector<std::string>{"a.jpg", "a9.jpg", "A10.jpg", "B.JPG",
-                                               "sub/d.jpg", "sub/deeper/e.jpg", "sub/IMG2.jpg",
-                                               "sub/img10.jpg", "z1.jpg"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"a.jpg", "a9.jpg", "A10.jpg", "B.JPG", "sub/d.jpg",
+                                               "sub/deeper/e.jpg", "sub/IMG2.jpg", "sub/img10.jpg",
+                                               "z1.jpg"}));
 }
 
 TEST_F(Finder, TrailingSeparatorMakesNoDifference)

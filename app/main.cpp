@@ -8,8 +8,10 @@
 // says whether every file was processed. "--undo" reverses the last rename run without a window.
 #include "app/Unit1.h"
 #include "app/core/CommandLine.h"
+#include "app/core/DryRun.h"
 #include "app/core/HeadlessHost.h"
 #include "app/core/Session.h"
+#include "app/core/Settings.h"
 #include "app/core/StopSignals.h"
 #include "app/program.h"
 #include "app/translations.h"
@@ -34,6 +36,15 @@ int main(int argc, char* argv[])
         return decision.exit_status;
     if (decision.undo)
         return zumo::UndoFromCommandLine(std::cerr, zumo::DefaultJournalFolder());
+    if (decision.dry_run) {
+        // No window and no plug-ins: the settings file is read as the window
+        // reads it, and nothing is written anywhere.
+        int core_argc = 1;
+        const QCoreApplication core(core_argc, argv);
+        const std::string settings =
+            zumo::SettingsFilePath(zumo::LocalPathBytes(QCoreApplication::applicationFilePath()));
+        return zumo::DryRun(decision.files, zumo::StoredOptions(settings), std::cout);
+    }
     const bool headless = decision.session == zumo::Session::Headless;
     imgctl::reuse_freed_memory();
     const zumo::PrivateRuntimeFolder runtime_folder;

@@ -168,42 +168,23 @@ private:
     std::string m_path;
 };
 
-// The output path rule. nullopt when the user chose to skip the file at the
-// folder question.
+// The output path rule carried out: the folder question asked, the
+// subfolder made. nullopt when the user chose to skip the file.
 std::optional<std::string> output_path(const std::string& file_name, const std::string& extension,
                                        const OptionSnapshot& options, UserHost& host,
                                        NewFolder& new_folder)
 {
-    std::string path;
-    if (options.CheckBox1) {
-        if (options.Edit1.empty()) {
-            if (host.Ask(k_confirm_caption, k_no_folder_question, Buttons::YesNo) == Answer::Yes)
-                return std::nullopt;
-            // "いいえ": there is no output folder. A bare file name would land
-            // in whatever the working folder happens to be, so the picture
-            // goes beside its input instead.
-            path = file_name;
-        } else {
-            // Edit1 is a plain prefix: it names a folder only when it ends
-            // with a separator, which the folder button ensures.
-            path = options.Edit1 + platform::file_name_part(file_name);
-        }
-    } else if (options.CheckBox6) {
-        const std::string subfolder = platform::folder_part(file_name) + options.Edit7;
-        if (subfolder.empty()) // a bare input name and no subfolder name
-            return platform::change_extension(file_name, extension);
-        if (!platform::folder_exists(subfolder)) {
-            if (platform::create_folder(subfolder))
-                new_folder.created(subfolder);
-            else if (!platform::folder_exists(subfolder)) // made by someone else meanwhile?
-                throw ConversionError("cannot create the output folder " + subfolder);
-        }
-        path =
-            platform::include_trailing_separator(subfolder) + platform::file_name_part(file_name);
-    } else {
-        path = file_name;
+    const OutputPlan plan = PlanOutputPath(file_name, extension, options, platform::folder_exists);
+    if (plan.asks_folder &&
+        host.Ask(k_confirm_caption, k_no_folder_question, Buttons::YesNo) == Answer::Yes)
+        return std::nullopt;
+    if (!plan.new_folder.empty()) {
+        if (platform::create_folder(plan.new_folder))
+            new_folder.created(plan.new_folder);
+        else if (!platform::folder_exists(plan.new_folder)) // made by someone else meanwhile?
+            throw ConversionError("cannot create the output folder " + plan.new_folder);
     }
-    return platform::change_extension(path, extension);
+    return plan.path;
 }
 
 // Everything between load and release; throws on any failure. made_by_run
@@ -249,6 +230,53 @@ FileResult report_failure(UserHost& host)
 }
 
 } // namespace
+
+OutputPlan PlanOutputPath(const std::string& file_name, const std::string& extension,
+                          const OptionSnapshot& options,
+                          const std::function<bool(const std::string&)>& folder_exists)
+{
+    OutputPlan plan;
+    std::string path;
+    if (options.CheckBox1) {
+        if (options.Edit1.empty()) {
+            // "いいえ" leaves no output folder. A bare file name would land
+            // in whatever the working folder happens to be, so the picture
+            // goes beside its input instead.
+            plan.asks_folder = true;
+            path = file_name;
+        } else {
+            // Edit1 is a plain prefix: it names a folder only when it ends
+            // with a separator, which the folder button ensures.
+            path = options.Edit1 + platform::file_name_part(file_name);
+        }
+    } else if (options.CheckBox6) {
+        const std::string subfolder = platform::folder_part(file_name) + options.Edit7;
+        if (subfolder.empty()) { // a bare input name and no subfolder name
+            path = file_name;
+        } else {
+            if (!folder_exists(subfolder))
+                plan.new_folder = subfolder;
+            path = platform::include_trailing_separator(subfolder) +
+                   platform::file_name_part(file_name);
+        }
+    } else {
+        path = file_name;
+    }
+    plan.path = platform::change_extension(path, extension);
+    return plan;
+}
+
+const char* ImageOutputExtension(int radio_group1)
+{
+    const OutputFormat* format = format_at(k_image_formats, radio_group1);
+    return format ? format->extension : nullptr;
+}
+
+const char* GifOutputExtension(int radio_group2)
+{
+    const OutputFormat* format = format_at(k_gif_formats, radio_group2);
+    return format ? format->extension : nullptr;
+}
 
 std::string ExistingFolderPath(const std::string& path)
 {

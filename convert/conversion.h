@@ -22,6 +22,25 @@ std::string ExistingFolderPath(const std::string& path);
 std::string ExistingFolderPath(const std::string& path, platform::PathStyle style,
                                const std::function<bool(const std::string&)>& folder_exists);
 
+// Where the output path rule puts the output of file_name with extension
+// (".bmp", ...), decided without asking and without making a folder.
+struct OutputPlan
+{
+    std::string path;         // the output file
+    bool asks_folder = false; // CheckBox1 without a folder: the folder question
+                              // comes first; "はい" skips the file, "いいえ"
+                              // writes to path (beside the input)
+    std::string new_folder;   // the subfolder to make first, or empty
+};
+OutputPlan PlanOutputPath(const std::string& file_name, const std::string& extension,
+                          const OptionSnapshot& options,
+                          const std::function<bool(const std::string&)>& folder_exists);
+
+// The output extension of RadioGroup1 ("→BMP" ... "→JPG") and of RadioGroup2
+// ("→JPG", "→BMP", "→PNG"), with its dot; nullptr when no item is selected.
+const char* ImageOutputExtension(int radio_group1);
+const char* GifOutputExtension(int radio_group2);
+
 // What became of one file, so an unattended run can compute its exit status:
 // Written: the output file is in place.
 // Skipped: nothing written and nothing reported, because the user answered

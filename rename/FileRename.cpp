@@ -52,16 +52,21 @@ RenamePlan ends(RenamePlan plan, RenameResult result, std::string why)
     return plan;
 }
 
-// The folder the result goes into, ending with the separator; empty when
-// the output folder is chosen but empty: the name would then land in the
-// working directory. A subfolder "rename" that does not exist yet is noted
-// in the plan; it is created when the plan is carried out (a failure shows
-// in the copy or move).
-std::string target_folder(const OptionSnapshot& options, const std::string& file_name,
-                          const RenameView& view, RenamePlan& plan)
+// The folder the result goes into, ending with the separator (empty for a
+// bare source name: the working folder); nothing when the output folder is
+// chosen but empty: the name would then land in the working directory. A
+// subfolder "rename" that does not exist yet is noted in the plan; it is
+// created when the plan is carried out (a failure shows in the copy or
+// move).
+std::optional<std::string> target_folder(const OptionSnapshot& options,
+                                         const std::string& file_name, const RenameView& view,
+                                         RenamePlan& plan)
 {
-    if (options.CheckBox8)
+    if (options.CheckBox8) {
+        if (options.Edit8.empty())
+            return std::nullopt;
         return options.Edit8;
+    }
     const std::string source_folder = platform::folder_part(file_name);
     if (options.CheckBox2) {
         const std::string sub = source_folder + k_rename_subfolder;
@@ -155,23 +160,22 @@ RenamePlan PlanFileRe(const OptionSnapshot& options, const std::string& file_nam
 {
     RenamePlan plan;
     plan.overwrite = options.CheckBox4 ? Overwrite::Yes : Overwrite::No;
+    plan.transfer = options.RadioGroup4 == 1 ? Transfer::Move : Transfer::Copy;
     // Only files are renamed: a folder named on the command line or
     // dropped would otherwise be moved away under a numbered name.
     if (!view.FileExists(file_name))
         return ends(plan, RenameResult::Failed, "not a file, or gone");
-    const std::string folder = target_folder(options, file_name, view, plan);
-    if (folder.empty())
+    const auto folder = target_folder(options, file_name, view, plan);
+    if (!folder)
         return ends(plan, RenameResult::Skipped, "no output folder chosen");
-    const auto target = new_path(options, file_name, folder, numbers);
+    const auto target = new_path(options, file_name, *folder, numbers);
     if (!target)
         return ends(plan, RenameResult::Skipped, "no naming mode selected");
     plan.target = *target;
     switch (options.RadioGroup4) {
     case 0:
-        plan.transfer = Transfer::Copy;
         break;
     case 1:
-        plan.transfer = Transfer::Move;
         // Moving a file onto itself would, with overwriting, begin by
         // deleting it; it is left alone instead.
         if (view.SameFile(file_name, plan.target))

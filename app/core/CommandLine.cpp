@@ -48,6 +48,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
             return ParsedCommandLine{CommandAction::ListPlugins, {}, {}};
         } else if (arg == "--undo") {
             return ParsedCommandLine{CommandAction::Undo, {}, {}};
+        } else if (arg == "--dry-run") {
+            parsed.dry_run = true;
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             return ParsedCommandLine{CommandAction::UsageError,
                                      {},
@@ -57,6 +59,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
             parsed.files.push_back(arg);
         }
     }
+    if (parsed.dry_run && parsed.files.empty())
+        return ParsedCommandLine{CommandAction::UsageError, {}, "--dry-run needs a FILE"};
     return parsed;
 }
 
@@ -64,7 +68,7 @@ std::string UsageText(std::string_view program_name)
 {
     std::string usage = "Usage: ";
     usage += program_name;
-    usage += " [--help] [--version] [--list-plugins] [--undo] [--] [FILE]...\n"
+    usage += " [--help] [--version] [--list-plugins] [--undo] [--dry-run] [--] [FILE]...\n"
              "\n"
              "Without FILE, opens the window. With FILEs, hands each one in turn to the\n"
              "picture conversion, the GIF conversion or the rename, as the setting\n"
@@ -79,6 +83,10 @@ std::string UsageText(std::string_view program_name)
              "      --version  show the version and end\n"
              "      --list-plugins  list the import plug-ins found, in loading order, and end\n"
              "      --undo     undo the most recent rename, copy or move run and end\n"
+             "      --dry-run  with FILEs: print one line per FILE with what the run would\n"
+             "                 do (the output path, the old and new name, or why it would\n"
+             "                 fail or skip the file), change nothing, and end with the\n"
+             "                 exit status the run would give without a display\n"
              "      --         every later argument is a FILE, even one starting with \"-\"\n"
              "\n"
              "Without a display (DISPLAY and WAYLAND_DISPLAY unset, or no X server\n"
@@ -285,6 +293,11 @@ StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& 
         break;
     }
     decision.files = std::move(parsed.files);
+    if (parsed.dry_run) {
+        // Nothing is shown: no Qt platform to choose, no run to stop.
+        decision.dry_run = true;
+        return decision;
+    }
     decision.session =
         prepare_headless_platform(err, x_server_answers) ? Session::Headless : Session::Interactive;
     // Only a command-line run turns the signals into a stop request; an

@@ -32,12 +32,14 @@ struct ParsedCommandLine
     CommandAction action = CommandAction::Run;
     std::vector<std::string> files; // in the order given
     std::string error;              // UsageError: what was wrong
+    bool dry_run = false;           // --dry-run: say what the run would do
 };
 
 // args without the program name. "--help" (or "-h"), "--version",
-// "--list-plugins" and "--undo" are options; "--" ends the options, so that every later argument is
-// a file even when it looks like an option. Any other argument starting with "--" is an error;
-// everything else, a lone "-" and "-x" included, is a file.
+// "--list-plugins", "--undo" and "--dry-run" (which needs files) are
+// options; "--" ends the options, so that every later argument is a file
+// even when it looks like an option. Any other argument starting with "--"
+// is an error; everything else, a lone "-" and "-x" included, is a file.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string UsageText(std::string_view program_name);
@@ -121,6 +123,7 @@ struct StartupDecision
     bool exit_now = false;     // --help, --version or a wrong command line
     bool list_plugins = false; // --list-plugins: search the plug-ins, list them, end
     bool undo = false;         // --undo: undo the last rename run, report on stderr, end
+    bool dry_run = false;      // --dry-run: no window, no Qt platform, no signals
     int exit_status = k_exit_ok;
     std::vector<std::string> files;
     Session session = Session::Interactive;

@@ -24,6 +24,7 @@ struct ParseCase
     std::vector<std::string> args;
     CommandAction action;
     std::vector<std::string> files;
+    bool dry_run = false;
 };
 
 class ParseArguments : public ::testing::TestWithParam<ParseCase>
@@ -35,23 +36,28 @@ TEST_P(ParseArguments, SeparatesOptionsFromFiles)
     const ParsedCommandLine parsed = ParseCommandLine(GetParam().args);
     EXPECT_EQ(parsed.action, GetParam().action);
     EXPECT_EQ(parsed.files, GetParam().files);
+    EXPECT_EQ(parsed.dry_run, GetParam().dry_run);
     EXPECT_EQ(parsed.error.empty(), parsed.action != CommandAction::UsageError);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseArguments,
-    ::testing::Values(ParseCase{{}, CommandAction::Run, {}},
-                      ParseCase{{"a.jpg", "B.PNG"}, CommandAction::Run, {"a.jpg", "B.PNG"}},
-                      ParseCase{{"a.jpg", "--help"}, CommandAction::Help, {}},
-                      ParseCase{{"-h"}, CommandAction::Help, {}},
-                      ParseCase{{"--version", "a.jpg"}, CommandAction::Version, {}},
-                      ParseCase{{"a.jpg", "--list-plugins"}, CommandAction::ListPlugins, {}},
-                      ParseCase{{"--", "--list-plugins"}, CommandAction::Run, {"--list-plugins"}},
-                      ParseCase{{"--list-plugin"}, CommandAction::UsageError, {}},
-                      ParseCase{
-                          {"--", "--help", "-h", "--"}, CommandAction::Run, {"--help", "-h", "--"}},
-                      ParseCase{{"-", "-x.jpg"}, CommandAction::Run, {"-", "-x.jpg"}},
-                      ParseCase{{"a.jpg", "--bogus"}, CommandAction::UsageError, {}}));
+    ::testing::Values(
+        ParseCase{{}, CommandAction::Run, {}},
+        ParseCase{{"a.jpg", "B.PNG"}, CommandAction::Run, {"a.jpg", "B.PNG"}},
+        ParseCase{{"a.jpg", "--help"}, CommandAction::Help, {}},
+        ParseCase{{"-h"}, CommandAction::Help, {}},
+        ParseCase{{"--version", "a.jpg"}, CommandAction::Version, {}},
+        ParseCase{{"a.jpg", "--list-plugins"}, CommandAction::ListPlugins, {}},
+        ParseCase{{"--", "--list-plugins"}, CommandAction::Run, {"--list-plugins"}},
+        ParseCase{{"--list-plugin"}, CommandAction::UsageError, {}},
+        ParseCase{{"--", "--help", "-h", "--"}, CommandAction::Run, {"--help", "-h", "--"}},
+        ParseCase{{"-", "-x.jpg"}, CommandAction::Run, {"-", "-x.jpg"}},
+        ParseCase{{"a.jpg", "--bogus"}, CommandAction::UsageError, {}},
+        ParseCase{{"a.jpg", "--dry-run", "b.jpg"}, CommandAction::Run, {"a.jpg", "b.jpg"}, true},
+        ParseCase{{"--dry-run", "--", "--dry-run"}, CommandAction::Run, {"--dry-run"}, true},
+        ParseCase{{"--dry-run"}, CommandAction::UsageError, {}},
+        ParseCase{{"--dry-run", "--help"}, CommandAction::Help, {}}));
 
 TEST(CommandLineTexts, UsageAndVersionNameTheProgram)
 {

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <set>
@@ -164,6 +165,29 @@ TEST(NumberedRun, MovesAndCopiesLeaveTheSameFolderAsSearchingAfresh)
                 << "seed " << seed << " step " << step << " " << source;
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// A bare name is a file of the working folder, and so is its new name.
+TEST(NumberedRun, BareNamesAreNumberedInTheWorkingFolder)
+{
+    TempFolder root;
+    ASSERT_TRUE(root.ok());
+    const std::string home = std::filesystem::current_path().string();
+    ASSERT_EQ(::chdir(root.path().c_str()), 0);
+    touch("a.jpg");
+    touch("new0001.jpg");
+    zumo::OptionSnapshot options;
+    options.RadioGroup4 = 1; // move
+    zumo::RenameRun run;
+    const auto result = zumo::FormFileRe(options, "a.jpg", &run);
+    const bool moved = platform::file_exists("new0002.jpg") && !platform::file_exists("a.jpg");
+    ASSERT_EQ(::chdir(home.c_str()), 0);
+    EXPECT_EQ(result, zumo::RenameResult::Done);
+    EXPECT_TRUE(moved);
 }
 
 } // namespace

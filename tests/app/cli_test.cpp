@@ -43,8 +43,9 @@ TEST_F(CommandLine, OptionsAnswerWithoutAWindowOrASettingsFile)
 {
     Result help = zumo.run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind(
-                  "Usage: zumo [--help] [--version] [--list-plugins] [--undo] [--] [FILE]...", 0),
+    EXPECT_EQ(help.out.rfind("Usage: zumo [--help] [--version] [--list-plugins] [--undo] "
+                             "[--dry-run] [--] [FILE]...",
+                             0),
               0u)
         << help.out;
 
@@ -90,9 +91,27 @@ TEST_F(CommandLine, FirstRunConvertsEveryFileAndWritesEverySetting)
     write_gif(zumo.pictures / "anim.gif", 12, 8);
     fs::remove_all(zumo.app / "spi"); // made again at the start
 
-    const Result r =
-        zumo.run({"--", zumo.picture("a.png"), zumo.picture("notes.txt"), zumo.picture("Photo.JPG"),
-                  zumo.picture("--help"), zumo.picture("anim.gif")});
+    const std::vector<std::string> files{zumo.picture("a.png"), zumo.picture("notes.txt"),
+                                         zumo.picture("Photo.JPG"), zumo.picture("--help"),
+                                         zumo.picture("anim.gif")};
+    // The dry run first: the same exit status, nothing written anywhere.
+    std::vector<std::string> dry_args{"--dry-run", "--"};
+    dry_args.insert(dry_args.end(), files.begin(), files.end());
+    const Result dry = zumo.run(dry_args);
+    EXPECT_EQ(dry.status, 1) << dry.err;
+    const std::string resize = (zumo.pictures / "resize").string() + "/";
+    EXPECT_EQ(dry.out, "convert " + files[0] + " -> " + resize + "a.bmp\n" + "convert " + files[1] +
+                           ": would fail: not a picture it reads\n" + "convert " + files[2] +
+                           " -> " + resize + "Photo.bmp\n" + "convert " + files[3] + " -> " +
+                           resize + "--help.bmp\n" + "convert " + files[4] + " -> " + resize +
+                           "anim.bmp\n");
+    EXPECT_FALSE(fs::exists(zumo.pictures / "resize"));
+    EXPECT_FALSE(fs::exists(zumo.ini()));
+    EXPECT_FALSE(fs::exists(zumo.app / "spi"));
+
+    std::vector<std::string> args{"--"};
+    args.insert(args.end(), files.begin(), files.end());
+    const Result r = zumo.run(args);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(zumo_lines(r.err), std::vector<std::string>{"zumo: " + zumo.picture("notes.txt") +
                                                           ": 画像を処理できません"});

@@ -320,8 +320,9 @@ TEST_F(Undo, RelativeNamesAreRecordedInFull)
     fs::current_path(dir.path());
     {
         zumo::RenameJournal journal(journals());
-        platform::FileSet made;
-        zumo::FormFileRe(options(Move), "a.jpg", &made, &journal);
+        zumo::RenameRun made;
+        made.Journal = &journal;
+        zumo::FormFileRe(options(Move), "a.jpg", &made);
     }
     fs::current_path(state.path());
     const zumo::UndoResult result = undo();

@@ -1,5 +1,9 @@
 #include "imagelib/memory_reuse.h"
 
+// Any C library header defines __GLIBC__ where the C library is glibc; the
+// test below needs one before it.
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif

@@ -8,6 +8,7 @@
 #include "platform/path.h"
 #include "spi/SPIs.h"
 
+#include <cstdlib>
 #include <ostream>
 
 namespace zumo {
@@ -21,6 +22,15 @@ Program::~Program() = default;
 
 void Program::LoadPlugins()
 {
+    // Each plug-in runs in a helper process of its own: one that crashes or
+    // hangs costs the picture it was asked for, not the program. What the
+    // plug-ins say about themselves is kept between runs, so a start only
+    // launches helpers for new or changed plug-ins.
+    // ZUMO_SPI_HOSTING=in-process keeps them in the program (comparisons).
+    const char* hosting = std::getenv("ZUMO_SPI_HOSTING");
+    SetSPIHosting(hosting && std::string(hosting) == "in-process" ? SPIHosting::InProcess
+                                                                  : SPIHosting::Helper);
+    SetSPIInfoCacheFile(DefaultSPIInfoCacheFile());
     auto spis = std::make_unique<TSPIs>();
     spis->GraphicPreview = false;
     spis->Loaded();

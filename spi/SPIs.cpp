@@ -87,29 +87,16 @@ ESPIDupCreateSPIs::ESPIDupCreateSPIs() : Exception("TSPIs は複数生成でき�
 
 // ---- modules
 
-TSPI::~TSPI()
-{
-    platform::free_library(m_handle);
-}
+TSPI::~TSPI() = default;
 
 void TSPI::Construct(const std::string& path)
 {
-    m_handle = platform::load_library(path);
-    if (!m_handle)
+    m_library = OpenSPILibrary(path);
+    if (!m_library)
         throw ESPIFOpenErrorSPI(path + ":Susie Pluginがロードできませんでした");
-    std::string reported = platform::library_file_name(m_handle);
+    const std::string& reported = m_library->FileName();
     m_file_name = reported.empty() ? path : reported;
-
-    auto bind = [this](const char* name) { return platform::library_symbol(m_handle, name); };
-    m_GetPluginInfo = reinterpret_cast<SusieGetPluginInfo>(bind("GetPluginInfo"));
-    m_ConfigurationDlg = reinterpret_cast<SusieConfigurationDlg>(bind("ConfigurationDlg"));
-    m_IsSupported = reinterpret_cast<SusieIsSupported>(bind("IsSupported"));
-    m_GetPictureInfo = reinterpret_cast<SusieGetPictureInfo>(bind("GetPictureInfo"));
-    m_GetPicture = reinterpret_cast<SusieGetPicture>(bind("GetPicture"));
-    m_GetPreview = reinterpret_cast<SusieGetPicture>(bind("GetPreview"));
-    m_GetArchiveInfo = bind("GetArchiveInfo");
-    m_GetFileInfo = bind("GetFileInfo");
-    m_GetFile = bind("GetFile");
+    m_entries = m_library->Entries();
 
     CheckAPI();
 
@@ -124,6 +111,7 @@ void TSPI::Construct(const std::string& path)
         m_filter_descriptions.push_back(std::move(description));
     }
     m_usable = QueryUsable();
+    m_library->InformationRead();
 }
 
 bool TSPI::ReadInfo(int number, std::string& text) const
@@ -141,77 +129,76 @@ void TSPI::RaiseInvalidAPI(const char* entry) const
                          "]では使えないSusie Plugin APIです");
 }
 
+void TSPI::Require(spihost::EntryBit entry) const
+{
+    if (Has(entry))
+        return;
+    for (const spihost::EntryName& name : spihost::k_entry_names)
+        if (name.bit == entry)
+            RaiseInvalidAPI(name.name);
+}
+
 void TSPI::CheckAPI() const
 {
-    if (!m_GetPluginInfo)
-        RaiseInvalidAPI("GetPluginInfo");
+    Require(spihost::EntryGetPluginInfo);
 }
 
 int TSPI::GetPluginInfo(int number, char* buffer, int length) const
 {
-    if (!m_GetPluginInfo)
-        RaiseInvalidAPI("GetPluginInfo");
-    return m_GetPluginInfo(number, buffer, length);
+    Require(spihost::EntryGetPluginInfo);
+    return m_library->GetPluginInfo(number, buffer, length);
 }
 
 void TLoaderSPI::CheckAPI() const
 {
     TSPI::CheckAPI();
-    if (!m_IsSupported)
-        RaiseInvalidAPI("IsSupported");
+    Require(spihost::EntryIsSupported);
 }
 
 int TLoaderSPI::IsSupported(const char* name, const void* head) const
 {
-    if (!m_IsSupported)
-        RaiseInvalidAPI("IsSupported");
-    return m_IsSupported(name, head);
+    Require(spihost::EntryIsSupported);
+    return Library().IsSupported(name, head);
 }
 
 void TInSPI::CheckAPI() const
 {
     TLoaderSPI::CheckAPI();
-    if (!m_GetPictureInfo)
-        RaiseInvalidAPI("GetPictureInfo");
-    if (!m_GetPicture)
-        RaiseInvalidAPI("GetPicture");
+    Require(spihost::EntryGetPictureInfo);
+    Require(spihost::EntryGetPicture);
 }
 
 int TInSPI::GetPictureInfo(const char* source, susie_intptr length, unsigned int flag,
                            SusiePictureInfo* info) const
 {
-    if (!m_GetPictureInfo)
-        RaiseInvalidAPI("GetPictureInfo");
-    return m_GetPictureInfo(source, length, flag, info);
+    Require(spihost::EntryGetPictureInfo);
+    return Library().GetPictureInfo(source, length, flag, info);
 }
 
 int TInSPI::GetPicture(const char* source, susie_intptr length, unsigned int flag,
                        susie_handle* info, susie_handle* bits, SusieProgressCallback callback,
                        susie_intptr data) const
 {
-    if (!m_GetPicture)
-        RaiseInvalidAPI("GetPicture");
-    return m_GetPicture(source, length, flag, info, bits, callback, data);
+    Require(spihost::EntryGetPicture);
+    return Library().GetPicture(spihost::PictureEntry::Picture, source, length, flag, info, bits,
+                                callback, data);
 }
 
 int TInSPI::GetPreview(const char* source, susie_intptr length, unsigned int flag,
                        susie_handle* info, susie_handle* bits, SusieProgressCallback callback,
                        susie_intptr data) const
 {
-    if (!m_GetPreview)
-        RaiseInvalidAPI("GetPreview");
-    return m_GetPreview(source, length, flag, info, bits, callback, data);
+    Require(spihost::EntryGetPreview);
+    return Library().GetPicture(spihost::PictureEntry::Preview, source, length, flag, info, bits,
+                                callback, data);
 }
 
 void TAmSPI::CheckAPI() const
 {
     TLoaderSPI::CheckAPI();
-    if (!m_GetArchiveInfo)
-        RaiseInvalidAPI("GetArchiveInfo");
-    if (!m_GetFileInfo)
-        RaiseInvalidAPI("GetFileInfo");
-    if (!m_GetFile)
-        RaiseInvalidAPI("GetFile");
+    Require(spihost::EntryGetArchiveInfo);
+    Require(spihost::EntryGetFileInfo);
+    Require(spihost::EntryGetFile);
 }
 
 std::unique_ptr<TSPI> OpenSPI(const std::string& path)

@@ -12,6 +12,8 @@
 
 #include "graphics/graphic.h"
 #include "platform/dynlib.h"
+#include "spi/host/spi_protocol.h"
+#include "spi/spi_library.h"
 #include "spi/susie_plugin.h"
 
 #include <cstdint>
@@ -96,7 +98,9 @@ public:
     // Whether modules of this class do work for the host.
     virtual bool QueryUsable() const { return false; }
 
-    platform::LibraryHandle Handle() const { return m_handle; }
+    // The library handle when the plug-in runs in this process; null when
+    // a helper process serves it.
+    platform::LibraryHandle Handle() const { return m_library ? m_library->Handle() : nullptr; }
     const std::string& FileName() const { return m_file_name; }
     const std::string& APIVersion() const { return m_api_version; }
     const std::string& PluginTitle() const { return m_plugin_title; }
@@ -112,22 +116,18 @@ public:
 
 protected:
     [[noreturn]] void RaiseInvalidAPI(const char* entry) const;
-
-    SusieGetPluginInfo m_GetPluginInfo = nullptr;
-    SusieConfigurationDlg m_ConfigurationDlg = nullptr;
-    SusieIsSupported m_IsSupported = nullptr;
-    SusieGetPictureInfo m_GetPictureInfo = nullptr;
-    SusieGetPicture m_GetPicture = nullptr;
-    SusieGetPicture m_GetPreview = nullptr;
-    void* m_GetArchiveInfo = nullptr;
-    void* m_GetFileInfo = nullptr;
-    void* m_GetFile = nullptr;
+    // Whether the library exports the entry point.
+    bool Has(spihost::EntryBit entry) const { return (m_entries & entry) != 0; }
+    // Throws ESPIInvalidAPI naming the entry point when it is missing.
+    void Require(spihost::EntryBit entry) const;
+    SPILibrary& Library() const { return *m_library; }
 
 private:
     void Construct(const std::string& path);
     bool ReadInfo(int number, std::string& text) const;
 
-    platform::LibraryHandle m_handle = nullptr;
+    std::unique_ptr<SPILibrary> m_library;
+    std::uint32_t m_entries = 0;
     std::string m_file_name;
     std::string m_api_version;
     std::string m_plugin_title;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace zumo {
 namespace {
@@ -54,8 +55,12 @@ std::optional<HelperCommand> NativeHelperCommand(const std::string& path,
         return std::nullopt;
     std::string helper = FindHelperProgram("zumo-spi-host");
     if (helper.empty()) {
-        std::fprintf(stderr, "zumo: %s: the plug-in helper zumo-spi-host is missing\n",
-                     path.c_str());
+        static bool said = false;
+        if (!std::exchange(said, true))
+            std::fprintf(stderr,
+                         "zumo: the plug-in helper zumo-spi-host is missing; plug-ins "
+                         "run inside the program (%s)\n",
+                         path.c_str());
         return std::nullopt;
     }
     return HelperCommand{{helper, path}, {}};

@@ -315,6 +315,25 @@ TEST_F(CommandLine, BrokenPluginInTheSpiFolderLeavesTheDesignedValues)
     EXPECT_EQ(ini_value(after, "Form1", "RadioGroup1.ItemIndex"), "0");
 }
 
+// A plug-in that crashes while its information is read at the start takes
+// only its helper down: it is left out with one line, the conversion that
+// never needed it runs, and the program ends normally.
+TEST_F(CommandLine, CrashingPluginLeavesTheConversionAlone)
+{
+    if (std::string(ZUMO_CRASH_PLUGIN).empty())
+        GTEST_SKIP() << "the test plug-ins are not built";
+    write_picture(zumo.pictures / "a.png", 6, 6, "PNG");
+    fs::copy_file(ZUMO_CRASH_PLUGIN, zumo.app / "spi" / "crash.spi");
+
+    const Result r = zumo.run({zumo.picture("a.png")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> said = zumo_lines(r.err);
+    ASSERT_EQ(said.size(), 1u) << r.err;
+    // A sanitized helper reports the crash itself and ends with status 1.
+    EXPECT_EQ(said[0].rfind("zumo: crash.spi: the plug-in", 0), 0u) << said[0];
+    EXPECT_EQ(picture_size(zumo.pictures / "resize" / "a.bmp"), QSize(6, 6));
+}
+
 // ---- the settings file ------------------------------------------------------------
 
 // Values out of range or not numbers are brought into the controls' range
@@ -389,7 +408,8 @@ TEST_P(ReadOnlySettings, LosesTheChangesSilentlyAndKeepsTheFileWhole)
     EXPECT_TRUE(zumo_lines(r.err).empty()) << r.err;
     EXPECT_EQ(picture_size(zumo.pictures / "resize" / "a.bmp"), QSize(5, 4));
     EXPECT_EQ(read_text(zumo.ini()), before);
-    EXPECT_EQ(names_in(zumo.app), (std::vector<std::string>{"spi", "zumo", "zumo.ini"}))
+    EXPECT_EQ(names_in(zumo.app),
+              (std::vector<std::string>{"spi", "zumo", "zumo-spi-host", "zumo.ini"}))
         << "no temporary file left behind";
     const fs::path per_user = zumo.root / "config" / "zumo" / "zumo.ini";
     EXPECT_EQ(fs::exists(per_user), c.written_to_config);

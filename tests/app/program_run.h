@@ -202,6 +202,13 @@ public:
         fs::create_hard_link(ZUMO_EXECUTABLE, app / "zumo", no_link);
         if (no_link)
             fs::copy_file(ZUMO_EXECUTABLE, app / "zumo");
+        // The helper that serves the plug-ins sits beside the program.
+        const fs::path helper = fs::path(ZUMO_EXECUTABLE).parent_path() / "zumo-spi-host";
+        if (fs::exists(helper)) {
+            fs::create_hard_link(helper, app / "zumo-spi-host", no_link);
+            if (no_link)
+                fs::copy_file(helper, app / "zumo-spi-host");
+        }
         if (fs::is_directory(ZUMO_PLUGIN_FOLDER))
             fs::copy(ZUMO_PLUGIN_FOLDER, app / "spi");
     }
@@ -221,9 +228,10 @@ public:
     {
         std::vector<std::string> env =
             environment_without({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
-                                 "XDG_RUNTIME_DIR", "XDG_STATE_HOME"});
+                                 "XDG_RUNTIME_DIR", "XDG_STATE_HOME", "XDG_CACHE_HOME"});
         env.push_back("XDG_CONFIG_HOME=" + (root / "config").string());
         env.push_back("XDG_STATE_HOME=" + (root / "state").string());
+        env.push_back("XDG_CACHE_HOME=" + (root / "cache").string());
         if (runtime_folder)
             env.push_back("XDG_RUNTIME_DIR=" + (root / "runtime").string());
         env.insert(env.end(), extra_environment.begin(), extra_environment.end());

@@ -35,8 +35,25 @@ template <class T> T plugin_probe(const std::string& name, const char* symbol)
     return value;
 }
 
+// The same tests run with the plug-ins in helper processes
+// (ZUMO_SPI_HOSTING=helper); the counters are then out of reach.
+bool in_process()
+{
+    return CurrentSPIHosting() == SPIHosting::InProcess;
+}
+
+template <class T, class U>
+void expect_probe(const std::string& name, const char* symbol, const U& expected)
+{
+    if (in_process()) {
+        EXPECT_EQ(U(plugin_probe<T>(name, symbol)), expected) << name << " " << symbol;
+    }
+}
+
 void plugin_reset(const std::string& name)
 {
+    if (!in_process())
+        return; // each test starts a fresh helper
     void* library = ::dlopen(plugin(name).c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(library, nullptr);
     reinterpret_cast<void (*)()>(::dlsym(library, "TestReset"))();
@@ -190,7 +207,7 @@ TEST_F(PluginGraphic, MacBinaryHeaderIsSkippedOnlyWhenAllowed)
     TSPIGraphic graphic;
     graphic.LoadFromFile(path);
     EXPECT_EQ(graphic.Width(), 4);
-    EXPECT_EQ(plugin_probe<long long>("in", "TestLastLength"), 128);
+    expect_probe<long long>("in", "TestLastLength", 128LL);
 
     m_spis->MacBinary = false;
     try {
@@ -211,9 +228,8 @@ TEST_F(PluginGraphic, MemorySourceAtOffset128GetsTheRestOfTheData)
     TSPIGraphic graphic;
     graphic.LoadFromStreamWithName(stream, "m.ztst");
     EXPECT_EQ(graphic.Width(), 4);
-    EXPECT_EQ(plugin_probe<int>("in", "TestLastFlag"), SUSIE_SOURCE_MEMORY);
-    EXPECT_EQ(plugin_probe<long long>("in", "TestLastLength"),
-              static_cast<long long>(data.size()) - 128);
+    expect_probe<int>("in", "TestLastFlag", int{SUSIE_SOURCE_MEMORY});
+    expect_probe<long long>("in", "TestLastLength", static_cast<long long>(data.size()) - 128);
 }
 
 TEST_F(PluginGraphic, OtherStreamsAreCopiedWholeWhateverTheirPosition)
@@ -227,7 +243,7 @@ TEST_F(PluginGraphic, OtherStreamsAreCopiedWholeWhateverTheirPosition)
     EXPECT_EQ(graphic.Width(), 6);
     EXPECT_EQ(file.Position(), file.Size());
     // Without a name every plug-in is asked, with the empty name.
-    EXPECT_STREQ(plugin_probe<const char*>("in", "TestLastName"), "");
+    expect_probe<const char*>("in", "TestLastName", std::string());
 }
 
 TEST_F(PluginGraphic, FailingPluginIsPassedForTheNextCandidate)
@@ -235,7 +251,9 @@ TEST_F(PluginGraphic, FailingPluginIsPassedForTheNextCandidate)
     load({"in", "fail"});
     TSPIGraphic graphic;
     graphic.LoadFromFile(picture("p.ztst", spitest::ztst(3, 3, 24)));
-    EXPECT_GT(plugin_probe<int>("fail", "TestCalls"), 0);
+    if (in_process()) {
+        EXPECT_GT(plugin_probe<int>("fail", "TestCalls"), 0);
+    }
     EXPECT_EQ(graphic.Width(), 3);
 }
 
@@ -327,7 +345,7 @@ TEST_F(PluginGraphic, AbortFromTheHandlerStopsThatPluginAndTheLoadGoesOn)
             throw EAbort();
     };
     graphic.LoadFromFile(picture("p.ztst", spitest::ztst(3, 3, 24)));
-    EXPECT_EQ(plugin_probe<int>("any", "TestStopRequests"), 1);
+    expect_probe<int>("any", "TestStopRequests", 1);
     EXPECT_EQ(graphic.Width(), 3);
 }
 
@@ -349,7 +367,7 @@ TEST_F(PluginGraphic, OtherExceptionFromTheHandlerReachesTheCallerAfterThePlugin
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "handler failed");
     }
-    EXPECT_EQ(plugin_probe<int>("in", "TestStopRequests"), 1);
+    expect_probe<int>("in", "TestStopRequests", 1);
     EXPECT_TRUE(ended);
     EXPECT_TRUE(graphic.Empty());
 }
@@ -399,7 +417,7 @@ TEST_F(PluginGraphic, BitmapTriesPlainBmpFirstOnlyForBmpExtension)
     TSPIBitmap bitmap;
     bitmap.LoadFromFile(picture("real.BMP", tiny_bmp()));
     EXPECT_EQ(bitmap.Width(), 2);
-    EXPECT_EQ(plugin_probe<int>("any", "TestCalls"), 0);
+    expect_probe<int>("any", "TestCalls", 0);
 
     // A ".bmp" that only the plug-in reads.
     bitmap.LoadFromFile(picture("fake.bmp", spitest::ztst(5, 4, 24)));

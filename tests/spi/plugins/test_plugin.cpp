@@ -20,11 +20,16 @@
 //   TP_HEADER_SIZE=n      the BITMAPINFOHEADER claims n bytes (a V5 header: 124)
 //   TP_BITFIELDS          32-bit pictures as BI_BITFIELDS with the usual masks
 //   TP_TOP_DOWN           rows top-down, the height negative
+//   TP_CRASH_INFO         GetPluginInfo dies of SIGSEGV
+//   TP_CRASH_PICTURE      GetPicture dies of SIGSEGV
+//   TP_HANG               GetPicture never returns
 #define SUSIE_PLUGIN_IMPLEMENTATION
 #include "spi/susie_plugin.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -231,6 +236,9 @@ SUSIE_EXPORT void TestReset()
 #ifndef TP_NO_INFO
 int SUSIE_API GetPluginInfo(int infono, char* buf, int buflen)
 {
+#ifdef TP_CRASH_INFO
+    std::raise(SIGSEGV);
+#endif
     if (infono == 0) {
 #ifdef TP_NO_VERSION
         return 0;
@@ -298,6 +306,13 @@ int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
     Header h;
     if (!parse(read_source(buf, len, flag), h))
         return SUSIE_UNKNOWN_FORMAT;
+#ifdef TP_CRASH_PICTURE
+    std::raise(SIGSEGV);
+#endif
+#ifdef TP_HANG
+    for (;;)
+        ::pause();
+#endif
 #ifdef TP_FAIL
     (void)pHBInfo;
     (void)pHBm;

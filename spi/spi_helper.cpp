@@ -1,0 +1,376 @@
+#include "spi/spi_helper.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+extern char** environ;
+
+namespace zumo {
+
+using namespace spihost;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::optional<std::chrono::milliseconds> g_timeout;
+
+// Writes with SIGPIPE held back in this thread: a helper that died shows
+// as EPIPE here instead of ending the program.
+ssize_t write_without_sigpipe(int fd, const void* buffer, std::size_t count)
+{
+    sigset_t pipe_signal, old;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    bool was_pending = false;
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &old);
+    sigset_t pending;
+    if (sigpending(&pending) == 0)
+        was_pending = sigismember(&pending, SIGPIPE);
+    ssize_t n = ::write(fd, buffer, count);
+    int error = errno;
+    if (n < 0 && error == EPIPE && !was_pending) {
+        timespec zero{};
+        while (sigtimedwait(&pipe_signal, nullptr, &zero) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = error;
+    return n;
+}
+
+std::vector<std::string> merged_environment(const std::vector<std::string>& extra)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& x) {
+            return x.compare(0, name.size() + 1, name + "=") == 0;
+        });
+        if (!replaced)
+            env.push_back(std::move(entry));
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& strings)
+{
+    std::vector<char*> out;
+    for (std::string& s : strings)
+        out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+std::string plugin_label(const std::string& path)
+{
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::chrono::milliseconds HelperTimeout()
+{
+    if (g_timeout)
+        return *g_timeout;
+    if (const char* text = std::getenv("ZUMO_SPI_TIMEOUT_MS"); text && *text) {
+        long value = std::strtol(text, nullptr, 10);
+        if (value > 0)
+            return std::chrono::milliseconds(value);
+    }
+    return std::chrono::seconds(10);
+}
+
+void SetHelperTimeout(std::chrono::milliseconds timeout)
+{
+    g_timeout = timeout;
+}
+
+// The two pipes to the helper, non-blocking on this side, with a deadline
+// for every read and write.
+class SPIHelper::Pipes : public Channel
+{
+public:
+    Pipes(int to_helper, int from_helper) : m_to(to_helper), m_from(from_helper) {}
+    ~Pipes() override { Close(); }
+
+    void Close()
+    {
+        if (m_to >= 0)
+            ::close(m_to);
+        if (m_from >= 0)
+            ::close(m_from);
+        m_to = m_from = -1;
+    }
+    void Restart(std::chrono::milliseconds timeout) { m_deadline = Clock::now() + timeout; }
+    End Ended() const { return m_end; }
+
+    bool read_exact(void* buffer, std::size_t count) override
+    {
+        return Transfer(m_from, POLLIN, static_cast<char*>(buffer), count,
+                        [](int fd, char* p, std::size_t n) { return ::read(fd, p, n); });
+    }
+
+    bool write_all(const void* buffer, std::size_t count) override
+    {
+        return Transfer(
+            m_to, POLLOUT, const_cast<char*>(static_cast<const char*>(buffer)), count,
+            [](int fd, char* p, std::size_t n) { return write_without_sigpipe(fd, p, n); });
+    }
+
+private:
+    // Reads or writes count bytes, waiting for the descriptor while the
+    // deadline allows.
+    template <class Op> bool Transfer(int fd, short events, char* p, std::size_t count, Op op)
+    {
+        while (count > 0) {
+            ssize_t n = op(fd, p, count);
+            if (n > 0) {
+                p += n;
+                count -= static_cast<std::size_t>(n);
+            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                m_end = End::Closed;
+                return false;
+            } else if (errno == EAGAIN && !Wait(fd, events)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool Wait(int fd, short events)
+    {
+        for (;;) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
+            if (left.count() <= 0) {
+                m_end = End::TimedOut;
+                return false;
+            }
+            pollfd entry{fd, events, 0};
+            int ready =
+                ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+            if (ready > 0)
+                return true; // the read or write tells what happened
+            if (ready < 0 && errno != EINTR) {
+                m_end = End::Closed;
+                return false;
+            }
+        }
+    }
+
+    int m_to;
+    int m_from;
+    Clock::time_point m_deadline = Clock::now();
+    End m_end = End::None;
+};
+
+std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const std::string& path,
+                                            std::chrono::milliseconds timeout)
+{
+    const std::string label = plugin_label(path);
+    if (command.argv.empty())
+        return nullptr;
+    int to_helper[2], from_helper[2];
+    if (::pipe2(to_helper, O_CLOEXEC) != 0)
+        return nullptr;
+    if (::pipe2(from_helper, O_CLOEXEC) != 0) {
+        ::close(to_helper[0]);
+        ::close(to_helper[1]);
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, to_helper[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, from_helper[1], 1);
+    // A process group of its own: a Ctrl+C in the terminal reaches the
+    // program, which then ends its helpers, not the helpers mid-answer.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t no_signals, defaults;
+    sigemptyset(&no_signals);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &no_signals);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> argv_strings = command.argv;
+    std::vector<std::string> env_strings = merged_environment(command.environment);
+    std::vector<char*> argv = c_strings(argv_strings);
+    std::vector<char*> envp = c_strings(env_strings);
+    pid_t pid = -1;
+    int error = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(to_helper[0]);
+    ::close(from_helper[1]);
+    auto pipes = std::make_unique<Pipes>(to_helper[1], from_helper[0]);
+    if (error != 0) {
+        std::fprintf(stderr, "zumo: %s: cannot start the plug-in helper %s: %s\n", label.c_str(),
+                     command.argv[0].c_str(), std::strerror(error));
+        return nullptr;
+    }
+    ::fcntl(to_helper[1], F_SETFL, O_NONBLOCK);
+    ::fcntl(from_helper[0], F_SETFL, O_NONBLOCK);
+#ifdef F_SETPIPE_SZ
+    // Pictures come back in one piece: a larger pipe means fewer switches.
+    ::fcntl(from_helper[0], F_SETPIPE_SZ, 1 << 20);
+#endif
+    std::unique_ptr<SPIHelper> helper(new SPIHelper(pid, std::move(pipes), label, timeout));
+    helper->m_pipes->Restart(timeout);
+    std::optional<Frame> ready = helper->Read();
+    if (!ready)
+        return nullptr;
+    try {
+        if (ready->type != MessageType::Ready)
+            throw ProtocolError("no Ready first");
+        helper->m_ready = decode_ready(ready->payload);
+    } catch (const ProtocolError& e) {
+        helper->Fail(e.what());
+        return nullptr;
+    }
+    return helper;
+}
+
+SPIHelper::SPIHelper(pid_t pid, std::unique_ptr<Pipes> pipes, std::string label,
+                     std::chrono::milliseconds timeout)
+    : m_pid(pid), m_pipes(std::move(pipes)), m_label(std::move(label)), m_timeout(timeout)
+{
+}
+
+SPIHelper::~SPIHelper()
+{
+    if (m_pid <= 0)
+        return;
+    m_pipes->Restart(std::chrono::milliseconds(100));
+    write_frame(*m_pipes, MessageType::Shutdown, std::span<const std::uint8_t>());
+    m_pipes->Close();
+    // The end of its input ends a helper too; one that is stuck in its
+    // plug-in is killed.
+    auto give_up = Clock::now() + std::chrono::milliseconds(500);
+    int status = 0;
+    while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > give_up) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+std::optional<Frame> SPIHelper::Read()
+{
+    try {
+        std::optional<Frame> frame = read_frame(*m_pipes);
+        if (frame)
+            return frame;
+    } catch (const ProtocolError& e) {
+        Fail(e.what());
+        return std::nullopt;
+    }
+    Stop(m_pipes->Ended());
+    return std::nullopt;
+}
+
+std::optional<Frame> SPIHelper::Exchange(const Send& send, MessageType expected,
+                                         const OnProgress& on_progress)
+{
+    if (m_pid <= 0)
+        return std::nullopt;
+    m_pipes->Restart(m_timeout);
+    if (!send(*m_pipes)) {
+        Stop(m_pipes->Ended());
+        return std::nullopt;
+    }
+    for (;;) {
+        std::optional<Frame> frame = Read();
+        if (!frame || frame->type == expected)
+            return frame;
+        if (frame->type != MessageType::Progress || !on_progress) {
+            Fail("an answer of the wrong kind");
+            return std::nullopt;
+        }
+        ProgressMessage progress;
+        try {
+            progress = decode_progress(frame->payload);
+        } catch (const ProtocolError& e) {
+            Fail(e.what());
+            return std::nullopt;
+        }
+        int answer = on_progress(progress.done, progress.total);
+        // The plug-in is alive and working: its clock starts again.
+        m_pipes->Restart(m_timeout);
+        if (!write_frame(*m_pipes, MessageType::ProgressReply, encode_i32(answer))) {
+            Stop(m_pipes->Ended());
+            return std::nullopt;
+        }
+    }
+}
+
+void SPIHelper::Fail(const std::string& why)
+{
+    Stop(End::Malformed, why);
+}
+
+void SPIHelper::Stop(End end, const std::string& detail)
+{
+    if (m_pid <= 0)
+        return;
+    m_pipes->Close();
+    int status = 0;
+    pid_t pid = std::exchange(m_pid, -1);
+    bool killed = false;
+    if (end == End::Closed) {
+        // It ended on its own: wait a moment for the reason.
+        auto give_up = Clock::now() + std::chrono::seconds(2);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (Clock::now() > give_up) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                killed = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    } else {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        killed = true;
+    }
+    std::string what;
+    if (end == End::TimedOut) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f",
+                      static_cast<double>(m_timeout.count()) / 1000);
+        what = std::string("the plug-in did not answer within ") + seconds +
+               " s; its helper was stopped";
+    } else if (end == End::Malformed) {
+        what = "the plug-in's helper answered malformed data (" + detail + "); it was stopped";
+    } else if (!killed && WIFSIGNALED(status)) {
+        what = "the plug-in crashed (signal " + std::to_string(WTERMSIG(status)) + ", " +
+               ::strsignal(WTERMSIG(status)) + ")";
+    } else if (!killed && WIFEXITED(status)) {
+        what = "the plug-in's helper ended with exit status " + std::to_string(WEXITSTATUS(status));
+    } else {
+        what = "the plug-in's helper stopped answering";
+    }
+    std::fprintf(stderr, "zumo: %s: %s\n", m_label.c_str(), what.c_str());
+}
+
+} // namespace zumo

@@ -1,0 +1,75 @@
+// The program's end of one plug-in helper process (zumo-spi-host or a
+// Windows helper under Wine): starts it, exchanges requests and answers
+// under a deadline, and stops it.
+//
+// A helper that ends (a plug-in crash), does not answer within the
+// timeout (a hang: it is killed) or answers something malformed fails the
+// request: the exchange gives none, the helper is gone, and one line on
+// standard error says what happened. The caller treats that as the
+// plug-in's error and starts a new helper for the next request.
+#pragma once
+
+#include "spi/host/spi_protocol.h"
+#include "spi/spi_launcher.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace zumo {
+
+class SPIHelper
+{
+public:
+    // Starts the helper and reads its Ready. None when it cannot be
+    // started or fails before Ready (said on standard error); label names
+    // the plug-in in that line.
+    static std::unique_ptr<SPIHelper> Start(const HelperCommand& command, const std::string& label,
+                                            std::chrono::milliseconds timeout);
+    SPIHelper(const SPIHelper&) = delete;
+    SPIHelper& operator=(const SPIHelper&) = delete;
+    // Asks the helper to end, and kills it when it does not.
+    ~SPIHelper();
+
+    const spihost::ReadyMessage& Ready() const { return m_ready; }
+    bool Alive() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
+
+    using Send = std::function<bool(spihost::Channel&)>;
+    // done, total -> the callback's answer (0 go on).
+    using OnProgress = std::function<int(int done, int total)>;
+
+    // Sends a request and reads until a frame of type expected, answering
+    // Progress frames with on_progress (a helper that reports progress
+    // without it fails). None when the helper failed; it is stopped then.
+    std::optional<spihost::Frame> Exchange(const Send& send, spihost::MessageType expected,
+                                           const OnProgress& on_progress = nullptr);
+    // Stops the helper after an answer that the caller found malformed.
+    void Fail(const std::string& why);
+
+private:
+    class Pipes;
+    // How the conversation ended.
+    enum class End { None, Closed, TimedOut, Malformed };
+    SPIHelper(pid_t pid, std::unique_ptr<Pipes> pipes, std::string label,
+              std::chrono::milliseconds timeout);
+    std::optional<spihost::Frame> Read();
+    // Stops the helper and says on standard error why.
+    void Stop(End end, const std::string& detail = {});
+
+    pid_t m_pid;
+    std::unique_ptr<Pipes> m_pipes;
+    std::string m_label;
+    std::chrono::milliseconds m_timeout;
+    spihost::ReadyMessage m_ready;
+};
+
+// How long a helper may take to answer one request (progress reports
+// restart the clock): 10 s, or $ZUMO_SPI_TIMEOUT_MS.
+std::chrono::milliseconds HelperTimeout();
+void SetHelperTimeout(std::chrono::milliseconds timeout);
+
+} // namespace zumo

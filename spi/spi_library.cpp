@@ -1,0 +1,572 @@
+#include "spi/spi_library.h"
+
+#include "platform/local_mem.h"
+#include "spi/SPIs.h"
+#include "spi/spi_helper.h"
+#include "spi/spi_launcher.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zumo {
+
+using namespace spihost;
+
+namespace {
+
+// $ZUMO_SPI_HOSTING ("helper" or "in-process") chooses until the program
+// does.
+std::optional<SPIHosting> g_hosting;
+int g_helpers_started = 0;
+
+// ---- in this process
+
+class InProcessLibrary : public SPILibrary
+{
+public:
+    InProcessLibrary(platform::LibraryHandle handle) : m_handle(handle)
+    {
+        m_file_name = platform::library_file_name(handle);
+        for (const EntryName& entry : k_entry_names)
+            if (platform::library_symbol(handle, entry.name))
+                m_entries |= entry.bit;
+        m_info = reinterpret_cast<SusieGetPluginInfo>(symbol("GetPluginInfo"));
+        m_supported = reinterpret_cast<SusieIsSupported>(symbol("IsSupported"));
+        m_picture_info = reinterpret_cast<SusieGetPictureInfo>(symbol("GetPictureInfo"));
+        m_picture = reinterpret_cast<SusieGetPicture>(symbol("GetPicture"));
+        m_preview = reinterpret_cast<SusieGetPicture>(symbol("GetPreview"));
+    }
+    ~InProcessLibrary() override { platform::free_library(m_handle); }
+
+    platform::LibraryHandle Handle() const override { return m_handle; }
+    const std::string& FileName() const override { return m_file_name; }
+    std::uint32_t Entries() const override { return m_entries; }
+
+    // The module calls only entry points it found present.
+    int GetPluginInfo(int number, char* buffer, int length) override
+    {
+        return m_info(number, buffer, length);
+    }
+    int IsSupported(const char* name, const void* head) override { return m_supported(name, head); }
+    int GetPictureInfo(const char* source, susie_intptr length, unsigned int flag,
+                       SusiePictureInfo* info) override
+    {
+        return m_picture_info(source, length, flag, info);
+    }
+    int GetPicture(PictureEntry entry, const char* source, susie_intptr length, unsigned int flag,
+                   susie_handle* info, susie_handle* bits, SusieProgressCallback callback,
+                   susie_intptr data) override
+    {
+        SusieGetPicture call = entry == PictureEntry::Preview ? m_preview : m_picture;
+        return call(source, length, flag, info, bits, callback, data);
+    }
+
+private:
+    void* symbol(const char* name) { return platform::library_symbol(m_handle, name); }
+
+    platform::LibraryHandle m_handle;
+    std::string m_file_name;
+    std::uint32_t m_entries = 0;
+    SusieGetPluginInfo m_info = nullptr;
+    SusieIsSupported m_supported = nullptr;
+    SusieGetPictureInfo m_picture_info = nullptr;
+    SusieGetPicture m_picture = nullptr;
+    SusieGetPicture m_preview = nullptr;
+};
+
+// ---- the information cache
+
+// A file as the cache knows it: a change of size or time means another
+// library under the same name.
+struct FileIdentity
+{
+    std::int64_t size = -1;
+    std::int64_t mtime_ns = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identity_of(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<std::int64_t>(info.st_size),
+                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                            info.st_mtim.tv_nsec};
+}
+
+struct InfoAnswer
+{
+    std::int32_t result = 0;
+    std::string text;
+};
+
+// What a helper told about one library.
+struct CachedInfo
+{
+    FileIdentity identity;
+    bool loaded = false;
+    std::string file_name;
+    std::uint32_t entries = 0;
+    std::map<std::int32_t, InfoAnswer> answers; // for a 255-byte buffer
+};
+
+constexpr std::uint32_t k_cache_magic = 0x4350535A; // "ZSPC"
+constexpr std::uint32_t k_cache_version = 1;
+
+class InfoCache
+{
+public:
+    void SetFile(const std::string& path)
+    {
+        m_file = path;
+        m_loaded_file = false;
+        m_entries.clear();
+    }
+
+    const CachedInfo* Find(const std::string& path, const FileIdentity& identity)
+    {
+        LoadFile();
+        auto it = m_entries.find(path);
+        if (it == m_entries.end() || !(it->second.identity == identity))
+            return nullptr;
+        return &it->second;
+    }
+
+    void Store(const std::string& path, CachedInfo info)
+    {
+        LoadFile();
+        m_entries[path] = std::move(info);
+        SaveFile();
+    }
+
+private:
+    void LoadFile();
+    void SaveFile();
+
+    std::string m_file;
+    bool m_loaded_file = false;
+    std::map<std::string, CachedInfo> m_entries;
+};
+
+InfoCache& info_cache()
+{
+    static InfoCache cache;
+    return cache;
+}
+
+void InfoCache::LoadFile()
+{
+    if (m_loaded_file || m_file.empty())
+        return;
+    m_loaded_file = true;
+    std::ifstream in(m_file, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    try {
+        Reader r(bytes);
+        if (bytes.empty() || r.u32() != k_cache_magic || r.u32() != k_cache_version)
+            return;
+        for (std::uint32_t n = r.u32(); n > 0; --n) {
+            std::string path = r.string();
+            CachedInfo info;
+            info.identity.size = r.i64();
+            info.identity.mtime_ns = r.i64();
+            info.loaded = r.boolean();
+            info.file_name = r.string();
+            info.entries = r.u32();
+            for (std::uint32_t a = r.u32(); a > 0; --a) {
+                std::int32_t number = r.i32();
+                InfoAnswer answer;
+                answer.result = r.i32();
+                answer.text = r.string();
+                info.answers[number] = std::move(answer);
+            }
+            // What was learned in this run is newer than the file.
+            m_entries.emplace(std::move(path), std::move(info));
+        }
+        r.finish();
+    } catch (const ProtocolError&) {
+        // A damaged cache is as good as none: the helpers are asked again.
+    }
+}
+
+void InfoCache::SaveFile()
+{
+    if (m_file.empty())
+        return;
+    Writer w;
+    w.u32(k_cache_magic);
+    w.u32(k_cache_version);
+    std::vector<const std::pair<const std::string, CachedInfo>*> kept;
+    // Libraries that are gone or changed are forgotten.
+    for (const auto& entry : m_entries)
+        if (identity_of(entry.first) == entry.second.identity)
+            kept.push_back(&entry);
+    w.u32(static_cast<std::uint32_t>(kept.size()));
+    for (const auto* entry : kept) {
+        const CachedInfo& info = entry->second;
+        w.string(entry->first);
+        w.i64(info.identity.size);
+        w.i64(info.identity.mtime_ns);
+        w.u8(info.loaded ? 1 : 0);
+        w.string(info.file_name);
+        w.u32(info.entries);
+        w.u32(static_cast<std::uint32_t>(info.answers.size()));
+        for (const auto& [number, answer] : info.answers) {
+            w.i32(number);
+            w.i32(answer.result);
+            w.string(answer.text);
+        }
+    }
+    // Written beside and renamed over: a reader never sees half a file, and
+    // two programs writing at once leave one whole file.
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(m_file).parent_path(), ignored);
+    std::string temporary = m_file + ".tmp-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(w.data().data()),
+                  static_cast<std::streamsize>(w.data().size()));
+        if (!out.flush()) {
+            out.close();
+            std::remove(temporary.c_str());
+            return;
+        }
+    }
+    if (std::rename(temporary.c_str(), m_file.c_str()) != 0)
+        std::remove(temporary.c_str());
+}
+
+// ---- served by a helper
+
+class HelperLibrary : public SPILibrary
+{
+public:
+    HelperLibrary(std::string path, FileIdentity identity, CachedInfo info,
+                  std::unique_ptr<SPIHelper> helper, bool from_cache)
+        : m_path(std::move(path)), m_identity(identity), m_info(std::move(info)),
+          m_helper(std::move(helper)), m_from_cache(from_cache)
+    {
+    }
+
+    const std::string& FileName() const override { return m_info.file_name; }
+    std::uint32_t Entries() const override { return m_info.entries; }
+
+    int GetPluginInfo(int number, char* buffer, int length) override;
+    int IsSupported(const char* name, const void* head) override;
+    int GetPictureInfo(const char* source, susie_intptr length, unsigned int flag,
+                       SusiePictureInfo* info) override;
+    int GetPicture(PictureEntry entry, const char* source, susie_intptr length, unsigned int flag,
+                   susie_handle* info, susie_handle* bits, SusieProgressCallback callback,
+                   susie_intptr data) override;
+    void InformationRead() override;
+
+private:
+    // The running helper, started when needed; null when none can run.
+    SPIHelper* Helper();
+    // A failed exchange: while the information is read, the library counts
+    // as one that cannot be loaded.
+    void Failed();
+
+    std::string m_path;
+    FileIdentity m_identity;
+    CachedInfo m_info;
+    std::unique_ptr<SPIHelper> m_helper;
+    bool m_from_cache;
+    bool m_information_read = false;
+    bool m_busy = false;
+    int m_failures = 0;
+};
+
+SPIHelper* HelperLibrary::Helper()
+{
+    if (m_helper && m_helper->Alive())
+        return m_helper.get();
+    m_helper.reset();
+    if (m_failures >= k_max_helper_failures)
+        return nullptr;
+    std::optional<HelperCommand> command = HelperCommandFor(m_path);
+    if (!command)
+        return nullptr;
+    ++g_helpers_started;
+    m_helper = SPIHelper::Start(*command, m_path, HelperTimeout());
+    if (!m_helper)
+        ++m_failures;
+    return m_helper.get();
+}
+
+void HelperLibrary::Failed()
+{
+    if (++m_failures == k_max_helper_failures)
+        std::fprintf(stderr,
+                     "zumo: %s: the plug-in failed %d times; it is not used again until "
+                     "zumo starts anew\n",
+                     m_path.c_str(), k_max_helper_failures);
+    if (!m_information_read)
+        throw ESPIFOpenErrorSPI(m_path + ":Susie Pluginがロードできませんでした");
+}
+
+int HelperLibrary::GetPluginInfo(int number, char* buffer, int length)
+{
+    if (length == 255)
+        if (auto it = m_info.answers.find(number); it != m_info.answers.end()) {
+            std::size_t n = std::min<std::size_t>(it->second.text.size(), 255);
+            std::memcpy(buffer, it->second.text.data(), n);
+            buffer[n] = '\0';
+            return it->second.result;
+        }
+    SPIHelper* helper = m_busy ? nullptr : Helper();
+    if (!helper) {
+        Failed();
+        return 0;
+    }
+    std::vector<std::uint8_t> request = encode(InfoRequest{number, length});
+    std::optional<Frame> frame = helper->Exchange(
+        [&](Channel& c) { return write_frame(c, MessageType::GetPluginInfo, request); },
+        MessageType::InfoReply);
+    InfoReply reply;
+    try {
+        if (!frame) {
+            Failed();
+            return 0;
+        }
+        reply = decode_info_reply(frame->payload);
+    } catch (const ProtocolError& e) {
+        helper->Fail(e.what());
+        Failed();
+        return 0;
+    }
+    if (length > 0 && buffer) {
+        std::size_t n = std::min<std::size_t>(reply.text.size(), static_cast<std::size_t>(length));
+        std::memcpy(buffer, reply.text.data(), n);
+        if (n < static_cast<std::size_t>(length))
+            buffer[n] = '\0';
+    }
+    if (length == 255)
+        m_info.answers[number] = InfoAnswer{reply.result, reply.text};
+    return reply.result;
+}
+
+void HelperLibrary::InformationRead()
+{
+    m_information_read = true;
+    if (!m_from_cache) {
+        m_info.identity = m_identity;
+        info_cache().Store(m_path, m_info);
+    }
+    // Only a library that is used needs its helper.
+    m_helper.reset();
+}
+
+int HelperLibrary::IsSupported(const char* name, const void* head)
+{
+    SPIHelper* helper = m_busy ? nullptr : Helper();
+    if (!helper)
+        return 0;
+    SupportRequest request{name ? name : "", {static_cast<const std::uint8_t*>(head), k_head_size}};
+    std::vector<std::uint8_t> payload = encode(request);
+    std::optional<Frame> frame = helper->Exchange(
+        [&](Channel& c) { return write_frame(c, MessageType::IsSupported, payload); },
+        MessageType::SupportReply);
+    try {
+        if (frame)
+            return decode_i32(frame->payload);
+    } catch (const ProtocolError& e) {
+        helper->Fail(e.what());
+    }
+    Failed();
+    return 0;
+}
+
+SourceRef source_ref(const char* source, susie_intptr length, unsigned int flag)
+{
+    SourceRef ref;
+    ref.flag = flag;
+    if (ref.is_memory())
+        ref.data = {reinterpret_cast<const std::uint8_t*>(source),
+                    static_cast<std::size_t>(std::max<susie_intptr>(length, 0))};
+    else {
+        ref.path = source ? source : "";
+        ref.offset = length;
+    }
+    return ref;
+}
+
+int HelperLibrary::GetPictureInfo(const char* source, susie_intptr length, unsigned int flag,
+                                  SusiePictureInfo* info)
+{
+    SPIHelper* helper = m_busy ? nullptr : Helper();
+    if (!helper)
+        return SUSIE_INTERNAL_ERROR;
+    SourceRef ref = source_ref(source, length, flag);
+    std::optional<Frame> frame = helper->Exchange(
+        [&](Channel& c) { return write_source_request(c, ref); }, MessageType::PictureInfoReply);
+    try {
+        if (frame) {
+            PictureInfoReply reply = decode_picture_info_reply(frame->payload);
+            if (reply.result == 0 && info) {
+                info->left = reply.left;
+                info->top = reply.top;
+                info->width = reply.width;
+                info->height = reply.height;
+                info->x_density = reply.x_density;
+                info->y_density = reply.y_density;
+                info->colorDepth = reply.color_depth;
+                info->hInfo = nullptr;
+                if (reply.has_text) {
+                    platform::LocalHandle text = platform::local_alloc(reply.text.size());
+                    if (text && !reply.text.empty())
+                        std::memcpy(platform::local_lock(text), reply.text.data(),
+                                    reply.text.size());
+                    info->hInfo = text;
+                }
+            }
+            return reply.result;
+        }
+    } catch (const ProtocolError& e) {
+        helper->Fail(e.what());
+    }
+    Failed();
+    return SUSIE_INTERNAL_ERROR;
+}
+
+// A copy of a block from the helper in a local-memory handle of this
+// process, as an in-process plug-in would have handed it over.
+platform::LocalHandle local_copy(std::span<const std::uint8_t> block)
+{
+    platform::LocalHandle handle = platform::local_alloc(block.size());
+    if (handle && !block.empty())
+        std::memcpy(platform::local_lock(handle), block.data(), block.size());
+    return handle;
+}
+
+int HelperLibrary::GetPicture(PictureEntry entry, const char* source, susie_intptr length,
+                              unsigned int flag, susie_handle* info, susie_handle* bits,
+                              SusieProgressCallback callback, susie_intptr data)
+{
+    // A progress handler that loads another picture through this plug-in
+    // while it decodes finds it busy: that load fails as a plug-in error.
+    SPIHelper* helper = m_busy ? nullptr : Helper();
+    if (!helper)
+        return SUSIE_INTERNAL_ERROR;
+    m_busy = true;
+    PictureRequest request{entry, source_ref(source, length, flag)};
+    std::optional<Frame> frame = helper->Exchange(
+        [&](Channel& c) { return write_picture_request(c, request); }, MessageType::PictureReply,
+        [&](int done, int total) { return callback ? callback(done, total, data) : 0; });
+    m_busy = false;
+    try {
+        if (frame) {
+            PictureReply reply = decode_picture_reply(frame->payload);
+            if (reply.has_blocks) {
+                platform::LocalHandle info_copy = local_copy(reply.info);
+                platform::LocalHandle bits_copy = local_copy(reply.bits);
+                if (!info_copy || !bits_copy) {
+                    platform::local_free(info_copy);
+                    platform::local_free(bits_copy);
+                    return SUSIE_NO_MEMORY;
+                }
+                *info = info_copy;
+                *bits = bits_copy;
+            }
+            return reply.result;
+        }
+    } catch (const ProtocolError& e) {
+        helper->Fail(e.what());
+    }
+    Failed();
+    return SUSIE_INTERNAL_ERROR;
+}
+
+std::unique_ptr<SPILibrary> open_in_process(const std::string& path)
+{
+    platform::LibraryHandle handle = platform::load_library(path);
+    if (!handle)
+        return nullptr;
+    return std::make_unique<InProcessLibrary>(handle);
+}
+
+std::unique_ptr<SPILibrary> open_through_helper(const std::string& path)
+{
+    std::optional<FileIdentity> identity = identity_of(path);
+    if (!identity)
+        return nullptr;
+    if (const CachedInfo* cached = info_cache().Find(path, *identity)) {
+        if (!cached->loaded)
+            return nullptr;
+        return std::make_unique<HelperLibrary>(path, *identity, *cached, nullptr, true);
+    }
+    std::optional<HelperCommand> command = HelperCommandFor(path);
+    if (!command)
+        return open_in_process(path); // no helper serves it (or none is installed)
+    ++g_helpers_started;
+    std::unique_ptr<SPIHelper> helper = SPIHelper::Start(*command, path, HelperTimeout());
+    if (!helper)
+        return nullptr;
+    CachedInfo info;
+    info.identity = *identity;
+    info.loaded = helper->Ready().loaded;
+    info.file_name = helper->Ready().file_name;
+    info.entries = helper->Ready().entries;
+    if (!info.loaded) {
+        info_cache().Store(path, std::move(info));
+        return nullptr;
+    }
+    return std::make_unique<HelperLibrary>(path, *identity, std::move(info), std::move(helper),
+                                           false);
+}
+
+} // namespace
+
+void SetSPIHosting(SPIHosting hosting)
+{
+    g_hosting = hosting;
+}
+
+SPIHosting CurrentSPIHosting()
+{
+    if (g_hosting)
+        return *g_hosting;
+    const char* text = std::getenv("ZUMO_SPI_HOSTING");
+    return text && std::string(text) == "helper" ? SPIHosting::Helper : SPIHosting::InProcess;
+}
+
+void SetSPIInfoCacheFile(const std::string& path)
+{
+    info_cache().SetFile(path);
+}
+
+std::string DefaultSPIInfoCacheFile()
+{
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && *cache == '/')
+        return std::string(cache) + "/zumo/spi-info.cache";
+    const char* home = std::getenv("HOME");
+    if (home && *home == '/')
+        return std::string(home) + "/.cache/zumo/spi-info.cache";
+    return {};
+}
+
+int HelpersStarted()
+{
+    return g_helpers_started;
+}
+
+std::unique_ptr<SPILibrary> OpenSPILibrary(const std::string& path)
+{
+    if (CurrentSPIHosting() == SPIHosting::Helper)
+        return open_through_helper(path);
+    return open_in_process(path);
+}
+
+} // namespace zumo

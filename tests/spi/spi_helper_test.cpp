@@ -1,0 +1,244 @@
+// Plug-ins served by helper processes: a plug-in that crashes, hangs or
+// whose helper answers garbage fails like a plug-in error, the program
+// goes on; the plug-in information cache spares helpers at start-up.
+#include "spi/SPIBmp.h"
+#include "spi/SPIs.h"
+#include "spi/spi_helper.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+
+namespace zumo {
+namespace {
+
+using spitest::plugin;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+class Helpers : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_hosting = CurrentSPIHosting();
+        // A crash in a sanitized helper ends it by the signal, as in a
+        // release build, not after a slow report.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        m_asan_options = asan ? asan : "";
+        ::setenv("ASAN_OPTIONS", (m_asan_options + ":handle_segv=0").c_str(), 1);
+        SetSPIHosting(SPIHosting::Helper);
+        SetSPIInfoCacheFile("");
+        SetHelperTimeout(500ms);
+        m_spis = std::make_unique<TSPIs>();
+        m_spis->MacBinary = false; // one attempt per plug-in and load
+    }
+    void TearDown() override
+    {
+        m_spis.reset();
+        SetSPIHosting(m_hosting);
+        SetHelperTimeout(10s);
+        ::unsetenv("ZUMO_SPI_HOST_DIR");
+        ::setenv("ASAN_OPTIONS", m_asan_options.c_str(), 1);
+    }
+    std::string picture()
+    {
+        std::string path = m_dir / "p.ztst";
+        spitest::write_file(path, spitest::ztst(3, 2, 24));
+        return path;
+    }
+
+    SPIHosting m_hosting{};
+    std::string m_asan_options;
+    std::unique_ptr<TSPIs> m_spis;
+    spitest::TempDir m_dir;
+};
+
+TEST_F(Helpers, FailingPluginFailsTheLoadAndTheNextCandidateDecodes)
+{
+    struct Case
+    {
+        const char* plugin;
+        const char* says; // on standard error
+    };
+    const Case cases[] = {
+        {"crash_picture", "the plug-in crashed (signal 11"},
+        {"hang", "the plug-in did not answer within 0.5 s; its helper was stopped"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        m_spis->Clear();
+        m_spis->Add(OpenSPI(plugin(c.plugin)));
+        TSPIGraphic graphic;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            // Each attempt finds the helper gone and starts a new one.
+            int started = HelpersStarted();
+            ::testing::internal::CaptureStderr();
+            auto begin = Clock::now();
+            try {
+                graphic.LoadFromFile(picture());
+                ADD_FAILURE() << "decoded";
+            } catch (const EInvalidGraphic& e) {
+                EXPECT_STREQ(e.what(), "Susie Plugins could not decode");
+            }
+            EXPECT_LT(Clock::now() - begin, 5s);
+            std::string said = ::testing::internal::GetCapturedStderr();
+            EXPECT_NE(said.find(std::string(c.plugin) + ".spi: "), std::string::npos) << said;
+            EXPECT_NE(said.find(c.says), std::string::npos) << said;
+            EXPECT_EQ(HelpersStarted(), started + 1);
+        }
+        // Loaded last, it is asked first; the working plug-in still decodes.
+        m_spis->Insert(0, OpenSPI(plugin("in")));
+        ::testing::internal::CaptureStderr();
+        graphic.LoadFromFile(picture());
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(graphic.Width(), 3);
+    }
+}
+
+TEST_F(Helpers, PluginAskedNoMoreAfterRepeatedFailures)
+{
+    m_spis->Add(OpenSPI(plugin("crash_picture")));
+    ::testing::internal::CaptureStderr();
+    for (int attempt = 0; attempt < k_max_helper_failures + 2; ++attempt) {
+        TSPIGraphic graphic;
+        EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
+    }
+    int started = HelpersStarted();
+    TSPIGraphic graphic;
+    EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
+    EXPECT_EQ(HelpersStarted(), started);
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("not used again"), std::string::npos) << said;
+}
+
+TEST_F(Helpers, CrashWhileTheInformationIsReadSkipsThePlugin)
+{
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(OpenSPI(plugin("crash_info")), nullptr);
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("crash_info.spi: the plug-in crashed"), std::string::npos) << said;
+    // The search goes on past it.
+    fs::copy_file(plugin("crash_info"), m_dir / "a.spi");
+    fs::copy_file(plugin("in"), m_dir / "b.spi");
+    ::testing::internal::CaptureStderr();
+    m_spis->SearchSPI(m_dir.path() + "/*");
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(m_spis->Count(), 1);
+    EXPECT_EQ(m_spis->Items(0)->Filters(), std::vector<std::string>{"*.ztst"});
+}
+
+// A stand-in helper: sends the frames of answers<run>.bin after the
+// program's requests, whatever they are, then stays silent.
+std::vector<std::uint8_t> frame_bytes(spihost::MessageType type,
+                                      const std::vector<std::uint8_t>& payload)
+{
+    std::vector<std::uint8_t> out = spihost::encode_header(type, payload.size());
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+void write_fake_helper(const std::string& dir, const std::vector<std::uint8_t>& first_run,
+                       const std::vector<std::uint8_t>& second_run)
+{
+    std::vector<std::uint8_t> ready =
+        frame_bytes(spihost::MessageType::Ready,
+                    spihost::encode(spihost::ReadyMessage{
+                        true, dir + "/fake.spi",
+                        spihost::EntryGetPluginInfo | spihost::EntryIsSupported |
+                            spihost::EntryGetPictureInfo | spihost::EntryGetPicture}));
+    auto with_ready = [&](std::vector<std::uint8_t> answers) {
+        answers.insert(answers.begin(), ready.begin(), ready.end());
+        return answers;
+    };
+    spitest::write_file(dir + "/answers0.bin", with_ready(first_run));
+    spitest::write_file(dir + "/answers1.bin", with_ready(second_run));
+    std::ofstream(dir + "/run") << 0;
+    std::ofstream script(dir + "/zumo-spi-host");
+    script << "#!/bin/sh\n"
+              "d=$(dirname \"$0\"); n=$(cat \"$d/run\"); echo $((n + 1)) > \"$d/run\"\n"
+              "cat \"$d/answers$n.bin\"\n"
+              "exec sleep 5\n";
+    script.close();
+    fs::permissions(dir + "/zumo-spi-host", fs::perms::owner_all);
+}
+
+TEST_F(Helpers, MalformedAnswersFailTheRequest)
+{
+    using spihost::MessageType;
+    // What an "in"-like plug-in answers while its information is read.
+    std::vector<std::uint8_t> info;
+    for (const spihost::InfoReply& reply :
+         {spihost::InfoReply{4, "00IN"}, spihost::InfoReply{4, "fake"},
+          spihost::InfoReply{6, "*.ztst"}, spihost::InfoReply{4, "fake"},
+          spihost::InfoReply{0, ""}}) {
+        std::vector<std::uint8_t> f = frame_bytes(MessageType::InfoReply, spihost::encode(reply));
+        info.insert(info.end(), f.begin(), f.end());
+    }
+    std::vector<std::uint8_t> oversized = spihost::encode_header(MessageType::SupportReply, 0);
+    oversized[8] = oversized[9] = oversized[10] = oversized[11] = 0xFF;
+    std::vector<std::uint8_t> bad_magic = frame_bytes(MessageType::SupportReply, {1, 0, 0, 0});
+    bad_magic[0] = 'X';
+    std::vector<std::uint8_t> truncated = frame_bytes(MessageType::SupportReply, {1, 0, 0, 0});
+    truncated.resize(14);
+    const std::pair<const char*, std::vector<std::uint8_t>> cases[] = {
+        {"wrong magic", bad_magic},
+        {"answer of another kind",
+         frame_bytes(MessageType::InfoReply, spihost::encode(spihost::InfoReply{1, "x"}))},
+        {"oversized length", oversized},
+        {"short payload", frame_bytes(MessageType::SupportReply, {1, 0})},
+        {"truncated frame", truncated},
+    };
+    for (const auto& [what, garbage] : cases) {
+        SCOPED_TRACE(what);
+        spitest::TempDir fake;
+        write_fake_helper(fake.path(), info, garbage);
+        ::setenv("ZUMO_SPI_HOST_DIR", fake.path().c_str(), 1);
+        std::string plugin_copy = fake / "fake.spi";
+        fs::copy_file(plugin("in"), plugin_copy);
+        m_spis->Clear();
+        m_spis->Add(OpenSPI(plugin_copy));
+        ASSERT_EQ(m_spis->Items(0)->Filters(), std::vector<std::string>{"*.ztst"});
+        ::testing::internal::CaptureStderr();
+        TSPIGraphic graphic;
+        auto begin = Clock::now();
+        EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
+        // A truncated frame is a silent helper: it runs into the timeout.
+        EXPECT_LT(Clock::now() - begin, 3s);
+        std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("fake.spi: "), std::string::npos) << said;
+    }
+}
+
+TEST_F(Helpers, InformationCacheSparesHelpersUntilTheFileChanges)
+{
+    std::string cache = m_dir / "cache/spi-info.cache";
+    std::string library = m_dir / "lib.spi";
+    fs::copy_file(plugin("three"), library);
+    SetSPIInfoCacheFile(cache);
+
+    auto open = [&](int expected_helpers) {
+        int started = HelpersStarted();
+        std::unique_ptr<TSPI> spi = OpenSPI(library);
+        EXPECT_EQ(HelpersStarted() - started, expected_helpers);
+        EXPECT_EQ(spi->Filters(), std::vector<std::string>{"*.aaa;*.bbb;*.ccc"});
+        EXPECT_EQ(spi->FilterDescriptions(), std::vector<std::string>{"Three letters"});
+        EXPECT_TRUE(dynamic_cast<TInSPI*>(spi.get()));
+    };
+    open(1);
+    SetSPIInfoCacheFile(cache); // read back from the file
+    open(0);
+    // Another library under the same name.
+    fs::last_write_time(library, fs::last_write_time(library) + 1s);
+    open(1);
+    // A damaged cache file is as good as none.
+    spitest::write_file(cache, {'Z', 'S', 'P', 'C', 1, 0, 0, 0, 9, 9});
+    SetSPIInfoCacheFile(cache);
+    open(1);
+}
+
+} // namespace
+} // namespace zumo

@@ -81,6 +81,34 @@ std::string plugin_label(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Helpers asked to end, reaped as they go. One still stuck in its plug-in
+// when the program ends is killed by the kernel (the helper asks for that).
+class EndingHelpers
+{
+public:
+    void Add(pid_t pid)
+    {
+        m_pids.push_back(pid);
+        Reap();
+    }
+    // Collects the ended ones; true while some still run.
+    bool Reap()
+    {
+        std::erase_if(m_pids, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+        return !m_pids.empty();
+    }
+
+private:
+    std::vector<pid_t> m_pids;
+};
+
+EndingHelpers& ending_helpers()
+{
+    // Never destroyed: a helper may end during the program's own end.
+    static EndingHelpers* helpers = new EndingHelpers;
+    return *helpers;
+}
+
 } // namespace
 
 std::chrono::milliseconds HelperTimeout()
@@ -184,6 +212,7 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
     const std::string label = plugin_label(path);
     if (command.argv.empty())
         return nullptr;
+    ending_helpers().Reap();
     int to_helper[2], from_helper[2];
     if (::pipe2(to_helper, O_CLOEXEC) != 0)
         return nullptr;
@@ -196,6 +225,9 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, to_helper[0], 0);
     posix_spawn_file_actions_adddup2(&actions, from_helper[1], 1);
+    // Nothing else of the program's: a helper holding another pipe's end
+    // would keep its reader from seeing the end.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // A process group of its own: a Ctrl+C in the terminal reaches the
     // program, which then ends its helpers, not the helpers mid-answer.
     posix_spawnattr_t attributes;
@@ -260,36 +292,49 @@ SPIHelper::~SPIHelper()
     m_pipes->Restart(std::chrono::milliseconds(100));
     write_frame(*m_pipes, MessageType::Shutdown, std::span<const std::uint8_t>());
     m_pipes->Close();
-    // The end of its input ends a helper too; one that is stuck in its
-    // plug-in is killed.
-    auto give_up = Clock::now() + std::chrono::milliseconds(500);
-    int status = 0;
-    while (::waitpid(m_pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > give_up) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    // The end of its input ends a helper too. Nobody waits for it here: a
+    // start-up that read ten plug-ins' information would wait ten times.
+    ending_helpers().Add(m_pid);
 }
 
-std::optional<Frame> SPIHelper::Read()
+std::optional<FrameHeader> SPIHelper::ReadHeader()
 {
+    std::uint8_t header[k_frame_header_size];
+    if (!m_pipes->read_exact(header, sizeof header)) {
+        Stop(m_pipes->Ended());
+        return std::nullopt;
+    }
     try {
-        std::optional<Frame> frame = read_frame(*m_pipes);
-        if (frame)
-            return frame;
+        return decode_header(std::span<const std::uint8_t, k_frame_header_size>(header));
     } catch (const ProtocolError& e) {
         Fail(e.what());
         return std::nullopt;
     }
-    Stop(m_pipes->Ended());
-    return std::nullopt;
 }
 
-std::optional<Frame> SPIHelper::Exchange(const Send& send, MessageType expected,
-                                         const OnProgress& on_progress)
+bool SPIHelper::ReadPayload(void* buffer, std::size_t count)
+{
+    if (m_pid <= 0)
+        return false;
+    if (count == 0 || m_pipes->read_exact(buffer, count))
+        return true;
+    Stop(m_pipes->Ended());
+    return false;
+}
+
+std::optional<Frame> SPIHelper::Read()
+{
+    std::optional<FrameHeader> header = ReadHeader();
+    if (!header)
+        return std::nullopt;
+    Frame frame{header->type, std::vector<std::uint8_t>(header->length)};
+    if (!ReadPayload(frame.payload.data(), frame.payload.size()))
+        return std::nullopt;
+    return frame;
+}
+
+std::optional<std::uint32_t> SPIHelper::ExchangeHeader(const Send& send, MessageType expected,
+                                                       const OnProgress& on_progress)
 {
     if (m_pid <= 0)
         return std::nullopt;
@@ -299,16 +344,21 @@ std::optional<Frame> SPIHelper::Exchange(const Send& send, MessageType expected,
         return std::nullopt;
     }
     for (;;) {
-        std::optional<Frame> frame = Read();
-        if (!frame || frame->type == expected)
-            return frame;
-        if (frame->type != MessageType::Progress || !on_progress) {
+        std::optional<FrameHeader> header = ReadHeader();
+        if (!header)
+            return std::nullopt;
+        if (header->type == expected)
+            return header->length;
+        if (header->type != MessageType::Progress || !on_progress || header->length > 64) {
             Fail("an answer of the wrong kind");
             return std::nullopt;
         }
+        std::vector<std::uint8_t> payload(header->length);
+        if (!ReadPayload(payload.data(), payload.size()))
+            return std::nullopt;
         ProgressMessage progress;
         try {
-            progress = decode_progress(frame->payload);
+            progress = decode_progress(payload);
         } catch (const ProtocolError& e) {
             Fail(e.what());
             return std::nullopt;
@@ -321,6 +371,18 @@ std::optional<Frame> SPIHelper::Exchange(const Send& send, MessageType expected,
             return std::nullopt;
         }
     }
+}
+
+std::optional<Frame> SPIHelper::Exchange(const Send& send, MessageType expected,
+                                         const OnProgress& on_progress)
+{
+    std::optional<std::uint32_t> length = ExchangeHeader(send, expected, on_progress);
+    if (!length)
+        return std::nullopt;
+    Frame frame{expected, std::vector<std::uint8_t>(*length)};
+    if (!ReadPayload(frame.payload.data(), frame.payload.size()))
+        return std::nullopt;
+    return frame;
 }
 
 void SPIHelper::Fail(const std::string& why)

@@ -47,6 +47,14 @@ public:
     // without it fails). None when the helper failed; it is stopped then.
     std::optional<spihost::Frame> Exchange(const Send& send, spihost::MessageType expected,
                                            const OnProgress& on_progress = nullptr);
+    // As Exchange, but ends after the header of the expected frame and
+    // gives its payload length: the caller reads the payload with
+    // ReadPayload (big blocks go straight where they belong).
+    std::optional<std::uint32_t> ExchangeHeader(const Send& send, spihost::MessageType expected,
+                                                const OnProgress& on_progress = nullptr);
+    // Reads count bytes of a payload; false when the helper failed (it is
+    // stopped then).
+    bool ReadPayload(void* buffer, std::size_t count);
     // Stops the helper after an answer that the caller found malformed.
     void Fail(const std::string& why);
 
@@ -56,6 +64,7 @@ private:
     enum class End { None, Closed, TimedOut, Malformed };
     SPIHelper(pid_t pid, std::unique_ptr<Pipes> pipes, std::string label,
               std::chrono::milliseconds timeout);
+    std::optional<spihost::FrameHeader> ReadHeader();
     std::optional<spihost::Frame> Read();
     // Stops the helper and says on standard error why.
     void Stop(End end, const std::string& detail = {});

@@ -440,14 +440,62 @@ int HelperLibrary::GetPictureInfo(const char* source, susie_intptr length, unsig
     return SUSIE_INTERNAL_ERROR;
 }
 
-// A copy of a block from the helper in a local-memory handle of this
-// process, as an in-process plug-in would have handed it over.
-platform::LocalHandle local_copy(std::span<const std::uint8_t> block)
+// Reads a PictureReply payload of length bytes (see spi_protocol.h: result,
+// flag, then the two blocks, each a u32 length and its bytes) with the
+// blocks going straight from the pipe into local-memory handles of this
+// process, as an in-process plug-in would have handed them over. False
+// when the helper failed or the answer is malformed (the helper is
+// stopped then).
+bool read_picture_reply(SPIHelper& helper, std::uint32_t length, int& result, susie_handle* info,
+                        susie_handle* bits)
 {
-    platform::LocalHandle handle = platform::local_alloc(block.size());
-    if (handle && !block.empty())
-        std::memcpy(platform::local_lock(handle), block.data(), block.size());
-    return handle;
+    std::uint8_t prefix[5];
+    if (length < sizeof prefix + 8) {
+        helper.Fail("picture answer too short");
+        return false;
+    }
+    if (!helper.ReadPayload(prefix, sizeof prefix))
+        return false;
+    Reader head({prefix, sizeof prefix});
+    result = head.i32();
+    const std::uint8_t has_blocks = head.u8();
+    std::uint32_t left = length - static_cast<std::uint32_t>(sizeof prefix);
+    platform::LocalHandle blocks[2] = {nullptr, nullptr};
+    auto fail = [&](const char* why) {
+        platform::local_free(blocks[0]);
+        platform::local_free(blocks[1]);
+        if (why)
+            helper.Fail(why);
+        return false;
+    };
+    if (has_blocks > 1 || (has_blocks && result != 0))
+        return fail("picture blocks with a failed result");
+    for (platform::LocalHandle& block : blocks) {
+        std::uint8_t size_bytes[4];
+        if (left < 4 || !helper.ReadPayload(size_bytes, 4))
+            return fail(left < 4 ? "picture answer too short" : nullptr);
+        left -= 4;
+        const std::uint32_t size = Reader({size_bytes, 4}).u32();
+        if (size > left || (!has_blocks && size != 0))
+            return fail("picture block larger than its answer");
+        left -= size;
+        if (!has_blocks)
+            continue;
+        block = platform::local_alloc(size);
+        if (!block) {
+            helper.Fail("out of memory for the picture");
+            return fail(nullptr);
+        }
+        if (!helper.ReadPayload(platform::local_lock(block), size))
+            return fail(nullptr);
+    }
+    if (left != 0)
+        return fail("bytes left over after the picture");
+    if (has_blocks) {
+        *info = blocks[0];
+        *bits = blocks[1];
+    }
+    return true;
 }
 
 int HelperLibrary::GetPicture(PictureEntry entry, const char* source, susie_intptr length,
@@ -461,29 +509,13 @@ int HelperLibrary::GetPicture(PictureEntry entry, const char* source, susie_intp
         return SUSIE_INTERNAL_ERROR;
     m_busy = true;
     PictureRequest request{entry, source_ref(source, length, flag)};
-    std::optional<Frame> frame = helper->Exchange(
+    std::optional<std::uint32_t> reply_length = helper->ExchangeHeader(
         [&](Channel& c) { return write_picture_request(c, request); }, MessageType::PictureReply,
         [&](int done, int total) { return callback ? callback(done, total, data) : 0; });
     m_busy = false;
-    try {
-        if (frame) {
-            PictureReply reply = decode_picture_reply(frame->payload);
-            if (reply.has_blocks) {
-                platform::LocalHandle info_copy = local_copy(reply.info);
-                platform::LocalHandle bits_copy = local_copy(reply.bits);
-                if (!info_copy || !bits_copy) {
-                    platform::local_free(info_copy);
-                    platform::local_free(bits_copy);
-                    return SUSIE_NO_MEMORY;
-                }
-                *info = info_copy;
-                *bits = bits_copy;
-            }
-            return reply.result;
-        }
-    } catch (const ProtocolError& e) {
-        helper->Fail(e.what());
-    }
+    int result = 0;
+    if (reply_length && read_picture_reply(*helper, *reply_length, result, info, bits))
+        return result;
     Failed();
     return SUSIE_INTERNAL_ERROR;
 }

@@ -16,6 +16,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -117,6 +120,11 @@ int main(int argc, char** argv)
     }
     // A program that went away shows as a failed write, not as a signal.
     std::signal(SIGPIPE, SIG_IGN);
+#ifdef __linux__
+    // A program that ends (or is killed) while this helper hangs in its
+    // plug-in cannot end it; the kernel does.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
     int in = -1, out = -1;
     if (!take_standard_descriptors(in, out)) {
         std::perror("zumo-spi-host");

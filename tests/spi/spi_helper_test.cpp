@@ -184,18 +184,46 @@ TEST_F(Helpers, MalformedAnswersFailTheRequest)
     bad_magic[0] = 'X';
     std::vector<std::uint8_t> truncated = frame_bytes(MessageType::SupportReply, {1, 0, 0, 0});
     truncated.resize(14);
-    const std::pair<const char*, std::vector<std::uint8_t>> cases[] = {
-        {"wrong magic", bad_magic},
-        {"answer of another kind",
-         frame_bytes(MessageType::InfoReply, spihost::encode(spihost::InfoReply{1, "x"}))},
-        {"oversized length", oversized},
-        {"short payload", frame_bytes(MessageType::SupportReply, {1, 0})},
-        {"truncated frame", truncated},
+    // The picture's answer malformed after sound ones to IsSupported and
+    // GetPictureInfo: result, flag, then each block as a length and bytes.
+    auto picture_answer = [&](std::vector<std::uint8_t> reply) {
+        std::vector<std::uint8_t> out =
+            frame_bytes(MessageType::SupportReply, spihost::encode_i32(1));
+        std::vector<std::uint8_t> info_reply = frame_bytes(
+            MessageType::PictureInfoReply, spihost::encode(spihost::PictureInfoReply{}));
+        std::vector<std::uint8_t> picture = frame_bytes(MessageType::PictureReply, reply);
+        out.insert(out.end(), info_reply.begin(), info_reply.end());
+        out.insert(out.end(), picture.begin(), picture.end());
+        return out;
     };
-    for (const auto& [what, garbage] : cases) {
-        SCOPED_TRACE(what);
+    struct Case
+    {
+        const char* what;
+        std::vector<std::uint8_t> answers;
+        const char* says; // the reason on standard error
+    };
+    const Case cases[] = {
+        {"picture block beyond its answer",
+         picture_answer({0, 0, 0, 0, 1, 40, 0, 0, 0, 1, 2, 3, 0, 0, 0, 0}),
+         "picture block larger than its answer"},
+        {"picture blocks with a failed result",
+         picture_answer({3, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}), "blocks with a failed result"},
+        {"bytes after the picture", picture_answer({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9}),
+         "bytes left over"},
+        {"wrong magic", bad_magic, "not a message of the plug-in helper"},
+        {"answer of another kind",
+         frame_bytes(MessageType::InfoReply, spihost::encode(spihost::InfoReply{1, "x"})),
+         "an answer of the wrong kind"},
+        {"oversized length", oversized, "message too large"},
+        {"short payload", frame_bytes(MessageType::SupportReply, {1, 0}),
+         "message shorter than its fields"},
+        // A truncated frame is a silent helper: it runs into the timeout.
+        {"truncated frame", truncated, "did not answer within 0.5 s"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         spitest::TempDir fake;
-        write_fake_helper(fake.path(), info, garbage);
+        write_fake_helper(fake.path(), info, c.answers);
         ::setenv("ZUMO_SPI_HOST_DIR", fake.path().c_str(), 1);
         std::string plugin_copy = fake / "fake.spi";
         fs::copy_file(plugin("in"), plugin_copy);
@@ -206,10 +234,10 @@ TEST_F(Helpers, MalformedAnswersFailTheRequest)
         TSPIGraphic graphic;
         auto begin = Clock::now();
         EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
-        // A truncated frame is a silent helper: it runs into the timeout.
         EXPECT_LT(Clock::now() - begin, 3s);
         std::string said = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(said.find("fake.spi: "), std::string::npos) << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
     }
 }
 

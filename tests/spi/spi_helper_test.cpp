@@ -33,7 +33,9 @@ protected:
         ::setenv("ASAN_OPTIONS", (m_asan_options + ":handle_segv=0").c_str(), 1);
         SetSPIHosting(SPIHosting::Helper);
         SetSPIInfoCacheFile("");
-        SetHelperTimeout(500ms);
+        // Generous: a sanitized helper starting on a busy machine takes a
+        // while; the hangs wait for all of it.
+        SetHelperTimeout(3s);
         m_spis = std::make_unique<TSPIs>();
         m_spis->MacBinary = false; // one attempt per plug-in and load
     }
@@ -67,7 +69,7 @@ TEST_F(Helpers, FailingPluginFailsTheLoadAndTheNextCandidateDecodes)
     };
     const Case cases[] = {
         {"crash_picture", "the plug-in crashed (signal 11"},
-        {"hang", "the plug-in did not answer within 0.5 s; its helper was stopped"}};
+        {"hang", "the plug-in did not answer within 3.0 s; its helper was stopped"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.plugin);
         m_spis->Clear();
@@ -84,7 +86,7 @@ TEST_F(Helpers, FailingPluginFailsTheLoadAndTheNextCandidateDecodes)
             } catch (const EInvalidGraphic& e) {
                 EXPECT_STREQ(e.what(), "Susie Plugins could not decode");
             }
-            EXPECT_LT(Clock::now() - begin, 5s);
+            EXPECT_LT(Clock::now() - begin, 8s);
             std::string said = ::testing::internal::GetCapturedStderr();
             EXPECT_NE(said.find(std::string(c.plugin) + ".spi: "), std::string::npos) << said;
             EXPECT_NE(said.find(c.says), std::string::npos) << said;
@@ -218,7 +220,7 @@ TEST_F(Helpers, MalformedAnswersFailTheRequest)
         {"short payload", frame_bytes(MessageType::SupportReply, {1, 0}),
          "message shorter than its fields"},
         // A truncated frame is a silent helper: it runs into the timeout.
-        {"truncated frame", truncated, "did not answer within 0.5 s"},
+        {"truncated frame", truncated, "did not answer within 3.0 s"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -234,7 +236,7 @@ TEST_F(Helpers, MalformedAnswersFailTheRequest)
         TSPIGraphic graphic;
         auto begin = Clock::now();
         EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
-        EXPECT_LT(Clock::now() - begin, 3s);
+        EXPECT_LT(Clock::now() - begin, 8s);
         std::string said = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(said.find("fake.spi: "), std::string::npos) << said;
         EXPECT_NE(said.find(c.says), std::string::npos) << said;
@@ -251,6 +253,7 @@ TEST_F(Helpers, InformationCacheSparesHelpersUntilTheFileChanges)
     auto open = [&](int expected_helpers) {
         int started = HelpersStarted();
         std::unique_ptr<TSPI> spi = OpenSPI(library);
+        ASSERT_TRUE(spi);
         EXPECT_EQ(HelpersStarted() - started, expected_helpers);
         EXPECT_EQ(spi->Filters(), std::vector<std::string>{"*.aaa;*.bbb;*.ccc"});
         EXPECT_EQ(spi->FilterDescriptions(), std::vector<std::string>{"Three letters"});

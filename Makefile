@@ -36,6 +36,7 @@ test: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
+	@$(TEST_DIR)/bin/windows_plugins_tests --status
 	$(MAKE) --no-print-directory package-test
 
 # The package is built from the optimised build (the one "make run" and

@@ -51,3 +51,13 @@ foreach(bits 32 64)
     USES_TERMINAL_BUILD ON)
   add_dependencies(zumo_windows zumo_windows${bits})
 endforeach()
+
+# Installed beside the native helper, outside the plug-in folder.
+foreach(bits IN LISTS ZUMO_WINDOWS_BITS)
+  install(PROGRAMS ${ZUMO_RUNTIME_DIR}/zumo-spi-host${bits}.exe
+          DESTINATION ${ZUMO_INSTALL_PKGLIBDIR})
+endforeach()
+# The program starts the helpers: build them with it.
+if(ZUMO_WINDOWS_BITS AND TARGET zumo)
+  add_dependencies(zumo zumo_windows)
+endif()

@@ -264,7 +264,7 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
     ::fcntl(from_helper[0], F_SETPIPE_SZ, 1 << 20);
 #endif
     std::unique_ptr<SPIHelper> helper(new SPIHelper(pid, std::move(pipes), label, timeout));
-    helper->m_pipes->Restart(timeout);
+    helper->m_pipes->Restart(std::max(timeout, command.start_timeout));
     std::optional<Frame> ready = helper->Read();
     if (!ready)
         return nullptr;

@@ -10,6 +10,7 @@
 // it skips any file that cannot be loaded.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -24,6 +25,10 @@ struct HelperCommand
     std::vector<std::string> argv;
     // "NAME=value" entries set on top of the program's own environment.
     std::vector<std::string> environment;
+    // How long the helper may take to start (its Ready), when that is longer
+    // than the timeout of a request: Wine starts its server and loads the
+    // Windows system libraries first.
+    std::chrono::milliseconds start_timeout{0};
 };
 
 // Bytes of a plug-in file the launchers look at.

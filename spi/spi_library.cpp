@@ -4,6 +4,7 @@
 #include "spi/SPIs.h"
 #include "spi/spi_helper.h"
 #include "spi/spi_launcher.h"
+#include "spi/wine.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -596,7 +597,9 @@ int HelpersStarted()
 
 std::unique_ptr<SPILibrary> OpenSPILibrary(const std::string& path)
 {
-    if (CurrentSPIHosting() == SPIHosting::Helper)
+    // A Windows library never loads into this process: Wine serves it.
+    if (CurrentSPIHosting() == SPIHosting::Helper ||
+        wine::ClassifyFile(path) != wine::WindowsLibrary::None)
         return open_through_helper(path);
     return open_in_process(path);
 }

@@ -69,5 +69,8 @@ Command HelperCommand(const std::string& plugin, WindowsLibrary kind, const std:
 
 // How long the first-use preparation (locale and wineboot) may take.
 inline constexpr std::chrono::seconds k_prepare_timeout{300};
+// How long a helper may take to start once the prefix exists: some seconds
+// when Wine's server has to start, a fraction of one when it runs.
+inline constexpr std::chrono::seconds k_start_timeout{60};
 
 } // namespace zumo::wine

@@ -127,7 +127,8 @@ bool Server::get_plugin_info(const Frame& frame)
     InfoReply reply;
     reply.result = m_entries.get_plugin_info(request.number, buffer.data(), request.length);
     if (reply.result > 0)
-        reply.text.assign(buffer.begin(), std::find(buffer.begin(), buffer.end() - 1, '\0'));
+        reply.text = m_system.program_text(
+            std::string(buffer.begin(), std::find(buffer.begin(), buffer.end() - 1, '\0')));
     return write_frame(m_channel, MessageType::InfoReply, encode(reply));
 }
 

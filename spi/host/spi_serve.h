@@ -35,6 +35,9 @@ public:
     // A file name from the program (UTF-8, POSIX form) in the form and code
     // page the plug-in expects.
     virtual std::string plugin_path(const std::string& path) = 0;
+    // A text from the plug-in (its information texts) in the program's
+    // form (UTF-8): Windows plug-ins write the ANSI code page.
+    virtual std::string program_text(const std::string& text) { return text; }
     // The plug-ins' local-memory handles.
     virtual const void* lock(susie_handle handle) = 0;
     virtual void unlock(susie_handle handle) = 0;

@@ -243,8 +243,12 @@ TSPIs::~TSPIs()
 
 void TSPIs::Loaded()
 {
-    if (AutoSearch)
+    // 64-bit Windows plug-ins are named "*.sph"; each place is searched for
+    // the classic name first.
+    if (AutoSearch) {
         SearchSPI("*.spi");
+        SearchSPI("*.sph");
+    }
 }
 
 TSPI* TSPIs::Items(int index) const

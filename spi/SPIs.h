@@ -240,7 +240,7 @@ using TSPIPictureRegisterEvent =
 //     auto spis = std::make_unique<TSPIs>();       // registers the instance
 //     spis->GraphicPreview = false;                // stored properties ...
 //     spis->Loaded();                              // ... then the automatic
-//                                                  // search of "*.spi"
+//                                                  // search of "*.spi", "*.sph"
 //     spis->SearchSPI(folder + "/*");              // any further folder
 class TSPIs
 {
@@ -253,7 +253,8 @@ public:
     // with TPicture stay.
     ~TSPIs();
 
-    // The after-load notification: searches "*.spi" when AutoSearch.
+    // The after-load notification: searches "*.spi", then "*.sph" (64-bit
+    // Windows plug-ins), when AutoSearch.
     void Loaded();
 
     int Count() const { return static_cast<int>(m_list.size()); }

@@ -134,14 +134,14 @@ TEST_F(Collection, EmptySearchOptionsSearchNothing)
 
 TEST_F(Collection, LoadedSearchesTheSusieFolderOnlyWithAutoSearch)
 {
-    stage({{"in", "one.spi"}});
+    stage({{"in", "two.sph"}, {"in", "one.spi"}, {"in", "three.dll"}});
     spitest::EnvGuard susie("SUSIE_PLUGIN_PATH", m_dir.path());
     m_spis->AutoSearch = false;
     m_spis->Loaded();
     EXPECT_EQ(m_spis->Count(), 0);
     m_spis->AutoSearch = true;
     m_spis->Loaded();
-    EXPECT_EQ(loaded_names(), std::vector<std::string>{"one.spi"});
+    EXPECT_EQ(loaded_names(), (std::vector<std::string>{"one.spi", "two.sph"}));
 }
 
 TEST_F(Collection, InvalidPluginEndsTheSearchKeepingWhatWasAdded)

@@ -306,6 +306,10 @@ Command HelperCommand(const std::string& plugin, WindowsLibrary kind, const std:
         std::vector<std::string> boot = {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
         boot.insert(boot.end(), command.environment.begin(), command.environment.end());
         boot.insert(boot.end(), {loader, "wineboot", "--init"});
+        std::fprintf(stderr,
+                     "zumo: making the Wine prefix %s for Windows plug-ins (once; this takes some "
+                     "tens of seconds)\n",
+                     prefix.c_str());
         int mark = -1;
         if (!run(boot, k_prepare_timeout) ||
             (mark = ::open(made.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)) < 0)

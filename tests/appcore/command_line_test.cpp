@@ -1,6 +1,7 @@
 #include "app/core/CommandLine.h"
 #include "app/core/HeadlessHost.h"
 #include "app/core/StopSignals.h"
+#include "tests/support/scoped_env.h"
 
 #include "fakes.h"
 
@@ -391,31 +392,7 @@ TEST(HeadlessUserHost, SaysWhyAFileWasNotProcessed)
 
 // ---- program start ----------------------------------------------------------
 
-// Sets an environment variable for the scope of a test and restores it.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using testsupport::ScopedEnv;
 
 TEST(PrepareStartup, AnswersHelpVersionAndWrongOptionsBeforeAnyWindow)
 {

@@ -6,6 +6,7 @@
 #include "rename/RenameJournal.h"
 #include "rename/RenameRuns.h"
 #include "rename/RenameUndo.h"
+#include "tests/support/scoped_env.h"
 
 #include "tests/convert/fake_host.h"
 #include "tests/support/temp_dir.h"
@@ -345,27 +346,7 @@ TEST_F(Undo, RunInProgressIsNotUndone)
 
 // ---- a journal that cannot be written ------------------------------------------
 
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using testsupport::ScopedEnv;
 
 TEST_F(Undo, UnwritableJournalWarnsOnceAndTheRunGoesOn)
 {

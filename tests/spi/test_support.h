@@ -2,6 +2,7 @@
 // temporary folders, and the "ZTST" test pictures the test plug-in reads.
 #pragma once
 
+#include "tests/support/scoped_env.h"
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -95,30 +96,6 @@ inline std::uint32_t rgb_at(const std::vector<std::uint8_t>& bgra, int width, in
     return static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[0];
 }
 
-// Sets or clears an environment variable for the life of the object.
-class EnvGuard
-{
-public:
-    EnvGuard(const char* name, const std::optional<std::string>& value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvGuard()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using EnvGuard = testsupport::ScopedEnv;
 
 } // namespace spitest

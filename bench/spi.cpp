@@ -13,6 +13,7 @@
 #include "synthetic.h"
 
 #include "imagelib/atomic_file.h"
+#include "imagelib/memory_reuse.h"
 #include "imagelib/png_codec.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
@@ -137,6 +138,7 @@ void bench_start(const fs::path& work, int repeats)
 int main(int argc, char** argv)
 {
     const int repeats = argc > 1 ? std::max(std::atoi(argv[1]), 1) : 15;
+    imgctl::reuse_freed_memory(); // as the program does
     std::error_code ignored;
     const fs::path work = fs::temp_directory_path() /
                           ("zumo-bench-spi-" + std::to_string(static_cast<long>(::getpid())));

@@ -14,6 +14,7 @@
 #include "rename/RenameRuns.h"
 #include "rename/RenameUndo.h"
 #include "shell/local_names.h"
+#include "spi/spi_helper.h"
 
 #include <QAction>
 #include <QApplication>
@@ -85,6 +86,29 @@ QImage to_qimage(const zumo::TPicture& picture, QSize fit)
                   pixels.release());
 }
 
+// While a plug-in's helper is slow to answer (a hung plug-in holds the
+// preview until its deadline), the window goes on painting and shows the
+// busy cursor. What the user does meanwhile (clicks, keys, a close) is
+// held back until the answer is in, so nothing runs into the half-done
+// preview.
+void keep_painting(zumo::HelperWait wait)
+{
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (application == nullptr || QThread::currentThread() != application->thread())
+        return;
+    switch (wait) {
+    case zumo::HelperWait::Began:
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        [[fallthrough]];
+    case zumo::HelperWait::Going:
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        break;
+    case zumo::HelperWait::Ended:
+        QGuiApplication::restoreOverrideCursor();
+        break;
+    }
+}
+
 } // namespace
 
 TForm1::TForm1(TForm1Hooks hooks, zumo::UserHost* host, QWidget* parent)
@@ -103,12 +127,14 @@ TForm1::TForm1(TForm1Hooks hooks, zumo::UserHost* host, QWidget* parent)
 
     build_layout();
     connect_handlers();
+    zumo::SetHelperWaitHook(keep_painting);
     FormCreate();
 }
 
 TForm1::~TForm1()
 {
     FormDestroy();
+    zumo::SetHelperWaitHook(nullptr);
 }
 
 // ---- option source and host -----------------------------------------------

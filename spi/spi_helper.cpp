@@ -25,6 +25,64 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 std::optional<std::chrono::milliseconds> g_timeout;
+HelperWaitHook g_wait_hook;
+thread_local bool t_in_wait_hook = false;
+
+constexpr std::chrono::milliseconds k_quiet_wait{100};
+constexpr std::chrono::milliseconds k_wait_hook_interval{50};
+
+// The hook's calls over one wait: none for a short one, Ended only after
+// Began.
+class WaitHookCalls
+{
+public:
+    WaitHookCalls() : m_began(Clock::now()), m_active(g_wait_hook && !t_in_wait_hook) {}
+    ~WaitHookCalls()
+    {
+        if (m_announced)
+            Call(HelperWait::Ended);
+    }
+    WaitHookCalls(const WaitHookCalls&) = delete;
+    WaitHookCalls& operator=(const WaitHookCalls&) = delete;
+
+    // How long the next poll may last at most, in milliseconds, for a
+    // wait with left milliseconds to go.
+    long long Slice(long long left) const
+    {
+        if (!m_active)
+            return left;
+        auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
+            k_quiet_wait - (Clock::now() - m_began));
+        return std::min<long long>(left, std::max(quiet, k_wait_hook_interval).count());
+    }
+    // After a poll that ended without the descriptor being ready.
+    void Waited()
+    {
+        if (!m_active || Clock::now() - m_began < k_quiet_wait)
+            return;
+        Call(m_announced ? HelperWait::Going : HelperWait::Began);
+        m_announced = true;
+    }
+
+private:
+    static void Call(HelperWait wait)
+    {
+        // A copy: the hook may be replaced while it runs.
+        HelperWaitHook hook = g_wait_hook;
+        if (!hook)
+            return;
+        t_in_wait_hook = true;
+        try {
+            hook(wait);
+        } catch (...) {
+        }
+        t_in_wait_hook = false;
+    }
+
+    Clock::time_point m_began;
+    bool m_active;
+    bool m_announced = false;
+};
 
 // Writes with SIGPIPE held back in this thread: a helper that died shows
 // as EPIPE here instead of ending the program.
@@ -128,6 +186,11 @@ void SetHelperTimeout(std::chrono::milliseconds timeout)
     g_timeout = timeout;
 }
 
+void SetHelperWaitHook(HelperWaitHook hook)
+{
+    g_wait_hook = std::move(hook);
+}
+
 // The two pipes to the helper, non-blocking on this side, with a deadline
 // for every read and write.
 class SPIHelper::Pipes : public Channel
@@ -182,6 +245,7 @@ private:
 
     bool Wait(int fd, short events)
     {
+        WaitHookCalls hook;
         for (;;) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
             if (left.count() <= 0) {
@@ -189,14 +253,15 @@ private:
                 return false;
             }
             pollfd entry{fd, events, 0};
-            int ready =
-                ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+            int ready = ::poll(
+                &entry, 1, static_cast<int>(std::min<long long>(hook.Slice(left.count()), 60000)));
             if (ready > 0)
                 return true; // the read or write tells what happened
             if (ready < 0 && errno != EINTR) {
                 m_end = End::Closed;
                 return false;
             }
+            hook.Waited();
         }
     }
 

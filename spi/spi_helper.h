@@ -76,6 +76,16 @@ private:
     spihost::ReadyMessage m_ready;
 };
 
+// A wait for a helper's answer that lasts: Began after the first 100 ms,
+// Going about every 50 ms after that, Ended once when the answer (or the
+// end of the helper) came. Set by a window that goes on painting and shows
+// it is busy meanwhile instead of freezing until a hung plug-in's helper
+// is stopped; null (the default) for none. Never called from within
+// itself: a wait that the hook's own work causes goes without it.
+enum class HelperWait { Began, Going, Ended };
+using HelperWaitHook = std::function<void(HelperWait)>;
+void SetHelperWaitHook(HelperWaitHook hook);
+
 // How long a helper may take to answer one request (progress reports
 // restart the clock): 10 s, or $ZUMO_SPI_TIMEOUT_MS.
 std::chrono::milliseconds HelperTimeout();

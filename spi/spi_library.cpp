@@ -250,6 +250,21 @@ void InfoCache::SaveFile()
 
 // ---- served by a helper
 
+// Holds a library busy while it talks to its helper. Whatever runs in the
+// meantime (a progress handler, a window painting while it waits) and asks
+// the same library finds it busy instead of cutting into the conversation.
+class BusyScope
+{
+public:
+    explicit BusyScope(bool& busy) : m_busy(busy) { m_busy = true; }
+    ~BusyScope() { m_busy = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    bool& m_busy;
+};
+
 class HelperLibrary : public SPILibrary
 {
 public:
@@ -326,7 +341,10 @@ int HelperLibrary::GetPluginInfo(int number, char* buffer, int length)
             buffer[n] = '\0';
             return it->second.result;
         }
-    SPIHelper* helper = m_busy ? nullptr : Helper();
+    if (m_busy)
+        return 0;
+    const BusyScope busy(m_busy);
+    SPIHelper* helper = Helper();
     if (!helper) {
         Failed();
         return 0;
@@ -371,7 +389,10 @@ void HelperLibrary::InformationRead()
 
 int HelperLibrary::IsSupported(const char* name, const void* head)
 {
-    SPIHelper* helper = m_busy ? nullptr : Helper();
+    if (m_busy)
+        return 0;
+    const BusyScope busy(m_busy);
+    SPIHelper* helper = Helper();
     if (!helper)
         return 0;
     SupportRequest request{name ? name : "", {static_cast<const std::uint8_t*>(head), k_head_size}};
@@ -406,7 +427,10 @@ SourceRef source_ref(const char* source, susie_intptr length, unsigned int flag)
 int HelperLibrary::GetPictureInfo(const char* source, susie_intptr length, unsigned int flag,
                                   SusiePictureInfo* info)
 {
-    SPIHelper* helper = m_busy ? nullptr : Helper();
+    if (m_busy)
+        return SUSIE_INTERNAL_ERROR;
+    const BusyScope busy(m_busy);
+    SPIHelper* helper = Helper();
     if (!helper)
         return SUSIE_INTERNAL_ERROR;
     SourceRef ref = source_ref(source, length, flag);
@@ -505,15 +529,16 @@ int HelperLibrary::GetPicture(PictureEntry entry, const char* source, susie_intp
 {
     // A progress handler that loads another picture through this plug-in
     // while it decodes finds it busy: that load fails as a plug-in error.
-    SPIHelper* helper = m_busy ? nullptr : Helper();
+    if (m_busy)
+        return SUSIE_INTERNAL_ERROR;
+    const BusyScope busy(m_busy);
+    SPIHelper* helper = Helper();
     if (!helper)
         return SUSIE_INTERNAL_ERROR;
-    m_busy = true;
     PictureRequest request{entry, source_ref(source, length, flag)};
     std::optional<std::uint32_t> reply_length = helper->ExchangeHeader(
         [&](Channel& c) { return write_picture_request(c, request); }, MessageType::PictureReply,
         [&](int done, int total) { return callback ? callback(done, total, data) : 0; });
-    m_busy = false;
     int result = 0;
     if (reply_length && read_picture_reply(*helper, *reply_length, result, info, bits))
         return result;

@@ -1,9 +1,13 @@
 #include "app/Unit1.h"
 #include "scripted_host.h"
+#include "spi/SPIBmp.h"
+#include "spi/SPIs.h"
+#include "spi/spi_helper.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -539,6 +543,41 @@ TEST_F(Window, Undo1ReversesTheLastRenameRun)
         qunsetenv("XDG_STATE_HOME");
     else
         qputenv("XDG_STATE_HOME", old_state);
+}
+
+// A hung plug-in holds the preview until its helper's deadline. The window
+// meanwhile goes on with its own events (a timer here; painting and the
+// window manager's pings on a desktop) under the busy cursor.
+TEST_F(Window, GoesOnWhileAPluginHangs)
+{
+    if (std::string(ZUMO_HANG_PLUGIN).empty())
+        GTEST_SKIP() << "the test plug-ins are not built";
+    const zumo::SPIHosting hosting = zumo::CurrentSPIHosting();
+    zumo::SetSPIHosting(zumo::SPIHosting::Helper);
+    zumo::SetHelperTimeout(std::chrono::milliseconds(2000));
+    QFile picture(dir.filePath("p.ztst"));
+    ASSERT_TRUE(picture.open(QIODevice::WriteOnly));
+    picture.write(QByteArray("ZTST\x03\0\x02\0\x18", 9));
+    picture.close();
+    {
+        zumo::TSPIs plugins;
+        plugins.MacBinary = false;
+        plugins.Add(zumo::OpenSPI(ZUMO_HANG_PLUGIN));
+        bool fired = false;
+        Qt::CursorShape cursor = Qt::ArrowCursor;
+        QTimer::singleShot(300, [&] {
+            fired = true;
+            if (const QCursor* shown = QGuiApplication::overrideCursor())
+                cursor = shown->shape();
+        });
+        zumo::TSPIGraphic graphic;
+        EXPECT_THROW(graphic.LoadFromFile(path("p.ztst")), zumo::EInvalidGraphic);
+        EXPECT_TRUE(fired);
+        EXPECT_EQ(cursor, Qt::WaitCursor);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    }
+    zumo::SetHelperTimeout(std::chrono::seconds(10));
+    zumo::SetSPIHosting(hosting);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -115,6 +116,43 @@ TEST_F(Helpers, PluginAskedNoMoreAfterRepeatedFailures)
     EXPECT_EQ(HelpersStarted(), started);
     std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("not used again"), std::string::npos) << said;
+}
+
+// A window keeps painting while a hung plug-in is awaited: its hook runs
+// through the wait, and a load it starts meanwhile finds the hung library
+// busy at once instead of writing into the conversation under way.
+TEST_F(Helpers, WaitHookRunsThroughAHangAndCannotCutIntoIt)
+{
+    m_spis->Add(OpenSPI(plugin("hang")));
+    std::vector<HelperWait> calls;
+    std::chrono::nanoseconds inner_took{};
+    bool inner_failed = false;
+    SetHelperWaitHook([&](HelperWait wait) {
+        calls.push_back(wait);
+        if (wait != HelperWait::Began)
+            return;
+        auto begin = Clock::now();
+        try {
+            TSPIGraphic inner;
+            inner.LoadFromFile(picture());
+        } catch (const std::exception&) {
+            inner_failed = true;
+        }
+        inner_took = Clock::now() - begin;
+    });
+    ::testing::internal::CaptureStderr();
+    TSPIGraphic graphic;
+    EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
+    SetHelperWaitHook(nullptr);
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("did not answer within 3.0 s"), std::string::npos) << said;
+    EXPECT_TRUE(inner_failed);
+    EXPECT_LT(inner_took, 1s);
+    ASSERT_GE(calls.size(), 10u) << "3 s in slices of about 50 ms";
+    EXPECT_EQ(calls.front(), HelperWait::Began);
+    EXPECT_EQ(calls.back(), HelperWait::Ended);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), HelperWait::Began), 1);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), HelperWait::Ended), 1);
 }
 
 TEST_F(Helpers, CrashWhileTheInformationIsReadSkipsThePlugin)

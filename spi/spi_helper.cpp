@@ -160,6 +160,16 @@ private:
     std::vector<pid_t> m_pids;
 };
 
+// Kills a helper with its process group (it leads one of its own): a
+// loader that starts the helper without replacing itself (a Wine wrapper
+// script), or a process the plug-in started, goes with it. Wine's server
+// runs in a session of its own and stays.
+void kill_helper(pid_t pid)
+{
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+}
+
 EndingHelpers& ending_helpers()
 {
     // Never destroyed: a helper may end during the program's own end.
@@ -468,7 +478,7 @@ void SPIHelper::Stop(End end, const std::string& detail)
         auto give_up = Clock::now() + std::chrono::seconds(2);
         while (::waitpid(pid, &status, WNOHANG) == 0) {
             if (Clock::now() > give_up) {
-                ::kill(pid, SIGKILL);
+                kill_helper(pid);
                 ::waitpid(pid, &status, 0);
                 killed = true;
                 break;
@@ -476,7 +486,7 @@ void SPIHelper::Stop(End end, const std::string& detail)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     } else {
-        ::kill(pid, SIGKILL);
+        kill_helper(pid);
         ::waitpid(pid, &status, 0);
         killed = true;
     }

@@ -16,6 +16,7 @@
 // Variants by compile definitions:
 //   WTP_PALETTE   reads "ZPAL" instead of "ZRGB"
 //   WTP_CRASH     GetPicture writes through a null pointer
+//   WTP_HANG      GetPicture never returns
 #define SUSIE_PLUGIN_IMPLEMENTATION
 #include "spi/susie_plugin.h"
 
@@ -243,6 +244,10 @@ int SUSIE_API GetPicture(const char* buf, susie_intptr len, unsigned int flag,
 {
 #ifdef WTP_CRASH
     *static_cast<volatile int*>(nullptr) = 1;
+#endif
+#ifdef WTP_HANG
+    for (;;)
+        Sleep(INFINITE);
 #endif
     if (!pHBInfo || !pHBm)
         return SUSIE_INTERNAL_ERROR;

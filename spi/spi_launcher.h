@@ -29,6 +29,10 @@ struct HelperCommand
     // than the timeout of a request: Wine starts its server and loads the
     // Windows system libraries first.
     std::chrono::milliseconds start_timeout{0};
+    // Wine serves the plug-in: file names go to the helper as
+    // wine::NameForWine gives them, and the helper reports the plug-in by
+    // the name it was handed.
+    bool wine_names = false;
 };
 
 // Bytes of a plug-in file the launchers look at.

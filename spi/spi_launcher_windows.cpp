@@ -24,7 +24,7 @@ std::optional<HelperCommand> WindowsHelperCommand(const std::string& path,
     try {
         wine::Command command = wine::HelperCommand(path, kind, helper);
         return HelperCommand{std::move(command.argv), std::move(command.environment),
-                             wine::k_start_timeout};
+                             wine::k_start_timeout, true};
     } catch (const std::runtime_error& e) {
         std::fprintf(stderr, "zumo: %s: %s\n", path.c_str(), e.what());
         return std::nullopt;

@@ -269,9 +269,9 @@ class HelperLibrary : public SPILibrary
 {
 public:
     HelperLibrary(std::string path, FileIdentity identity, CachedInfo info,
-                  std::unique_ptr<SPIHelper> helper, bool from_cache)
+                  std::unique_ptr<SPIHelper> helper, bool from_cache, bool wine_names)
         : m_path(std::move(path)), m_identity(identity), m_info(std::move(info)),
-          m_helper(std::move(helper)), m_from_cache(from_cache)
+          m_helper(std::move(helper)), m_from_cache(from_cache), m_wine_names(wine_names)
     {
     }
 
@@ -293,12 +293,19 @@ private:
     // A failed exchange: while the information is read, the library counts
     // as one that cannot be loaded.
     void Failed();
+    // A file name as the running helper takes it.
+    std::string NameForHelper(const std::string& name) const
+    {
+        return m_wine_names ? wine::NameForWine(name) : name;
+    }
+    SourceRef SourceForHelper(const char* source, susie_intptr length, unsigned int flag) const;
 
     std::string m_path;
     FileIdentity m_identity;
     CachedInfo m_info;
     std::unique_ptr<SPIHelper> m_helper;
     bool m_from_cache;
+    bool m_wine_names;
     bool m_information_read = false;
     bool m_busy = false;
     int m_failures = 0;
@@ -314,6 +321,7 @@ SPIHelper* HelperLibrary::Helper()
     std::optional<HelperCommand> command = HelperCommandFor(m_path);
     if (!command)
         return nullptr;
+    m_wine_names = command->wine_names;
     ++g_helpers_started;
     m_helper = SPIHelper::Start(*command, m_path, HelperTimeout());
     if (!m_helper)
@@ -395,7 +403,8 @@ int HelperLibrary::IsSupported(const char* name, const void* head)
     SPIHelper* helper = Helper();
     if (!helper)
         return 0;
-    SupportRequest request{name ? name : "", {static_cast<const std::uint8_t*>(head), k_head_size}};
+    SupportRequest request{NameForHelper(name ? name : ""),
+                           {static_cast<const std::uint8_t*>(head), k_head_size}};
     std::vector<std::uint8_t> payload = encode(request);
     std::optional<Frame> frame = helper->Exchange(
         [&](Channel& c) { return write_frame(c, MessageType::IsSupported, payload); },
@@ -424,6 +433,15 @@ SourceRef source_ref(const char* source, susie_intptr length, unsigned int flag)
     return ref;
 }
 
+SourceRef HelperLibrary::SourceForHelper(const char* source, susie_intptr length,
+                                         unsigned int flag) const
+{
+    SourceRef ref = source_ref(source, length, flag);
+    if (!ref.is_memory())
+        ref.path = NameForHelper(ref.path);
+    return ref;
+}
+
 int HelperLibrary::GetPictureInfo(const char* source, susie_intptr length, unsigned int flag,
                                   SusiePictureInfo* info)
 {
@@ -433,7 +451,7 @@ int HelperLibrary::GetPictureInfo(const char* source, susie_intptr length, unsig
     SPIHelper* helper = Helper();
     if (!helper)
         return SUSIE_INTERNAL_ERROR;
-    SourceRef ref = source_ref(source, length, flag);
+    SourceRef ref = SourceForHelper(source, length, flag);
     std::optional<Frame> frame = helper->Exchange(
         [&](Channel& c) { return write_source_request(c, ref); }, MessageType::PictureInfoReply);
     try {
@@ -535,7 +553,7 @@ int HelperLibrary::GetPicture(PictureEntry entry, const char* source, susie_intp
     SPIHelper* helper = Helper();
     if (!helper)
         return SUSIE_INTERNAL_ERROR;
-    PictureRequest request{entry, source_ref(source, length, flag)};
+    PictureRequest request{entry, SourceForHelper(source, length, flag)};
     std::optional<std::uint32_t> reply_length = helper->ExchangeHeader(
         [&](Channel& c) { return write_picture_request(c, request); }, MessageType::PictureReply,
         [&](int done, int total) { return callback ? callback(done, total, data) : 0; });
@@ -562,7 +580,7 @@ std::unique_ptr<SPILibrary> open_through_helper(const std::string& path)
     if (const CachedInfo* cached = info_cache().Find(path, *identity)) {
         if (!cached->loaded)
             return nullptr;
-        return std::make_unique<HelperLibrary>(path, *identity, *cached, nullptr, true);
+        return std::make_unique<HelperLibrary>(path, *identity, *cached, nullptr, true, false);
     }
     std::optional<HelperCommand> command = HelperCommandFor(path);
     if (!command)
@@ -574,14 +592,16 @@ std::unique_ptr<SPILibrary> open_through_helper(const std::string& path)
     CachedInfo info;
     info.identity = *identity;
     info.loaded = helper->Ready().loaded;
-    info.file_name = helper->Ready().file_name;
+    // A Windows helper names the library by what it was handed, which is a
+    // link for a path that is not UTF-8.
+    info.file_name = command->wine_names ? path : helper->Ready().file_name;
     info.entries = helper->Ready().entries;
     if (!info.loaded) {
         info_cache().Store(path, std::move(info));
         return nullptr;
     }
     return std::make_unique<HelperLibrary>(path, *identity, std::move(info), std::move(helper),
-                                           false);
+                                           false, command->wine_names);
 }
 
 } // namespace

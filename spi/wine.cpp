@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/file.h>
@@ -202,7 +205,130 @@ bool loader_runs(const std::string& loader)
     return runs;
 }
 
+// The length of the UTF-8 sequence at text[at] (overlong forms,
+// surrogates and code points past U+10FFFF count as invalid): 0 when it is
+// not one.
+std::size_t utf8_length(const std::string& text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80)
+        return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || text.size() - at < length)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+    const unsigned char second = byte(at + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
+bool valid_utf8(const std::string& text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8_length(text, at);
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+// The name with "_" for every byte that is not part of UTF-8: readable in
+// a plug-in's messages, and with its extension, which plug-ins look at.
+std::string utf8_stand_in(const std::string& name)
+{
+    std::string out;
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t length = utf8_length(name, at);
+        out += length ? name.substr(at, length) : "_";
+        at += length ? length : 1;
+    }
+    return out;
+}
+
+// The links NameForWine hands out, in a folder of this process under the
+// temporary folder.
+class WineLinks
+{
+public:
+    ~WineLinks()
+    {
+        if (!m_folder.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(m_folder, ignored); // the links, not what they name
+        }
+    }
+
+    std::string For(std::string path)
+    {
+        std::lock_guard lock(m_mutex);
+        if (path[0] != '/') {
+            std::error_code error;
+            path = std::filesystem::current_path(error).string() + "/" + path;
+            if (error)
+                return {};
+        }
+        const std::size_t slash = path.rfind('/');
+        const std::string folder = path.substr(0, slash);
+        const std::string name = path.substr(slash + 1);
+        if (valid_utf8(name)) {
+            const std::string linked = Link(folder.empty() ? "/" : folder, {});
+            return linked.empty() ? linked : linked + "/" + name;
+        }
+        return Link(path, utf8_stand_in(name));
+    }
+
+private:
+    // A link to target: the numbered entry itself, or name in a numbered
+    // folder when name is given.
+    std::string Link(const std::string& target, const std::string& name)
+    {
+        if (auto known = m_links.find(target); known != m_links.end())
+            return known->second;
+        if (m_folder.empty()) {
+            std::error_code error;
+            std::string pattern =
+                (std::filesystem::temp_directory_path(error) / "zumo-wine-names-XXXXXX").string();
+            if (error || !valid_utf8(pattern) || !::mkdtemp(pattern.data()))
+                return {};
+            m_folder = pattern;
+        }
+        std::string link = m_folder + "/" + std::to_string(m_links.size());
+        if (!name.empty()) {
+            if (::mkdir(link.c_str(), 0700) != 0)
+                return {};
+            link += "/" + name;
+        }
+        if (::symlink(target.c_str(), link.c_str()) != 0)
+            return {};
+        m_links.emplace(target, link);
+        return link;
+    }
+
+    std::mutex m_mutex;
+    std::string m_folder;
+    std::map<std::string, std::string> m_links; // target -> link
+};
+
 } // namespace
+
+std::string NameForWine(const std::string& path)
+{
+    if (path.empty() || valid_utf8(path))
+        return path;
+    // The links go when the program ends; a helper that still runs then
+    // keeps the library it loaded and the files it opened.
+    static WineLinks links;
+    return links.For(path);
+}
 
 WindowsLibrary Classify(std::span<const std::uint8_t> head)
 {
@@ -287,8 +413,11 @@ Command HelperCommand(const std::string& plugin, WindowsLibrary kind, const std:
         throw std::runtime_error("cannot make the folder " + cache);
     Command command;
     // Headless whatever the session has: the helper opens no window.
-    command.argv = {"/usr/bin/env",    "-u",   "DISPLAY", "-u",
-                    "WAYLAND_DISPLAY", loader, helper,    plugin};
+    const std::string name = NameForWine(plugin);
+    if (name.empty())
+        throw std::runtime_error("no name Wine can open could be made for this plug-in (a link "
+                                 "in the temporary folder)");
+    command.argv = {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", loader, helper, name};
     command.environment = {"WINEPREFIX=" + prefix,
                            kind == WindowsLibrary::X86 ? "WINEARCH=win32" : "WINEARCH=win64",
                            "WINELOADER=" + loader, "WINEDEBUG=-all",

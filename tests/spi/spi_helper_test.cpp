@@ -284,7 +284,10 @@ TEST_F(Helpers, MalformedAnswersFailTheRequest)
 TEST_F(Helpers, InformationCacheSparesHelpersUntilTheFileChanges)
 {
     std::string cache = m_dir / "cache/spi-info.cache";
-    std::string library = m_dir / "lib.spi";
+    // In a folder whose name is not UTF-8: the helper, the cache and the
+    // name reported keep its bytes.
+    fs::create_directory(m_dir / "caf\xE9");
+    std::string library = m_dir / "caf\xE9/lib.spi";
     fs::copy_file(plugin("three"), library);
     SetSPIInfoCacheFile(cache);
 
@@ -295,6 +298,7 @@ TEST_F(Helpers, InformationCacheSparesHelpersUntilTheFileChanges)
         EXPECT_EQ(HelpersStarted() - started, expected_helpers);
         EXPECT_EQ(spi->Filters(), std::vector<std::string>{"*.aaa;*.bbb;*.ccc"});
         EXPECT_EQ(spi->FilterDescriptions(), std::vector<std::string>{"Three letters"});
+        EXPECT_EQ(spi->FileName(), library);
         EXPECT_TRUE(dynamic_cast<TInSPI*>(spi.get()));
     };
     open(1);

@@ -11,6 +11,7 @@
 #include "spi/SPIs.h"
 #include "spi/spi_helper.h"
 #include "spi/spi_launcher.h"
+#include "spi/spi_library.h"
 #include "spi/wine.h"
 #include "tests/spi/test_support.h"
 
@@ -132,7 +133,11 @@ protected:
             GTEST_SKIP() << why;
         m_spis = std::make_unique<TSPIs>();
     }
-    void TearDown() override { m_spis.reset(); }
+    void TearDown() override
+    {
+        m_spis.reset();
+        SetSPIInfoCacheFile("");
+    }
 
     // The collection with the named test plug-ins, copied into a folder.
     void load(std::initializer_list<const char*> names)
@@ -227,6 +232,71 @@ TEST_P(WindowsPlugins, ProgressCrossesAndAbortStopsThePlugin)
             EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
             EXPECT_EQ(percents.back(), 99);
         }
+    }
+}
+
+// Names that are not UTF-8 (Latin-1, Shift-JIS), which Wine alone reads
+// as U+FFFD: "caf\xE9" and "caf\xE8" would be one name to it, and the
+// plug-in would open whichever it met first. Plug-ins in such folders and
+// of such names load, are known again from the information cache, and each
+// picture decodes to its own pixels.
+TEST_P(WindowsPlugins, NamesThatAreNotUtf8StayApart)
+{
+    const std::string suffix = GetParam() == 32 ? ".spi" : ".sph";
+    struct PluginCase
+    {
+        std::string folder, name;
+        const char* plugin;
+        const char* filter;
+    };
+    const PluginCase plugins[] = {
+        {"caf\xE9", "x" + suffix, "wzrgb", "*.zrgb"},
+        {"caf\xE8", "x" + suffix, "wzpal", "*.zpal"},
+        {"", "\xE9t\xE9" + suffix, "wzpal", "*.zpal"},
+    };
+    const std::string cache = m_plugins / "spi-info.cache";
+    SetSPIInfoCacheFile(cache);
+    for (const PluginCase& p : plugins) {
+        std::filesystem::create_directories(m_plugins / p.folder);
+        std::filesystem::copy_file(winspi(p.plugin, GetParam()),
+                                   m_plugins / p.folder + "/" + p.name);
+    }
+    for (bool cached : {false, true}) {
+        if (cached)
+            SetSPIInfoCacheFile(cache); // read back from the file
+        m_spis->Clear();
+        for (const PluginCase& p : plugins) {
+            SCOPED_TRACE(p.folder + "/" + p.name + (cached ? " cached" : ""));
+            const std::string path = m_plugins / p.folder + "/" + p.name;
+            const int started = HelpersStarted();
+            std::unique_ptr<TSPI> spi = OpenSPI(path);
+            ASSERT_TRUE(spi);
+            EXPECT_EQ(HelpersStarted() - started, cached ? 0 : 1);
+            EXPECT_EQ(spi->FileName(), path);
+            EXPECT_EQ(spi->Filters(), std::vector<std::string>{p.filter});
+            m_spis->Add(std::move(spi));
+        }
+    }
+    struct PictureCase
+    {
+        std::string name;
+        TestPicture picture;
+    };
+    std::filesystem::create_directories(m_pictures / "\xFF");
+    const PictureCase pictures[] = {
+        {"caf\xE9.zrgb", rgb_picture(5, 3)},
+        {"caf\xE8.zrgb", rgb_picture(3, 5)},
+        // "テスト" in Shift-JIS.
+        {"\x83\x65\x83\x58\x83\x67.zpal", palette_picture(7, 4, 8)},
+        {"\xFF/画像.zrgb", rgb_picture(2, 6)},
+    };
+    for (const PictureCase& c : pictures)
+        picture_file(c.name, c.picture);
+    for (const PictureCase& c : pictures) {
+        SCOPED_TRACE(c.name);
+        TSPIBitmap bitmap;
+        bitmap.LoadFromFile(m_pictures / c.name);
+        expect_pixels(bitmap.ToPixels(), c.picture);
     }
 }
 

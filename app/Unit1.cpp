@@ -133,8 +133,9 @@ TForm1::TForm1(TForm1Hooks hooks, zumo::UserHost* host, QWidget* parent)
 
 TForm1::~TForm1()
 {
-    FormDestroy();
+    // No events for a window on its way out, whatever the helpers do.
     zumo::SetHelperWaitHook(nullptr);
+    FormDestroy();
 }
 
 // ---- option source and host -----------------------------------------------

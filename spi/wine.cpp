@@ -2,6 +2,7 @@
 
 #include "platform/file_ops.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <spawn.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -230,27 +232,49 @@ std::size_t utf8_length(const std::string& text, std::size_t at)
     return length;
 }
 
-bool valid_utf8(const std::string& text)
+// A character no Windows name holds: Wine cannot open a file whose Unix
+// name has one.
+bool not_in_windows_names(unsigned char c)
 {
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = utf8_length(text, at);
-        if (length == 0)
+    return c < 0x20 || std::strchr("\\:*?\"<>|", c) != nullptr;
+}
+
+// Whether Wine opens the file by this path as it is: UTF-8 without a
+// character Windows names lack, and no name ending in a dot or a space
+// (Windows drops those).
+bool wine_opens(const std::string& path)
+{
+    for (std::size_t at = 0; at < path.size();) {
+        const std::size_t length = utf8_length(path, at);
+        if (length == 0 || (length == 1 && not_in_windows_names(path[at])))
             return false;
         at += length;
+    }
+    for (std::size_t begin = 0; begin <= path.size();) {
+        const std::size_t end = std::min(path.find('/', begin), path.size());
+        const std::string_view name(path.data() + begin, end - begin);
+        if (!name.empty() && name != "." && name != ".." &&
+            (name.back() == '.' || name.back() == ' '))
+            return false;
+        begin = end + 1;
     }
     return true;
 }
 
-// The name with "_" for every byte that is not part of UTF-8: readable in
-// a plug-in's messages, and with its extension, which plug-ins look at.
-std::string utf8_stand_in(const std::string& name)
+// The name with "_" for every byte Wine cannot take and for a final dot or
+// space: readable in a plug-in's messages, and with its extension, which
+// plug-ins look at.
+std::string stand_in_name(const std::string& name)
 {
     std::string out;
     for (std::size_t at = 0; at < name.size();) {
         const std::size_t length = utf8_length(name, at);
-        out += length ? name.substr(at, length) : "_";
-        at += length ? length : 1;
+        const bool kept = length > 1 || (length == 1 && !not_in_windows_names(name[at]));
+        out += kept ? name.substr(at, length) : "_";
+        at += kept ? length : 1;
     }
+    if (out.back() == '.' || out.back() == ' ')
+        out.back() = '_';
     return out;
 }
 
@@ -279,11 +303,11 @@ public:
         const std::size_t slash = path.rfind('/');
         const std::string folder = path.substr(0, slash);
         const std::string name = path.substr(slash + 1);
-        if (valid_utf8(name)) {
+        if (wine_opens(name)) {
             const std::string linked = Link(folder.empty() ? "/" : folder, {});
             return linked.empty() ? linked : linked + "/" + name;
         }
-        return Link(path, utf8_stand_in(name));
+        return Link(path, stand_in_name(name));
     }
 
 private:
@@ -297,7 +321,7 @@ private:
             std::error_code error;
             std::string pattern =
                 (std::filesystem::temp_directory_path(error) / "zumo-wine-names-XXXXXX").string();
-            if (error || !valid_utf8(pattern) || !::mkdtemp(pattern.data()))
+            if (error || !wine_opens(pattern) || !::mkdtemp(pattern.data()))
                 return {};
             m_folder = pattern;
         }
@@ -322,7 +346,7 @@ private:
 
 std::string NameForWine(const std::string& path)
 {
-    if (path.empty() || valid_utf8(path))
+    if (path.empty() || wine_opens(path))
         return path;
     // The links go when the program ends; a helper that still runs then
     // keeps the library it loaded and the files it opened.

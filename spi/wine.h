@@ -69,12 +69,13 @@ Command HelperCommand(const std::string& plugin, WindowsLibrary kind, const std:
 
 // The name under which Wine opens the file at path. Wine reads Unix names
 // as UTF-8 and turns every byte that is not into U+FFFD, so that "caf\xE9"
-// and "caf\xE8" would both be "caf\uFFFD" to it and open whichever it meets
-// first. A path that is valid UTF-8 is its own name; any other gets a
-// symbolic link of this process with a UTF-8 name (the folder linked when
-// only the folder's name is not UTF-8, so that libraries beside a plug-in
-// stay beside it), removed when the program ends. "" when no link can be
-// made.
+// and "caf\xE8" would both be "caf\uFFFD" to it and it would open whichever
+// it met first; and it opens no file whose name holds a character Windows
+// names lack (\ : * ? " < > |) or ends in a dot or a space. A path Wine
+// opens as it is is its own name; any other gets a symbolic link of this
+// process with a name Wine takes (the folder linked when only the folder's
+// name is the trouble, so that libraries beside a plug-in stay beside it),
+// removed when the program ends. "" when no link can be made.
 std::string NameForWine(const std::string& path);
 
 // How long the first-use preparation (locale and wineboot) may take.

@@ -22,6 +22,9 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # IPA P Gothic first: drawn to the designed face's metrics, it is the one
 # the window asks for before the others, and its captions fit.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic | fonts-noto-cjk | fonts-vlgothic")
+# Windows plug-ins run under Wine (wine32 from the i386 architecture adds
+# the 32-bit ones); without it they are skipped with a line that says so.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, wine64")
 # The synopsis line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Zumo is a desktop tool with a Japanese user interface that converts BMP,
@@ -32,6 +35,8 @@ preview, and processes files dropped on its window or named on its command
 line, with or without a display.
 .
 Further formats are previewed through Susie-style import plug-ins; plug-ins
-for PNG, GIF, WebP and TIFF are included.")
+for PNG, GIF, WebP and TIFF are included. Each plug-in runs in a helper
+process of its own, and Windows plug-ins run under Wine when it is
+installed.")
 
 include(CPack)

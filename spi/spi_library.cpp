@@ -290,6 +290,10 @@ public:
 private:
     // The running helper, started when needed; null when none can run.
     SPIHelper* Helper();
+    // Begins a conversation with the helper: busy holds the library until
+    // it ends. Null when the library is in one already (busy stays empty)
+    // or no helper runs.
+    SPIHelper* Converse(std::optional<BusyScope>& busy);
     // A failed exchange: while the information is read, the library counts
     // as one that cannot be loaded.
     void Failed();
@@ -329,6 +333,14 @@ SPIHelper* HelperLibrary::Helper()
     return m_helper.get();
 }
 
+SPIHelper* HelperLibrary::Converse(std::optional<BusyScope>& busy)
+{
+    if (m_busy)
+        return nullptr;
+    busy.emplace(m_busy);
+    return Helper();
+}
+
 void HelperLibrary::Failed()
 {
     if (++m_failures == k_max_helper_failures)
@@ -349,12 +361,11 @@ int HelperLibrary::GetPluginInfo(int number, char* buffer, int length)
             buffer[n] = '\0';
             return it->second.result;
         }
-    if (m_busy)
-        return 0;
-    const BusyScope busy(m_busy);
-    SPIHelper* helper = Helper();
+    std::optional<BusyScope> busy;
+    SPIHelper* helper = Converse(busy);
     if (!helper) {
-        Failed();
+        if (busy)
+            Failed();
         return 0;
     }
     std::vector<std::uint8_t> request = encode(InfoRequest{number, length});
@@ -397,10 +408,8 @@ void HelperLibrary::InformationRead()
 
 int HelperLibrary::IsSupported(const char* name, const void* head)
 {
-    if (m_busy)
-        return 0;
-    const BusyScope busy(m_busy);
-    SPIHelper* helper = Helper();
+    std::optional<BusyScope> busy;
+    SPIHelper* helper = Converse(busy);
     if (!helper)
         return 0;
     SupportRequest request{NameForHelper(name ? name : ""),
@@ -445,10 +454,8 @@ SourceRef HelperLibrary::SourceForHelper(const char* source, susie_intptr length
 int HelperLibrary::GetPictureInfo(const char* source, susie_intptr length, unsigned int flag,
                                   SusiePictureInfo* info)
 {
-    if (m_busy)
-        return SUSIE_INTERNAL_ERROR;
-    const BusyScope busy(m_busy);
-    SPIHelper* helper = Helper();
+    std::optional<BusyScope> busy;
+    SPIHelper* helper = Converse(busy);
     if (!helper)
         return SUSIE_INTERNAL_ERROR;
     SourceRef ref = SourceForHelper(source, length, flag);
@@ -547,10 +554,8 @@ int HelperLibrary::GetPicture(PictureEntry entry, const char* source, susie_intp
 {
     // A progress handler that loads another picture through this plug-in
     // while it decodes finds it busy: that load fails as a plug-in error.
-    if (m_busy)
-        return SUSIE_INTERNAL_ERROR;
-    const BusyScope busy(m_busy);
-    SPIHelper* helper = Helper();
+    std::optional<BusyScope> busy;
+    SPIHelper* helper = Converse(busy);
     if (!helper)
         return SUSIE_INTERNAL_ERROR;
     PictureRequest request{entry, SourceForHelper(source, length, flag)};

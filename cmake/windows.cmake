@@ -52,11 +52,17 @@ foreach(bits 32 64)
   add_dependencies(zumo_windows zumo_windows${bits})
 endforeach()
 
-# Installed beside the native helper, outside the plug-in folder.
+# Installed beside the native helper, outside the plug-in folder. The names
+# installed are written to windows-helpers.txt in the build folder (empty
+# when none is built), so that the package check expects exactly these and
+# not whatever an earlier configuration left in the runtime folder.
+set(zumo_windows_installed "")
 foreach(bits IN LISTS ZUMO_WINDOWS_BITS)
   install(PROGRAMS ${ZUMO_RUNTIME_DIR}/zumo-spi-host${bits}.exe
           DESTINATION ${ZUMO_INSTALL_PKGLIBDIR})
+  string(APPEND zumo_windows_installed "${ZUMO_INSTALL_PKGLIBDIR}/zumo-spi-host${bits}.exe\n")
 endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/windows-helpers.txt "${zumo_windows_installed}")
 # The program starts the helpers: build them with it.
 if(ZUMO_WINDOWS_BITS AND TARGET zumo)
   add_dependencies(zumo zumo_windows)

@@ -419,9 +419,9 @@ std::string line_list(const std::vector<int>& lines)
     return text;
 }
 
-std::string garbled_ja(const std::vector<int>& lines)
+std::string garbled_ja(const std::string& journal, const std::vector<int>& lines)
 {
-    return "記録の " + line_list(lines) +
+    return "記録 " + journal + " の " + line_list(lines) +
            " 行目が壊れています. そこに書かれた処理は元に戻らないことがあります";
 }
 
@@ -435,7 +435,7 @@ void report_garbled(std::ostream& err, const std::string& journal, const std::ve
         << " recorded may not be undone\n";
 }
 
-std::string result_message(const UndoResult& result)
+std::string result_message(const std::string& journal, const UndoResult& result)
 {
     std::string text = std::to_string(result.restored) + "個のファイルを元に戻しました";
     if (!result.skipped.empty()) {
@@ -446,7 +446,7 @@ std::string result_message(const UndoResult& result)
             text += "\nほか" + std::to_string(result.skipped.size() - k_named_in_message) + "個";
     }
     if (!result.garbled_lines.empty())
-        text += "\n" + garbled_ja(result.garbled_lines);
+        text += "\n" + garbled_ja(journal, result.garbled_lines);
     if (result.stopped)
         text += "\n(中断しました. 残りはもう一度「元に戻す」で戻せます)";
     return text;
@@ -617,7 +617,7 @@ void UndoLastRun(UserHost& host, const std::string& journal_folder)
                            "個のファイルを元に戻します. よろしいですか?\n(" +
                            RunTimeText(run.started) + " の処理)";
     if (!run.garbled_lines.empty())
-        question += "\n" + garbled_ja(run.garbled_lines);
+        question += "\n" + garbled_ja(run.journal, run.garbled_lines);
     if (host.Ask("確認", question, Buttons::OkCancel) != Answer::Ok)
         return;
     UndoResult result;
@@ -635,7 +635,7 @@ void UndoLastRun(UserHost& host, const std::string& journal_folder)
     else if (result.damage != JournalDamage::None)
         host.ShowMessage(damaged_message_ja(run.journal, result.damage, result.error));
     else
-        host.ShowMessage(result_message(result));
+        host.ShowMessage(result_message(run.journal, result));
 }
 
 namespace {

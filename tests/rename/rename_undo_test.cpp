@@ -364,7 +364,7 @@ TEST_F(Undo, RunInProgressIsNotUndone)
     EXPECT_EQ(tree(dir.path()).count("new0001.jpg"), 1u);
 }
 
-// ---- zumo --undo over a damaged journal, and its dry run ------------------------
+// ---- zumo --undo and the window over a damaged journal -------------------------
 
 std::string newest_journal(const std::string& folder)
 {
@@ -463,49 +463,6 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"GarbledResult", garble_line("D\t0"), 1, "line 3 of the journal is garbled",
                    " の 3 行目が壊れています"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// The dry run says per operation what the undo then does, and changes
-// nothing: the files and the journals stay byte for byte.
-TEST_F(Undo, DryRunChangesNothingAndForetellsTheUndo)
-{
-    for (const char* f : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"})
-        dir.file(f, f);
-    zumo::OptionSnapshot into_subfolder = options(Copy);
-    into_subfolder.CheckBox2 = true; // makes "rename", left empty by the undo
-    run(into_subfolder, {"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
-    ::unlink((dir / "b.jpg").c_str());                               // the copy stays
-    std::ofstream(dir / "rename/new0003.jpg", std::ios::app) << "!"; // changed
-    const auto files = tree(dir.path());
-    const auto journal_files = tree(journals());
-
-    std::ostringstream out, err;
-    const int foretold = zumo::UndoFromCommandLine(err, journals(), zumo::UndoMode::DryRun, &out);
-    EXPECT_EQ(tree(dir.path()), files);
-    EXPECT_EQ(tree(journals()), journal_files);
-    const std::string copies = dir / "rename";
-    EXPECT_EQ(out.str(), "would delete " + copies + "/new0004.jpg (a copy of " + (dir / "d.jpg") +
-                             ", which holds the same bytes)\n"
-                             "would leave " +
-                             copies +
-                             "/new0003.jpg: changed since the run (size, time or "
-                             "identity); left as it is\n"
-                             "would leave " +
-                             copies + "/new0002.jpg: its source " + (dir / "b.jpg") +
-                             " is gone, so this copy may be the only one; left as it is\n"
-                             "would delete " +
-                             copies + "/new0001.jpg (a copy of " + (dir / "a.jpg") +
-                             ", which holds the same bytes)\n"
-                             "would remove the folder " +
-                             copies + " if it is empty then\n");
-    EXPECT_NE(err.str().find("2 of 4 files would be restored"), std::string::npos) << err.str();
-
-    std::ostringstream undone;
-    EXPECT_EQ(zumo::UndoFromCommandLine(undone, journals()), foretold);
-    EXPECT_EQ(foretold, 1);
-    EXPECT_NE(undone.str().find("2 of 4 files restored, 2 left"), std::string::npos)
-        << undone.str();
-    EXPECT_EQ(tree(dir.path()).count("rename/new0002.jpg"), 1u);
-}
 
 // ---- a journal that cannot be written ------------------------------------------
 

@@ -48,9 +48,29 @@ QValidator::State SingleLineValidator::validate(QString& input, int& pos) const
     return Acceptable;
 }
 
+namespace {
+
+// A name on one line: a control character (a folder's name may hold a line
+// break) shows as its visible symbol (U+2400 + code, U+2421 for DEL).
+// Handed to the edit as it is, a line break would be cut by the
+// single-line rule and the edit would name another folder.
+QString shown_on_one_line(const std::string& bytes)
+{
+    QString text = ShownName(bytes);
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20)
+            c = QChar(static_cast<char16_t>(0x2400 + c.unicode()));
+        else if (c.unicode() == 0x7F)
+            c = QChar(static_cast<char16_t>(0x2421));
+    }
+    return text;
+}
+
+} // namespace
+
 void SetEditBytes(QLineEdit* edit, const std::string& bytes)
 {
-    edit->setText(ShownName(bytes));
+    edit->setText(shown_on_one_line(bytes));
     edit->setProperty(k_bytes_property, QByteArray::fromStdString(bytes));
 }
 
@@ -59,7 +79,7 @@ std::string EditBytes(const QLineEdit* edit)
     const QVariant kept = edit->property(k_bytes_property);
     if (kept.isValid()) {
         const std::string bytes = kept.toByteArray().toStdString();
-        if (edit->text() == ShownName(bytes))
+        if (edit->text() == shown_on_one_line(bytes))
             return bytes;
     }
     return edit->text().toStdString();

@@ -46,7 +46,9 @@ void MakeEditsSingleLine(QWidget* widget);
 
 // An edit box that shows a path or name keeps the bytes it was given:
 // EditBytes returns them as long as the shown text is unchanged, and the
-// typed text (as UTF-8) once the user has changed it.
+// typed text (as UTF-8) once the user has changed it. A control character
+// of the name (a line break in a folder's name) shows as its visible
+// symbol (U+240A for a line feed) and stays in the bytes.
 void SetEditBytes(QLineEdit* edit, const std::string& bytes);
 std::string EditBytes(const QLineEdit* edit);
 

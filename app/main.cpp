@@ -35,7 +35,9 @@ int main(int argc, char* argv[])
     if (decision.exit_now)
         return decision.exit_status;
     if (decision.undo)
-        return zumo::UndoFromCommandLine(std::cerr, zumo::DefaultJournalFolder());
+        return zumo::UndoFromCommandLine(
+            std::cerr, zumo::DefaultJournalFolder(),
+            decision.dry_run ? zumo::UndoMode::DryRun : zumo::UndoMode::Act, &std::cout);
     if (decision.dry_run) {
         // No window and no plug-ins: the settings file is read as the window
         // reads it, and nothing is written anywhere.

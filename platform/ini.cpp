@@ -149,6 +149,73 @@ std::string stored_value(std::string_view value)
     return std::string(value);
 }
 
+// A value with a line break or a zero byte cannot stand in a line as it
+// is. It is stored inside double quotes with every such byte, and every
+// "%", blank, quote and control byte, as "%XX" (capital hex digits): a
+// quoted value without any blank or quote inside is a form the plain
+// writer never makes (it quotes only values with surrounding blanks or
+// enclosing quotes of their own), and a Windows path or name never holds a
+// double quote, so no stored value reads as this one.
+std::string escaped_value(std::string_view value)
+{
+    std::string out = "\"";
+    for (const char c : value) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= 0x20 || b == 0x7F || c == '%' || c == '"' || c == '\'') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", b);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+int upper_hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The value of an escaped form (raw: the value text without the blanks
+// around it); nothing for any other text, which then reads as always.
+// Only a form that holds an escaped line break or zero byte is one.
+std::optional<std::string> unescaped_value(std::string_view raw)
+{
+    if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"')
+        return std::nullopt;
+    const std::string_view inner = raw.substr(1, raw.size() - 2);
+    std::string out;
+    bool unstorable = false;
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        const char c = inner[i];
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= 0x20 || b == 0x7F || c == '"' || c == '\'')
+            return std::nullopt;
+        if (c != '%') {
+            out += c;
+            continue;
+        }
+        if (i + 2 >= inner.size())
+            return std::nullopt;
+        const int hi = upper_hex_digit(inner[i + 1]);
+        const int lo = upper_hex_digit(inner[i + 2]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        const char decoded = static_cast<char>(hi * 16 + lo);
+        unstorable = unstorable || decoded == '\n' || decoded == '\r' || decoded == '\0';
+        out += decoded;
+        i += 2;
+    }
+    if (!unstorable)
+        return std::nullopt;
+    return out;
+}
+
 // Where a key's section starts and ends: [first, end) are the lines after
 // the section line, up to the next section line.
 struct SectionSpan
@@ -274,11 +341,11 @@ std::string default_line_ending(const Document& doc)
 #endif
 }
 
+// Sets key to the value text stored, as it goes into the line.
 void set_value(Document& doc, std::string_view section, std::string_view key,
-               std::string_view value)
+               const std::string& stored)
 {
     const std::string eol = default_line_ending(doc);
-    const std::string stored = stored_value(value);
     auto span = find_section(doc, section);
     if (!span) {
         if (!doc.lines.empty() && !ends_line(doc.lines.back()))
@@ -400,22 +467,46 @@ bool replace_file(const std::string& target, std::string_view content, const str
 
 } // namespace
 
+namespace {
+
+// The value text of key in section without the blanks around it; nothing
+// when the file, the section or the key is missing.
+std::optional<std::string> raw_profile_value(std::string_view section, std::string_view key,
+                                             const std::string& file_name)
+{
+    const auto doc = load(file_name);
+    if (!doc)
+        return std::nullopt;
+    const auto span = find_section(*doc, section);
+    if (!span)
+        return std::nullopt;
+    const auto at = find_key(*doc, *span, key);
+    if (!at)
+        return std::nullopt;
+    return std::string(raw_value(doc->lines[*at].text));
+}
+
+} // namespace
+
 std::string read_profile_string(std::string_view section, std::string_view key,
                                 std::string_view default_value, const std::string& file_name,
                                 std::size_t max_bytes)
 {
-    std::string_view result = default_value;
-    const auto doc = load(file_name);
-    std::string found;
-    if (doc) {
-        if (const auto span = find_section(*doc, section)) {
-            if (const auto at = find_key(*doc, *span, key)) {
-                found = unquote(raw_value(doc->lines[*at].text));
-                result = found;
-            }
-        }
-    }
-    return std::string(result.substr(0, max_bytes));
+    const auto raw = raw_profile_value(section, key, file_name);
+    const std::string value = raw ? std::string(unquote(*raw)) : std::string(default_value);
+    return value.substr(0, max_bytes);
+}
+
+std::string read_profile_text(std::string_view section, std::string_view key,
+                              std::string_view default_value, const std::string& file_name,
+                              std::size_t max_bytes)
+{
+    const auto raw = raw_profile_value(section, key, file_name);
+    if (!raw)
+        return std::string(default_value.substr(0, max_bytes));
+    const auto escaped = unescaped_value(*raw);
+    const std::string value = escaped ? *escaped : std::string(unquote(*raw));
+    return value.substr(0, max_bytes);
 }
 
 std::optional<int> parse_profile_int(std::string_view text)
@@ -469,11 +560,12 @@ int read_profile_int(std::string_view section, std::string_view key, int default
     return parse_profile_int(text).value_or(default_value);
 }
 
-bool write_profile_string(std::string_view section, std::string_view key, std::string_view value,
-                          const std::string& file_name)
+namespace {
+
+// Sets key to the value text stored; the checks of write_profile_string.
+bool write_stored(std::string_view section, std::string_view key, const std::string& stored,
+                  const std::string& file_name)
 {
-    if (!storable(section, key, value))
-        return false;
     const std::string target = write_target(file_name);
     if (!folder_is_writable(folder_of(target)))
         return false;
@@ -491,11 +583,31 @@ bool write_profile_string(std::string_view section, std::string_view key, std::s
     if (status == ReadStatus::Failed || (status == ReadStatus::Ok) != exists)
         return false;
     Document doc = split_lines(content);
-    set_value(doc, section, key, value);
+    set_value(doc, section, key, stored);
     const std::string updated = join_lines(doc);
     if (exists && updated == content)
         return true;
     return replace_file(target, updated, exists ? &st : nullptr);
+}
+
+} // namespace
+
+bool write_profile_string(std::string_view section, std::string_view key, std::string_view value,
+                          const std::string& file_name)
+{
+    if (!storable(section, key, value))
+        return false;
+    return write_stored(section, key, stored_value(value), file_name);
+}
+
+bool write_profile_text(std::string_view section, std::string_view key, std::string_view value,
+                        const std::string& file_name)
+{
+    if (!has_line_break_or_zero(value))
+        return write_profile_string(section, key, value, file_name);
+    if (!storable(section, key, {}))
+        return false;
+    return write_stored(section, key, escaped_value(value), file_name);
 }
 
 bool folder_is_writable(const std::string& path)
@@ -532,6 +644,18 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defa
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
     if (!write_profile_string(section, key, value, m_file_name))
+        throw IniWriteError(m_file_name, std::string(key));
+}
+
+std::string IniFile::ReadText(std::string_view section, std::string_view key,
+                              std::string_view default_value) const
+{
+    return read_profile_text(section, key, default_value, m_file_name);
+}
+
+void IniFile::WriteText(std::string_view section, std::string_view key, std::string_view value)
+{
+    if (!write_profile_text(section, key, value, m_file_name))
         throw IniWriteError(m_file_name, std::string(key));
 }
 

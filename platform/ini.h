@@ -65,6 +65,19 @@ int read_profile_int(std::string_view section, std::string_view key, int default
 bool write_profile_string(std::string_view section, std::string_view key, std::string_view value,
                           const std::string& file_name);
 
+// Text of any bytes, such as a path (whose folder names may hold a line
+// break): as write_profile_string, except that a value holding a line
+// break or a zero byte is stored too, in an escaped form inside double
+// quotes that no value written by write_profile_string can take
+// ("%0A" for a line feed; see ini.cpp). read_profile_text reads that form
+// back byte for byte and any other value as read_profile_string does;
+// read_profile_string gives the escaped form as it stands.
+std::string read_profile_text(std::string_view section, std::string_view key,
+                              std::string_view default_value, const std::string& file_name,
+                              std::size_t max_bytes = k_profile_string_max);
+bool write_profile_text(std::string_view section, std::string_view key, std::string_view value,
+                        const std::string& file_name);
+
 // True when path names a folder that this process may create files in and
 // that has at least one write permission bit.
 bool folder_is_writable(const std::string& path);
@@ -93,9 +106,13 @@ public:
                            std::string_view default_value) const;
     int ReadInteger(std::string_view section, std::string_view key, int default_value) const;
     bool ReadBool(std::string_view section, std::string_view key, bool default_value) const;
+    // read_profile_text and write_profile_text.
+    std::string ReadText(std::string_view section, std::string_view key,
+                         std::string_view default_value) const;
 
     // Throw IniWriteError when the file could not be written.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteText(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
 

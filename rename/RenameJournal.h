@@ -9,12 +9,12 @@
 // Lines are appended, each with one write(2) to a file opened for
 // appending, and end with a checksum, so a crash of the program leaves
 // every line but the one being written, and a line torn or garbled by a
-// power cut is recognised and ignored. The file is flushed to the disk when
-// it is made, at most every quarter second while the run goes on, and at
-// the end: a flush before every file would make a run of thousands of files
-// many times slower, and a lost tail only means that an undo leaves those
-// last files where the run put them (it never acts on what it cannot
-// prove).
+// power cut is recognised and left out (an undo names the garbled ones).
+// The file is flushed to the disk when it is made, at most every quarter
+// second while the run goes on, and at the end: a flush before every file
+// would make a run of thousands of files many times slower, and a lost
+// tail only means that an undo leaves those last files where the run put
+// them (it never acts on what it cannot prove).
 //
 // A run holds an exclusive lock (flock) on its journal while it writes, so
 // an undo never works on a run that is still going on, in this process or

@@ -35,6 +35,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     ParsedCommandLine parsed;
     bool options_ended = false;
+    bool undo = false;
     for (const std::string& arg : args) {
         if (options_ended) {
             parsed.files.push_back(arg);
@@ -45,9 +46,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         } else if (arg == "--version") {
             return ParsedCommandLine{CommandAction::Version, {}, {}};
         } else if (arg == "--list-plugins") {
+            if (undo)
+                return ParsedCommandLine{
+                    CommandAction::UsageError, {}, "--undo and --list-plugins exclude each other"};
             return ParsedCommandLine{CommandAction::ListPlugins, {}, {}};
         } else if (arg == "--undo") {
-            return ParsedCommandLine{CommandAction::Undo, {}, {}};
+            // Read on: a --dry-run or a stray file after it must not be lost.
+            undo = true;
         } else if (arg == "--dry-run") {
             parsed.dry_run = true;
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
@@ -58,6 +63,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args)
         } else {
             parsed.files.push_back(arg);
         }
+    }
+    if (undo) {
+        // The undo takes no file: one named with it would be passed over.
+        if (!parsed.files.empty())
+            return ParsedCommandLine{CommandAction::UsageError,
+                                     {},
+                                     "--undo takes no FILE (\"" + parsed.files.front() + "\")"};
+        return ParsedCommandLine{CommandAction::Undo, {}, {}, parsed.dry_run};
     }
     if (parsed.dry_run && parsed.files.empty())
         return ParsedCommandLine{CommandAction::UsageError, {}, "--dry-run needs a FILE"};
@@ -82,11 +95,16 @@ std::string UsageText(std::string_view program_name)
              "  -h, --help     show this text and end\n"
              "      --version  show the version and end\n"
              "      --list-plugins  list the import plug-ins found, in loading order, and end\n"
-             "      --undo     undo the most recent rename, copy or move run and end\n"
+             "      --undo     undo the most recent rename, copy or move run and end;\n"
+             "                 it takes no FILE\n"
              "      --dry-run  with FILEs: print one line per FILE with what the run would\n"
              "                 do (the output path, the old and new name, or why it would\n"
              "                 fail or skip the file), change nothing, and end with the\n"
-             "                 exit status the run would give without a display\n"
+             "                 exit status the run would give without a display; with\n"
+             "                 --undo: print one line per file with what the undo would\n"
+             "                 do (restore it, delete the copy, or leave it and why),\n"
+             "                 change nothing (the journal included), and end with the\n"
+             "                 exit status the undo would give\n"
              "      --         every later argument is a FILE, even one starting with \"-\"\n"
              "\n"
              "Without a display (DISPLAY and WAYLAND_DISPLAY unset, or no X server\n"
@@ -98,11 +116,16 @@ std::string UsageText(std::string_view program_name)
              "Every rename, copy or move run (window, drop or FILEs) keeps a journal in\n"
              "$XDG_STATE_HOME/zumo (~/.local/state/zumo). --undo, like \"元に戻す\" in the\n"
              "menu \"ファイルリネーム\", reverses the most recent run not undone yet: moved\n"
-             "files go back, copies it made are deleted. A file changed since the run,\n"
-             "or whose old name is taken again, is left as it is and named on standard\n"
-             "error; nothing the run did not make is deleted or replaced. The exit status\n"
-             "is 0 when all was undone, 1 when some files were left, 2 when there was\n"
-             "nothing to undo or the run is still in progress.\n"
+             "files go back, copies it made are deleted while their source still holds the\n"
+             "same bytes. A file changed since the run, a copy whose source is gone or\n"
+             "changed, or a file whose old name is taken again, is left as it is and named\n"
+             "on standard error; nothing the run did not make is deleted or replaced.\n"
+             "A newest journal that cannot be read (empty, no journal header, a read\n"
+             "error) stops the undo: no older run is undone past it. Journal lines that\n"
+             "fail their checksum are named by number. The exit status is 0 when all was\n"
+             "undone, 1 when some files were left or journal lines were garbled, 2 when\n"
+             "there was nothing to undo, the run is still in progress or the journal is\n"
+             "damaged.\n"
              "\n"
              "Import plug-ins are searched in $SUSIE_PLUGIN_PATH, in the program's folder,\n"
              "in its \"spi\" folder and in the plug-in folder of the installation.\n"
@@ -283,6 +306,7 @@ StartupDecision PrepareStartup(int argc, const char* const* argv, std::ostream& 
     case CommandAction::Undo:
         // No window and no display: the undo reports on standard error.
         decision.undo = true;
+        decision.dry_run = parsed.dry_run;
         return decision;
     case CommandAction::ListPlugins:
         decision.list_plugins = true;

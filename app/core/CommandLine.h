@@ -36,8 +36,9 @@ struct ParsedCommandLine
 };
 
 // args without the program name. "--help" (or "-h"), "--version",
-// "--list-plugins", "--undo" and "--dry-run" (which needs files) are
-// options; "--" ends the options, so that every later argument is a file
+// "--list-plugins", "--undo" and "--dry-run" (which needs files, or
+// "--undo") are options; "--undo" takes no file, so any file with it is an
+// error; "--" ends the options, so that every later argument is a file
 // even when it looks like an option. Any other argument starting with "--"
 // is an error; everything else, a lone "-" and "-x" included, is a file.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
@@ -123,7 +124,8 @@ struct StartupDecision
     bool exit_now = false;     // --help, --version or a wrong command line
     bool list_plugins = false; // --list-plugins: search the plug-ins, list them, end
     bool undo = false;         // --undo: undo the last rename run, report on stderr, end
-    bool dry_run = false;      // --dry-run: no window, no Qt platform, no signals
+    bool dry_run = false;      // --dry-run: no window, no Qt platform, no signals; with
+                               // undo: say what the undo would do and change nothing
     int exit_status = k_exit_ok;
     std::vector<std::string> files;
     Session session = Session::Interactive;

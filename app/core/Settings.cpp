@@ -120,7 +120,8 @@ void read_key(const IniFile& ini, const SettingKey& k, SettingsWindow& window)
         break;
     }
     case ControlKind::Edit:
-        window.SetText(k.control, ini.ReadString(k_form_section, k.key, k.default_text));
+        // A folder name may hold a line break: ReadText/WriteText keep it.
+        window.SetText(k.control, ini.ReadText(k_form_section, k.key, k.default_text));
         break;
     }
 }
@@ -138,7 +139,7 @@ void write_key(IniFile& ini, const SettingKey& k, const SettingsWindow& window)
         ini.WriteInteger(k_form_section, k.key, window.ItemIndex(k.control));
         break;
     case ControlKind::Edit:
-        ini.WriteString(k_form_section, k.key, window.Text(k.control));
+        ini.WriteText(k_form_section, k.key, window.Text(k.control));
         break;
     }
 }

@@ -217,6 +217,46 @@ TEST_F(CommandLine, UndoReversesTheLastRenameRun)
     EXPECT_NE(again.err.find("nothing to undo"), std::string::npos) << again.err;
 }
 
+// A copy run whose source is then removed: the dry run of the undo says
+// what would happen and changes nothing, a file named with --undo is a
+// usage error, and the undo keeps the copy that is now the only one.
+TEST_F(CommandLine, UndoKeepsTheOnlyCopyAndItsDryRunChangesNothing)
+{
+    write_text(zumo.ini(), settings({{"RadioGroup10.ItemIndex", "2"}}));
+    for (const char* name : {"IMG_1.jpg", "IMG_2.jpg"})
+        write_text(zumo.pictures / name, name);
+    const Result copied = zumo.run({zumo.picture("IMG_1.jpg"), zumo.picture("IMG_2.jpg")});
+    ASSERT_EQ(copied.status, 0) << copied.err;
+    fs::remove(zumo.pictures / "IMG_1.jpg");
+    const auto snapshot = [&] {
+        std::vector<std::string> all;
+        for (const fs::path& folder : {zumo.pictures, zumo.root / "state" / "zumo"})
+            for (const std::string& name : names_in(folder))
+                all.push_back(name + "=" + read_text(folder / name));
+        return all;
+    };
+    const auto before = snapshot();
+
+    const Result dry = zumo.run({"--dry-run", "--undo"});
+    EXPECT_EQ(dry.status, 1) << dry.err;
+    EXPECT_EQ(dry.out, "would delete " + zumo.picture("new0002.jpg") + " (a copy of " +
+                           zumo.picture("IMG_2.jpg") + ", which holds the same bytes)\n" +
+                           "would leave " + zumo.picture("new0001.jpg") + ": its source " +
+                           zumo.picture("IMG_1.jpg") +
+                           " is gone, so this copy may be the only one; left as it is\n");
+    const Result with_file = zumo.run({"--undo", zumo.picture("new0001.jpg")});
+    EXPECT_EQ(with_file.status, 2);
+    EXPECT_NE(with_file.err.find("--undo takes no FILE"), std::string::npos) << with_file.err;
+    EXPECT_NE(with_file.err.find("Usage: zumo "), std::string::npos) << with_file.err;
+    EXPECT_EQ(snapshot(), before);
+
+    const Result undone = zumo.run({"--undo"});
+    EXPECT_EQ(undone.status, 1) << undone.err;
+    EXPECT_EQ(zumo_lines(undone.err).back(), "zumo: 1 of 2 files restored, 1 left as they are");
+    EXPECT_EQ(names_in(zumo.pictures), (std::vector<std::string>{"IMG_2.jpg", "new0001.jpg"}));
+    EXPECT_EQ(read_text(zumo.pictures / "new0001.jpg"), "IMG_1.jpg");
+}
+
 // A named pipe among the files: opening it would wait for a writer for
 // ever. It fails at once, stays a pipe, and the next file is renamed.
 TEST_F(CommandLine, NamedPipeInARenameRunFailsAtOnce)

@@ -104,6 +104,40 @@ TEST_F(ProgramTest, SettingsSurviveARestartAndRunTheHandlers)
     EXPECT_FALSE(again.CheckBox8->isChecked());
 }
 
+// A folder whose name holds a line break, chosen with the folder dialog,
+// stays whole: in Edit1, as the conversion's output folder, and through
+// the settings file into the next start.
+TEST_F(ProgramTest, AnOutputFolderWithALineBreakStaysWhole)
+{
+    const std::string picture = write_bmp("c.bmp", 9, 7);
+    for (const char* name : {"two\nlines", "cr\rtab\t%0A"}) {
+        const std::string folder = dir.path().toStdString() + "/" + name;
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        zumo::Program program(setup());
+        {
+            TForm1 form(program.Hooks());
+            ScriptedHost host(&form);
+            form.SetUserHost(&host);
+            form.FolderDlg1->setBrowser([&](QWidget*, const QString&, const QString&) {
+                return std::optional<QString>(QFile::decodeName(QByteArray::fromStdString(folder)));
+            });
+            form.CheckBox1->setChecked(true);
+            form.Button1Click();
+            EXPECT_EQ(form.Options().Edit1, folder + "/");
+            EXPECT_FALSE(form.Edit1->text().contains(QLatin1Char('\n')));
+            form.WMDropFiles({picture});
+            EXPECT_EQ(QImage(QString::fromStdString(folder + "/c.bmp")).size(), QSize(9, 7));
+            EXPECT_TRUE(host.messages.empty());
+        }
+        TForm1 again(program.Hooks());
+        EXPECT_EQ(again.Options().Edit1, folder + "/");
+    }
+    // Nothing went into the parent folder under a cut name.
+    QStringList made = QDir(dir.path()).entryList(QDir::Files);
+    made.sort();
+    EXPECT_EQ(made, (QStringList{QStringLiteral("c.bmp"), QStringLiteral("zumo.ini")}));
+}
+
 TEST_F(ProgramTest, CommandLineRunConvertsAndEndsTheProgram)
 {
     const std::string picture = write_bmp("c.bmp", 9, 7);

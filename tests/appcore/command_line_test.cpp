@@ -58,7 +58,16 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"a.jpg", "--dry-run", "b.jpg"}, CommandAction::Run, {"a.jpg", "b.jpg"}, true},
         ParseCase{{"--dry-run", "--", "--dry-run"}, CommandAction::Run, {"--dry-run"}, true},
         ParseCase{{"--dry-run"}, CommandAction::UsageError, {}},
-        ParseCase{{"--dry-run", "--help"}, CommandAction::Help, {}}));
+        ParseCase{{"--dry-run", "--help"}, CommandAction::Help, {}},
+        // The undo takes no file, and a dry run of it stays a dry run.
+        ParseCase{{"--undo"}, CommandAction::Undo, {}},
+        ParseCase{{"--dry-run", "--undo"}, CommandAction::Undo, {}, true},
+        ParseCase{{"--undo", "--dry-run"}, CommandAction::Undo, {}, true},
+        ParseCase{{"--undo", "a.jpg"}, CommandAction::UsageError, {}},
+        ParseCase{{"a.jpg", "--undo"}, CommandAction::UsageError, {}},
+        ParseCase{{"--undo", "--", "-x"}, CommandAction::UsageError, {}},
+        ParseCase{{"--undo", "--list-plugins"}, CommandAction::UsageError, {}},
+        ParseCase{{"--undo", "--help"}, CommandAction::Help, {}}));
 
 TEST(CommandLineTexts, UsageAndVersionNameTheProgram)
 {
@@ -405,7 +414,8 @@ TEST(PrepareStartup, AnswersHelpVersionAndWrongOptionsBeforeAnyWindow)
     };
     for (const Case& c : {Case{{"/usr/bin/zumo", "--help"}, 0, true, "Usage: zumo "},
                           Case{{"zumo", "--version"}, 0, true, "zumo 0.6\n"},
-                          Case{{"zumo", "--frobnicate"}, 2, false, "zumo: unknown option"}}) {
+                          Case{{"zumo", "--frobnicate"}, 2, false, "zumo: unknown option"},
+                          Case{{"zumo", "--undo", "x"}, 2, false, "zumo: --undo takes no FILE"}}) {
         std::ostringstream out;
         std::ostringstream err;
         const StartupDecision d =

@@ -19,7 +19,9 @@ using platform::IniWriteError;
 using platform::parse_profile_int;
 using platform::read_profile_int;
 using platform::read_profile_string;
+using platform::read_profile_text;
 using platform::write_profile_string;
+using platform::write_profile_text;
 
 class IniTest : public ::testing::Test
 {
@@ -212,6 +214,50 @@ INSTANTIATE_TEST_SUITE_P(Values, IniRoundTrip,
                          ::testing::Values("", "new", " lead", "trail ", "\"q\"", "'q'", "\"",
                                            "a=b", "[x]", ";x", "C:\\out\\", "日本語 フォルダ",
                                            "\t"));
+
+// Text with line breaks or zero bytes (a folder's name may hold them) is
+// stored escaped and reads back byte for byte; text without them is stored
+// exactly as write_profile_string stores it.
+struct TextCase
+{
+    std::string value;
+    const char* stored; // the line in the file
+};
+
+class IniText : public IniTest, public ::testing::WithParamInterface<TextCase>
+{
+};
+
+TEST_P(IniText, ReadsBackByteForByte)
+{
+    const TextCase& c = GetParam();
+    ASSERT_TRUE(write_profile_text("Form1", "Edit1.Text", c.value, m_file));
+    EXPECT_EQ(content(), "[Form1]\nEdit1.Text=" + std::string(c.stored) + "\n");
+    EXPECT_EQ(read_profile_text("Form1", "Edit1.Text", "<default>", m_file), c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, IniText,
+    ::testing::Values(TextCase{"/a/two\nlines/", "\"/a/two%0Alines/\""},
+                      TextCase{std::string("\r\n\0", 3), "\"%0D%0A%00\""},
+                      TextCase{" 50% \"off\"\n", "\"%2050%25%20%22off%22%0A\""},
+                      TextCase{"'q'\n\t", "\"%27q%27%0A%09\""}, TextCase{"C:\\new\\", "C:\\new\\"},
+                      TextCase{" lead", "\" lead\""}, TextCase{"\"q\"", "\"\"q\"\""},
+                      TextCase{"%0A", "%0A"}, TextCase{"\t", "\"\t\""}, TextCase{"", ""}));
+
+// What any writer stored before reads as it always did: only a quoted form
+// without blanks or quotes inside that holds an escaped line break or zero
+// byte is taken as escaped.
+TEST_F(IniTest, StoredValuesAreNotMistakenForEscapedText)
+{
+    for (const char* stored : {"%0A", "'%0A'", "\"%0a\"", "\" %0A\"", "\"a%25b\"", "\"%0Z\"",
+                               "\"%0\"", "\"x\"%0A\"\"", "\"C:\\new\\\"", "\"\"%0A\"\""}) {
+        put(std::string("[Form1]\nEdit1.Text=") + stored + "\n");
+        EXPECT_EQ(read_profile_text("Form1", "Edit1.Text", "", m_file),
+                  read_profile_string("Form1", "Edit1.Text", "", m_file))
+            << stored;
+    }
+}
 
 TEST_F(IniTest, WriteCreatesTheFileAndKeepsLeadingBlankKeys)
 {

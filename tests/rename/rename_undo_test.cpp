@@ -166,6 +166,12 @@ const auto replace = [](const TempFolder& d) {
 };
 const auto retake_old_name = [](const TempFolder& d) { d.file("a.jpg", "new file"); };
 const auto remove_target = [](const TempFolder& d) { ::unlink((d / "new0001.jpg").c_str()); };
+const auto remove_source = [](const TempFolder& d) { ::unlink((d / "a.jpg").c_str()); };
+// Same size and time as before, other bytes.
+const auto rewrite_source = [](const TempFolder& d) {
+    d.file("a.jpg", "PICTURE BYTES");
+    set_mtime(d / "a.jpg", 1'600'000'000);
+};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UndoAfterChange,
@@ -180,6 +186,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChangeCase{"MoveReplaced", Move, "a.jpg", replace, UndoSkip::Changed},
         ChangeCase{"MoveOldNameTaken", Move, "a.jpg", retake_old_name, UndoSkip::NameTaken},
         ChangeCase{"CopyGone", Copy, "a.jpg", remove_target, UndoSkip::Gone},
+        ChangeCase{"CopyOfARemovedSource", Copy, "a.jpg", remove_source, UndoSkip::SourceGone},
+        ChangeCase{"CopyOfARewrittenSource", Copy, "a.jpg", rewrite_source,
+                   UndoSkip::SourceChanged},
         ChangeCase{"MoveGone", Move, "a.jpg", remove_target, UndoSkip::Gone}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -237,6 +246,7 @@ struct CrashCase
     InFlight in_flight;
     int restored;
     int skipped;
+    std::vector<int> garbled_lines;
 };
 
 void PrintTo(const CrashCase& c, std::ostream* os)
@@ -292,9 +302,18 @@ TEST_P(CrashedRun, IsUndoneAsFarAsItsJournalTells)
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
 
-    const zumo::UndoResult result = undo();
-    EXPECT_EQ(result.restored, c.restored);
-    EXPECT_EQ(static_cast<int>(result.skipped.size()), c.skipped);
+    // Stopped after the first file and continued: the lines the first undo
+    // appends after the torn one stay readable for the second.
+    const zumo::LastRun last = zumo::FindLastRun(journals());
+    ASSERT_EQ(last.state, LastRunState::Found);
+    EXPECT_EQ(last.garbled_lines, c.garbled_lines);
+    const zumo::UndoResult first =
+        zumo::UndoRun(last.journal, [](int position, int) { return position < 1; });
+    EXPECT_TRUE(first.stopped);
+    const zumo::UndoResult result = zumo::UndoRun(last.journal);
+    EXPECT_EQ(first.restored + result.restored, c.restored);
+    EXPECT_EQ(static_cast<int>(result.skipped.size()), c.skipped); // tried again
+    EXPECT_EQ(result.garbled_lines, c.garbled_lines);
     auto expected = before;
     if (c.in_flight == InFlight::Partial)
         expected["new0003.jpg"] = "content"; // not provably the run's: kept
@@ -303,13 +322,14 @@ TEST_P(CrashedRun, IsUndoneAsFarAsItsJournalTells)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CrashedRun,
-    ::testing::Values(CrashCase{"CopyDoneNotRecorded", Copy, InFlight::DoneNotRecorded, 3, 0},
-                      CrashCase{"MoveDoneNotRecorded", Move, InFlight::DoneNotRecorded, 3, 0},
-                      CrashCase{"CopyCutShort", Copy, InFlight::Partial, 2, 1},
-                      CrashCase{"CopyTornPlan", Copy, InFlight::TornPlan, 2, 0},
-                      CrashCase{"CopyGarbled", Copy, InFlight::Garbled, 3, 0},
-                      CrashCase{"MoveGarbled", Move, InFlight::Garbled, 3, 0},
-                      CrashCase{"MoveTornPlan", Move, InFlight::TornPlan, 2, 0}),
+    // Lines: 1 header, 2-3 and 4-5 the two finished files, 6 the third plan.
+    ::testing::Values(CrashCase{"CopyDoneNotRecorded", Copy, InFlight::DoneNotRecorded, 3, 0, {}},
+                      CrashCase{"MoveDoneNotRecorded", Move, InFlight::DoneNotRecorded, 3, 0, {}},
+                      CrashCase{"CopyCutShort", Copy, InFlight::Partial, 2, 1, {}},
+                      CrashCase{"CopyTornPlan", Copy, InFlight::TornPlan, 2, 0, {}},
+                      CrashCase{"CopyGarbled", Copy, InFlight::Garbled, 3, 0, {3}},
+                      CrashCase{"MoveGarbled", Move, InFlight::Garbled, 3, 0, {3}},
+                      CrashCase{"MoveTornPlan", Move, InFlight::TornPlan, 2, 0, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Names relative to the working folder, as on a command line, are undone
@@ -343,6 +363,106 @@ TEST_F(Undo, RunInProgressIsNotUndone)
     EXPECT_TRUE(zumo::UndoRun(journal.path()).in_progress);
     EXPECT_EQ(tree(dir.path()).count("new0001.jpg"), 1u);
 }
+
+// ---- zumo --undo and the window over a damaged journal -------------------------
+
+std::string newest_journal(const std::string& folder)
+{
+    std::string newest;
+    for (const auto& e : fs::directory_iterator(folder))
+        newest = std::max(newest, e.path().string());
+    return newest;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+struct DamageCase
+{
+    const char* name;
+    std::function<void(const std::string& journal)> damage;
+    int status;
+    const char* said;        // on standard error
+    const char* window_said; // in the window's message
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DamagedJournal : public Undo, public ::testing::WithParamInterface<DamageCase>
+{
+};
+
+// An older run (a.jpg moved) lies behind the damaged newest one (b.jpg
+// moved): it is never undone in that one's place.
+TEST_P(DamagedJournal, StopsTheUndoAndSaysWhich)
+{
+    const DamageCase& c = GetParam();
+    dir.file("a.jpg", "A");
+    dir.file("b.jpg", "B");
+    run(options(Move), {"a.jpg"});
+    run(options(Move), {"b.jpg"});
+    const std::string journal = newest_journal(journals());
+    c.damage(journal);
+    const auto damaged = tree(dir.path());
+
+    // The window says it before its question (garbled lines) or instead of it.
+    zumo::test::FakeHost host;
+    host.answers = {zumo::Answer::Cancel};
+    zumo::UndoLastRun(host, journals());
+    ASSERT_FALSE(host.events.empty());
+    EXPECT_NE(host.events.back().find(c.window_said), std::string::npos) << host.events.back();
+    EXPECT_NE(host.events.back().find(journal), std::string::npos) << host.events.back();
+
+    std::ostringstream err;
+    EXPECT_EQ(zumo::UndoFromCommandLine(err, journals()), c.status);
+    EXPECT_NE(err.str().find(c.said), std::string::npos) << err.str();
+    if (c.status == 2) {
+        EXPECT_NE(err.str().find(journal), std::string::npos) << err.str();
+        EXPECT_EQ(tree(dir.path()), damaged);
+    }
+}
+
+// Garbles one byte of the line that starts with prefix.
+std::function<void(const std::string&)> garble_line(const char* prefix)
+{
+    return [prefix](const std::string& journal) {
+        std::string text = read_file(journal);
+        text[text.find(std::string("\n") + prefix) + 3] ^= 0x01;
+        std::ofstream(journal, std::ios::binary) << text;
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedJournal,
+    ::testing::Values(
+        DamageCase{"Empty", [](const std::string& j) { std::ofstream(j, std::ios::trunc); }, 2,
+                   "is damaged (it is empty)", "空です"},
+        DamageCase{"NotAJournal",
+                   [](const std::string& j) { std::ofstream(j, std::ios::trunc) << "hello\n"; }, 2,
+                   "its first line is not a good journal header", "先頭の行"},
+        DamageCase{"HeaderCutShort",
+                   [](const std::string& j) { std::ofstream(j, std::ios::trunc) << "zumo-jour"; },
+                   2, "its first line is not a good journal header", "先頭の行"},
+        // A folder in a journal's place cannot be read, even by root.
+        DamageCase{"Unreadable",
+                   [](const std::string& j) {
+                       fs::remove(j);
+                       fs::create_directory(j);
+                   },
+                   2, "it cannot be read", "読めません"},
+        // The plan of the one operation: nothing left to reverse, but the
+        // run is not passed over without a word.
+        DamageCase{"GarbledPlan", garble_line("P\t0"), 1, "line 2 of the journal is garbled",
+                   " の 2 行目が壊れています"},
+        DamageCase{"GarbledResult", garble_line("D\t0"), 1, "line 3 of the journal is garbled",
+                   " の 3 行目が壊れています"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- a journal that cannot be written ------------------------------------------
 

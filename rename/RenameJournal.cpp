@@ -294,10 +294,23 @@ bool RenameJournal::make_file()
         return false;
     prune(m_folder);
     const std::string path = platform::include_trailing_separator(m_folder) + journal_name();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+    // The journal is locked before it shows under its name: an undo that
+    // looks in between would otherwise find an empty journal, which counts
+    // as damaged, instead of one held by a run.
+    const std::string unnamed = path + ".new";
+    const int fd =
+        ::open(unnamed.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     ::flock(fd, LOCK_EX); // a fresh file: nobody else holds it
+    if (::link(unnamed.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(unnamed.c_str());
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    ::unlink(unnamed.c_str());
     m_fd = fd;
     m_path = path;
     return true;

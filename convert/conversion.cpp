@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace zumo {
 
@@ -427,8 +428,8 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
                 // convert a file of that name in the working folder.
                 const std::string folder = ExistingFolderPath(listing_folder());
                 if (!folder.empty()) {
-                    if (!registered)
-                        registered = register_ticked(list, i, folder, run);
+                    if (!std::exchange(registered, true))
+                        register_ticked(list, i, folder, run);
                     run.TakeTurn(folder + list.Text(i));
                     (this->*operation)(folder + list.Text(i), &run);
                 }
@@ -442,14 +443,13 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
     EndSignal(m_host, m_options.Options());
 }
 
-bool register_ticked(const CheckListSource& list, int from, const std::string& folder,
+void register_ticked(const CheckListSource& list, int from, const std::string& folder,
                      platform::RunFiles& run)
 {
     for (int i = from; i < list.Count(); ++i) {
         if (list.Checked(i))
             run.AddPending(folder + list.Text(i));
     }
-    return true;
 }
 
 void EndSignal(UserHost& host, const OptionSnapshot& options)

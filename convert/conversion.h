@@ -106,8 +106,8 @@ private:
 // Registers the ticked lines of list from index from on, in folder (the
 // listing's folder, with its separator), as inputs the run has still to
 // reach. A run over a listing calls it when it first resolves the folder,
-// so the folder is not asked for once more. Returns true.
-bool register_ticked(const CheckListSource& list, int from, const std::string& folder,
+// so the folder is not asked for once more.
+void register_ticked(const CheckListSource& list, int from, const std::string& folder,
                      platform::RunFiles& run);
 
 // The end-of-batch signal: the default beep when RadioGroup9 is "BEEP".

@@ -5,6 +5,8 @@
 #include "rename/RenameJournal.h"
 #include "rename/RenameMessages.h"
 
+#include <utility>
+
 namespace zumo {
 namespace {
 
@@ -93,8 +95,8 @@ void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSou
             const std::string folder = ExistingFolderPath(listing_folder ? listing_folder() : "");
             if (!folder.empty()) {
                 const std::string file = folder + list.Text(i);
-                if (!registered)
-                    registered = register_ticked(list, i, folder, run.Files);
+                if (!std::exchange(registered, true))
+                    register_ticked(list, i, folder, run.Files);
                 run.Files.TakeTurn(file);
                 not_renamed.Note(file, FormFileRe(options.Options(), file, &run));
             }

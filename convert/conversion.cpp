@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace zumo {
 
@@ -168,16 +169,18 @@ private:
     std::string m_path;
 };
 
-// The output path rule carried out: the folder question asked, the
-// subfolder made. nullopt when the user chose to skip the file.
+// The output path rule carried out: the folder question asked, the output
+// checked, the subfolder made. nullopt when the user chose to skip the file.
 std::optional<std::string> output_path(const std::string& file_name, const std::string& extension,
                                        const OptionSnapshot& options, UserHost& host,
-                                       NewFolder& new_folder)
+                                       const platform::FileView& view, NewFolder& new_folder)
 {
     const OutputPlan plan = PlanOutputPath(file_name, extension, options, platform::folder_exists);
     if (plan.asks_folder &&
         host.Ask(k_confirm_caption, k_no_folder_question, Buttons::YesNo) == Answer::Yes)
         return std::nullopt;
+    if (const std::string why = ConversionOutputRefusal(view, plan); !why.empty())
+        throw ConversionError(why);
     if (!plan.new_folder.empty()) {
         if (platform::create_folder(plan.new_folder))
             new_folder.created(plan.new_folder);
@@ -187,13 +190,12 @@ std::optional<std::string> output_path(const std::string& file_name, const std::
     return plan.path;
 }
 
-// Everything between load and release; throws on any failure. made_by_run
-// (may be null) holds the files the run made so far; the output joins them.
+// Everything between load and release; throws on any failure. run (may be
+// null) is what the run shares; the output joins the files it made.
 template <std::size_t N>
 FileResult write_picture(imgctl::HDIB dib, const std::string& file_name,
                          const std::array<OutputFormat, N>& formats, int format_index,
-                         const OptionSnapshot& options, UserHost& host,
-                         platform::FileSet* made_by_run)
+                         const OptionSnapshot& options, UserHost& host, platform::RunFiles* run)
 {
     // Damaged picture data shows here, before the folder question is asked
     // or a folder is made; also when nothing is to be written. A picture
@@ -203,30 +205,15 @@ FileResult write_picture(imgctl::HDIB dib, const std::string& file_name,
     if (!format)
         return FileResult::Skipped;
     NewFolder new_folder;
-    const std::optional<std::string> path =
-        output_path(file_name, format->extension, options, host, new_folder);
+    const std::optional<std::string> path = output_path(file_name, format->extension, options, host,
+                                                        platform::DiskView(run), new_folder);
     if (!path)
         return FileResult::Skipped;
-    // Two inputs that map to one output (a.jpg and a.gif to PNG) would
-    // otherwise leave one file where two went in.
-    if (made_by_run && made_by_run->holds(*path))
-        throw ConversionError(*path + " was made earlier in this run");
     format->write(*path, dib, options);
     new_folder.keep();
-    if (made_by_run)
-        made_by_run->add(*path);
+    if (run)
+        run->AddMade(*path);
     return FileResult::Written;
-}
-
-FileResult report_failure(UserHost& host)
-{
-    try {
-        host.Beep();
-        host.ShowMessage(k_cannot_process);
-    } catch (...) {
-        // Reporting must not turn a failed file into a failed batch.
-    }
-    return FileResult::Failed;
 }
 
 } // namespace
@@ -266,6 +253,24 @@ OutputPlan PlanOutputPath(const std::string& file_name, const std::string& exten
     return plan;
 }
 
+std::string ConversionInputRefusal(const platform::FileView& view, const std::string& file_name)
+{
+    std::string why = platform::input_refusal(view, file_name);
+    if (why.empty())
+        why = platform::read_refusal(view, file_name);
+    return why;
+}
+
+std::string ConversionOutputRefusal(const platform::FileView& view, const OutputPlan& plan)
+{
+    std::string why = platform::name_refusal(plan.path);
+    if (why.empty())
+        why = platform::folder_refusal(view, platform::folder_part(plan.path), plan.new_folder);
+    if (why.empty())
+        why = platform::target_refusal(view, plan.path, platform::Replace::Allowed);
+    return why;
+}
+
 const char* ImageOutputExtension(int radio_group1)
 {
     const OutputFormat* format = format_at(k_image_formats, radio_group1);
@@ -296,41 +301,61 @@ ConversionEngine::ConversionEngine(OptionSource& options, UserHost& host)
 {
 }
 
-FileResult ConversionEngine::ConvertImageFile(const std::string& file_name,
-                                              platform::FileSet* made_by_run)
+FileResult ConversionEngine::failed(std::string why)
+{
+    m_last_failure = std::move(why);
+    try {
+        m_host.Beep();
+        m_host.ShowMessage(k_cannot_process);
+    } catch (...) {
+        // Reporting must not turn a failed file into a failed batch.
+    }
+    return FileResult::Failed;
+}
+
+FileResult ConversionEngine::ConvertImageFile(const std::string& file_name, platform::RunFiles* run)
 {
     try {
         const OptionSnapshot options = m_options.Options();
+        if (std::string why = ConversionInputRefusal(platform::DiskView(run), file_name);
+            !why.empty())
+            return failed(std::move(why));
         const imgctl::HDIB loaded = imgctl::ToDIBex(file_name.c_str(), load_options(options));
         if (loaded == 0)
-            return report_failure(m_host);
+            return failed("not a picture it reads");
         const DibHandle dib(loaded);
         rotate(dib.get(), options);
         resize(dib.get(), options);
         return write_picture(dib.get(), file_name, k_image_formats, options.RadioGroup1, options,
-                             m_host, made_by_run);
-    } catch (...) {
+                             m_host, run);
+    } catch (const std::exception& e) {
         // Library errors, memory exhaustion, an output that cannot be
         // written: the file fails, the caller goes on. The picture has been
         // released by now.
-        return report_failure(m_host);
+        return failed(e.what());
+    } catch (...) {
+        return failed("unknown error");
     }
 }
 
-FileResult ConversionEngine::ConvertGifFile(const std::string& file_name,
-                                            platform::FileSet* made_by_run)
+FileResult ConversionEngine::ConvertGifFile(const std::string& file_name, platform::RunFiles* run)
 {
     try {
         const OptionSnapshot options = m_options.Options();
+        if (std::string why = ConversionInputRefusal(platform::DiskView(run), file_name);
+            !why.empty())
+            return failed(std::move(why));
         const imgctl::HDIB loaded = imgctl::GIFtoDIB(file_name.c_str());
         if (loaded == 0)
-            return report_failure(m_host);
+            return failed("not a GIF it reads");
         const DibHandle dib(loaded);
         // No rotation, resize or reduction for GIF input.
         return write_picture(dib.get(), file_name, k_gif_formats, options.RadioGroup2, options,
-                             m_host, made_by_run);
+                             m_host, run);
+    } catch (const std::exception& e) {
+        return failed(e.what());
     } catch (...) {
-        return report_failure(m_host);
+        return failed("unknown error");
     }
 }
 
@@ -368,9 +393,13 @@ void ConversionEngine::run_file_list(const std::vector<std::string>& files, File
         const std::unique_ptr<ProgressDialog> progress = m_host.ShowProgress(k_progress_text);
         progress->SetCaption(k_progress_caption);
         progress->SetSmooth(true);
-        platform::FileSet made;
+        platform::RunFiles run;
+        for (const std::string& entry : entries)
+            run.AddPending(entry);
         for (int i = 0; i < count; ++i) {
-            (this->*operation)(entries[static_cast<std::size_t>(i)], &made);
+            const std::string& entry = entries[static_cast<std::size_t>(i)];
+            run.TakeTurn(entry);
+            (this->*operation)(entry, &run);
             progress->SetProgress(k_progress_text, count - 1, i);
             if (progress->Cancelled())
                 return;
@@ -390,15 +419,20 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
     {
         const std::unique_ptr<ProgressDialog> progress = m_host.ShowProgress(k_progress_text);
         progress->SetCaption(k_progress_caption);
-        platform::FileSet made;
+        platform::RunFiles run;
+        bool registered = false;
         for (int i = 0; i < count; ++i) {
             if (i < list.Count() && list.Checked(i)) {
                 // The listing's folder is read afresh for every entry. When it
                 // cannot be resolved the entry is skipped: a bare name would
                 // convert a file of that name in the working folder.
                 const std::string folder = ExistingFolderPath(listing_folder());
-                if (!folder.empty())
-                    (this->*operation)(folder + list.Text(i), &made);
+                if (!folder.empty()) {
+                    if (!std::exchange(registered, true))
+                        register_ticked(list, i, folder, run);
+                    run.TakeTurn(folder + list.Text(i));
+                    (this->*operation)(folder + list.Text(i), &run);
+                }
             }
             progress->SetProgress(k_progress_text, count - 1, i);
             if (progress->Cancelled())
@@ -407,6 +441,15 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
         }
     }
     EndSignal(m_host, m_options.Options());
+}
+
+void register_ticked(const CheckListSource& list, int from, const std::string& folder,
+                     platform::RunFiles& run)
+{
+    for (int i = from; i < list.Count(); ++i) {
+        if (list.Checked(i))
+            run.AddPending(folder + list.Text(i));
+    }
 }
 
 void EndSignal(UserHost& host, const OptionSnapshot& options)

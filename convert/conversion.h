@@ -7,6 +7,7 @@
 #include "convert/user_host.h"
 #include "platform/file_ops.h"
 #include "platform/path.h"
+#include "platform/write_rule.h"
 
 #include <functional>
 #include <string>
@@ -36,6 +37,15 @@ OutputPlan PlanOutputPath(const std::string& file_name, const std::string& exten
                           const OptionSnapshot& options,
                           const std::function<bool(const std::string&)>& folder_exists);
 
+// The checks a conversion makes, asked of view: the disk in a run, the
+// planned files in a dry run. Each returns why the file fails, "" when it
+// may go on. The input is checked before it is loaded; the output once the
+// folder question has been answered, before a folder is made or a byte is
+// written. A conversion replaces an existing output, unless it is
+// write-protected, an input the run has still to read or made by the run.
+std::string ConversionInputRefusal(const platform::FileView& view, const std::string& file_name);
+std::string ConversionOutputRefusal(const platform::FileView& view, const OutputPlan& plan);
+
 // The output extension of RadioGroup1 ("→BMP" ... "→JPG") and of RadioGroup2
 // ("→JPG", "→BMP", "→PNG"), with its dot; nullptr when no item is selected.
 const char* ImageOutputExtension(int radio_group1);
@@ -57,16 +67,18 @@ public:
     UserHost& Host() const { return m_host; }
 
     // Never throw. A failure beeps once and shows "画像を処理できません".
-    // made_by_run, when given, holds the files the calling run made so far:
-    // an output path among them fails the file (the file there stays), and
-    // a written output is added to it.
-    FileResult ConvertImageFile(const std::string& file_name,
-                                platform::FileSet* made_by_run = nullptr);
-    FileResult ConvertGifFile(const std::string& file_name,
-                              platform::FileSet* made_by_run = nullptr);
+    // run, when given, is what the calling run shares between its files:
+    // an output that it made or that is one of its inputs still to come
+    // fails the file (the file there stays); a written output joins it.
+    FileResult ConvertImageFile(const std::string& file_name, platform::RunFiles* run = nullptr);
+    FileResult ConvertGifFile(const std::string& file_name, platform::RunFiles* run = nullptr);
+
+    // Why the last file that failed did so (in English, for a log).
+    const std::string& LastFailure() const { return m_last_failure; }
 
     // The open-dialog drivers: confirmation, progress, cancel, end signal.
-    // Like every run, they never replace a file they wrote themselves.
+    // Like every run, they never replace a file they wrote themselves nor
+    // one of their inputs before its turn.
     void ConvertFileList(const std::vector<std::string>& files);
     void ConvertGifFileList(const std::vector<std::string>& files);
 
@@ -79,7 +91,8 @@ public:
                             const std::function<std::string()>& listing_folder);
 
 private:
-    using FileOperation = FileResult (ConversionEngine::*)(const std::string&, platform::FileSet*);
+    using FileOperation = FileResult (ConversionEngine::*)(const std::string&, platform::RunFiles*);
+    FileResult failed(std::string why);
     void run_file_list(const std::vector<std::string>& files, FileOperation operation);
     void run_check_list(const CheckListSource& list,
                         const std::function<std::string()>& listing_folder,
@@ -87,7 +100,15 @@ private:
 
     OptionSource& m_options;
     UserHost& m_host;
+    std::string m_last_failure;
 };
+
+// Registers the ticked lines of list from index from on, in folder (the
+// listing's folder, with its separator), as inputs the run has still to
+// reach. A run over a listing calls it when it first resolves the folder,
+// so the folder is not asked for once more.
+void register_ticked(const CheckListSource& list, int from, const std::string& folder,
+                     platform::RunFiles& run);
 
 // The end-of-batch signal: the default beep when RadioGroup9 is "BEEP".
 void EndSignal(UserHost& host, const OptionSnapshot& options);

@@ -44,6 +44,7 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target
     const bool replaces = stat(m_target.c_str(), &st) == 0;
     if (replaces && S_ISDIR(st.st_mode))
         fail("is a folder");
+    refuse_read_only();
     // Mode 0666 lets the umask decide, as for any new file; a replaced
     // file's mode is copied below.
     std::string temp;
@@ -88,9 +89,19 @@ void AtomicFile::commit()
     m_stream = nullptr;
     if (std::fclose(stream) != 0)
         fail(reason(errno));
+    // Made read-only while we wrote: it stays.
+    refuse_read_only();
     if (std::rename(m_temp.c_str(), m_target.c_str()) != 0)
         fail(reason(errno));
     m_committed = true;
+}
+
+void AtomicFile::refuse_read_only() const
+{
+    // A write-protected file is never replaced, also not by root, for whom
+    // the rename over it would succeed.
+    if (platform::file_is_read_only(m_target))
+        fail("is read-only");
 }
 
 void AtomicFile::fail(const std::string& what) const

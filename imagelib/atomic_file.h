@@ -1,7 +1,8 @@
 // Output through a temporary file in the target's folder: the file is
 // renamed over the target only by commit(), after everything was written
 // and flushed; otherwise the destructor removes it. The file that was there
-// before stays untouched on every failure.
+// before stays untouched on every failure. A write-protected target is
+// refused, before writing and again before the rename.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,9 @@ public:
     const std::string& target() const { return m_target; }
 
 private:
+    // Throws ImageError when the target is a file without any write bit.
+    void refuse_read_only() const;
+
     std::string m_target;
     std::string m_temp;
     std::FILE* m_stream = nullptr;

@@ -25,26 +25,6 @@ std::string lower_ascii(std::string s)
     return s;
 }
 
-// The files as they are.
-class DiskView : public RenameView
-{
-public:
-    explicit DiskView(const platform::FileSet& made) : m_made(made) {}
-    bool FileExists(const std::string& path) const override { return platform::file_exists(path); }
-    bool FolderExists(const std::string& path) const override
-    {
-        return platform::folder_exists(path);
-    }
-    bool SameFile(const std::string& a, const std::string& b) const override
-    {
-        return platform::same_file(a, b);
-    }
-    bool MadeByRun(const std::string& path) const override { return m_made.holds(path); }
-
-private:
-    const platform::FileSet& m_made;
-};
-
 RenamePlan ends(RenamePlan plan, RenameResult result, std::string why)
 {
     plan.result = result;
@@ -96,6 +76,26 @@ std::optional<std::string> new_path(const OptionSnapshot& options, const std::st
     return std::nullopt; // no mode selected
 }
 
+// Why the copy or move of plan must not be tried: it would replace what the
+// write rule protects, or the file system is bound to refuse it.
+std::string transfer_refusal(const RenamePlan& plan, const std::string& source,
+                             const RenameView& view)
+{
+    if (plan.transfer == Transfer::Copy && view.SameFile(source, plan.target))
+        return "the new name is the file itself";
+    const platform::Replace replace =
+        plan.overwrite == Overwrite::Yes ? platform::Replace::Allowed : platform::Replace::Never;
+    std::string why = platform::target_refusal(view, plan.target, replace);
+    if (why.empty())
+        why = platform::name_refusal(plan.target);
+    if (why.empty())
+        why = plan.transfer == Transfer::Copy ? platform::read_refusal(view, source)
+                                              : platform::move_refusal(view, source);
+    if (why.empty())
+        why = platform::folder_refusal(view, platform::folder_part(plan.target), plan.new_folder);
+    return why;
+}
+
 RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, RenameRun& run)
 {
     if (plan.result != RenameResult::Done)
@@ -112,7 +112,7 @@ RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, Ren
         run.Journal->Finished(done);
     if (!done)
         return RenameResult::Failed;
-    run.Made.add(plan.target);
+    run.Files.AddMade(plan.target);
     if (plan.transfer == Transfer::Move)
         run.Numbers.Freed(file_name);
     return RenameResult::Done;
@@ -163,8 +163,8 @@ RenamePlan PlanFileRe(const OptionSnapshot& options, const std::string& file_nam
     plan.transfer = options.RadioGroup4 == 1 ? Transfer::Move : Transfer::Copy;
     // Only files are renamed: a folder named on the command line or
     // dropped would otherwise be moved away under a numbered name.
-    if (!view.FileExists(file_name))
-        return ends(plan, RenameResult::Failed, "not a file, or gone");
+    if (std::string why = platform::input_refusal(view, file_name); !why.empty())
+        return ends(plan, RenameResult::Failed, std::move(why));
     const auto folder = target_folder(options, file_name, view, plan);
     if (!folder)
         return ends(plan, RenameResult::Skipped, "no output folder chosen");
@@ -184,11 +184,8 @@ RenamePlan PlanFileRe(const OptionSnapshot& options, const std::string& file_nam
     default:
         return ends(plan, RenameResult::Skipped, "neither copy nor move selected");
     }
-    // Two sources that map to one name (a.jpg and a.gif with the extension
-    // png, or every file once "FULL" is reached) would otherwise leave one
-    // file where two went in.
-    if (view.MadeByRun(plan.target))
-        return ends(plan, RenameResult::Failed, "made earlier in this run");
+    if (std::string why = transfer_refusal(plan, file_name, view); !why.empty())
+        return ends(plan, RenameResult::Failed, std::move(why));
     return plan;
 }
 
@@ -196,7 +193,8 @@ RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_n
 {
     RenameRun single;
     RenameRun& shared = run ? *run : single;
-    const RenamePlan plan = PlanFileRe(options, file_name, shared.Numbers, DiskView(shared.Made));
+    const RenamePlan plan =
+        PlanFileRe(options, file_name, shared.Numbers, platform::DiskView(&shared.Files));
     return carry_out(plan, file_name, shared);
 }
 

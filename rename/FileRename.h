@@ -6,6 +6,7 @@
 
 #include "convert/options.h"
 #include "platform/file_ops.h"
+#include "platform/write_rule.h"
 #include "rename/NumberedNames.h"
 #include "rename/RenameJournal.h"
 
@@ -24,12 +25,12 @@ enum class Overwrite { No, Yes };
 enum class Transfer { Copy = 0, Move = 1 }; // RadioGroup4
 
 // What one run shares between its FormFileRe calls (and the conversions of
-// a drop or command-line run, which share Made).
+// a drop or command-line run, which share Files).
 struct RenameRun
 {
-    // The files the run made so far: a target among them is never replaced
-    // (the file fails and that target stays).
-    platform::FileSet Made;
+    // The files the run made so far and its inputs still to come: a target
+    // among them is never replaced (the file fails and that target stays).
+    platform::RunFiles Files;
     // Where each numbered search of the run ended.
     NumberedNames Numbers;
     // Records every copy or move before it starts and its result after, and
@@ -44,26 +45,21 @@ struct RenameRun
 // run, when given, is what the calling run shares between its files: its
 // own files are never replaced, the new file joins them, and numbered names
 // continue where the run's last search ended, and its journal hears of the
-// copy or move. Overwriting never replaces a read-only file either.
+// copy or move. Overwriting never replaces a read-only file, nor an input
+// of the run whose turn has not come.
 RenameResult FormFileRe(const OptionSnapshot& options, const std::string& file_name,
                         RenameRun* run = nullptr);
 
-// The file system as FormFileRe's plan sees it: the real one, or a dry
-// run's, which lays what its earlier files would make or move away over the
-// real one.
-class RenameView
-{
-public:
-    virtual ~RenameView() = default;
-    virtual bool FileExists(const std::string& path) const = 0; // a regular file
-    virtual bool FolderExists(const std::string& path) const = 0;
-    virtual bool SameFile(const std::string& a, const std::string& b) const = 0;
-    virtual bool MadeByRun(const std::string& path) const = 0;
-};
+// The file system as FormFileRe's plan sees it: the real one with the run's
+// sets, or a dry run's, which lays what its earlier files would make or move
+// away over the real one.
+using RenameView = platform::FileView;
 
 // What FormFileRe is going to do with one file. result is Done when the
 // copy or move is to be tried; Skipped or Failed when that was decided
-// without touching a file, with the reason in why.
+// without touching a file, with the reason in why. Every check of the write
+// rule (platform/write_rule.h) is made here, so a dry run that plans with
+// its own view comes to the run's verdict.
 struct RenamePlan
 {
     RenameResult result = RenameResult::Done;

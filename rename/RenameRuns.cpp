@@ -5,6 +5,8 @@
 #include "rename/RenameJournal.h"
 #include "rename/RenameMessages.h"
 
+#include <utility>
+
 namespace zumo {
 namespace {
 
@@ -56,9 +58,12 @@ void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std
         RenameJournal journal = run_journal(host);
         RenameRun run;
         run.Journal = &journal;
+        for (const std::string& file : files)
+            run.Files.AddPending(file);
         NotRenamed not_renamed;
         for (int i = 0; i < count; ++i) {
             const std::string& file = files[static_cast<size_t>(i)];
+            run.Files.TakeTurn(file);
             not_renamed.Note(file, FormFileRe(options.Options(), file, &run));
             dialog->SetProgress(k_progress_text, count - 1, i);
             if (dialog->Cancelled()) {
@@ -81,6 +86,7 @@ void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSou
     RenameJournal journal = run_journal(host);
     RenameRun run;
     run.Journal = &journal;
+    bool registered = false;
     NotRenamed not_renamed;
     // The list is read line by line: the window stays usable and may refill
     // it while the run goes on.
@@ -89,6 +95,9 @@ void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSou
             const std::string folder = ExistingFolderPath(listing_folder ? listing_folder() : "");
             if (!folder.empty()) {
                 const std::string file = folder + list.Text(i);
+                if (!std::exchange(registered, true))
+                    register_ticked(list, i, folder, run.Files);
+                run.Files.TakeTurn(file);
                 not_renamed.Note(file, FormFileRe(options.Options(), file, &run));
             }
         }

@@ -211,6 +211,10 @@ RunSummary FormShowRun(const std::vector<std::string>& files, RunContext& ctx,
 
     app.SetTitle(k_busy_title);
     app.Minimize();
+    std::vector<std::string> inputs;
+    for (const std::string& file : files)
+        inputs.push_back(command_line_path(file, options.case_rule));
+    register_inputs(ctx, inputs);
     std::string stopped_at;
     {
         const auto dialog = ctx.host.ShowProgress(k_progress_text);
@@ -227,7 +231,7 @@ RunSummary FormShowRun(const std::vector<std::string>& files, RunContext& ctx,
                 summary.end = RunEnd::Cancelled;
                 break;
             }
-            const std::string path = command_line_path(files[k - 1], options.case_rule);
+            const std::string& path = inputs[static_cast<std::size_t>(k - 1)];
             // Read afresh: a change of the drop mode applies from the next file.
             const int drop_mode = ctx.options.Options().RadioGroup10;
             if (drop_mode == 1 && ImageFileType(path) != k_file_type_gif) {

@@ -6,16 +6,13 @@
 #include "imagelib/imgctl.h"
 #include "platform/file_ops.h"
 #include "platform/path.h"
+#include "platform/write_rule.h"
 #include "rename/FileRename.h"
 
 #include <filesystem>
 #include <map>
 #include <ostream>
 #include <set>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace zumo {
 
@@ -129,24 +126,33 @@ private:
 // ---- the files as the run would leave them ----------------------------------
 
 // The real files with what the earlier files of the dry run would have made
-// or moved away laid over them. Paths are compared as written, made
-// lexically normal ("a//b/./c" is "a/b/c").
-class PlannedFiles : public RenameView
+// or moved away laid over them. A path is known by its folder's identity
+// (the real folder, links resolved, where it exists) and its name, so two
+// spellings of one file ("a.jpg" and "$PWD/a.jpg") are one planned file, as
+// they are one file to the run.
+class PlannedFiles : public platform::FileView
 {
 public:
-    bool NonFolderExists(const std::string& path) const
+    explicit PlannedFiles(const platform::RunFiles& run) : m_run(run) {}
+
+    platform::FileKind Kind(const std::string& path) const override
+    {
+        if (const auto it = m_present.find(key(path)); it != m_present.end())
+            return it->second ? platform::FileKind::File : platform::FileKind::None;
+        if (PlannedFolder(path))
+            return platform::FileKind::Folder;
+        return platform::file_kind(path);
+    }
+    bool NonFolderExists(const std::string& path) const override
     {
         const auto it = m_present.find(key(path));
         return it != m_present.end() ? it->second : platform::non_folder_exists(path);
     }
-    bool FileExists(const std::string& path) const override
+    // A file the run would make is its own to write; what it would move
+    // away is gone.
+    bool ReadOnly(const std::string& path) const override
     {
-        const auto it = m_present.find(key(path));
-        return it != m_present.end() ? it->second : platform::file_exists(path);
-    }
-    bool FolderExists(const std::string& path) const override
-    {
-        return m_folders.contains(key(path)) || platform::folder_exists(path);
+        return !Planned(path) && platform::file_is_read_only(path);
     }
     bool SameFile(const std::string& a, const std::string& b) const override
     {
@@ -155,6 +161,18 @@ public:
         return platform::same_file(a, b);
     }
     bool MadeByRun(const std::string& path) const override { return m_made.contains(key(path)); }
+    bool PendingInput(const std::string& path) const override
+    {
+        return !Planned(path) && m_run.Pending(path);
+    }
+    bool MayRead(const std::string& path) const override
+    {
+        return Planned(path) || m_disk.MayRead(path);
+    }
+    bool MayWriteInto(const std::string& folder) const override
+    {
+        return PlannedFolder(folder) || m_disk.MayWriteInto(folder);
+    }
 
     // True when the run would have made or removed path.
     bool Planned(const std::string& path) const { return m_present.contains(key(path)); }
@@ -175,37 +193,23 @@ public:
 private:
     static std::string key(const std::string& path)
     {
-        std::string normal = std::filesystem::path(path).lexically_normal().string();
-        if (normal.size() > 1 && platform::ends_with_separator(normal))
-            normal.pop_back();
-        return normal;
+        namespace fs = std::filesystem;
+        std::error_code error;
+        fs::path p = fs::absolute(path.empty() ? "." : path, error).lexically_normal();
+        if (!p.has_filename())
+            p = p.parent_path(); // "a/b/" is the folder "a/b"
+        fs::path folder = fs::weakly_canonical(p.parent_path(), error);
+        if (error)
+            folder = p.parent_path();
+        return (folder / p.filename()).string();
     }
 
+    const platform::RunFiles& m_run; // the inputs still to come
+    platform::DiskView m_disk;
     std::map<std::string, bool> m_present; // true: would be there; false: moved away
     std::set<std::string> m_made;
     std::set<std::string> m_folders;
 };
-
-// access(2) where there is one; elsewhere the attempt will tell.
-bool may_read(const std::string& path)
-{
-#ifdef _WIN32
-    (void)path;
-    return true;
-#else
-    return ::access(path.c_str(), R_OK) == 0;
-#endif
-}
-
-bool may_write_into(const std::string& folder)
-{
-#ifdef _WIN32
-    (void)folder;
-    return true;
-#else
-    return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
-#endif
-}
 
 // ---- the run's three operations, planned --------------------------------------
 
@@ -215,7 +219,7 @@ class PlannedOperations : public FileProcessor
 {
 public:
     PlannedOperations(OptionSource& options, std::ostream& out)
-        : m_options(options), m_out(out),
+        : m_options(options), m_out(out), m_files(m_run),
           m_numbers([this](const std::string& path) { return m_files.NonFolderExists(path); })
     {
     }
@@ -231,12 +235,11 @@ public:
         return convert("gif", path, o, GifOutputExtension(o.RadioGroup2), imgctl::GIFtoDIB);
     }
     FileOutcome FormFileRe(const std::string& path) override;
+    platform::RunFiles* Run() override { return &m_run; }
 
 private:
     FileOutcome convert(const char* verb, const std::string& path, const OptionSnapshot& o,
                         const char* extension, Loader load);
-    std::string rename_failure(const RenamePlan& plan, const std::string& source) const;
-    std::string folder_failure(const std::string& folder, const std::string& new_folder) const;
 
     FileOutcome says(const char* verb, const std::string& path, FileOutcome outcome,
                      const std::string& why)
@@ -249,6 +252,7 @@ private:
 
     OptionSource& m_options;
     std::ostream& m_out;
+    platform::RunFiles m_run; // the inputs still to come, as the run registers them
     PlannedFiles m_files;
     NumberedNames m_numbers;
 };
@@ -256,10 +260,11 @@ private:
 FileOutcome PlannedOperations::convert(const char* verb, const std::string& path,
                                        const OptionSnapshot& o, const char* extension, Loader load)
 {
+    // The checks are the conversion's own, asked of the planned files.
+    if (const std::string why = ConversionInputRefusal(m_files, path); !why.empty())
+        return says(verb, path, FileOutcome::Failed, why);
     // The header is read as the conversion reads it first; the pixels are
     // not decoded, so a file damaged further in shows only in the real run.
-    if (!m_files.FileExists(path))
-        return says(verb, path, FileOutcome::Failed, "no such file");
     // A file that an earlier one would make cannot be looked into yet.
     if (!m_files.Planned(path)) {
         try {
@@ -280,10 +285,7 @@ FileOutcome PlannedOperations::convert(const char* verb, const std::string& path
         return says(verb, path, FileOutcome::Skipped,
                     "no output folder given; \"フォルダが指定されていません.処理を中断しますか?\" "
                     "is answered はい");
-    if (m_files.MadeByRun(plan.path))
-        return says(verb, path, FileOutcome::Failed, plan.path + " is made earlier in this run");
-    if (const std::string why = folder_failure(platform::folder_part(plan.path), plan.new_folder);
-        !why.empty())
+    if (const std::string why = ConversionOutputRefusal(m_files, plan); !why.empty())
         return says(verb, path, FileOutcome::Failed, why);
     const bool replaces = m_files.NonFolderExists(plan.path);
     if (!plan.new_folder.empty())
@@ -296,6 +298,7 @@ FileOutcome PlannedOperations::convert(const char* verb, const std::string& path
 
 FileOutcome PlannedOperations::FormFileRe(const std::string& path)
 {
+    // PlanFileRe makes every check of the rename, here against the plan.
     const RenamePlan plan = PlanFileRe(m_options.Options(), path, m_numbers, m_files);
     const char* verb = plan.transfer == Transfer::Move ? "move" : "copy";
     switch (plan.result) {
@@ -306,8 +309,6 @@ FileOutcome PlannedOperations::FormFileRe(const std::string& path)
     case RenameResult::Done:
         break;
     }
-    if (const std::string why = rename_failure(plan, path); !why.empty())
-        return says(verb, path, FileOutcome::Failed, why);
     const bool replaces = m_files.NonFolderExists(plan.target);
     if (!plan.new_folder.empty())
         m_files.FolderMade(plan.new_folder);
@@ -319,50 +320,6 @@ FileOutcome PlannedOperations::FormFileRe(const std::string& path)
     m_out << verb << ' ' << path << " -> " << plan.target << (replaces ? " (replacing it)" : "")
           << '\n';
     return FileOutcome::Done;
-}
-
-// Why the primitives would refuse, as far as can be told without trying.
-std::string PlannedOperations::rename_failure(const RenamePlan& plan,
-                                              const std::string& source) const
-{
-    const std::string& target = plan.target;
-    if (plan.transfer == Transfer::Copy && m_files.SameFile(source, target))
-        return "the new name is the file itself";
-    if (m_files.FolderExists(target))
-        return "a folder is named " + target;
-    if (m_files.NonFolderExists(target)) {
-        if (plan.overwrite == Overwrite::No)
-            return target + " exists and overwriting is off";
-        if (!m_files.Planned(target) && platform::file_is_read_only(target))
-            return target + " is read-only";
-    }
-    if (!m_files.Planned(source) && !may_read(source))
-        return "it cannot be read";
-    if (plan.transfer == Transfer::Move && !m_files.Planned(source)) {
-        const std::string folder = platform::folder_part(source);
-        if (!may_write_into(folder))
-            return "it cannot be moved out of " + (folder.empty() ? std::string(".") : folder);
-    }
-    return folder_failure(platform::folder_part(target), plan.new_folder);
-}
-
-// Why nothing could be written into folder (ending with the separator);
-// new_folder is the folder the file's own plan makes first, or empty.
-std::string PlannedOperations::folder_failure(const std::string& folder,
-                                              const std::string& new_folder) const
-{
-    std::string bare = folder;
-    if (bare.size() > 1 && platform::ends_with_separator(bare))
-        bare.pop_back();
-    if (m_files.PlannedFolder(bare) || (!new_folder.empty() && bare == new_folder)) {
-        const std::string parent = platform::folder_part(bare);
-        return m_files.FolderExists(parent.empty() ? "." : parent) && may_write_into(parent)
-                   ? std::string()
-                   : "the folder " + bare + " cannot be made";
-    }
-    if (!m_files.FolderExists(bare.empty() ? "." : bare))
-        return "there is no folder " + bare;
-    return may_write_into(folder) ? std::string() : "nothing can be written into " + bare;
 }
 
 // ---- what FormShowRun needs besides ----------------------------------------------

@@ -52,24 +52,25 @@ public:
     }
     FileOutcome ConvertImageFile(const std::string& path) override
     {
-        return to_outcome(m_engine.ConvertImageFile(path, &m_run.Made));
+        return to_outcome(m_engine.ConvertImageFile(path, &m_run.Files));
     }
     FileOutcome ConvertGifFile(const std::string& path) override
     {
-        return to_outcome(m_engine.ConvertGifFile(path, &m_run.Made));
+        return to_outcome(m_engine.ConvertGifFile(path, &m_run.Files));
     }
     FileOutcome FormFileRe(const std::string& path) override
     {
         return to_outcome(zumo::FormFileRe(m_options.Options(), path, &m_run));
     }
+    platform::RunFiles* Run() override { return &m_run.Files; }
 
 private:
     ConversionEngine& m_engine;
     OptionSource& m_options;
     // Its renames, copies and moves, for an undo (written from the first on).
     RenameJournal m_journal;
-    // What this run made (a run never replaces its own outputs), where its
-    // numbered names go on, and its journal.
+    // What this run made and its inputs still to come (a run replaces
+    // neither), where its numbered names go on, and its journal.
     RenameRun m_run;
 };
 

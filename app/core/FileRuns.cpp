@@ -48,9 +48,24 @@ std::optional<FileOutcome> hand_to_drop_mode(FileProcessor& files, int drop_mode
     }
 }
 
+void register_inputs(const RunContext& ctx, const std::vector<std::string>& paths)
+{
+    if (platform::RunFiles* run = ctx.files.Run()) {
+        for (const std::string& path : paths)
+            run->AddPending(path);
+    }
+}
+
+void turn_comes(const RunContext& ctx, const std::string& path)
+{
+    if (platform::RunFiles* run = ctx.files.Run())
+        run->TakeTurn(path);
+}
+
 std::optional<FileOutcome> run_one_file(const RunContext& ctx, int drop_mode,
                                         const std::string& path, RunSummary& summary)
 {
+    turn_comes(ctx, path);
     if (ctx.observer)
         ctx.observer->FileStarted(path);
     const std::optional<FileOutcome> outcome = hand_to_drop_mode(ctx.files, drop_mode, path);

@@ -6,10 +6,12 @@
 #include "convert/options.h"
 #include "convert/user_host.h"
 #include "platform/path.h"
+#include "platform/write_rule.h"
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zumo {
 
@@ -41,6 +43,9 @@ public:
     virtual FileOutcome ConvertImageFile(const std::string& path) = 0;
     virtual FileOutcome ConvertGifFile(const std::string& path) = 0;
     virtual FileOutcome FormFileRe(const std::string& path) = 0;
+    // What the run's files share (the files made, the inputs still to
+    // come), or null when the operations keep nothing between files.
+    virtual platform::RunFiles* Run() { return nullptr; }
 };
 
 // Hands path to the operation of drop mode 0 (ConvertImageFile), 1
@@ -93,6 +98,13 @@ struct RunContext
     std::function<bool()> stop_requested;
     RunObserver* observer = nullptr;
 };
+
+// Every run registers all its inputs when it starts, so that no output of
+// an earlier file replaces one of them before it is read, and lets each go
+// when its turn comes (run_one_file does; so must a run that passes over a
+// file without handing it on).
+void register_inputs(const RunContext& ctx, const std::vector<std::string>& paths);
+void turn_comes(const RunContext& ctx, const std::string& path);
 
 // Hands one file of a run to the operation of drop_mode, counts its outcome
 // in summary and tells the observer before and after. Returns the outcome

@@ -189,6 +189,29 @@ TEST_F(CommandLine, RenameModeCopiesUnderNewNamesAndNamesTheFailures)
     EXPECT_EQ(read_text(zumo.pictures / "pic0001.Txt"), "text\n");
 }
 
+// Neither an input still to come nor a write-protected file is replaced by
+// a conversion: the file fails, the others go on, and both stay as they were.
+TEST_F(CommandLine, ConversionsLeaveWaitingInputsAndReadOnlyFilesAlone)
+{
+    write_text(zumo.ini(), settings({{"CheckBox6.Checked", "0"}, {"RadioGroup1.ItemIndex", "0"}}));
+    write_picture(zumo.pictures / "a.png", 30, 20, "PNG");
+    write_picture(zumo.pictures / "a.bmp", 10, 40, "BMP");
+    write_picture(zumo.pictures / "p.jpg", 8, 8, "JPEG");
+    write_picture(zumo.pictures / "p.bmp", 6, 5, "BMP");
+    fs::permissions(zumo.pictures / "p.bmp",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string read_only = read_text(zumo.pictures / "p.bmp");
+
+    const Result r =
+        zumo.run({"--", zumo.picture("a.png"), zumo.picture("a.bmp"), zumo.picture("p.jpg")});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(zumo_lines(r.err), (std::vector<std::string>{
+                                     "zumo: " + zumo.picture("a.png") + ": 画像を処理できません",
+                                     "zumo: " + zumo.picture("p.jpg") + ": 画像を処理できません"}));
+    EXPECT_EQ(picture_size(zumo.pictures / "a.bmp"), QSize(10, 40)) << "a.png was written over it";
+    EXPECT_EQ(read_text(zumo.pictures / "p.bmp"), read_only);
+}
+
 // A move run, then --undo: the names come back, a file touched in between
 // stays and is named, and an undo with nothing left says so.
 TEST_F(CommandLine, UndoReversesTheLastRenameRun)

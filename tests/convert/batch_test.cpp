@@ -49,6 +49,23 @@ TEST_F(BatchTest, FileListRunsUnderTheProgressDialog)
     EXPECT_EQ(pngs(), (std::vector<std::string>{"in/f0.png", "in/f1.png"}));
 }
 
+// An output over an input the batch has still to read fails that file; the
+// waiting input is converted in its turn, both lists alike.
+TEST_F(BatchTest, AnInputStillToComeIsNotWrittenOver)
+{
+    const std::string png = make("a.png", Format::Png, 6, 3);
+    const std::string bmp = make("a.bmp", Format::Bmp, 4, 8);
+    options.current.RadioGroup1 = 0; // BMP beside each input: a.png would become a.bmp
+    engine.ConvertFileList({png, bmp});
+    EXPECT_EQ(host.Count("Beep"), 2); // the failure of a.png, then the end signal
+    EXPECT_EQ(picture_size(bmp), (Size{4, 8}));
+    FakeCheckList list;
+    list.entries = {{"a.png", true}, {"a.bmp", true}};
+    engine.ConvertCheckedImages(list, [&] { return in_folder(); });
+    EXPECT_EQ(host.Count("Beep"), 4);
+    EXPECT_EQ(picture_size(bmp), (Size{4, 8}));
+}
+
 TEST_F(BatchTest, RefusedConfirmationStillGivesTheEndSignal)
 {
     const std::vector<std::string> files = make_files(3);

@@ -382,6 +382,29 @@ INSTANTIATE_TEST_SUITE_P(
                                 }}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
+// The picture writer itself never replaces a write-protected file, so no
+// caller can forget to ask; the file keeps its bytes, also for root.
+TEST_F(ConversionTest, NoEncoderReplacesAReadOnlyFile)
+{
+    const imgctl::HDIB dib = imgctl::ToDIB(make("photo.bmp").c_str());
+    ASSERT_NE(dib, 0u);
+    const std::vector<std::function<void(const std::string&)>> encoders{
+        [&](const std::string& p) { imgctl::DIBtoBMP(p.c_str(), dib); },
+        [&](const std::string& p) { imgctl::DIBtoPNG(p.c_str(), dib, 0); },
+        [&](const std::string& p) { imgctl::DIBtoGIF(p.c_str(), dib, 0); },
+        [&](const std::string& p) { imgctl::DIBtoJPG(p.c_str(), dib, 80, 0); },
+    };
+    const std::string target = in("kept.out");
+    write_bytes(target, {'k', 'e', 'p', 't'});
+    std::filesystem::permissions(target, std::filesystem::perms::owner_read);
+    for (std::size_t i = 0; i < encoders.size(); ++i) {
+        EXPECT_THROW(encoders[i](target), imgctl::ImageError) << "encoder " << i;
+        EXPECT_EQ(read_bytes(target), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'})) << i;
+    }
+    imgctl::DeleteDIB(dib);
+    EXPECT_EQ(files_under(in_folder()), (std::vector<std::string>{"kept.out", "photo.bmp"}));
+}
+
 class ThrowingOptions : public OptionSource
 {
 public:

@@ -212,7 +212,7 @@ TEST_F(FileOps, LongestTargetNamesCanBeReplaced)
     const int fd = platform::create_temp_file(dir.path(), temp);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    EXPECT_EQ(temp.size(), dir.path().size() + 18);
+    EXPECT_EQ(temp.size(), dir.path().size() + platform::k_temp_name_length);
     EXPECT_EQ(names_in(dir.path()).size(), 3u);
 }
 

@@ -278,23 +278,44 @@ bool process_alive(pid_t pid)
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+// Removes, in folder, the temporary files that this user's processes on
+// this host left behind and that are no longer alive; nothing else is
+// ever touched.
+void sweep_stale_temps(const std::string& folder)
+{
+    const int saved = errno;
+    const std::string where = folder.empty() ? std::string(".") : folder;
+    DIR* dir = ::opendir(where.c_str());
+    if (!dir) {
+        errno = saved;
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const auto owner = temp_owner(entry->d_name);
+        if (!owner || *owner == ::getpid() || process_alive(*owner))
+            continue;
+        struct stat st
+        {
+        };
+        // Relative to the open folder, so a folder renamed meanwhile is
+        // still the one that was read.
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+    errno = saved;
+}
+
 // Sweeps each folder once per process: a later temporary in the same
 // folder finds only live writers' files there.
 void sweep_once(const std::string& folder)
 {
     static std::mutex mutex;
-    static std::set<FileId> swept;
-    struct stat st
-    {
-    };
-    if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0)
-        return;
+    static std::set<std::string> swept; // by path: a second spelling costs one more look
     {
         const std::lock_guard lock(mutex);
-        if (!swept
-                 .insert(FileId{static_cast<unsigned long long>(st.st_dev),
-                                static_cast<unsigned long long>(st.st_ino)})
-                 .second)
+        if (!swept.insert(folder).second)
             return;
     }
     sweep_stale_temps(folder);
@@ -575,33 +596,6 @@ int create_temp_file(const std::string& folder, std::string& path, unsigned mode
             return -1;
     }
     return -1;
-}
-
-int sweep_stale_temps(const std::string& folder)
-{
-    const std::string where = folder.empty() ? std::string(".") : folder;
-    DIR* dir = ::opendir(where.c_str());
-    if (!dir)
-        return 0;
-    const int saved = errno;
-    int removed = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const auto owner = temp_owner(entry->d_name);
-        if (!owner || *owner == ::getpid() || process_alive(*owner))
-            continue;
-        struct stat st
-        {
-        };
-        // Relative to the open folder, so a folder renamed meanwhile is
-        // still the one that was read.
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
-            ++removed;
-    }
-    ::closedir(dir);
-    errno = saved;
-    return removed;
 }
 
 TempFile::~TempFile()

@@ -111,12 +111,6 @@ int create_temp_file(const std::string& folder, std::string& path, unsigned mode
 // ".zumo-HHHH-PPPPPPPP-RRRRRR": host tag, process id and a random part, in hex.
 inline constexpr std::size_t k_temp_name_length = 26;
 
-// Removes, in folder, the temporary files (named as create_temp_file names
-// them) that this user's processes on this host left behind and that are
-// no longer alive; what else is there is never touched. Returns how many
-// were removed. create_temp_file calls it once per folder and process.
-int sweep_stale_temps(const std::string& folder);
-
 // A file being written that gets its final name only once complete. It is
 // made in the target's folder without any name where the file system allows
 // it (O_TMPFILE), so a killed program leaves nothing; elsewhere under a

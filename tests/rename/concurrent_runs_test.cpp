@@ -46,32 +46,14 @@ std::map<std::string, std::string> files_in(const std::string& folder)
 
 struct Mode
 {
+    const char* name;
     int transfer; // RadioGroup4: 0 copy, 1 move
     bool overwrite;
 };
 
-std::string describe(const Mode& mode)
-{
-    return std::string(mode.transfer == 0 ? "Copy" : "Move") +
-           (mode.overwrite ? "Overwriting" : "NotOverwriting");
-}
-
 void PrintTo(const Mode& mode, std::ostream* os)
 {
-    *os << describe(mode);
-}
-
-std::string mode_name(const ::testing::TestParamInfo<Mode>& info)
-{
-    return describe(info.param);
-}
-
-zumo::OptionSnapshot options_for(const Mode& mode)
-{
-    zumo::OptionSnapshot o;
-    o.RadioGroup4 = mode.transfer;
-    o.CheckBox4 = mode.overwrite;
-    return o;
+    *os << mode.name;
 }
 
 // Undoes the newest run journaled in folder; every operation must come back.
@@ -111,7 +93,9 @@ std::string source_name(char run, int i)
         zumo::RenameJournal journal(journals);
         zumo::RenameRun run;
         run.Journal = &journal;
-        const zumo::OptionSnapshot o = options_for(mode);
+        zumo::OptionSnapshot o;
+        o.RadioGroup4 = mode.transfer;
+        o.CheckBox4 = mode.overwrite;
         for (int i = 0; i < k_files_per_run; ++i)
             not_done +=
                 zumo::FormFileRe(o, dir + source_name(which, i), &run) != RenameResult::Done;
@@ -176,8 +160,9 @@ TEST_P(TwoRunsAtOnce, NothingIsLostNothingFailsAndBothUndoCompletely)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, TwoRunsAtOnce,
-                         ::testing::Values(Mode{0, false}, Mode{0, true}, Mode{1, false},
-                                           Mode{1, true}),
-                         mode_name);
+                         ::testing::Values(Mode{"Copy", 0, false}, Mode{"CopyOverwriting", 0, true},
+                                           Mode{"Move", 1, false},
+                                           Mode{"MoveOverwriting", 1, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

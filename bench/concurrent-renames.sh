@@ -9,9 +9,11 @@
 # two programs rename FILES files each (their sources lie side by side in
 # one folder) to numbered names in that folder at the same time. Counted per
 # repetition: files that failed (named on standard error), files lost (a
-# source whose content is under no numbered name), contents found more than
-# once or under more than one name, temporary files left, and whether two
-# undos bring back exactly the sources. Everything happens in a temporary
+# source's content held by no file of the folder), sources whose content is
+# under no numbered name ("unnum": failed, or replaced by the other run's
+# copy), contents under more than one numbered name, sources found exactly
+# once, temporary files left, and whether two undos bring back exactly the
+# sources. Everything happens in a temporary
 # folder that is removed at the end.
 set -euo pipefail
 export LC_ALL=C
@@ -66,9 +68,9 @@ make_sources() {
     (cd "$pics" && md5sum -- *.dat | sort >"$work/sources.md5")
 }
 
-printf '%-5s %-9s %3s  %6s %6s %6s %6s %6s %6s %6s  %s\n' \
-    mode overwrite rep exitA exitB failed lost twice once temps undo
-total_lost=0 total_failed=0 total_twice=0
+printf '%-5s %-9s %3s  %6s %6s %6s %6s %6s %6s %6s %6s  %s\n' \
+    mode overwrite rep exitA exitB failed lost unnum twice once temps undo
+total_lost=0 total_failed=0 total_twice=0 total_unnumbered=0
 for transfer in 0 1; do
     mode=$([[ $transfer == 0 ]] && echo copy || echo move)
     for overwrite in 0 1; do
@@ -85,14 +87,23 @@ for transfer in 0 1; do
             wait "$pid_b"; exit_b=$?
             set -e
             failed=$(cat "$work/a.err" "$work/b.err" | grep -c '^zumo: .*: failed$' || true)
-            # Each source's digest among the numbered files: once is right.
+            # Each source's digest: under a numbered name exactly once is
+            # right; lost is a content that no file of the folder holds.
             (cd "$pics" && find . -maxdepth 1 -name 'new*' -type f -print0 |
-                xargs -0r md5sum | cut -d' ' -f1 | sort) >"$work/numbered.md5"
-            read -r lost twice once < <(cut -d' ' -f1 "$work/sources.md5" | sort |
-                join -a1 -e0 -o '1.1,2.2' - <(uniq -c "$work/numbered.md5" |
-                    awk '{print $2, $1}' | sort) 2>/dev/null |
-                awk '{ if ($2 == 0) l++; else if ($2 > 1) t++; else o++ }
-                     END { print l + 0, t + 0, o + 0 }')
+                xargs -0r md5sum | cut -d' ' -f1) >"$work/numbered.md5"
+            (cd "$pics" && find . -maxdepth 1 -type f -print0 |
+                xargs -0r md5sum | cut -d' ' -f1) >"$work/all.md5"
+            read -r lost unnumbered twice once < <(awk '
+                FILENAME == ARGV[1] { numbered[$1]++; next }
+                FILENAME == ARGV[2] { anywhere[$1]++; next }
+                {
+                    if (!($1 in anywhere)) lost++
+                    if (!($1 in numbered)) unnumbered++
+                    else if (numbered[$1] > 1) twice++
+                    else once++
+                }
+                END { print lost + 0, unnumbered + 0, twice + 0, once + 0 }' \
+                "$work/numbered.md5" "$work/all.md5" "$work/sources.md5")
             temps=$(find "$pics" -maxdepth 1 -name '.zumo-*' | wc -l)
             # Two undos, newest run first, must give back exactly the sources.
             run_zumo --undo >/dev/null 2>&1 || true
@@ -103,14 +114,16 @@ for transfer in 0 1; do
             else
                 undo=DIFFERS
             fi
-            printf '%-5s %-9s %3d  %6d %6d %6d %6d %6d %6d %6d  %s\n' \
+            printf '%-5s %-9s %3d  %6d %6d %6d %6d %6d %6d %6d %6d  %s\n' \
                 "$mode" "$([[ $overwrite == 1 ]] && echo on || echo off)" "$rep" \
-                "$exit_a" "$exit_b" "$failed" "$lost" "$twice" "$once" "$temps" "$undo"
+                "$exit_a" "$exit_b" "$failed" "$lost" "$unnumbered" "$twice" "$once" "$temps" "$undo"
             total_lost=$((total_lost + lost))
             total_failed=$((total_failed + failed))
             total_twice=$((total_twice + twice))
+            total_unnumbered=$((total_unnumbered + unnumbered))
         done
     done
 done
-echo "total: $total_failed failed, $total_lost lost, $total_twice found more than once" \
+echo "total: $total_failed failed, $total_lost lost, $total_unnumbered not under a numbered name," \
+    "$total_twice under more than one" \
     "($((2 * files)) files per repetition)"

@@ -47,18 +47,18 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target
     refuse_read_only();
     // Mode 0666 lets the umask decide, as for any new file; a replaced
     // file's mode is copied below.
-    std::string temp;
-    const int fd = platform::create_temp_file(platform::folder_part(m_target), temp, 0666);
-    if (fd < 0)
+    if (!m_temp.create(platform::folder_part(m_target), 0666))
         fail("cannot create a temporary file: " + reason(errno));
-    m_temp = temp;
     if (replaces)
-        fchmod(fd, st.st_mode & 07777);
-    m_stream = fdopen(fd, "wb");
+        fchmod(m_temp.fd(), st.st_mode & 07777);
+    // The stream gets a descriptor of its own: the temporary file's stays
+    // open until it is placed, as a file without a name needs it.
+    const int fd = dup(m_temp.fd());
+    m_stream = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (m_stream == nullptr) {
         const int error = errno;
-        close(fd);
-        unlink(m_temp.c_str());
+        if (fd >= 0)
+            close(fd);
         fail(reason(error));
     }
     // Encoders write row by row; a larger buffer saves most system calls.
@@ -69,8 +69,6 @@ AtomicFile::~AtomicFile()
 {
     if (m_stream != nullptr)
         std::fclose(m_stream);
-    if (!m_committed && !m_temp.empty())
-        unlink(m_temp.c_str());
 }
 
 void AtomicFile::write(std::span<const std::uint8_t> bytes)
@@ -91,9 +89,8 @@ void AtomicFile::commit()
         fail(reason(errno));
     // Made read-only while we wrote: it stays.
     refuse_read_only();
-    if (std::rename(m_temp.c_str(), m_target.c_str()) != 0)
+    if (!m_temp.place(m_target, platform::IfExists::Replace))
         fail(reason(errno));
-    m_committed = true;
 }
 
 void AtomicFile::refuse_read_only() const

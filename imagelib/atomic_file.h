@@ -1,9 +1,13 @@
-// Output through a temporary file in the target's folder: the file is
-// renamed over the target only by commit(), after everything was written
-// and flushed; otherwise the destructor removes it. The file that was there
-// before stays untouched on every failure. A write-protected target is
-// refused, before writing and again before the rename.
+// Output through a temporary file in the target's folder (one without a
+// name where the file system allows it, so a killed program leaves
+// nothing): the file is renamed over the target only by commit(), after
+// everything was written and flushed; otherwise the destructor removes it.
+// The file that was there before stays untouched on every failure. A
+// write-protected target is refused, before writing and again before the
+// rename.
 #pragma once
+
+#include "platform/file_ops.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -36,9 +40,8 @@ private:
     void refuse_read_only() const;
 
     std::string m_target;
-    std::string m_temp;
+    platform::TempFile m_temp;
     std::FILE* m_stream = nullptr;
-    bool m_committed = false;
 };
 
 // Reads a whole file; throws ImageError naming the path and the reason.

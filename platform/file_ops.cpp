@@ -151,8 +151,11 @@ bool move_file(const std::string& source, const std::string& target, IfExists if
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,26 +207,119 @@ private:
     int m_fd;
 };
 
-// A file this unit created and must remove unless it was handed over.
-class CreatedFile
+// /proc's name for an open descriptor, through which a file without a name
+// gets one (linkat with AT_EMPTY_PATH would need a privilege).
+std::string fd_link(int fd)
 {
-public:
-    explicit CreatedFile(std::string path) : m_path(std::move(path)) {}
-    CreatedFile(const CreatedFile&) = delete;
-    CreatedFile& operator=(const CreatedFile&) = delete;
-    ~CreatedFile()
-    {
-        if (!m_path.empty()) {
-            int saved = errno;
-            ::unlink(m_path.c_str());
-            errno = saved;
-        }
-    }
-    void keep() { m_path.clear(); }
+    return "/proc/self/fd/" + std::to_string(fd);
+}
 
-private:
-    std::string m_path;
-};
+// Temporary names: ".zumo-HHHH-PPPPPPPP-RRRRRR", the host tag, the process
+// id and a random part in hex. The host tag keeps a folder shared over the
+// network from being swept by a machine that cannot see the writer.
+constexpr char k_temp_prefix[] = ".zumo-";
+
+unsigned host_tag()
+{
+    static const unsigned tag = [] {
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        unsigned hash = 2166136261u; // FNV-1a
+        for (const char* c = host; *c; ++c)
+            hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+        return (hash ^ (hash >> 16)) & 0xFFFFu;
+    }();
+    return tag;
+}
+
+std::string temp_name()
+{
+    static std::atomic<unsigned> counter{0};
+    const auto clock = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    const unsigned long long mixed = clock + 0x9E3779B97F4A7C15ull * (counter++ + 1u);
+    char name[40];
+    std::snprintf(name, sizeof name, "%s%04x-%08x-%06x", k_temp_prefix, host_tag(),
+                  static_cast<unsigned>(::getpid()),
+                  static_cast<unsigned>((mixed ^ (mixed >> 29)) & 0xFFFFFFu));
+    return name;
+}
+
+// The process that made a temporary name of this host; nothing for any
+// other name.
+std::optional<pid_t> temp_owner(std::string_view name)
+{
+    constexpr std::size_t prefix = sizeof k_temp_prefix - 1;
+    if (name.size() != k_temp_name_length || name.substr(0, prefix) != k_temp_prefix ||
+        name[prefix + 4] != '-' || name[prefix + 13] != '-')
+        return std::nullopt;
+    const auto hex = [&](std::size_t from, std::size_t count) -> std::optional<unsigned> {
+        unsigned value = 0;
+        for (const char c : name.substr(from, count)) {
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                     : -1;
+            if (digit < 0)
+                return std::nullopt;
+            value = value * 16 + static_cast<unsigned>(digit);
+        }
+        return value;
+    };
+    const auto host = hex(prefix, 4);
+    const auto pid = hex(prefix + 5, 8);
+    if (!host || !pid || !hex(prefix + 14, 6) || *host != host_tag() || *pid == 0 ||
+        *pid > 0x7FFFFFFFu)
+        return std::nullopt;
+    return static_cast<pid_t>(*pid);
+}
+
+bool process_alive(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Removes, in folder, the temporary files that this user's processes on
+// this host left behind and that are no longer alive; nothing else is
+// ever touched.
+void sweep_stale_temps(const std::string& folder)
+{
+    const int saved = errno;
+    const std::string where = folder.empty() ? std::string(".") : folder;
+    DIR* dir = ::opendir(where.c_str());
+    if (!dir) {
+        errno = saved;
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const auto owner = temp_owner(entry->d_name);
+        if (!owner || *owner == ::getpid() || process_alive(*owner))
+            continue;
+        struct stat st
+        {
+        };
+        // Relative to the open folder, so a folder renamed meanwhile is
+        // still the one that was read.
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+    errno = saved;
+}
+
+// Sweeps each folder once per process: a later temporary in the same
+// folder finds only live writers' files there.
+void sweep_once(const std::string& folder)
+{
+    static std::mutex mutex;
+    static std::set<std::string> swept; // by path: a second spelling costs one more look
+    {
+        const std::lock_guard lock(mutex);
+        if (!swept.insert(folder).second)
+            return;
+    }
+    sweep_stale_temps(folder);
+}
 
 bool stat_path(const std::string& path, struct stat& st)
 {
@@ -337,9 +433,12 @@ bool refuse_read_only_target(const std::string& target)
     return false;
 }
 
-// Exclusive creation: O_EXCL fails on any existing name, dangling links
-// included, so nothing is ever written through someone else's file.
-bool copy_to_new(const std::string& source, const std::string& target, Flush flush)
+// A complete copy of source in a temporary file beside target, then given
+// target's name: exclusively (IfExists::Fail; O_EXCL-like, dangling links
+// and folders included), or replacing in one rename. Until then no file of
+// that name is touched, and a copy cut short never carries it.
+bool copy_via_temp(const std::string& source, const std::string& target, IfExists if_exists,
+                   Flush flush)
 {
     Fd in(-1);
     struct stat st
@@ -347,63 +446,43 @@ bool copy_to_new(const std::string& source, const std::string& target, Flush flu
     };
     if (!open_source(source, in, st))
         return false;
-    Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!out.valid())
-        return false;
-    CreatedFile created(target);
-    if (!fill_target(in.get(), st, out.get(), flush) || !out.close_checked())
-        return false;
-    created.keep();
-    return true;
-}
-
-// Writes a complete copy beside target under a temporary name, then renames
-// it over target. The old target is untouched until the rename.
-bool copy_over(const std::string& source, const std::string& target)
-{
-    Fd in(-1);
-    struct stat st
-    {
-    };
-    if (!open_source(source, in, st))
-        return false;
-    struct stat target_st
-    {
-    };
-    if (stat_path(target, target_st)) {
-        if (S_ISDIR(target_st.st_mode)) {
-            errno = EISDIR;
-            return false;
+    if (if_exists == IfExists::Replace) {
+        struct stat target_st
+        {
+        };
+        if (stat_path(target, target_st)) {
+            if (S_ISDIR(target_st.st_mode)) {
+                errno = EISDIR;
+                return false;
+            }
+            if (target_st.st_dev == st.st_dev && target_st.st_ino == st.st_ino) {
+                errno = EEXIST; // CopyFile cannot copy a file onto itself
+                return false;
+            }
+            if (refuse_read_only_target(target))
+                return false;
         }
-        if (target_st.st_dev == st.st_dev && target_st.st_ino == st.st_ino) {
-            errno = EEXIST; // CopyFile cannot copy a file onto itself
-            return false;
-        }
-        if (refuse_read_only_target(target))
-            return false;
+    } else if (struct stat taken{}; ::lstat(target.c_str(), &taken) == 0) {
+        // Taken already: fail before copying a byte. The placement below
+        // still fails if the name is taken while the copy is written.
+        errno = EEXIST;
+        return false;
     }
-    std::string temp;
-    Fd out(create_temp_file(folder_part(target), temp, 0600));
-    if (!out.valid())
+    TempFile out;
+    if (!out.create(folder_part(target)) || !fill_target(in.get(), st, out.fd(), flush))
         return false;
-    CreatedFile created(temp);
-    if (!fill_target(in.get(), st, out.get(), Flush::Yes) || !out.close_checked())
-        return false;
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-        return false;
-    created.keep();
-    return true;
+    return out.place(target, if_exists);
 }
 
-bool is_missing(const std::string& path)
+bool is_unsupported(int error)
 {
-    struct stat st
-    {
-    };
-    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP ||
+           error == EPERM;
 }
 
-// rename() that fails when target exists, as MoveFile does.
+// rename() that fails with EEXIST when target exists, as MoveFile does: one
+// that does not replace where the system has it, else a hard link made
+// exclusively and the old name removed.
 bool rename_no_replace(const std::string& source, const std::string& target)
 {
 #if defined(__linux__) && defined(SYS_renameat2)
@@ -414,8 +493,6 @@ bool rename_no_replace(const std::string& source, const std::string& target)
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return false;
 #endif
-    // The file system cannot rename exclusively: a hard link is created
-    // exclusively instead, then the old name goes.
     if (::link(source.c_str(), target.c_str()) == 0) {
         if (::unlink(source.c_str()) == 0)
             return true;
@@ -424,22 +501,27 @@ bool rename_no_replace(const std::string& source, const std::string& target)
         errno = saved;
         return false;
     }
-    if (errno == EEXIST || errno == EXDEV || errno == ENOENT)
+    if (!is_unsupported(errno))
         return false;
-    // No hard links either (folders, FAT): test, then rename. Only a file
-    // created in between by someone else could be replaced.
-    if (!is_missing(target)) {
-        errno = EEXIST;
+    // No hard links either (FAT): an empty file claims the name
+    // exclusively, then the rename replaces only that. Another program that
+    // takes the name meanwhile sees it taken.
+    Fd claim(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!claim.valid())
         return false;
-    }
-    return ::rename(source.c_str(), target.c_str()) == 0;
+    claim.reset();
+    if (::rename(source.c_str(), target.c_str()) == 0)
+        return true;
+    int saved = errno;
+    ::unlink(target.c_str());
+    errno = saved;
+    return false;
 }
 
 // The source goes only after the copy is complete and on the disk.
 bool move_across(const std::string& source, const std::string& target, IfExists if_exists)
 {
-    bool copied = if_exists == IfExists::Fail ? copy_to_new(source, target, Flush::Yes)
-                                              : copy_over(source, target);
+    const bool copied = copy_via_temp(source, target, if_exists, Flush::Yes);
     if (!copied)
         return false;
     sync_folder_of(target);
@@ -501,18 +583,9 @@ std::FILE* open_file_for_reading(const std::string& path)
 
 int create_temp_file(const std::string& folder, std::string& path, unsigned mode)
 {
-    // A short name of fixed length: the target's own name may already be as
-    // long as the file system allows, so it is no part of the temporary one.
-    static std::atomic<unsigned> counter{0};
-    const auto clock = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    sweep_once(folder);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const unsigned long long mixed =
-            (clock ^ (static_cast<unsigned long long>(::getpid()) << 40)) +
-            0x9E3779B97F4A7C15ull * (counter++ + 1u);
-        char name[32];
-        std::snprintf(name, sizeof name, ".zumo-%012llx", mixed & 0xFFFFFFFFFFFFull);
-        std::string candidate = folder + name;
+        std::string candidate = folder + temp_name();
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                               static_cast<mode_t>(mode));
         if (fd >= 0) {
@@ -523,6 +596,94 @@ int create_temp_file(const std::string& folder, std::string& path, unsigned mode
             return -1;
     }
     return -1;
+}
+
+TempFile::~TempFile()
+{
+    discard();
+}
+
+void TempFile::discard()
+{
+    const int saved = errno;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_path.empty())
+        ::unlink(m_path.c_str());
+    m_fd = -1;
+    m_path.clear();
+    errno = saved;
+}
+
+bool TempFile::create(const std::string& folder, unsigned mode)
+{
+    discard();
+#if defined(O_TMPFILE)
+    const std::string where = folder.empty() ? std::string(".") : folder;
+    Fd nameless(::open(where.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode)));
+    // The name is given later through /proc; without /proc mounted the
+    // file could never be named.
+    if (nameless.valid() && ::access(fd_link(nameless.get()).c_str(), F_OK) == 0) {
+        sweep_once(folder); // what a kill between link and rename left
+        m_fd = nameless.release();
+        return true;
+    }
+#endif
+    // No O_TMPFILE here (or no /proc): a named temporary, which a sweep
+    // removes should this process be killed before it is placed.
+    m_fd = create_temp_file(folder, m_path, mode);
+    return m_fd >= 0;
+}
+
+bool TempFile::place(const std::string& target, IfExists if_exists)
+{
+    if (m_fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (m_path.empty()) {
+        // A write error that only the close reports (NFS) shows on a
+        // duplicate as well; the original stays open for the link.
+        if (::close(::dup(m_fd)) != 0) {
+            discard();
+            return false;
+        }
+        const std::string self = fd_link(m_fd);
+        if (if_exists == IfExists::Fail) {
+            const bool linked =
+                ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+            discard();
+            return linked;
+        }
+        // Renaming is the only step that replaces in one go, and it needs
+        // a name to rename from: a temporary one, for the blink between
+        // the two calls.
+        const std::string folder = folder_part(target);
+        sweep_once(folder);
+        for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+            std::string candidate = folder + temp_name();
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) ==
+                0)
+                m_path = std::move(candidate);
+            else if (errno != EEXIST)
+                break;
+        }
+        if (m_path.empty()) {
+            discard();
+            return false;
+        }
+    }
+    Fd fd(std::exchange(m_fd, -1));
+    if (!fd.close_checked()) {
+        discard();
+        return false;
+    }
+    const bool placed = if_exists == IfExists::Fail ? rename_no_replace(m_path, target)
+                                                    : ::rename(m_path.c_str(), target.c_str()) == 0;
+    if (placed)
+        m_path.clear();
+    discard();
+    return placed;
 }
 
 bool folder_exists(const std::string& path)
@@ -571,9 +732,10 @@ bool copy_file(const std::string& source, const std::string& target, IfExists if
         errno = ENOENT;
         return false;
     }
-    if (if_exists == IfExists::Fail)
-        return copy_to_new(source, target, Flush::No);
-    return copy_over(source, target);
+    // A replacing copy is flushed before it takes the place of the old
+    // file; a new one is not, as Windows' CopyFile does not either.
+    return copy_via_temp(source, target, if_exists,
+                         if_exists == IfExists::Replace ? Flush::Yes : Flush::No);
 }
 
 bool move_file(const std::string& source, const std::string& target, IfExists if_exists)

@@ -2,11 +2,16 @@
 // fail-if-exists switch, MoveFile, DeleteFile, file and folder tests,
 // CreateDirectory), built so that no failure on the way loses or damages a
 // file:
-// - a copy that must not replace anything creates its target exclusively,
-//   so there is no moment in which another file of that name is overwritten;
-// - a copy that replaces writes a temporary file beside the target and
-//   renames it over the target once complete, so a failed copy leaves the
-//   old target as it was;
+// - a copy is written beside its target without a name (O_TMPFILE) or
+//   under a temporary one, and gets the target's name only when complete,
+//   so no partly written file ever carries the target's name, also when the
+//   program is killed;
+// - a copy or move that must not replace anything takes the target's name
+//   exclusively (a hard link, or a rename that does not replace), so a file
+//   another process puts there meanwhile is never overwritten: the
+//   operation fails with EEXIST instead;
+// - a copy that replaces renames the complete copy over the target in one
+//   step, so a failed copy leaves the old target as it was;
 // - a move across file systems copies completely, flushes the copy to the
 //   disk and only then removes the source.
 // - only regular files are read: a named pipe, a device or a socket given
@@ -15,12 +20,16 @@
 //   a user (root) whom the system would let write it, and is never
 //   replaced, as Windows refuses to replace a read-only file;
 // - temporary files have short names of bounded length, so a target whose
-//   name is as long as the file system allows can still be written.
+//   name is as long as the file system allows can still be written; a named
+//   one carries the host and the process that made it, and the first
+//   temporary this process makes in a folder removes the ones that dead
+//   processes of this user and host left behind there.
 // Paths are byte strings in the native style. Every function returns false
 // on failure and leaves the system's error (errno; GetLastError on Windows)
 // as the failing call set it.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <set>
@@ -91,10 +100,49 @@ private:
 std::FILE* open_file_for_reading(const std::string& path);
 
 // Creates an empty file exclusively in folder (which ends with a separator,
-// or is empty for the working folder) under a fresh name of 18 bytes
-// whatever the folder, opened for writing with the permission bits mode
-// (less the umask). Returns the descriptor and sets path; -1 on failure.
+// or is empty for the working folder) under a fresh name of
+// k_temp_name_length bytes whatever the folder, opened for writing with the
+// permission bits mode (less the umask). Returns the descriptor and sets
+// path; -1 on failure. Stale temporaries of dead processes in folder are
+// removed first (once per folder and process). TempFile is the better
+// choice where the file system allows files without a name.
 int create_temp_file(const std::string& folder, std::string& path, unsigned mode = 0600);
+
+// ".zumo-HHHH-PPPPPPPP-RRRRRR": host tag, process id and a random part, in hex.
+inline constexpr std::size_t k_temp_name_length = 26;
+
+// A file being written that gets its final name only once complete. It is
+// made in the target's folder without any name where the file system allows
+// it (O_TMPFILE), so a killed program leaves nothing; elsewhere under a
+// temporary name (create_temp_file). Whatever was not placed is removed by
+// the destructor.
+class TempFile
+{
+public:
+    TempFile() = default;
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    // Makes the file in folder (ends with a separator, or empty for the
+    // working folder) with the permission bits mode (less the umask). False,
+    // with errno set, when it cannot be made.
+    bool create(const std::string& folder, unsigned mode = 0600);
+    // Open for writing until place().
+    int fd() const { return m_fd; }
+    // Closes the file and gives it the name target. IfExists::Fail: the
+    // name is taken exclusively; fails with EEXIST when anything has it.
+    // IfExists::Replace: an existing file is replaced in one rename. On
+    // failure the file is removed and errno tells why (a write error shown
+    // by the close included).
+    bool place(const std::string& target, IfExists if_exists);
+
+private:
+    void discard();
+
+    int m_fd = -1;
+    std::string m_path; // the temporary name; empty for a file without one
+};
 
 // Deletes a file; fails for folders and for names that do not exist.
 bool delete_file(const std::string& path);

@@ -441,10 +441,10 @@ bool write_all(int fd, std::string_view data)
 // target. The temporary file is removed on every failure.
 bool replace_file(const std::string& target, std::string_view content, const struct stat* old)
 {
-    std::string temp;
-    const int fd = create_temp_file(folder_part(target), temp, 0600);
-    if (fd < 0)
+    TempFile temp;
+    if (!temp.create(folder_part(target), 0600))
         return false;
+    const int fd = temp.fd();
     bool ok = write_all(fd, content);
     if (ok && old) {
         ok = ::fchmod(fd, old->st_mode & 07777) == 0;
@@ -455,14 +455,7 @@ bool replace_file(const std::string& target, std::string_view content, const str
     } else if (ok) {
         ok = ::fchmod(fd, new_file_mode()) == 0;
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return ok && ::fsync(fd) == 0 && temp.place(target, IfExists::Replace);
 }
 
 } // namespace

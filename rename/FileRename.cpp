@@ -3,6 +3,7 @@
 #include "platform/file_ops.h"
 #include "platform/path.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -58,19 +59,22 @@ std::optional<std::string> target_folder(const OptionSnapshot& options,
 }
 
 std::optional<std::string> new_path(const OptionSnapshot& options, const std::string& file_name,
-                                    const std::string& folder, NumberedNames& numbers)
+                                    const std::string& folder, NumberedNames& numbers,
+                                    std::optional<RenamePlan::Numbered>& numbered)
 {
     switch (static_cast<NamingMode>(options.RadioGroup3)) {
     case NamingMode::LeadingString: {
         std::string ext = platform::extension_part(file_name);
         if (options.CheckBox8)
             ext = lower_ascii(ext);
+        numbered = RenamePlan::Numbered{folder, options.Edit5, ext};
         return numbers.Next(folder, options.Edit5, ext);
     }
     case NamingMode::Extension:
         return platform::change_extension(folder + platform::file_name_part(file_name),
                                           "." + options.Edit6);
     case NamingMode::LeadingStringAndExtension:
+        numbered = RenamePlan::Numbered{folder, options.Edit5, options.Edit6};
         return numbers.Next(folder, options.Edit5, options.Edit6);
     }
     return std::nullopt; // no mode selected
@@ -96,6 +100,17 @@ std::string transfer_refusal(const RenamePlan& plan, const std::string& source,
     return why;
 }
 
+// A numbered name is the run's only while nobody else has it: it is taken
+// exclusively, also with overwriting on, and when another program (a second
+// run into the same folder) took it since the search, that attempt is
+// recorded as failed and the next free number is tried. The "FULL" name and
+// the extension-only names keep the overwrite option.
+bool numbered_claim(const RenamePlan& plan, const std::string& target)
+{
+    return plan.numbered && target != NumberedNames::Full(plan.numbered->folder,
+                                                          plan.numbered->lead, plan.numbered->ext);
+}
+
 RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, RenameRun& run)
 {
     if (plan.result != RenameResult::Done)
@@ -104,15 +119,30 @@ RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, Ren
         platform::create_folder(plan.new_folder) && run.Journal)
         run.Journal->FolderCreated(plan.new_folder);
     const bool copy = plan.transfer == Transfer::Copy;
-    if (run.Journal)
-        run.Journal->Planned(copy ? JournalOp::Copy : JournalOp::Move, file_name, plan.target);
-    const bool done = copy ? CopyFileAs(file_name, plan.target, plan.overwrite)
-                           : MoveFileAs(file_name, plan.target, plan.overwrite);
-    if (run.Journal)
-        run.Journal->Finished(done);
-    if (!done)
-        return RenameResult::Failed;
-    run.Files.AddMade(plan.target);
+    std::string target = plan.target;
+    for (;;) {
+        const bool claim = numbered_claim(plan, target);
+        const Overwrite overwrite = claim ? Overwrite::No : plan.overwrite;
+        if (run.Journal)
+            run.Journal->Planned(copy ? JournalOp::Copy : JournalOp::Move, file_name, target);
+        const bool done = copy ? CopyFileAs(file_name, target, overwrite)
+                               : MoveFileAs(file_name, target, overwrite);
+        const int error = errno;
+        if (run.Journal)
+            run.Journal->Finished(done);
+        if (done)
+            break;
+        if (!claim || error != EEXIST)
+            return RenameResult::Failed;
+        std::string next =
+            run.Numbers.Next(plan.numbered->folder, plan.numbered->lead, plan.numbered->ext);
+        // The same name again: what holds it is no file (a folder), and
+        // it stays in the way.
+        if (next == target || run.Files.Made(next))
+            return RenameResult::Failed;
+        target = std::move(next);
+    }
+    run.Files.AddMade(target);
     if (plan.transfer == Transfer::Move)
         run.Numbers.Freed(file_name);
     return RenameResult::Done;
@@ -133,7 +163,7 @@ std::string MakeNumberedName(const std::string& folder, const std::string& lead,
         if (!platform::non_folder_exists(candidate))
             return candidate;
     }
-    return base + "FULL" + dotted;
+    return NumberedNames::Full(folder, lead, ext);
 }
 
 bool CopyFileAs(const std::string& source, const std::string& target, Overwrite overwrite)
@@ -168,7 +198,7 @@ RenamePlan PlanFileRe(const OptionSnapshot& options, const std::string& file_nam
     const auto folder = target_folder(options, file_name, view, plan);
     if (!folder)
         return ends(plan, RenameResult::Skipped, "no output folder chosen");
-    const auto target = new_path(options, file_name, *folder, numbers);
+    const auto target = new_path(options, file_name, *folder, numbers, plan.numbered);
     if (!target)
         return ends(plan, RenameResult::Skipped, "no naming mode selected");
     plan.target = *target;

@@ -10,6 +10,7 @@
 #include "rename/NumberedNames.h"
 #include "rename/RenameJournal.h"
 
+#include <optional>
 #include <string>
 
 namespace zumo {
@@ -68,6 +69,14 @@ struct RenamePlan
     Transfer transfer = Transfer::Copy;
     Overwrite overwrite = Overwrite::No;
     std::string new_folder; // the subfolder "rename", to be created first
+    // What a numbered target is made of (NumberedNames::Next's arguments):
+    // such a name is taken exclusively whatever the overwrite option, and a
+    // number another program takes meanwhile gives way to the next free one.
+    struct Numbered
+    {
+        std::string folder, lead, ext;
+    };
+    std::optional<Numbered> numbered;
 };
 
 // The plan for file_name under options, as view sees the files; the

@@ -75,7 +75,13 @@ std::string NumberedNames::Next(const std::string& folder, const std::string& le
         if (!m_taken(candidate))
             return candidate;
     }
-    return base + "FULL" + tail;
+    return Full(folder, lead, ext);
+}
+
+std::string NumberedNames::Full(const std::string& folder, const std::string& lead,
+                                const std::string& ext)
+{
+    return folder + lead + "FULL" + dotted(ext);
 }
 
 void NumberedNames::Freed(const std::string& path)

@@ -33,6 +33,10 @@ public:
     // folder ends with the separator or is empty; ext with or without its dot.
     std::string Next(const std::string& folder, const std::string& lead, const std::string& ext);
 
+    // The name Next gives when all 9999 numbers are taken ("newFULL.jpg").
+    static std::string Full(const std::string& folder, const std::string& lead,
+                            const std::string& ext);
+
     // The run removed path (moved it away): when it holds a number of a
     // remembered search (letter case aside, for file systems that ignore
     // it), that number is searched again.

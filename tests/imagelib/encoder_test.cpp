@@ -14,6 +14,8 @@
 #include <jpeglib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -184,6 +186,32 @@ INSTANTIATE_TEST_SUITE_P(Names, LongNames,
                          testing::Values(LongName{"Ascii", std::string(251, 'n')},
                                          LongName{"Japanese", japanese_stem(251)}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A conversion killed while it writes (here by the system, once the file
+// passes a size limit) leaves the file that was there and nothing else: no
+// temporary file stays behind for ever.
+TEST_F(Encoders, KilledWhileWritingLeavesNoTemporaryFile)
+{
+    imgtest::write_bytes(m_dir.path("out.bmp"), {'o', 'l', 'd'});
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 16 * 1024; // the BMP has 57 600 bytes of pixels
+        setrlimit(RLIMIT_FSIZE, &limit);
+        DIBtoBMP(m_dir.path("out.bmp").c_str(), m_dib);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_EQ(m_dir.entries(), (std::vector<std::string>{"in.png", "out.bmp"}));
+    EXPECT_EQ(imgtest::read_bytes(m_dir.path("out.bmp")),
+              (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+}
 
 TEST_F(Encoders, NewFilesFollowTheUmaskAndReplacedFilesKeepTheirMode)
 {

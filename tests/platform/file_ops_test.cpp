@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -212,8 +213,102 @@ TEST_F(FileOps, LongestTargetNamesCanBeReplaced)
     const int fd = platform::create_temp_file(dir.path(), temp);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    EXPECT_EQ(temp.size(), dir.path().size() + 18);
+    EXPECT_EQ(temp.size(), dir.path().size() + platform::k_temp_name_length);
     EXPECT_EQ(names_in(dir.path()).size(), 3u);
+}
+
+// Runs work in a child process that the system kills (SIGXFSZ) once it
+// has written `bytes` to any file: a program killed in the middle of a
+// write. True when the child died that way.
+template <typename Work> bool killed_while_writing(rlim_t bytes, Work work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const rlimit no_core{0, 0};
+        ::setrlimit(RLIMIT_CORE, &no_core);
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        work();
+        ::_exit(0);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) &&
+           WTERMSIG(status) == SIGXFSZ;
+}
+
+// A copy cut short by a kill leaves no file under the target's name, the
+// old target as it was, and no temporary file.
+TEST_F(FileOps, CopyKilledMidWayLeavesNeitherPartialTargetNorTemporary)
+{
+    write_file(dir / "big", std::string(4 << 20, 'b'));
+    write_file(dir / "old", "old");
+    for (IfExists mode : {IfExists::Fail, IfExists::Replace}) {
+        const std::string target = dir / (mode == IfExists::Fail ? "new" : "old");
+        EXPECT_TRUE(
+            killed_while_writing(1 << 20, [&] { platform::copy_file(dir / "big", target, mode); }));
+        EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"big", "old"}));
+        EXPECT_EQ(read_file(dir / "old"), "old");
+    }
+}
+
+// What a killed process left under a temporary name is removed by the next
+// temporary made in that folder, but only when it is this program's
+// temporary of a process that is gone: a live writer's file, a name of
+// another host, anything that is not a regular file and every other file
+// stay.
+TEST_F(FileOps, StaleTemporariesOfDeadProcessesAreSwept)
+{
+    // The host part of the names as this host writes them.
+    std::string own;
+    {
+        TempFolder probe;
+        ASSERT_TRUE(probe.ok());
+        const int fd = platform::create_temp_file(probe.path(), own);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        own = own.substr(probe.path().size());
+    }
+    ASSERT_EQ(own.size(), platform::k_temp_name_length) << own;
+    const std::string host = own.substr(6, 4);
+    const std::string other_host = host == "0000" ? "0001" : "0000";
+    const pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ::waitpid(dead, nullptr, 0);
+    const auto temp = [](const std::string& host, pid_t pid, const char* random) {
+        char name[64];
+        std::snprintf(name, sizeof name, ".zumo-%s-%08x-%s", host.c_str(),
+                      static_cast<unsigned>(pid), random);
+        return std::string(name);
+    };
+    const std::string stale = temp(host, dead, "00ab12");
+    const std::set<std::string> kept{
+        temp(host, ::getpid(), "00ab13"),  // this process's, in use
+        temp(host, ::getppid(), "00ab14"), // another live process's
+        temp(other_host, dead, "00ab15"),  // another host's: its pids are not ours
+        temp(host, dead, "00ab16"),        // a folder of that name
+        temp(host, dead, "00ab17"),        // a link of that name
+        ".zumo-0123456789ab",              // not a name we give
+        temp(host, dead, "00ab1"),         // nor is this
+        "notes.txt",
+    };
+    write_file(dir / stale, "left by a killed run");
+    for (const std::string& name : kept)
+        write_file(dir / name, "keep");
+    ASSERT_EQ(::unlink((dir / temp(host, dead, "00ab16")).c_str()), 0);
+    ASSERT_EQ(::mkdir((dir / temp(host, dead, "00ab16")).c_str(), 0700), 0);
+    ASSERT_EQ(::unlink((dir / temp(host, dead, "00ab17")).c_str()), 0);
+    ASSERT_EQ(::symlink("notes.txt", (dir / temp(host, dead, "00ab17")).c_str()), 0);
+
+    write_file(dir / "src", "x");
+    ASSERT_TRUE(platform::copy_file(dir / "src", dir / "copy", IfExists::Fail));
+    std::set<std::string> expected = kept;
+    expected.insert({"src", "copy"});
+    EXPECT_EQ(names_in(dir.path()), expected);
 }
 
 TEST_F(FileOps, CreateFolderMakesOneLevelOnly)

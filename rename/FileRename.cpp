@@ -80,26 +80,6 @@ std::optional<std::string> new_path(const OptionSnapshot& options, const std::st
     return std::nullopt; // no mode selected
 }
 
-// Why the copy or move of plan must not be tried: it would replace what the
-// write rule protects, or the file system is bound to refuse it.
-std::string transfer_refusal(const RenamePlan& plan, const std::string& source,
-                             const RenameView& view)
-{
-    if (plan.transfer == Transfer::Copy && view.SameFile(source, plan.target))
-        return "the new name is the file itself";
-    const platform::Replace replace =
-        plan.overwrite == Overwrite::Yes ? platform::Replace::Allowed : platform::Replace::Never;
-    std::string why = platform::target_refusal(view, plan.target, replace);
-    if (why.empty())
-        why = platform::name_refusal(plan.target);
-    if (why.empty())
-        why = plan.transfer == Transfer::Copy ? platform::read_refusal(view, source)
-                                              : platform::move_refusal(view, source);
-    if (why.empty())
-        why = platform::folder_refusal(view, platform::folder_part(plan.target), plan.new_folder);
-    return why;
-}
-
 // A numbered name is the run's only while nobody else has it: it is taken
 // exclusively, also with overwriting on, and when another program (a second
 // run into the same folder) took it since the search, that attempt is
@@ -109,6 +89,33 @@ bool numbered_claim(const RenamePlan& plan, const std::string& target)
 {
     return plan.numbered && target != NumberedNames::Full(plan.numbered->folder,
                                                           plan.numbered->lead, plan.numbered->ext);
+}
+
+// Why the copy or move of plan must not be tried: it would replace what the
+// write rule protects, or the file system is bound to refuse it.
+std::string transfer_refusal(const RenamePlan& plan, const std::string& source,
+                             const RenameView& view)
+{
+    if (plan.transfer == Transfer::Copy && view.SameFile(source, plan.target))
+        return "the new name is the file itself";
+    const platform::Replace replace =
+        plan.overwrite == Overwrite::Yes ? platform::Replace::Allowed : platform::Replace::Never;
+    // A numbered name was free when it was searched; a file that another
+    // program puts there since then only moves the claim on to the next
+    // number, so it is no reason to fail. A folder there stays in the way.
+    std::string why;
+    if (!numbered_claim(plan, plan.target))
+        why = platform::target_refusal(view, plan.target, replace);
+    else if (view.FolderExists(plan.target))
+        why = "a folder is named " + plan.target;
+    if (why.empty())
+        why = platform::name_refusal(plan.target);
+    if (why.empty())
+        why = plan.transfer == Transfer::Copy ? platform::read_refusal(view, source)
+                                              : platform::move_refusal(view, source);
+    if (why.empty())
+        why = platform::folder_refusal(view, platform::folder_part(plan.target), plan.new_folder);
+    return why;
 }
 
 RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, RenameRun& run)

@@ -7,6 +7,7 @@
 #include "convert/conversion.h"
 #include "platform/path.h"
 #include "spi/SPIs.h"
+#include "spi/spi_helper.h"
 
 #include <cstdlib>
 #include <ostream>
@@ -31,6 +32,10 @@ void Program::LoadPlugins()
     SetSPIHosting(hosting && std::string(hosting) == "in-process" ? SPIHosting::InProcess
                                                                   : SPIHosting::Helper);
     SetSPIInfoCacheFile(DefaultSPIInfoCacheFile());
+    // A stop signal gives up a plug-in request under way at once, so that
+    // the program ends with its settings written however long the plug-in
+    // would take.
+    SetHelperStopCheck(&StopRequested);
     auto spis = std::make_unique<TSPIs>();
     spis->GraphicPreview = false;
     spis->Loaded();

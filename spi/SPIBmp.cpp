@@ -199,8 +199,11 @@ void TInSPIAbleData::Load()
         ReadHead(head.data(), head.size());
         bool decoded = false;
         for (TSPI* spi : candidates) {
+            // A plug-in that crashed or hung on this picture is not asked
+            // about it again (at the other offset): once costs enough.
+            const int failed_before = spi->FailedCalls();
             for (int offset : {0, k_macbinary_offset}) {
-                if (offset != 0 && !macbinary)
+                if ((offset != 0 && !macbinary) || spi->FailedCalls() != failed_before)
                     break;
                 Report(TProgressStage::psRunning, 1,
                        "Loading by [" + platform::file_name_part(spi->FileName()) + "]");
@@ -223,13 +226,16 @@ void TInSPIAbleData::Load()
 
 void TInSPIAbleData::TryPlugin(TInSPI& spi, const std::uint8_t* head, int offset)
 {
+    const int failed_before = spi.FailedCalls();
     if (spi.IsSupported(m_file_name.c_str(), head + offset) == 0)
         return;
     QueryInfo(spi, offset);
+    if (spi.FailedCalls() != failed_before)
+        return;
     TSPIs* spis = SPIsInstance();
     if (spis && spis->GraphicPreview) {
         DecodePreview(spi, offset);
-        if (IsEmpty())
+        if (IsEmpty() && spi.FailedCalls() == failed_before)
             DecodePicture(spi, offset);
     } else {
         DecodePicture(spi, offset);

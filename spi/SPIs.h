@@ -107,6 +107,9 @@ public:
     const std::vector<std::string>& Filters() const { return m_filters; }
     const std::vector<std::string>& FilterDescriptions() const { return m_filter_descriptions; }
     bool Usable() const { return m_usable; }
+    // Calls that failed because the plug-in crashed, hung or answered
+    // garbage (see SPILibrary::FailedCalls).
+    int FailedCalls() const { return m_library ? m_library->FailedCalls() : 0; }
 
     // Guarded call: ESPIInvalidAPI when the entry point is missing.
     int GetPluginInfo(int number, char* buffer, int length) const;

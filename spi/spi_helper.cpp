@@ -26,13 +26,14 @@ namespace {
 
 std::optional<std::chrono::milliseconds> g_timeout;
 HelperWaitHook g_wait_hook;
+std::function<bool()> g_stop_check;
 thread_local bool t_in_wait_hook = false;
 
 constexpr std::chrono::milliseconds k_quiet_wait{100};
 constexpr std::chrono::milliseconds k_wait_hook_interval{50};
 
-// The hook's calls over one wait: none for a short one, Ended only after
-// Began.
+// The hook's calls over one request: none for a short one, Going at most
+// every k_wait_hook_interval, Ended only after Began.
 class WaitHookCalls
 {
 public:
@@ -49,19 +50,29 @@ public:
     // wait with left milliseconds to go.
     long long Slice(long long left) const
     {
-        if (!m_active)
-            return left;
-        auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
-            k_quiet_wait - (Clock::now() - m_began));
-        return std::min<long long>(left, std::max(quiet, k_wait_hook_interval).count());
+        long long slice = left;
+        if (g_stop_check)
+            slice = std::min<long long>(slice, k_wait_hook_interval.count());
+        if (m_active) {
+            auto next = m_announced ? m_last_call + k_wait_hook_interval : m_began + k_quiet_wait;
+            auto until = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
+            slice = std::min<long long>(slice, std::max<long long>(until.count(), 1));
+        }
+        return slice;
     }
-    // After a poll that ended without the descriptor being ready.
-    void Waited()
+    // After every poll and every progress report: calls the hook when its
+    // time has come, however busy the helper keeps the pipe.
+    void Tick()
     {
-        if (!m_active || Clock::now() - m_began < k_quiet_wait)
+        if (!m_active)
+            return;
+        auto now = Clock::now();
+        if (now - m_began < k_quiet_wait ||
+            (m_announced && now - m_last_call < k_wait_hook_interval))
             return;
         Call(m_announced ? HelperWait::Going : HelperWait::Began);
         m_announced = true;
+        m_last_call = Clock::now();
     }
 
 private:
@@ -80,9 +91,21 @@ private:
     }
 
     Clock::time_point m_began;
+    Clock::time_point m_last_call;
     bool m_active;
     bool m_announced = false;
 };
+
+bool stop_requested()
+{
+    if (!g_stop_check)
+        return false;
+    try {
+        return g_stop_check();
+    } catch (...) {
+        return false;
+    }
+}
 
 // Writes with SIGPIPE held back in this thread: a helper that died shows
 // as EPIPE here instead of ending the program.
@@ -179,16 +202,38 @@ EndingHelpers& ending_helpers()
 
 } // namespace
 
-std::chrono::milliseconds HelperTimeout()
+namespace {
+
+std::optional<std::chrono::milliseconds> milliseconds_from_environment(const char* name)
 {
-    if (g_timeout)
-        return *g_timeout;
-    if (const char* text = std::getenv("ZUMO_SPI_TIMEOUT_MS"); text && *text) {
+    if (const char* text = std::getenv(name); text && *text) {
         long value = std::strtol(text, nullptr, 10);
         if (value > 0)
             return std::chrono::milliseconds(value);
     }
-    return std::chrono::seconds(10);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::chrono::milliseconds HelperTimeout()
+{
+    if (g_timeout)
+        return *g_timeout;
+    return milliseconds_from_environment("ZUMO_SPI_TIMEOUT_MS").value_or(std::chrono::seconds(10));
+}
+
+std::chrono::milliseconds HelperTotalTimeout(std::chrono::milliseconds timeout)
+{
+    // Three silences: a decoder that reports progress and still has not
+    // finished by then is looping, not working on a large picture.
+    return std::max(
+        timeout, milliseconds_from_environment("ZUMO_SPI_TOTAL_TIMEOUT_MS").value_or(3 * timeout));
+}
+
+void SetHelperStopCheck(std::function<bool()> stopping)
+{
+    g_stop_check = std::move(stopping);
 }
 
 void SetHelperTimeout(std::chrono::milliseconds timeout)
@@ -201,8 +246,9 @@ void SetHelperWaitHook(HelperWaitHook hook)
     g_wait_hook = std::move(hook);
 }
 
-// The two pipes to the helper, non-blocking on this side, with a deadline
-// for every read and write.
+// The two pipes to the helper, non-blocking on this side. A request has
+// two deadlines for every read and write: the silence deadline, which
+// Restart moves on, and the request's end, which nothing moves.
 class SPIHelper::Pipes : public Channel
 {
 public:
@@ -216,9 +262,49 @@ public:
         if (m_from >= 0)
             ::close(m_from);
         m_to = m_from = -1;
+        EndRequest();
     }
+    // A new request: silence may last timeout, the whole of it total.
+    void Begin(std::chrono::milliseconds timeout, std::chrono::milliseconds total)
+    {
+        EndRequest();
+        m_limit = Clock::now() + total;
+        m_progressed = false;
+        Restart(timeout);
+        m_hook.emplace();
+    }
+    // No request: a farewell or the like, within timeout and without hook.
+    void Within(std::chrono::milliseconds timeout)
+    {
+        EndRequest();
+        m_limit = Clock::now() + timeout;
+        Restart(timeout);
+    }
+    void EndRequest() { m_hook.reset(); }
     void Restart(std::chrono::milliseconds timeout) { m_deadline = Clock::now() + timeout; }
+    // A progress report came: silence starts anew.
+    void Progressed(std::chrono::milliseconds timeout)
+    {
+        m_progressed = true;
+        Restart(timeout);
+    }
     End Ended() const { return m_end; }
+
+    // Between frames of a busy helper: the window's hook has its turn, and
+    // the request ends when the program stops or its time is up. False
+    // then (Ended says why).
+    bool Check()
+    {
+        if (m_hook)
+            m_hook->Tick();
+        if (stop_requested())
+            m_end = End::Abandoned;
+        else if (Clock::now() >= m_limit)
+            m_end = TimeUp();
+        else
+            return true;
+        return false;
+    }
 
     bool read_exact(void* buffer, std::size_t count) override
     {
@@ -255,11 +341,16 @@ private:
 
     bool Wait(int fd, short events)
     {
-        WaitHookCalls hook;
+        // Outside a request (the farewell to an ending helper) no hook runs.
+        WaitHookCalls none;
+        WaitHookCalls& hook = m_hook ? *m_hook : none;
         for (;;) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
+            if (!Check())
+                return false;
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(std::min(m_deadline, m_limit) -
+                                                                     Clock::now());
             if (left.count() <= 0) {
-                m_end = End::TimedOut;
+                m_end = TimeUp();
                 return false;
             }
             pollfd entry{fd, events, 0};
@@ -271,13 +362,19 @@ private:
                 m_end = End::Closed;
                 return false;
             }
-            hook.Waited();
         }
     }
 
+    // A helper silent since the request began did not answer; one that
+    // went on reporting progress did not finish.
+    End TimeUp() const { return m_progressed ? End::OverLimit : End::TimedOut; }
+
     int m_to;
     int m_from;
+    bool m_progressed = false;
     Clock::time_point m_deadline = Clock::now();
+    Clock::time_point m_limit = Clock::time_point::max();
+    std::optional<WaitHookCalls> m_hook;
     End m_end = End::None;
 };
 
@@ -338,9 +435,12 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
     // Pictures come back in one piece: a larger pipe means fewer switches.
     ::fcntl(from_helper[0], F_SETPIPE_SZ, 1 << 20);
 #endif
-    std::unique_ptr<SPIHelper> helper(new SPIHelper(pid, std::move(pipes), label, timeout));
-    helper->m_pipes->Restart(std::max(timeout, command.start_timeout));
+    std::unique_ptr<SPIHelper> helper(
+        new SPIHelper(pid, std::move(pipes), label, timeout, HelperTotalTimeout(timeout)));
+    const auto start_timeout = std::max(timeout, command.start_timeout);
+    helper->m_pipes->Begin(start_timeout, start_timeout);
     std::optional<Frame> ready = helper->Read();
+    helper->EndRequest();
     if (!ready)
         return nullptr;
     try {
@@ -355,8 +455,9 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
 }
 
 SPIHelper::SPIHelper(pid_t pid, std::unique_ptr<Pipes> pipes, std::string label,
-                     std::chrono::milliseconds timeout)
-    : m_pid(pid), m_pipes(std::move(pipes)), m_label(std::move(label)), m_timeout(timeout)
+                     std::chrono::milliseconds timeout, std::chrono::milliseconds total)
+    : m_pid(pid), m_pipes(std::move(pipes)), m_label(std::move(label)), m_timeout(timeout),
+      m_total(total)
 {
 }
 
@@ -364,7 +465,7 @@ SPIHelper::~SPIHelper()
 {
     if (m_pid <= 0)
         return;
-    m_pipes->Restart(std::chrono::milliseconds(100));
+    m_pipes->Within(std::chrono::milliseconds(100));
     write_frame(*m_pipes, MessageType::Shutdown, std::span<const std::uint8_t>());
     m_pipes->Close();
     // The end of its input ends a helper too. Nobody waits for it here: a
@@ -413,7 +514,7 @@ std::optional<std::uint32_t> SPIHelper::ExchangeHeader(const Send& send, Message
 {
     if (m_pid <= 0)
         return std::nullopt;
-    m_pipes->Restart(m_timeout);
+    m_pipes->Begin(m_timeout, m_total);
     if (!send(*m_pipes)) {
         Stop(m_pipes->Ended());
         return std::nullopt;
@@ -439,8 +540,15 @@ std::optional<std::uint32_t> SPIHelper::ExchangeHeader(const Send& send, Message
             return std::nullopt;
         }
         int answer = on_progress(progress.done, progress.total);
-        // The plug-in is alive and working: its clock starts again.
-        m_pipes->Restart(m_timeout);
+        // A helper that reports progress without pause never waits in a
+        // poll: the hook, the stop and the request's end are seen here.
+        if (!m_pipes->Check()) {
+            Stop(m_pipes->Ended());
+            return std::nullopt;
+        }
+        // The plug-in is alive and working: its silence clock starts again
+        // (the request's end stays where it is).
+        m_pipes->Progressed(m_timeout);
         if (!write_frame(*m_pipes, MessageType::ProgressReply, encode_i32(answer))) {
             Stop(m_pipes->Ended());
             return std::nullopt;
@@ -455,9 +563,16 @@ std::optional<Frame> SPIHelper::Exchange(const Send& send, MessageType expected,
     if (!length)
         return std::nullopt;
     Frame frame{expected, std::vector<std::uint8_t>(*length)};
-    if (!ReadPayload(frame.payload.data(), frame.payload.size()))
+    bool read = ReadPayload(frame.payload.data(), frame.payload.size());
+    EndRequest();
+    if (!read)
         return std::nullopt;
     return frame;
+}
+
+void SPIHelper::EndRequest()
+{
+    m_pipes->EndRequest();
 }
 
 void SPIHelper::Fail(const std::string& why)
@@ -490,13 +605,21 @@ void SPIHelper::Stop(End end, const std::string& detail)
         ::waitpid(pid, &status, 0);
         killed = true;
     }
+    auto seconds = [](std::chrono::milliseconds time) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(time.count()) / 1000);
+        return std::string(text);
+    };
     std::string what;
     if (end == End::TimedOut) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.1f",
-                      static_cast<double>(m_timeout.count()) / 1000);
-        what = std::string("the plug-in did not answer within ") + seconds +
+        what = "the plug-in did not answer within " + seconds(m_timeout) +
                " s; its helper was stopped";
+    } else if (end == End::OverLimit) {
+        what = "the plug-in did not finish within " + seconds(m_total) +
+               " s (progress reports do not extend that); its helper was stopped";
+    } else if (end == End::Abandoned) {
+        m_abandoned = true;
+        what = "zumo is stopping; the plug-in's helper was stopped before it answered";
     } else if (end == End::Malformed) {
         what = "the plug-in's helper answered malformed data (" + detail + "); it was stopped";
     } else if (!killed && WIFSIGNALED(status)) {

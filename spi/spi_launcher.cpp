@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <unistd.h>
 #include <utility>
 
@@ -64,6 +66,20 @@ std::optional<HelperCommand> NativeHelperCommand(const std::string& path,
         return std::nullopt;
     }
     return HelperCommand{{helper, path}, {}};
+}
+
+void SayOnce(const std::string& line)
+{
+    static std::mutex mutex;
+    static std::set<std::string> said;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (said.insert(line).second)
+        std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+std::string HelperUnavailableReason(const std::string& path)
+{
+    return WindowsHelperUnavailableReason(path, read_head(path));
 }
 
 std::optional<HelperCommand> HelperCommandFor(const std::string& path)

@@ -41,14 +41,27 @@ constexpr std::size_t k_launcher_head_size = 4096;
 // The command for the plug-in at path, or none when no helper serves it.
 std::optional<HelperCommand> HelperCommandFor(const std::string& path);
 
+// Why no helper can serve the plug-in at path here now, in the one line
+// HelperCommandFor would print; "" when one can as far as the files tell.
+// Starts nothing (cheap enough for every cached plug-in at every start).
+std::string HelperUnavailableReason(const std::string& path);
+
+// Prints line and a newline on standard error the first time this run
+// asks for it: a plug-in that cannot be served says so once, not at
+// every picture.
+void SayOnce(const std::string& line);
+
 // The launchers by kind of file; head holds up to k_launcher_head_size
 // bytes of the file's start.
 std::optional<HelperCommand> NativeHelperCommand(const std::string& path,
                                                  std::span<const std::uint8_t> head);
 // A Windows DLL ("MZ", PE header): the Windows helper under Wine. When that
-// cannot run here it says so on standard error and gives none.
+// cannot run here it says so on standard error (once) and gives none.
 std::optional<HelperCommand> WindowsHelperCommand(const std::string& path,
                                                   std::span<const std::uint8_t> head);
+// What HelperUnavailableReason says of a Windows DLL; "" for other files.
+std::string WindowsHelperUnavailableReason(const std::string& path,
+                                           std::span<const std::uint8_t> head);
 
 // The full path of a helper program named name: $ZUMO_SPI_HOST_DIR/name,
 // the program's folder, or ../lib/zumo from it (an installation); "" when

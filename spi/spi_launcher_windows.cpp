@@ -3,10 +3,28 @@
 #include "spi/spi_launcher.h"
 #include "spi/wine.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 namespace zumo {
+
+namespace {
+
+std::string helper_for(wine::WindowsLibrary kind)
+{
+    return kind == wine::WindowsLibrary::Other ? std::string()
+                                               : FindHelperProgram(wine::HelperName(kind));
+}
+
+} // namespace
+
+std::string WindowsHelperUnavailableReason(const std::string& path,
+                                           std::span<const std::uint8_t> head)
+{
+    const wine::WindowsLibrary kind = wine::Classify(head);
+    if (kind == wine::WindowsLibrary::None)
+        return {};
+    return wine::UnavailableReason(path, kind, helper_for(kind));
+}
 
 std::optional<HelperCommand> WindowsHelperCommand(const std::string& path,
                                                   std::span<const std::uint8_t> head)
@@ -14,11 +32,9 @@ std::optional<HelperCommand> WindowsHelperCommand(const std::string& path,
     const wine::WindowsLibrary kind = wine::Classify(head);
     if (kind == wine::WindowsLibrary::None)
         return std::nullopt;
-    const std::string helper = kind == wine::WindowsLibrary::Other
-                                   ? std::string()
-                                   : FindHelperProgram(wine::HelperName(kind));
+    const std::string helper = helper_for(kind);
     if (std::string why = wine::UnavailableReason(path, kind, helper); !why.empty()) {
-        std::fprintf(stderr, "%s\n", why.c_str());
+        SayOnce(why);
         return std::nullopt;
     }
     try {
@@ -26,7 +42,7 @@ std::optional<HelperCommand> WindowsHelperCommand(const std::string& path,
         return HelperCommand{std::move(command.argv), std::move(command.environment),
                              wine::k_start_timeout, true};
     } catch (const std::runtime_error& e) {
-        std::fprintf(stderr, "zumo: %s: %s\n", path.c_str(), e.what());
+        SayOnce("zumo: " + path + ": " + e.what());
         return std::nullopt;
     }
 }

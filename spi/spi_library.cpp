@@ -116,13 +116,16 @@ struct CachedInfo
 {
     FileIdentity identity;
     bool loaded = false;
+    // Its helper crashed, hung or answered garbage while the information
+    // was read: this file is not tried again.
+    bool failed = false;
     std::string file_name;
     std::uint32_t entries = 0;
     std::map<std::int32_t, InfoAnswer> answers; // for a 255-byte buffer
 };
 
 constexpr std::uint32_t k_cache_magic = 0x4350535A; // "ZSPC"
-constexpr std::uint32_t k_cache_version = 1;
+constexpr std::uint32_t k_cache_version = 2;
 
 class InfoCache
 {
@@ -183,6 +186,7 @@ void InfoCache::LoadFile()
             info.identity.size = r.i64();
             info.identity.mtime_ns = r.i64();
             info.loaded = r.boolean();
+            info.failed = r.boolean();
             info.file_name = r.string();
             info.entries = r.u32();
             for (std::uint32_t a = r.u32(); a > 0; --a) {
@@ -220,6 +224,7 @@ void InfoCache::SaveFile()
         w.i64(info.identity.size);
         w.i64(info.identity.mtime_ns);
         w.u8(info.loaded ? 1 : 0);
+        w.u8(info.failed ? 1 : 0);
         w.string(info.file_name);
         w.u32(info.entries);
         w.u32(static_cast<std::uint32_t>(info.answers.size()));
@@ -286,6 +291,7 @@ public:
                    susie_handle* info, susie_handle* bits, SusieProgressCallback callback,
                    susie_intptr data) override;
     void InformationRead() override;
+    int FailedCalls() const override { return m_failed_calls; }
 
 private:
     // The running helper, started when needed; null when none can run.
@@ -312,7 +318,10 @@ private:
     bool m_wine_names;
     bool m_information_read = false;
     bool m_busy = false;
+    // Helpers that failed, counted towards k_max_helper_failures.
     int m_failures = 0;
+    // Calls that failed, for whatever reason.
+    int m_failed_calls = 0;
 };
 
 SPIHelper* HelperLibrary::Helper()
@@ -328,8 +337,10 @@ SPIHelper* HelperLibrary::Helper()
     m_wine_names = command->wine_names;
     ++g_helpers_started;
     m_helper = SPIHelper::Start(*command, m_path, HelperTimeout());
-    if (!m_helper)
+    if (!m_helper) {
         ++m_failures;
+        ++m_failed_calls;
+    }
     return m_helper.get();
 }
 
@@ -343,6 +354,23 @@ SPIHelper* HelperLibrary::Converse(std::optional<BusyScope>& busy)
 
 void HelperLibrary::Failed()
 {
+    ++m_failed_calls;
+    // Given up because the program stops: nothing to hold against the
+    // plug-in, nothing to remember.
+    const bool abandoned = m_helper && m_helper->Abandoned();
+    if (abandoned) {
+        if (!m_information_read)
+            throw ESPIFOpenErrorSPI(m_path + ":Susie Pluginがロードできませんでした");
+        return;
+    }
+    if (!m_information_read && m_helper) {
+        // A plug-in that fails while it describes itself would cost every
+        // start the same crash or timeout: the next starts skip this file.
+        CachedInfo failed;
+        failed.identity = m_identity;
+        failed.failed = true;
+        info_cache().Store(m_path, std::move(failed));
+    }
     if (++m_failures == k_max_helper_failures)
         std::fprintf(stderr,
                      "zumo: %s: the plug-in failed %d times; it is not used again until "
@@ -563,7 +591,10 @@ int HelperLibrary::GetPicture(PictureEntry entry, const char* source, susie_intp
         [&](Channel& c) { return write_picture_request(c, request); }, MessageType::PictureReply,
         [&](int done, int total) { return callback ? callback(done, total, data) : 0; });
     int result = 0;
-    if (reply_length && read_picture_reply(*helper, *reply_length, result, info, bits))
+    const bool read =
+        reply_length && read_picture_reply(*helper, *reply_length, result, info, bits);
+    helper->EndRequest();
+    if (read)
         return result;
     Failed();
     return SUSIE_INTERNAL_ERROR;
@@ -583,8 +614,18 @@ std::unique_ptr<SPILibrary> open_through_helper(const std::string& path)
     if (!identity)
         return nullptr;
     if (const CachedInfo* cached = info_cache().Find(path, *identity)) {
+        if (cached->failed)
+            SayOnce("zumo: " + path +
+                    ": skipped: the plug-in failed while its information was read in an earlier "
+                    "run (it is tried again once the file changes)");
         if (!cached->loaded)
             return nullptr;
+        // What was known then says nothing of whether its helper can still
+        // run here (Wine may have been removed since).
+        if (std::string why = HelperUnavailableReason(path); !why.empty()) {
+            SayOnce(why);
+            return nullptr;
+        }
         return std::make_unique<HelperLibrary>(path, *identity, *cached, nullptr, true, false);
     }
     std::optional<HelperCommand> command = HelperCommandFor(path);

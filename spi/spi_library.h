@@ -10,7 +10,10 @@
 // that call fail as a plug-in's error does: GetPluginInfo and IsSupported
 // answer 0, GetPictureInfo and GetPicture a non-zero error; the next call
 // starts a new helper. After k_max_helper_failures failed helpers the
-// plug-in is no longer asked in this session.
+// plug-in is no longer asked in this session. A failure while the
+// information is read is kept in the information cache: later runs skip
+// that file, with one line, until it changes. A library known from the
+// cache is opened only while a helper can still serve it here.
 #pragma once
 
 #include "platform/dynlib.h"
@@ -41,6 +44,10 @@ public:
     virtual int GetPicture(spihost::PictureEntry entry, const char* source, susie_intptr length,
                            unsigned int flag, susie_handle* info, susie_handle* bits,
                            SusieProgressCallback callback, susie_intptr data) = 0;
+    // How many calls failed so far because the plug-in crashed, hung or
+    // answered garbage (only a helper's calls can): a caller that sees the
+    // count rise asks this plug-in nothing more about the same picture.
+    virtual int FailedCalls() const { return 0; }
     // The module has read the plug-in information it keeps. A helper's
     // answers go into the information cache, and a helper started only
     // for them is ended.

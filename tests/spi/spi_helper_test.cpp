@@ -45,6 +45,8 @@ protected:
         m_spis.reset();
         SetSPIHosting(m_hosting);
         SetHelperTimeout(10s);
+        SetHelperStopCheck(nullptr);
+        SetSPIInfoCacheFile("");
         ::unsetenv("ZUMO_SPI_HOST_DIR");
         ::setenv("ASAN_OPTIONS", m_asan_options.c_str(), 1);
     }
@@ -169,6 +171,175 @@ TEST_F(Helpers, CrashWhileTheInformationIsReadSkipsThePlugin)
     ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(m_spis->Count(), 1);
     EXPECT_EQ(m_spis->Items(0)->Filters(), std::vector<std::string>{"*.ztst"});
+}
+
+int lines_naming(const std::string& said, const std::string& name)
+{
+    int lines = 0;
+    for (std::size_t at = said.find(name); at != std::string::npos; at = said.find(name, at + 1))
+        ++lines;
+    return lines;
+}
+
+// Plug-ins that never get anywhere cost one bounded attempt per picture
+// and one line: progress reports do not keep a request alive past its
+// total limit (and the window's hook still gets its turns meanwhile), and
+// a plug-in that failed at offset 0 is not asked again at offset 128.
+TEST_F(Helpers, StubbornPluginCostsOneBoundedAttemptPerPicture)
+{
+    struct Case
+    {
+        const char* plugin;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"progress_forever", "did not finish within 3.0 s"},
+        {"hang_supported", "did not answer within 2.0 s"},
+        {"crash_supported", "the plug-in crashed (signal 11"},
+    };
+    SetHelperTimeout(2s);
+    ::setenv("ZUMO_SPI_TOTAL_TIMEOUT_MS", "3000", 1);
+    m_spis->MacBinary = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        m_spis->Clear();
+        m_spis->Add(OpenSPI(plugin(c.plugin)));
+        int hook_calls = 0;
+        SetHelperWaitHook([&](HelperWait) { ++hook_calls; });
+        int started = HelpersStarted();
+        ::testing::internal::CaptureStderr();
+        auto begin = Clock::now();
+        TSPIGraphic graphic;
+        EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
+        auto took = Clock::now() - begin;
+        SetHelperWaitHook(nullptr);
+        std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(HelpersStarted() - started, 1);
+        EXPECT_EQ(lines_naming(said, std::string(c.plugin) + ".spi: "), 1) << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        EXPECT_LT(took, 6s);
+        if (std::string(c.plugin) == "progress_forever") {
+            EXPECT_GE(hook_calls, 20) << "3 s of progress in turns of about 50 ms";
+        }
+    }
+    ::unsetenv("ZUMO_SPI_TOTAL_TIMEOUT_MS");
+}
+
+// A stop gives a request up at once, and a plug-in given up on that way
+// is not held to have failed: its information is read again next time.
+TEST_F(Helpers, StopGivesUpTheRequestAtOnce)
+{
+    SetSPIInfoCacheFile(m_dir / "spi-info.cache");
+    m_spis->Add(OpenSPI(plugin("progress_forever")));
+    Clock::time_point stop_at;
+    SetHelperStopCheck([&] { return Clock::now() > stop_at; });
+    stop_at = Clock::now() + 300ms;
+    ::testing::internal::CaptureStderr();
+    auto begin = Clock::now();
+    TSPIGraphic graphic;
+    EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
+    EXPECT_LT(Clock::now() - begin, 1500ms);
+
+    stop_at = Clock::now() + 300ms;
+    EXPECT_EQ(OpenSPI(plugin("hang_info")), nullptr);
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(lines_naming(said, "zumo is stopping"), 2) << said;
+    SetHelperStopCheck(nullptr);
+
+    SetSPIInfoCacheFile(m_dir / "spi-info.cache");
+    int started = HelpersStarted();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(OpenSPI(plugin("hang_info")), nullptr);
+    said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(HelpersStarted() - started, 1);
+    EXPECT_NE(said.find("did not answer"), std::string::npos) << said;
+}
+
+// A plug-in that crashes or hangs while it describes itself costs one
+// start: later starts skip it with one line, until the file changes.
+TEST_F(Helpers, FailureWhileTheInformationIsReadIsRemembered)
+{
+    SetHelperTimeout(1s);
+    const std::string cache = m_dir / "spi-info.cache";
+    for (const char* name : {"crash_info", "hang_info"}) {
+        SCOPED_TRACE(name);
+        const std::string library = m_dir / (std::string(name) + ".spi");
+        fs::copy_file(plugin(name), library);
+        auto start = [&](int expected_helpers, int expected_skip_lines) {
+            SetSPIInfoCacheFile(cache); // a new run reads the file again
+            int started = HelpersStarted();
+            ::testing::internal::CaptureStderr();
+            EXPECT_EQ(OpenSPI(library), nullptr);
+            std::string said = ::testing::internal::GetCapturedStderr();
+            EXPECT_EQ(HelpersStarted() - started, expected_helpers) << said;
+            EXPECT_EQ(lines_naming(said, "skipped"), expected_skip_lines) << said;
+            EXPECT_EQ(lines_naming(said, name), expected_helpers + expected_skip_lines) << said;
+        };
+        start(1, 0);
+        start(0, 1);
+        // Once per run: the same run opening it again says nothing more.
+        EXPECT_EQ(OpenSPI(library), nullptr);
+        fs::last_write_time(library, fs::last_write_time(library) + 1s);
+        start(1, 0);
+    }
+}
+
+// A Windows plug-in known from the cache is not listed once Wine is gone,
+// and one opened before Wine went says so once, not at every picture.
+// Wine here is a stand-in loader that runs the native helper.
+TEST_F(Helpers, CachedWindowsPluginWithoutWine)
+{
+    const std::string cache_home = m_dir / "cache";
+    const std::string fake = m_dir / "fake";
+    fs::create_directories(cache_home + "/zumo/locale/ja_JP.UTF-8");
+    fs::create_directories(cache_home + "/zumo/wine32");
+    spitest::write_file(cache_home + "/zumo/locale/ja_JP.UTF-8/LC_CTYPE", {});
+    spitest::write_file(cache_home + "/zumo/wine32/zumo-wineboot-done", {});
+    fs::create_directory(fake);
+    {
+        std::ofstream loader(fake + "/wine");
+        loader << "#!/bin/sh\n[ \"$1\" = --version ] && exit 0\nexec '" << ProgramFolder()
+               << "zumo-spi-host' '" << plugin("in") << "'\n";
+        std::ofstream(fake + "/zumo-spi-host32.exe") << "#!/bin/sh\n";
+    }
+    fs::permissions(fake + "/wine", fs::perms::owner_all);
+    fs::permissions(fake + "/zumo-spi-host32.exe", fs::perms::owner_all);
+    // A 32-bit Windows DLL as far as its headers tell.
+    std::vector<std::uint8_t> dll(512, 0);
+    dll[0] = 'M';
+    dll[1] = 'Z';
+    dll[0x3C] = 0x80;
+    const std::uint8_t pe[] = {'P', 'E', 0, 0, 0x4C, 0x01};
+    std::copy(std::begin(pe), std::end(pe), dll.begin() + 0x80);
+    dll[0x80 + 23] = 0x20; // a library
+    dll[0x80 + 24] = 0x0B;
+    dll[0x80 + 25] = 0x01;
+    const std::string library = m_dir / "win.spi";
+    spitest::write_file(library, dll);
+
+    const char* old_cache_home = std::getenv("XDG_CACHE_HOME");
+    const std::string saved_cache_home = old_cache_home ? old_cache_home : "";
+    ::setenv("XDG_CACHE_HOME", cache_home.c_str(), 1);
+    ::setenv("ZUMO_SPI_HOST_DIR", fake.c_str(), 1);
+    ::setenv("WINELOADER", (fake + "/wine").c_str(), 1);
+    SetSPIInfoCacheFile(m_dir / "spi-info.cache");
+    m_spis->Add(OpenSPI(library));
+    ASSERT_EQ(m_spis->Items(0)->Filters(), std::vector<std::string>{"*.ztst"});
+
+    ::setenv("WINELOADER", "/nonexistent/wine", 1);
+    ::testing::internal::CaptureStderr();
+    for (int preview = 0; preview < 3; ++preview) {
+        TSPIGraphic graphic;
+        EXPECT_THROW(graphic.LoadFromFile(picture()), EInvalidGraphic);
+    }
+    SetSPIInfoCacheFile(m_dir / "spi-info.cache");
+    EXPECT_EQ(OpenSPI(library), nullptr);
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(lines_naming(said, "install Wine"), 1) << said;
+
+    ::unsetenv("WINELOADER");
+    old_cache_home ? ::setenv("XDG_CACHE_HOME", saved_cache_home.c_str(), 1)
+                   : ::unsetenv("XDG_CACHE_HOME");
 }
 
 // A stand-in helper: sends the frames of answers<run>.bin after the

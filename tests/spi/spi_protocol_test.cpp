@@ -82,13 +82,13 @@ int SUSIE_API fake_picture(const char* buf, susie_intptr len, unsigned int flag,
         return 1;
     *info = platform::local_alloc(40);
     *bits = platform::local_alloc(8);
-    auto* header = static_cast<std::uint8_t*>(*info);
+    auto* header = static_cast<std::uint8_t*>(platform::local_lock(*info));
     header[0] = 40;
     header[4] = 2;
     header[8] = 1;
     header[12] = 1;
     header[14] = 24;
-    std::memset(*bits, 0xAB, 8);
+    std::memset(platform::local_lock(*bits), 0xAB, 8);
     return 0;
 }
 class FakeLibrary : public PluginLibrary

@@ -3,18 +3,15 @@
 // huge block for a small picture is neither copied nor held.
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
-#include "spi/host/spi_protocol.h"
 #include "spi/spi_helper.h"
-#include "spi/spi_launcher.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
+#include <cstdlib>
 #include <fstream>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -94,74 +91,6 @@ void kill_all(const std::vector<pid_t>& pids)
         ::kill(pid, SIGKILL);
 }
 
-// The program's half of a helper, without the program: a shell that starts
-// the helper and stays its parent, so that killing the shell is the
-// program dying under it. The test speaks the protocol itself.
-class ShellHostedHelper
-{
-public:
-    explicit ShellHostedHelper(const std::string& library)
-    {
-        int to[2], from[2];
-        if (::pipe2(to, O_CLOEXEC) != 0 || ::pipe2(from, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        // On descriptor 3: a shell gives a command it starts in the
-        // background /dev/null before the command's own redirections.
-        posix_spawn_file_actions_adddup2(&actions, to[0], 3);
-        posix_spawn_file_actions_adddup2(&actions, from[1], 1);
-        const std::string host = FindHelperProgram("zumo-spi-host");
-        const char* argv[] = {
-            "/bin/sh",       "-c",   "\"$0\" \"$1\" <&3 3<&- & wait", host.c_str(),
-            library.c_str(), nullptr};
-        ::posix_spawn(&m_shell, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(to[0]);
-        ::close(from[1]);
-        m_channel.in = from[0];
-        m_channel.out = to[1];
-    }
-    ~ShellHostedHelper()
-    {
-        ::close(m_channel.in);
-        ::close(m_channel.out);
-        if (m_shell > 0) {
-            ::kill(m_shell, SIGKILL);
-            ::waitpid(m_shell, nullptr, 0);
-        }
-    }
-    spihost::Channel& channel() { return m_channel; }
-    void kill_shell()
-    {
-        ::kill(m_shell, SIGKILL);
-        ::waitpid(std::exchange(m_shell, -1), nullptr, 0);
-    }
-
-private:
-    struct FdChannel : spihost::Channel
-    {
-        int in = -1, out = -1;
-        bool read_exact(void* buffer, std::size_t count) override
-        {
-            for (auto* p = static_cast<char*>(buffer); count > 0;) {
-                const ssize_t n = ::read(in, p, count);
-                if (n <= 0)
-                    return false;
-                p += n;
-                count -= static_cast<std::size_t>(n);
-            }
-            return true;
-        }
-        bool write_all(const void* buffer, std::size_t count) override
-        {
-            return ::write(out, buffer, count) == static_cast<ssize_t>(count);
-        }
-    };
-    pid_t m_shell = -1;
-    FdChannel m_channel;
-};
-
 // A forked child, a child in a session of its own and a double-forked
 // daemon of the plug-in end with its helper: when the helper ends on its
 // own, when the program stops it for hanging, and when the program dies.
@@ -173,28 +102,37 @@ TEST_F(HelperBounds, ProcessesThePluginStartsEndWithItsHelper)
         const std::string path = picture(end == End::Shutdown ? 'N' : 'H');
         const std::string pid_file = path + ".pids";
         std::remove(pid_file.c_str());
+        m_spis->Clear();
+        TSPIGraphic graphic;
         if (end == End::ProgramDied) {
-            ShellHostedHelper helper(plugin("hostile_spawn"));
-            ASSERT_TRUE(spihost::read_frame(helper.channel()));
-            spihost::PictureRequest request;
-            request.source.path = path;
-            ASSERT_TRUE(spihost::write_picture_request(helper.channel(), request));
+            // The program is a copy of this process that starts the helper
+            // itself and is killed while the plug-in hangs, long before the
+            // helper's timeout.
+            const pid_t program = ::fork();
+            if (program == 0) {
+                SetHelperTimeout(60s);
+                try {
+                    m_spis->Add(OpenSPI(plugin("hostile_spawn")));
+                    graphic.LoadFromFile(path);
+                } catch (...) {
+                }
+                std::_Exit(0);
+            }
             for (auto give_up = Clock::now() + 10s;
                  pids_in(pid_file).size() < 3 && Clock::now() < give_up;)
                 std::this_thread::sleep_for(10ms);
-            helper.kill_shell();
+            ::kill(program, SIGKILL);
+            ::waitpid(program, nullptr, 0);
         } else {
-            m_spis->Clear();
             m_spis->Add(OpenSPI(plugin("hostile_spawn")));
-            TSPIGraphic graphic;
             ::testing::internal::CaptureStderr();
             if (end == End::Shutdown)
                 EXPECT_NO_THROW(graphic.LoadFromFile(path));
             else
                 EXPECT_THROW(graphic.LoadFromFile(path), EInvalidGraphic);
             ::testing::internal::GetCapturedStderr();
-            m_spis->Clear();
         }
+        m_spis->Clear();
         const std::vector<pid_t> pids = pids_in(pid_file);
         ASSERT_EQ(pids.size(), 3u);
         const std::vector<pid_t> running = still_running(pids);

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -60,9 +59,8 @@ private:
 };
 
 // The fake plug-in: decodes a 2x1 24-bit picture (8 bytes of rows) into a
-// pixel block of g_bits_size bytes, reporting progress twice.
+// larger pixel block, reporting progress twice.
 std::string g_seen_name;
-std::size_t g_bits_size = 8;
 int SUSIE_API fake_info(int number, char* buf, int length)
 {
     const char* texts[] = {"00IN", "fake", "*.fak", "Fake"};
@@ -84,14 +82,14 @@ int SUSIE_API fake_picture(const char* buf, susie_intptr len, unsigned int flag,
     if (progress(0, 2, data) || progress(1, 2, data))
         return 1;
     *info = platform::local_alloc(40);
-    *bits = platform::local_alloc(g_bits_size);
+    *bits = platform::local_alloc(12);
     auto* header = static_cast<std::uint8_t*>(platform::local_lock(*info));
     header[0] = 40;
     header[4] = 2;
     header[8] = 1;
     header[12] = 1;
     header[14] = 24;
-    std::memset(platform::local_lock(*bits), 0xAB, std::min<std::size_t>(g_bits_size, 8));
+    std::memset(platform::local_lock(*bits), 0xAB, 12);
     return 0;
 }
 class FakeLibrary : public PluginLibrary
@@ -189,7 +187,7 @@ TEST(SpiServe, AnswersAConversationAndEndsOnShutdown)
     EXPECT_EQ(decoded.result, 0);
     ASSERT_TRUE(decoded.has_blocks);
     EXPECT_EQ(decoded.info.size(), 40u);
-    EXPECT_EQ(decoded.bits.size(), 8u);
+    EXPECT_EQ(decoded.bits.size(), 8u); // the rows, not the whole block
     EXPECT_EQ(decoded.info[14], 24);
     EXPECT_EQ(decoded.bits[7], 0xAB);
     PictureReply stopped = decode_picture_reply(out[9].payload);
@@ -224,39 +222,6 @@ TEST(SpiServe, EndsWithoutAnswerForWhatItCannotServe)
         // Only Ready (and progress reports) went out: never a reply.
         for (const Frame& f : channel.written())
             EXPECT_TRUE(f.type == MessageType::Ready || f.type == MessageType::Progress) << c.what;
-    }
-}
-
-// The helper hands over the rows the picture needs, however large the
-// plug-in's block; a block short of them is not handed over at all.
-TEST(SpiServe, PixelBlockIsCutToThePictureOrRefused)
-{
-    struct Case
-    {
-        std::size_t block;
-        bool handed_over;
-    };
-    const Case cases[] = {{8, true}, {9, true}, {std::size_t{64} << 20, true}, {7, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.block);
-        g_bits_size = c.block;
-        ScriptChannel channel(concat({
-            picture_request(PictureEntry::Picture, {1, "", 0, k_fake_data}),
-            frame(MessageType::ProgressReply, encode_i32(0)),
-            frame(MessageType::ProgressReply, encode_i32(0)),
-        }));
-        FakeSystem system;
-        EXPECT_EQ(serve(channel, system, "fake"), 0);
-        g_bits_size = 8;
-        std::vector<Frame> out = channel.written();
-        ASSERT_EQ(out.size(), 4u);
-        PictureReply reply = decode_picture_reply(out[3].payload);
-        EXPECT_EQ(reply.result, 0);
-        ASSERT_EQ(reply.has_blocks, c.handed_over);
-        if (c.handed_over) {
-            EXPECT_EQ(reply.info.size(), 40u);
-            EXPECT_EQ(reply.bits.size(), 8u);
-        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include "imagelib/picture_limits.h"
 #include "platform/file_ops.h"
 #include "platform/path.h"
+#include "spi/host/dib_blocks.h"
 
 #include <algorithm>
 #include <array>
@@ -17,10 +18,12 @@
 namespace zumo {
 namespace {
 
+using spihost::dib_layout;
+using spihost::DibLayout;
+using spihost::layout_is_sane;
+
 const char* const k_could_not_decode = "Susie Plugins could not decode";
-constexpr std::uint32_t k_bi_rgb = 0;
-constexpr std::uint32_t k_bi_bitfields = 3;
-constexpr std::int64_t k_info_header = 40;
+constexpr std::int64_t k_info_header = spihost::k_dib_info_header;
 
 std::uint32_t read_u32(const std::uint8_t* p)
 {
@@ -29,88 +32,9 @@ std::uint32_t read_u32(const std::uint8_t* p)
     return value;
 }
 
-std::int32_t read_i32(const std::uint8_t* p)
-{
-    std::int32_t value;
-    std::memcpy(&value, p, 4);
-    return value;
-}
-
-std::uint16_t read_u16(const std::uint8_t* p)
-{
-    std::uint16_t value;
-    std::memcpy(&value, p, 2);
-    return value;
-}
-
 void put_u32(std::uint8_t* p, std::uint32_t value)
 {
     std::memcpy(p, &value, 4);
-}
-
-// What a BITMAPINFOHEADER says about the blocks around it. The rest of the
-// host takes the header as 40 bytes, BI_BITFIELDS masks after it, then the
-// colour table. All sizes are 64-bit: a plug-in may claim anything.
-struct DibLayout
-{
-    std::int64_t stored_header = 0; // the header's own size field
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::uint16_t bit_count = 0;
-    std::uint32_t compression = 0;
-    std::int64_t color_count = 0;
-    std::int64_t mask_bytes = 0;
-    // Where the plug-in's colour table starts: after the whole header, and
-    // never inside the masks that follow a 40-byte one (a header of 41 to 51
-    // bytes ends inside them).
-    std::int64_t table_offset = 0;
-    std::int64_t header_size = 0; // 40 + masks + colour table
-    std::int64_t image_size = 0;  // padded rows times |height|
-};
-
-DibLayout dib_layout(const std::uint8_t* header)
-{
-    DibLayout d;
-    d.stored_header = read_u32(header);
-    d.width = read_i32(header + 4);
-    d.height = read_i32(header + 8);
-    d.bit_count = read_u16(header + 14);
-    d.compression = read_u32(header + 16);
-    std::uint32_t used = read_u32(header + 32);
-    d.color_count = used != 0          ? used
-                    : d.bit_count == 1 ? 2
-                    : d.bit_count == 4 ? 16
-                    : d.bit_count == 8 ? 256
-                                       : 0;
-    d.mask_bytes = d.compression == k_bi_bitfields ? 12 : 0;
-    d.table_offset = std::max(d.stored_header, k_info_header + d.mask_bytes);
-    d.header_size = k_info_header + d.mask_bytes + 4 * d.color_count;
-    // Only sizes within the limits are multiplied: 32-bit sides times a
-    // 32-bit stride overflow even 64 bits. Others are refused anyway.
-    const std::int64_t rows = d.height < 0 ? -static_cast<std::int64_t>(d.height) : d.height;
-    if (imgctl::size_within_limits(d.width, rows)) {
-        const std::int64_t stride = ((std::int64_t{d.width} * d.bit_count + 31) / 32) * 4;
-        d.image_size = stride * rows;
-    }
-    return d;
-}
-
-// The header describes a picture the host can show, within the picture
-// library's limits, and the two blocks hold what it describes.
-bool layout_is_sane(const DibLayout& d, std::size_t info_size, std::size_t bits_size)
-{
-    static constexpr std::array<std::uint16_t, 6> depths{1, 4, 8, 16, 24, 32};
-    if (d.stored_header < k_info_header ||
-        std::find(depths.begin(), depths.end(), d.bit_count) == depths.end())
-        return false;
-    if (d.compression != k_bi_rgb &&
-        !(d.compression == k_bi_bitfields && (d.bit_count == 16 || d.bit_count == 32)))
-        return false;
-    std::int64_t rows = d.height < 0 ? -static_cast<std::int64_t>(d.height) : d.height;
-    if (!imgctl::size_within_limits(d.width, rows) || d.color_count > 256)
-        return false;
-    return d.table_offset + 4 * d.color_count <= static_cast<std::int64_t>(info_size) &&
-           d.image_size <= static_cast<std::int64_t>(bits_size);
 }
 
 std::string upper_ascii(std::string text)

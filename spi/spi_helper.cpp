@@ -183,12 +183,21 @@ private:
     std::vector<pid_t> m_pids;
 };
 
-// Kills a helper with its process group (it leads one of its own): a
-// loader that starts the helper without replacing itself (a Wine wrapper
-// script), or a process the plug-in started, goes with it. Wine's server
-// runs in a session of its own and stays.
+// Stops a helper. The native helper ends what its plug-in started, also in
+// sessions of their own, when asked with SIGTERM, so it is asked first and
+// given a moment. Then the helper is killed with its process group (it
+// leads one of its own): a loader that starts the helper without replacing
+// itself (a Wine wrapper script) goes with it. Wine's server runs in a
+// session of its own and stays. The helper is left for the caller to reap,
+// so its pid, and with it the group's, is not reused meanwhile.
 void kill_helper(pid_t pid)
 {
+    ::kill(pid, SIGTERM);
+    const auto give_up = Clock::now() + std::chrono::seconds(1);
+    siginfo_t ended{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           ended.si_pid == 0 && Clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
 }

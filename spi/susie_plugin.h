@@ -18,21 +18,30 @@
  *
  * Memory handed to the host: GetPicture and GetPreview return two
  * local-memory handles that the host owns from then on. On Windows they come
- * from LocalAlloc; on POSIX a handle is a block from malloc (the host frees
- * it with free, so plug-in and host must share the C library's allocator,
- * which is the case for shared libraries of one process).
+ * from LocalAlloc; on POSIX from susie_local_alloc below, a malloc block
+ * that keeps its exact size in front of the data (the host frees it with
+ * free, so plug-in and host must share the C library's allocator, which is
+ * the case for shared libraries of one process). A plain malloc block is
+ * still taken, but the host can only learn the allocator's rounded-up size
+ * of it, so its checks hold to that size, not to what was asked for.
  *  - the bitmap-information handle: a BITMAPINFO, i.e. a 40-byte
  *    BITMAPINFOHEADER followed by the colour table (4 bytes per entry,
  *    blue, green, red, 0), and for BI_BITFIELDS the three colour masks;
  *  - the pixel-bits handle: the pixel rows of that bitmap, each padded to a
  *    multiple of 4 bytes, bottom-up unless biHeight is negative.
  * The host checks that both blocks are as large as the header claims and
- * rejects the picture otherwise.
+ * rejects the picture otherwise; it takes only the bytes the picture needs
+ * (header, masks, colour table; padded rows times the height).
  */
 #ifndef ZUMO_SUSIE_PLUGIN_H
 #define ZUMO_SUSIE_PLUGIN_H
 
 #include <stdint.h>
+#ifndef _WIN32
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#endif
 
 /* intptr_t and pointers are 32 bits on 32-bit Windows and pointer-sized
  * elsewhere, so one set of types covers both layouts. */
@@ -52,6 +61,39 @@ typedef void* susie_handle; /* HLOCAL on Windows, a malloc block on POSIX */
 
 #ifdef __cplusplus
 extern "C" {
+#endif
+
+#ifndef _WIN32
+/* Local-memory blocks on POSIX: a 16-byte prefix (the size asked for, a
+ * 64-bit value, then SUSIE_LOCAL_MAGIC), then the zero-filled data. The
+ * handle is the malloc block; susie_local_lock gives the data. */
+#define SUSIE_LOCAL_PREFIX 16
+#define SUSIE_LOCAL_MAGIC 0x4B4F4C424D555A5Aull
+
+static inline susie_handle susie_local_alloc(size_t size)
+{
+    uint64_t prefix[2];
+    void* block;
+    if (size > SIZE_MAX - SUSIE_LOCAL_PREFIX)
+        return NULL;
+    block = calloc(SUSIE_LOCAL_PREFIX + size, 1);
+    if (!block)
+        return NULL;
+    prefix[0] = size;
+    prefix[1] = SUSIE_LOCAL_MAGIC;
+    memcpy(block, prefix, sizeof prefix);
+    return block;
+}
+
+static inline void* susie_local_lock(susie_handle handle)
+{
+    return handle ? (char*)handle + SUSIE_LOCAL_PREFIX : NULL;
+}
+
+static inline void susie_local_free(susie_handle handle)
+{
+    free(handle);
+}
 #endif
 
 /* Plug-in information numbers for GetPluginInfo. */

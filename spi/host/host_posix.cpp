@@ -7,6 +7,7 @@
 // first, and a plug-in that prints lands on standard error instead of in
 // the middle of a message.
 #include "spi/host/spi_serve.h"
+#include "spi/host/supervisor_posix.h"
 
 #include "imagelib/memory_reuse.h"
 #include "platform/dynlib.h"
@@ -16,10 +17,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <string>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace {
 
@@ -121,20 +120,23 @@ int main(int argc, char** argv)
     }
     // A program that went away shows as a failed write, not as a signal.
     std::signal(SIGPIPE, SIG_IGN);
-#ifdef __linux__
-    // A program that ends (or is killed) while this helper hangs in its
-    // plug-in cannot end it; the kernel does.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-#endif
     int in = -1, out = -1;
     if (!take_standard_descriptors(in, out)) {
         std::perror("zumo-spi-host");
         return 71;
     }
-    // Picture after picture: the plug-in's blocks reuse the memory the
-    // last one freed instead of faulting in fresh pages each time.
-    imgctl::reuse_freed_memory();
-    FdChannel channel(in, out);
-    PosixSystem system;
-    return serve(channel, system, argv[1]);
+    // A plug-in that hangs cannot end its helper, nor can one that forks
+    // leave a process behind: a supervisor above the serving process ends
+    // them all (see supervisor_posix.h).
+    const std::string plugin = argv[1];
+    return run_supervised(
+        [&] {
+            // Picture after picture: the plug-in's blocks reuse the memory
+            // the last one freed instead of faulting in fresh pages each time.
+            imgctl::reuse_freed_memory();
+            FdChannel channel(in, out);
+            PosixSystem system;
+            return serve(channel, system, plugin);
+        },
+        {in, out});
 }

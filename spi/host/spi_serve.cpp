@@ -1,5 +1,7 @@
 #include "spi/host/spi_serve.h"
 
+#include "spi/host/dib_blocks.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -178,6 +180,24 @@ bool Server::get_picture_info(const Frame& frame)
     return ok;
 }
 
+// The parts of a plug-in's blocks that the picture needs: the header with
+// its masks and colour table, and the padded rows. Whatever a plug-in
+// allocated beyond them stays here, untouched, so a huge block for a small
+// picture costs neither its copy nor the program's memory. Blocks that do
+// not hold what their header claims are not handed over at all.
+bool picture_blocks(const std::uint8_t* info, std::size_t info_size, const std::uint8_t* bits,
+                    std::size_t bits_size, PictureReply& reply)
+{
+    if (info_size < static_cast<std::size_t>(k_dib_info_header))
+        return false;
+    const DibLayout layout = dib_layout(info);
+    if (!layout_is_sane(layout, info_size, bits_size))
+        return false;
+    reply.info = {info, static_cast<std::size_t>(layout.info_bytes())};
+    reply.bits = {bits, static_cast<std::size_t>(layout.image_size)};
+    return true;
+}
+
 bool Server::get_picture(const Frame& frame)
 {
     PictureRequest request = decode_picture_request(frame.payload);
@@ -200,11 +220,10 @@ bool Server::get_picture(const Frame& frame)
     if (reply.result == 0 && info && bits) {
         info_bytes = m_system.lock(info);
         bits_bytes = m_system.lock(bits);
-        if (info_bytes && bits_bytes) {
-            reply.has_blocks = true;
-            reply.info = {static_cast<const std::uint8_t*>(info_bytes), m_system.size(info)};
-            reply.bits = {static_cast<const std::uint8_t*>(bits_bytes), m_system.size(bits)};
-        }
+        if (info_bytes && bits_bytes)
+            reply.has_blocks = picture_blocks(
+                static_cast<const std::uint8_t*>(info_bytes), m_system.size(info),
+                static_cast<const std::uint8_t*>(bits_bytes), m_system.size(bits), reply);
     }
     bool ok = write_picture_reply(m_channel, reply);
     if (info_bytes)

@@ -58,7 +58,8 @@ private:
     Bytes m_output;
 };
 
-// The fake plug-in: decodes a 2x1 24-bit picture, reporting progress twice.
+// The fake plug-in: decodes a 2x1 24-bit picture (8 bytes of rows) into a
+// larger pixel block, reporting progress twice.
 std::string g_seen_name;
 int SUSIE_API fake_info(int number, char* buf, int length)
 {
@@ -81,14 +82,14 @@ int SUSIE_API fake_picture(const char* buf, susie_intptr len, unsigned int flag,
     if (progress(0, 2, data) || progress(1, 2, data))
         return 1;
     *info = platform::local_alloc(40);
-    *bits = platform::local_alloc(8);
-    auto* header = static_cast<std::uint8_t*>(*info);
+    *bits = platform::local_alloc(12);
+    auto* header = static_cast<std::uint8_t*>(platform::local_lock(*info));
     header[0] = 40;
     header[4] = 2;
     header[8] = 1;
     header[12] = 1;
     header[14] = 24;
-    std::memset(*bits, 0xAB, 8);
+    std::memset(platform::local_lock(*bits), 0xAB, 12);
     return 0;
 }
 class FakeLibrary : public PluginLibrary
@@ -185,7 +186,8 @@ TEST(SpiServe, AnswersAConversationAndEndsOnShutdown)
     PictureReply decoded = decode_picture_reply(out[6].payload);
     EXPECT_EQ(decoded.result, 0);
     ASSERT_TRUE(decoded.has_blocks);
-    EXPECT_GE(decoded.info.size(), 40u);
+    EXPECT_EQ(decoded.info.size(), 40u);
+    EXPECT_EQ(decoded.bits.size(), 8u); // the rows, not the whole block
     EXPECT_EQ(decoded.info[14], 24);
     EXPECT_EQ(decoded.bits[7], 0xAB);
     PictureReply stopped = decode_picture_reply(out[9].payload);

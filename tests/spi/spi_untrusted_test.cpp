@@ -50,6 +50,7 @@ struct HostileCase
     std::uint32_t compression;
     std::uint32_t clr_used;
     bool accepted;
+    std::size_t bits_short = 0; // bytes missing from the pixel block
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out)
@@ -83,7 +84,8 @@ std::vector<std::uint8_t> hostile_source(const HostileCase& c)
     }
     const std::int64_t rows = std::llabs(static_cast<std::int64_t>(c.height));
     const bool absurd = c.width <= 0 || c.width > 1'000'000 || rows > 1'000'000;
-    std::vector<std::uint8_t> bits(absurd ? 16 : static_cast<std::size_t>(stride_of(c) * rows), 0);
+    std::vector<std::uint8_t> bits(
+        absurd ? 16 : static_cast<std::size_t>(stride_of(c) * rows) - c.bits_short, 0);
     if (c.bit_count == 32)
         for (std::size_t i = 0; i + 4 <= bits.size(); i += 4)
             put32(bits, i, 0x00123456);
@@ -156,6 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"table_after_v5_cut", 124, 124 + 4 * 15, 5, 2, 4, k_rgb, 0, false},
         HostileCase{"table_after_v5_held", 124, 124 + 4 * 16, 5, 2, 4, k_rgb, 0, true},
         HostileCase{"header44_table_held", 44, 44 + 4 * 16, 5, 2, 4, k_rgb, 0, true},
+        // The pixel block holds every padded row, to the last byte.
+        HostileCase{"bits_one_byte_short", 40, 40, 5, 2, 24, k_rgb, 0, false, 1},
         // Never more than 256 colours, whatever the block holds.
         HostileCase{"clr_used_256", 40, 40 + 4 * 256, 5, 2, 8, k_rgb, 256, true},
         HostileCase{"clr_used_257", 40, 40 + 4 * 257, 5, 2, 8, k_rgb, 257, false},

@@ -369,6 +369,24 @@ TEST(HeadlessUserHost, NamesTheFileOfEveryMessage)
     EXPECT_EQ(log.back(), "terminate 2");
 }
 
+// A name that is not UTF-8 shows by its bytes (here Latin-1); the text
+// around it stays UTF-8, on the line's file prefix as inside a message.
+TEST(HeadlessUserHost, NamesThatAreNotUtf8KeepTheTextAroundThemReadable)
+{
+    std::ostringstream err;
+    HeadlessUserHost host(err, [] { return false; });
+    const std::string latin1 = "/p/caf\xE9.jpg";
+    host.FileStarted(latin1);
+    host.ShowFailure(latin1, "画像を処理できません", "画像のデータが壊れています");
+    host.FileFinished(latin1, FileOutcome::Failed);
+    host.ShowFailure(latin1, "画像を処理できません", "ファイルがありません");
+    host.ShowMessage("1個のファイルをリネームできませんでした.\n" + latin1);
+    EXPECT_EQ(err.str(),
+              "zumo: /p/caf\u00e9.jpg: 画像を処理できません: 画像のデータが壊れています\n"
+              "zumo: 画像を処理できません: /p/caf\u00e9.jpg: ファイルがありません\n"
+              "zumo: 1個のファイルをリネームできませんでした.\n/p/caf\u00e9.jpg\n");
+}
+
 TEST(HeadlessUserHost, SaysWhyAFileWasNotProcessed)
 {
     std::ostringstream err;

@@ -3,8 +3,8 @@
 // (RadioGroup10), shows the progress dialog, gives the end signal and ends
 // the program.
 //
-// Runs without a display (neither DISPLAY nor WAYLAND_DISPLAY set, or no X
-// server answering at DISPLAY) cannot
+// Runs without a display (neither DISPLAY nor WAYLAND_DISPLAY set, or
+// neither an X server nor a Wayland compositor answering there) cannot
 // leave a window open for someone to close: a run that would stay open
 // (cancelled, or a non-GIF file in GIF mode) ends the program there too.
 // Exit status of a command-line run: 0 when every file was processed

@@ -261,11 +261,18 @@ std::string current_failure_reason()
     }
 }
 
+enum class Loader { AnyFormat, GifOnly };
+
 // Why a loader returned 0.
-std::string load_failure_reason()
+std::string load_failure_reason(Loader loader)
 {
     const std::optional<imgctl::ImageError> error = imgctl::LastLoadFailure();
-    return error ? image_error_reason(*error) : std::string("画像を読めません");
+    if (!error)
+        return "画像を読めません";
+    // The GIF conversion reads GIF files only, whatever else the file is.
+    if (loader == Loader::GifOnly && error->fault() == imgctl::Fault::NotPicture)
+        return "GIF ファイルではありません";
+    return image_error_reason(*error);
 }
 
 } // namespace
@@ -374,7 +381,7 @@ FileResult ConversionEngine::ConvertImageFile(const std::string& file_name, plat
             return failed(file_name, std::move(why));
         const imgctl::HDIB loaded = imgctl::ToDIBex(file_name.c_str(), load_options(options));
         if (loaded == 0)
-            return failed(file_name, load_failure_reason());
+            return failed(file_name, load_failure_reason(Loader::AnyFormat));
         const DibHandle dib(loaded);
         rotate(dib.get(), options);
         resize(dib.get(), options);
@@ -397,7 +404,7 @@ FileResult ConversionEngine::ConvertGifFile(const std::string& file_name, platfo
             return failed(file_name, std::move(why));
         const imgctl::HDIB loaded = imgctl::GIFtoDIB(file_name.c_str());
         if (loaded == 0)
-            return failed(file_name, load_failure_reason());
+            return failed(file_name, load_failure_reason(Loader::GifOnly));
         const DibHandle dib(loaded);
         // No rotation, resize or reduction for GIF input.
         return write_picture(dib.get(), file_name, k_gif_formats, options.RadioGroup2, options,

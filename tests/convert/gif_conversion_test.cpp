@@ -83,8 +83,7 @@ TEST_F(ConversionTest, GifConversionFailsAndSkipsLikeTheImageConversion)
     EXPECT_EQ(engine.ConvertGifFile(make("photo.jpg", Format::Jpg)), FileResult::Failed);
     const std::string jpeg = in("photo.jpg");
     EXPECT_EQ(host.events, (std::vector<std::string>{"Beep", k_cannot_process + jpeg +
-                                                                 ": 画像ファイルではないか, "
-                                                                 "対応していない形式です)"}));
+                                                                 ": GIF ファイルではありません)"}));
     host.events.clear();
 
     const std::string input = make("anim.gif", Format::Gif);

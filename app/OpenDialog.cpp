@@ -1,14 +1,23 @@
 #include "app/OpenDialog.h"
 
+#include "shell/FolderDialog.h"
 #include "shell/local_names.h"
 
 #include <QDir>
 #include <QFileDialog>
 
-TOpenDialog::TOpenDialog(QWidget* owner) : m_owner(owner), m_runner(&zumo::run_open_dialog) {}
+TOpenDialog::TOpenDialog(QWidget* owner) : m_owner(owner) {}
 
 bool TOpenDialog::Execute()
 {
+    if (!m_runner) {
+        // The program's own dialog lists every name by its bytes.
+        const auto picked = zumo::run_local_open_dialog(m_owner, zumo::name_filters_from(Filter));
+        if (!picked || picked->empty())
+            return false;
+        Files = *picked;
+        return true;
+    }
     const auto picked = m_runner(m_owner, zumo::name_filters_from(Filter));
     if (!picked || picked->isEmpty())
         return false;

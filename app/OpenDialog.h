@@ -16,9 +16,10 @@ class QWidget;
 class TOpenDialog
 {
 public:
-    // Shows the dialog with the given name filters (none: all files) and
-    // returns the picked files, or nothing when cancelled. Replaceable so a
-    // test can answer without a modal dialog.
+    // Shows a dialog with the given name filters (none: all files) and
+    // returns the picked files as text, or nothing when cancelled; their
+    // bytes are then looked up on disk. Set by a test to answer without a
+    // modal dialog; otherwise the program's own dialog answers with bytes.
     using Runner =
         std::function<std::optional<QStringList>(QWidget* owner, const QStringList& name_filters)>;
 

@@ -2,7 +2,8 @@
 // Creating the window runs FormCreate, the first showing FormShow (the
 // command-line run), and destroying it at the end FormDestroy.
 //
-// Without a display server (or with a DISPLAY where no X server answers)
+// Without a display server (or with a DISPLAY where no X server answers and
+// a WAYLAND_DISPLAY without its compositor)
 // a run over files named on the command line still works: Qt's offscreen platform stands in,
 // messages go to standard error, every question takes the answer that skips, and the exit status
 // says whether every file was processed. "--undo" reverses the last rename run without a window.

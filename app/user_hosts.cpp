@@ -14,10 +14,11 @@ namespace {
 
 const char* const k_title_property = "zumoApplicationTitle";
 
-// Messages may name files whose names are not UTF-8.
+// Messages may name files whose names are not UTF-8: those bytes alone
+// are rendered apart, the Japanese text around them stays as it is.
 QString from_bytes(const std::string& text)
 {
-    return ShownName(text);
+    return ShownText(text);
 }
 
 } // namespace

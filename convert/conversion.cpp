@@ -3,9 +3,11 @@
 #include "imagelib/imgctl.h"
 #include "platform/file_ops.h"
 #include "platform/path.h"
+#include "platform/shown_text.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -23,7 +25,8 @@ constexpr const char* k_progress_text = "変換中です";
 constexpr const char* k_progress_caption = "Zumo変換";
 
 // Thrown inside a conversion for a fault of our own making (an output folder
-// that cannot be created); it ends like a library failure.
+// that cannot be created, an output the write rule refuses); its text is
+// the reason shown.
 class ConversionError : public std::runtime_error
 {
 public:
@@ -185,7 +188,8 @@ std::optional<std::string> output_path(const std::string& file_name, const std::
         if (platform::create_folder(plan.new_folder))
             new_folder.created(plan.new_folder);
         else if (!platform::folder_exists(plan.new_folder)) // made by someone else meanwhile?
-            throw ConversionError("cannot create the output folder " + plan.new_folder);
+            throw ConversionError("出力先のフォルダ " + platform::shown_name(plan.new_folder) +
+                                  " を作れません");
     }
     return plan.path;
 }
@@ -209,11 +213,66 @@ FileResult write_picture(imgctl::HDIB dib, const std::string& file_name,
                                                         platform::DiskView(run), new_folder);
     if (!path)
         return FileResult::Skipped;
-    format->write(*path, dib, options);
+    try {
+        format->write(*path, dib, options);
+    } catch (const imgctl::ImageError& e) {
+        // The picture was decoded above: a data fault here is the encoder's.
+        if (e.fault() == imgctl::Fault::Data)
+            throw ConversionError(std::string("画像を書き出せません (") + e.what() + ")");
+        throw;
+    }
     new_folder.keep();
     if (run)
         run->AddMade(*path);
     return FileResult::Written;
+}
+
+// A short reason for a failure of the picture library.
+std::string image_error_reason(const imgctl::ImageError& error)
+{
+    switch (error.fault()) {
+    case imgctl::Fault::System:
+        return platform::system_error_reason(error.error());
+    case imgctl::Fault::TooLarge:
+        return "画像が大きすぎます";
+    case imgctl::Fault::NotPicture:
+        return "画像ファイルではないか, 対応していない形式です";
+    case imgctl::Fault::Data:
+        break;
+    }
+    return "画像のデータが壊れています";
+}
+
+// The reason of the exception being handled.
+std::string current_failure_reason()
+{
+    try {
+        throw;
+    } catch (const imgctl::ImageError& e) {
+        return image_error_reason(e);
+    } catch (const ConversionError& e) {
+        return e.what();
+    } catch (const std::bad_alloc&) {
+        return platform::system_error_reason(ENOMEM);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "原因不明のエラーです";
+    }
+}
+
+enum class Loader { AnyFormat, GifOnly };
+
+// Why a loader returned 0.
+std::string load_failure_reason(Loader loader)
+{
+    const std::optional<imgctl::ImageError> error = imgctl::LastLoadFailure();
+    if (!error)
+        return "画像を読めません";
+    // The GIF conversion reads GIF files only, whatever else the file is.
+    if (loader == Loader::GifOnly && error->fault() == imgctl::Fault::NotPicture)
+        return "GIF ファイルではありません";
+    return image_error_reason(*error);
 }
 
 } // namespace
@@ -301,12 +360,12 @@ ConversionEngine::ConversionEngine(OptionSource& options, UserHost& host)
 {
 }
 
-FileResult ConversionEngine::failed(std::string why)
+FileResult ConversionEngine::failed(const std::string& file_name, std::string why)
 {
     m_last_failure = std::move(why);
     try {
         m_host.Beep();
-        m_host.ShowMessage(k_cannot_process);
+        m_host.ShowFailure(file_name, k_cannot_process, m_last_failure);
     } catch (...) {
         // Reporting must not turn a failed file into a failed batch.
     }
@@ -319,22 +378,20 @@ FileResult ConversionEngine::ConvertImageFile(const std::string& file_name, plat
         const OptionSnapshot options = m_options.Options();
         if (std::string why = ConversionInputRefusal(platform::DiskView(run), file_name);
             !why.empty())
-            return failed(std::move(why));
+            return failed(file_name, std::move(why));
         const imgctl::HDIB loaded = imgctl::ToDIBex(file_name.c_str(), load_options(options));
         if (loaded == 0)
-            return failed("not a picture it reads");
+            return failed(file_name, load_failure_reason(Loader::AnyFormat));
         const DibHandle dib(loaded);
         rotate(dib.get(), options);
         resize(dib.get(), options);
         return write_picture(dib.get(), file_name, k_image_formats, options.RadioGroup1, options,
                              m_host, run);
-    } catch (const std::exception& e) {
+    } catch (...) {
         // Library errors, memory exhaustion, an output that cannot be
         // written: the file fails, the caller goes on. The picture has been
         // released by now.
-        return failed(e.what());
-    } catch (...) {
-        return failed("unknown error");
+        return failed(file_name, current_failure_reason());
     }
 }
 
@@ -344,18 +401,16 @@ FileResult ConversionEngine::ConvertGifFile(const std::string& file_name, platfo
         const OptionSnapshot options = m_options.Options();
         if (std::string why = ConversionInputRefusal(platform::DiskView(run), file_name);
             !why.empty())
-            return failed(std::move(why));
+            return failed(file_name, std::move(why));
         const imgctl::HDIB loaded = imgctl::GIFtoDIB(file_name.c_str());
         if (loaded == 0)
-            return failed("not a GIF it reads");
+            return failed(file_name, load_failure_reason(Loader::GifOnly));
         const DibHandle dib(loaded);
         // No rotation, resize or reduction for GIF input.
         return write_picture(dib.get(), file_name, k_gif_formats, options.RadioGroup2, options,
                              m_host, run);
-    } catch (const std::exception& e) {
-        return failed(e.what());
     } catch (...) {
-        return failed("unknown error");
+        return failed(file_name, current_failure_reason());
     }
 }
 

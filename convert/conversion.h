@@ -55,7 +55,8 @@ const char* GifOutputExtension(int radio_group2);
 // Written: the output file is in place.
 // Skipped: nothing written and nothing reported, because the user answered
 //          "はい(&Y)" to the folder question or no output format is selected.
-// Failed:  nothing written; the beep and "画像を処理できません" were given.
+// Failed:  nothing written; the beep and "画像を処理できません" with the
+//          reason were given.
 enum class FileResult { Written, Skipped, Failed };
 
 class ConversionEngine
@@ -66,14 +67,15 @@ public:
     // Where this engine asks and reports.
     UserHost& Host() const { return m_host; }
 
-    // Never throw. A failure beeps once and shows "画像を処理できません".
+    // Never throw. A failure beeps once and shows "画像を処理できません" with
+    // the file's name and the reason (UserHost::ShowFailure).
     // run, when given, is what the calling run shares between its files:
     // an output that it made or that is one of its inputs still to come
     // fails the file (the file there stays); a written output joins it.
     FileResult ConvertImageFile(const std::string& file_name, platform::RunFiles* run = nullptr);
     FileResult ConvertGifFile(const std::string& file_name, platform::RunFiles* run = nullptr);
 
-    // Why the last file that failed did so (in English, for a log).
+    // Why the last file that failed did so, as its message shows it.
     const std::string& LastFailure() const { return m_last_failure; }
 
     // The open-dialog drivers: confirmation, progress, cancel, end signal.
@@ -92,7 +94,7 @@ public:
 
 private:
     using FileOperation = FileResult (ConversionEngine::*)(const std::string&, platform::RunFiles*);
-    FileResult failed(std::string why);
+    FileResult failed(const std::string& file_name, std::string why);
     void run_file_list(const std::vector<std::string>& files, FileOperation operation);
     void run_check_list(const CheckListSource& list,
                         const std::function<std::string()>& listing_folder,

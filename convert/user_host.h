@@ -3,17 +3,32 @@
 // beeps and messages are part of what the program visibly does.
 #pragma once
 
+#include "platform/shown_text.h"
+
 #include <memory>
 #include <string>
 
 namespace zumo {
+
+// "<text>: <file name>: <reason>", the name rendered for showing (its bytes
+// need not be UTF-8), ": <reason>" left out when there is none. (Inline, as
+// the whole interface: the hosts of app/core link no engine.)
+inline std::string FailureMessage(const std::string& text, const std::string& file_name,
+                                  const std::string& reason)
+{
+    std::string message = text + ": " + platform::shown_name(file_name);
+    if (!reason.empty())
+        message += ": " + reason;
+    return message;
+}
 
 enum class Buttons { YesNo, OkCancel };
 enum class Answer { Yes, No, Ok, Cancel };
 
 // A shown progress dialog (TFormStrProgress). Destroying the object releases
 // the dialog: drivers hold it in a unique_ptr so every way out releases it.
-class ProgressDialog {
+class ProgressDialog
+{
 public:
     virtual ~ProgressDialog() = default;
     virtual void SetCaption(const std::string& caption) = 0;
@@ -25,7 +40,8 @@ public:
     virtual bool Cancelled() const = 0;
 };
 
-class UserHost {
+class UserHost
+{
 public:
     virtual ~UserHost() = default;
     // Modal confirmation box: caption, question icon, the given buttons.
@@ -33,6 +49,14 @@ public:
     virtual Answer Ask(const std::string& caption, const std::string& text, Buttons buttons) = 0;
     // Plain modal message box.
     virtual void ShowMessage(const std::string& text) = 0;
+    // A file that could not be processed: text is the documented message,
+    // reason says why (may be empty). Shown by default as one message box
+    // with FailureMessage's text.
+    virtual void ShowFailure(const std::string& file_name, const std::string& text,
+                             const std::string& reason)
+    {
+        ShowMessage(FailureMessage(text, file_name, reason));
+    }
     // The system's default beep.
     virtual void Beep() = 0;
     // Creates and shows the modeless progress dialog with Label1 = text and

@@ -43,12 +43,12 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target
     struct stat st = {};
     const bool replaces = stat(m_target.c_str(), &st) == 0;
     if (replaces && S_ISDIR(st.st_mode))
-        fail("is a folder");
+        fail("is a folder", EISDIR);
     refuse_read_only();
     // Mode 0666 lets the umask decide, as for any new file; a replaced
     // file's mode is copied below.
     if (!m_temp.create(platform::folder_part(m_target), 0666))
-        fail("cannot create a temporary file: " + reason(errno));
+        fail("cannot create a temporary file: " + reason(errno), errno);
     if (replaces)
         fchmod(m_temp.fd(), st.st_mode & 07777);
     // The stream gets a descriptor of its own: the temporary file's stays
@@ -59,7 +59,7 @@ AtomicFile::AtomicFile(const std::string& target) : m_target(resolve_link(target
         const int error = errno;
         if (fd >= 0)
             close(fd);
-        fail(reason(error));
+        fail(reason(error), error);
     }
     // Encoders write row by row; a larger buffer saves most system calls.
     std::setvbuf(m_stream, nullptr, _IOFBF, std::size_t{256} * 1024);
@@ -76,21 +76,21 @@ void AtomicFile::write(std::span<const std::uint8_t> bytes)
     if (bytes.empty())
         return;
     if (std::fwrite(bytes.data(), 1, bytes.size(), m_stream) != bytes.size())
-        fail(reason(errno));
+        fail(reason(errno), errno);
 }
 
 void AtomicFile::commit()
 {
     if (std::fflush(m_stream) != 0 || std::ferror(m_stream))
-        fail(reason(errno));
+        fail(reason(errno), errno);
     std::FILE* stream = m_stream;
     m_stream = nullptr;
     if (std::fclose(stream) != 0)
-        fail(reason(errno));
+        fail(reason(errno), errno);
     // Made read-only while we wrote: it stays.
     refuse_read_only();
     if (!m_temp.place(m_target, platform::IfExists::Replace))
-        fail(reason(errno));
+        fail(reason(errno), errno);
 }
 
 void AtomicFile::refuse_read_only() const
@@ -98,12 +98,12 @@ void AtomicFile::refuse_read_only() const
     // A write-protected file is never replaced, also not by root, for whom
     // the rename over it would succeed.
     if (platform::file_is_read_only(m_target))
-        fail("is read-only");
+        fail("is read-only", EACCES);
 }
 
-void AtomicFile::fail(const std::string& what) const
+void AtomicFile::fail(const std::string& what, int error) const
 {
-    throw ImageError(m_target + ": " + what);
+    throw ImageError(m_target + ": " + what, error != 0 ? Fault::System : Fault::Data, error);
 }
 
 namespace {
@@ -131,14 +131,14 @@ std::vector<std::uint8_t> read_file_bytes(const std::string& path)
     // instead of waiting for a writer.
     const Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.fd < 0)
-        throw ImageError(path + ": " + reason(errno));
+        throw ImageError(path + ": " + reason(errno), Fault::System, errno);
     struct stat st = {};
     if (fstat(file.fd, &st) != 0)
-        throw ImageError(path + ": " + reason(errno));
+        throw ImageError(path + ": " + reason(errno), Fault::System, errno);
     if (!S_ISREG(st.st_mode))
-        throw ImageError(path + ": not a regular file");
+        throw ImageError(path + ": not a regular file", Fault::System, EINVAL);
     if (st.st_size > k_max_file)
-        throw ImageError(path + ": file too large");
+        throw ImageError(path + ": file too large", Fault::TooLarge);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     while (got < bytes.size()) {
@@ -146,7 +146,7 @@ std::vector<std::uint8_t> read_file_bytes(const std::string& path)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw ImageError(path + ": " + reason(errno));
+            throw ImageError(path + ": " + reason(errno), Fault::System, errno);
         if (n == 0)
             break; // the file shrank meanwhile
         got += static_cast<std::size_t>(n);

@@ -31,8 +31,9 @@ public:
     void write(std::span<const std::uint8_t> bytes);
     // Flushes, closes and renames over the target; throws ImageError.
     void commit();
-    // Throws ImageError("<path>: <what>").
-    [[noreturn]] void fail(const std::string& what) const;
+    // Throws ImageError("<path>: <what>"); error is the errno behind it, if
+    // any.
+    [[noreturn]] void fail(const std::string& what, int error = 0) const;
     const std::string& target() const { return m_target; }
 
 private:

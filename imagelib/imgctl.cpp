@@ -12,6 +12,7 @@
 #include "imagelib/transform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <optional>
 
@@ -86,7 +87,7 @@ Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
     if (looks_like_gif(bytes))
         return picture_from_gif(bytes);
     if (accept == Accept::GifOnly)
-        throw ImageError(std::string(file_name) + ": not a GIF file");
+        throw ImageError(std::string(file_name) + ": not a GIF file", Fault::NotPicture);
     Picture picture;
     Metadata metadata;
     if (looks_like_jpeg(bytes))
@@ -97,20 +98,31 @@ Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
     else if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M')
         picture = picture_from_bmp(bytes, metadata);
     else
-        throw ImageError(std::string(file_name) + ": not a BMP, JPEG, PNG or GIF file");
+        throw ImageError(std::string(file_name) + ": not a BMP, JPEG, PNG or GIF file",
+                         Fault::NotPicture);
     turn_upright(picture, metadata, options.orientation);
     if (options.metadata == MetadataUse::Keep)
         picture.metadata = std::move(metadata);
     return picture;
 }
 
+thread_local std::optional<ImageError> t_last_load_failure;
+
 HDIB load_handle(const char* file_name, Accept accept, LoadOptions options = {}) noexcept
 {
     try {
+        t_last_load_failure.reset();
         return add_picture(load_picture(file_name, accept, options));
+    } catch (const ImageError& error) {
+        t_last_load_failure = error;
+    } catch (const std::bad_alloc&) {
+        t_last_load_failure.emplace("out of memory", Fault::System, ENOMEM);
+    } catch (const std::exception& error) {
+        t_last_load_failure.emplace(error.what());
     } catch (...) {
-        return 0;
+        t_last_load_failure.emplace("unknown error");
     }
+    return 0;
 }
 
 // The source's metadata edited for the picture about to be written; none
@@ -208,7 +220,8 @@ cv::Size target_size(const Picture& picture, std::int32_t width, std::int32_t he
             1, std::llround(static_cast<double>(h) * width / static_cast<double>(w)));
     else if (width <= 0 || height <= 0)
         throw ImageError("ResizeDIB: size " + std::to_string(width) + " x " +
-                         std::to_string(height));
+                             std::to_string(height),
+                         Fault::TooLarge);
     check_dimensions("ResizeDIB", new_w, new_h);
     return {static_cast<int>(new_w), static_cast<int>(new_h)};
 }
@@ -263,6 +276,11 @@ HDIB ToDIBex(const char* file_name, LoadOptions options)
 HDIB GIFtoDIB(const char* file_name)
 {
     return load_handle(file_name, Accept::GifOnly);
+}
+
+std::optional<ImageError> LastLoadFailure()
+{
+    return t_last_load_failure;
 }
 
 void TurnDIB(HDIB dib, std::int32_t angle)

@@ -48,6 +48,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -57,10 +58,23 @@ namespace imgctl {
 using HDIB = std::uint32_t;
 using COLORREF = std::uint32_t;
 
+// What went wrong, for a message that tells the user why: the file's data
+// (damaged or unsupported), its size, or the system (error() holds errno).
+enum class Fault { Data, NotPicture, TooLarge, System };
+
 class ImageError : public std::runtime_error
 {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ImageError(const std::string& what, Fault fault = Fault::Data, int error = 0)
+        : std::runtime_error(what), m_fault(fault), m_error(error)
+    {
+    }
+    Fault fault() const { return m_fault; }
+    int error() const { return m_error; } // errno for Fault::System, else 0
+
+private:
+    Fault m_fault;
+    int m_error;
 };
 
 HDIB ToDIB(const char* file_name);
@@ -79,6 +93,9 @@ struct LoadOptions
 };
 HDIB ToDIBex(const char* file_name, LoadOptions options);
 HDIB GIFtoDIB(const char* file_name);
+// Why the last loader call of this thread returned 0 (out of memory counts
+// as Fault::System with ENOMEM); empty after one that succeeded.
+std::optional<ImageError> LastLoadFailure();
 void TurnDIB(HDIB dib, std::int32_t angle);
 void TurnDIBex(HDIB dib, std::int32_t angle, COLORREF colour);
 void ResizeDIB(HDIB dib, std::int32_t width, std::int32_t height);

@@ -16,9 +16,9 @@ inline void check_dimensions(const char* format, std::int64_t width, std::int64_
     if (width <= 0 || height <= 0)
         throw ImageError(std::string(format) + ": empty picture");
     if (width > k_max_side || height > k_max_side)
-        throw ImageError(std::string(format) + ": side longer than 65535 pixels");
+        throw ImageError(std::string(format) + ": side longer than 65535 pixels", Fault::TooLarge);
     if (width * height > k_max_pixels)
-        throw ImageError(std::string(format) + ": more than 178 million pixels");
+        throw ImageError(std::string(format) + ": more than 178 million pixels", Fault::TooLarge);
 }
 
 } // namespace imgctl

@@ -1,6 +1,7 @@
 #include "platform/write_rule.h"
 
 #include "platform/path.h"
+#include "platform/shown_text.h"
 
 #include <climits>
 #include <sys/stat.h>
@@ -23,6 +24,12 @@ std::string without_separator(std::string folder)
 std::string shown(const std::string& folder)
 {
     return folder.empty() ? std::string(".") : folder;
+}
+
+// A path inside a reason, rendered for showing.
+std::string named(const std::string& path)
+{
+    return shown_name(shown(path));
 }
 
 } // namespace
@@ -145,38 +152,40 @@ std::string input_refusal(const FileView& view, const std::string& path)
     case FileKind::File:
         return {};
     case FileKind::None:
-        return "no such file";
+        return "ファイルがありません";
     case FileKind::Folder:
-        return "it is a folder, not a file";
+        return "フォルダです (ファイルではありません)";
     case FileKind::Pipe:
-        return "it is a named pipe, not a file";
+        return "名前付きパイプです (ファイルではありません)";
     case FileKind::Socket:
-        return "it is a socket, not a file";
+        return "ソケットです (ファイルではありません)";
     case FileKind::Device:
-        return "it is a device, not a file";
+        return "デバイスです (ファイルではありません)";
     case FileKind::Other:
         break;
     }
-    return "it is not a regular file";
+    return "通常のファイルではありません";
 }
 
 std::string read_refusal(const FileView& view, const std::string& path)
 {
-    return view.MayRead(path) ? std::string() : "it cannot be read";
+    return view.MayRead(path) ? std::string() : "読み取りが許可されていません";
 }
 
 std::string move_refusal(const FileView& view, const std::string& path)
 {
     const std::string folder = folder_part(path);
-    return view.MayWriteInto(folder) ? std::string() : "it cannot be moved out of " + shown(folder);
+    return view.MayWriteInto(folder)
+               ? std::string()
+               : named(folder) + " から移動できません (書き込みが許可されていません)";
 }
 
 std::string name_refusal(const std::string& path)
 {
     if (file_name_part(path).size() > NAME_MAX)
-        return "the name of " + path + " is longer than " + std::to_string(NAME_MAX) + " bytes";
+        return "名前が長すぎます (" + std::to_string(NAME_MAX) + " バイトを超えています)";
     if (path.size() >= PATH_MAX)
-        return "the path " + path + " is longer than " + std::to_string(PATH_MAX - 1) + " bytes";
+        return "パスが長すぎます (" + std::to_string(PATH_MAX - 1) + " バイトを超えています)";
     return {};
 }
 
@@ -186,35 +195,36 @@ std::string folder_refusal(const FileView& view, const std::string& folder,
     const std::string bare = without_separator(folder);
     if (!new_folder.empty() && bare == without_separator(new_folder)) {
         if (view.NonFolderExists(bare))
-            return "the folder " + bare + " cannot be made: a file has its name";
+            return "フォルダ " + named(bare) + " を作れません: 同じ名前のファイルがあります";
         const std::string parent = folder_part(bare);
         if (!view.FolderExists(shown(parent)) || !view.MayWriteInto(parent))
-            return "the folder " + bare + " cannot be made";
+            return "フォルダ " + named(bare) + " を作れません";
         return {};
     }
     if (!view.FolderExists(shown(bare)))
-        return "there is no folder " + shown(bare);
-    return view.MayWriteInto(folder) ? std::string() : "nothing can be written into " + shown(bare);
+        return "フォルダ " + named(bare) + " がありません";
+    return view.MayWriteInto(folder) ? std::string()
+                                     : "フォルダ " + named(bare) + " に書き込めません";
 }
 
 std::string target_refusal(const FileView& view, const std::string& target, Replace replace)
 {
     if (view.FolderExists(target))
-        return "a folder is named " + target;
+        return named(target) + " はフォルダです";
     // Two inputs that map to one output (a.jpg and a.gif to PNG) would
     // otherwise leave one file where two went in.
     if (view.MadeByRun(target))
-        return target + " was made earlier in this run";
+        return named(target) + " はこの処理で先に作ったファイルです";
     // An output over an input that is still to come would destroy it
     // before it is read (a.png and a.bmp to BMP).
     if (view.PendingInput(target))
-        return target + " is an input this run has still to read";
+        return named(target) + " はこの処理でこれから読む入力ファイルです";
     if (view.NonFolderExists(target)) {
         if (replace == Replace::Never)
-            return target + " exists and overwriting is off";
+            return named(target) + " があり, 上書きしない設定です";
         // As Windows refuses to replace a read-only file, also for root.
         if (view.ReadOnly(target))
-            return target + " is read-only";
+            return named(target) + " は読み取り専用です";
     }
     return {};
 }

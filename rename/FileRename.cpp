@@ -2,6 +2,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/path.h"
+#include "platform/shown_text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -97,7 +98,7 @@ std::string transfer_refusal(const RenamePlan& plan, const std::string& source,
                              const RenameView& view)
 {
     if (plan.transfer == Transfer::Copy && view.SameFile(source, plan.target))
-        return "the new name is the file itself";
+        return "新しい名前がファイル自身です";
     const platform::Replace replace =
         plan.overwrite == Overwrite::Yes ? platform::Replace::Allowed : platform::Replace::Never;
     // A numbered name was free when it was searched; a file that another
@@ -107,7 +108,7 @@ std::string transfer_refusal(const RenamePlan& plan, const std::string& source,
     if (!numbered_claim(plan, plan.target))
         why = platform::target_refusal(view, plan.target, replace);
     else if (view.FolderExists(plan.target))
-        why = "a folder is named " + plan.target;
+        why = platform::shown_name(plan.target) + " はフォルダです";
     if (why.empty())
         why = platform::name_refusal(plan.target);
     if (why.empty())
@@ -118,8 +119,21 @@ std::string transfer_refusal(const RenamePlan& plan, const std::string& source,
     return why;
 }
 
+std::string transfer_failure(int error)
+{
+    return error != 0 ? platform::system_error_reason(error) : "コピーも移動もできませんでした";
+}
+
+RenameResult failed(RenameRun& run, std::string why)
+{
+    run.LastFailure = std::move(why);
+    return RenameResult::Failed;
+}
+
 RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, RenameRun& run)
 {
+    if (plan.result == RenameResult::Failed)
+        return failed(run, plan.why);
     if (plan.result != RenameResult::Done)
         return plan.result;
     if (!plan.new_folder.empty() && !platform::folder_exists(plan.new_folder) &&
@@ -132,6 +146,7 @@ RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, Ren
         const Overwrite overwrite = claim ? Overwrite::No : plan.overwrite;
         if (run.Journal)
             run.Journal->Planned(copy ? JournalOp::Copy : JournalOp::Move, file_name, target);
+        errno = 0; // a failure that sets none is not told by a stale one
         const bool done = copy ? CopyFileAs(file_name, target, overwrite)
                                : MoveFileAs(file_name, target, overwrite);
         const int error = errno;
@@ -140,13 +155,13 @@ RenameResult carry_out(const RenamePlan& plan, const std::string& file_name, Ren
         if (done)
             break;
         if (!claim || error != EEXIST)
-            return RenameResult::Failed;
+            return failed(run, transfer_failure(error));
         std::string next =
             run.Numbers.Next(plan.numbered->folder, plan.numbered->lead, plan.numbered->ext);
         // The same name again: what holds it is no file (a folder), and
         // it stays in the way.
         if (next == target || run.Files.Made(next))
-            return RenameResult::Failed;
+            return failed(run, transfer_failure(error));
         target = std::move(next);
     }
     run.Files.AddMade(target);
@@ -187,8 +202,14 @@ bool MoveFileAs(const std::string& source, const std::string& target, Overwrite 
     // Overwriting waits on the source's existence, so a vanished source
     // never costs the target. The old target is replaced in one step rather
     // than deleted first, so a move that then fails leaves it in place.
-    if (!platform::file_exists(source) || platform::same_file(source, target))
+    if (!platform::file_exists(source)) {
+        errno = ENOENT;
         return false;
+    }
+    if (platform::same_file(source, target)) {
+        errno = EEXIST;
+        return false;
+    }
     return platform::move_file(source, target, platform::IfExists::Replace);
 }
 

@@ -37,6 +37,8 @@ struct RenameRun
     // Records every copy or move before it starts and its result after, and
     // the subfolder "rename" when the run made it; none when null.
     RenameJournal* Journal = nullptr;
+    // Why the last file that failed did so, for the run's list of failures.
+    std::string LastFailure;
 };
 
 // Renames, copies or moves file_name under the rename options

@@ -31,19 +31,23 @@ std::unique_ptr<ProgressDialog> show_progress(UserHost& host)
 class NotRenamed
 {
 public:
-    void Note(const std::string& path, RenameResult result)
+    // run.LastFailure says why a failed file failed; a skipped one has
+    // none to give.
+    void Note(const std::string& path, RenameResult result, const RenameRun& run)
     {
-        if (result != RenameResult::Done)
-            m_paths.push_back(path);
+        if (result == RenameResult::Failed)
+            m_files.push_back({path, run.LastFailure});
+        else if (result != RenameResult::Done)
+            m_files.push_back({path, {}});
     }
     void Report(UserHost& host) const
     {
-        if (!m_paths.empty())
-            host.ShowMessage(RenameFailuresMessage(m_paths));
+        if (!m_files.empty())
+            host.ShowMessage(RenameFailuresMessage(m_files));
     }
 
 private:
-    std::vector<std::string> m_paths;
+    std::vector<NotRenamedFile> m_files;
 };
 
 } // namespace
@@ -64,7 +68,7 @@ void RenameFileList(OptionSource& options, UserHost& host, const std::vector<std
         for (int i = 0; i < count; ++i) {
             const std::string& file = files[static_cast<size_t>(i)];
             run.Files.TakeTurn(file);
-            not_renamed.Note(file, FormFileRe(options.Options(), file, &run));
+            not_renamed.Note(file, FormFileRe(options.Options(), file, &run), run);
             dialog->SetProgress(k_progress_text, count - 1, i);
             if (dialog->Cancelled()) {
                 dialog.reset();
@@ -98,7 +102,7 @@ void RenameCheckedList(OptionSource& options, UserHost& host, const CheckListSou
                 if (!std::exchange(registered, true))
                     register_ticked(list, i, folder, run.Files);
                 run.Files.TakeTurn(file);
-                not_renamed.Note(file, FormFileRe(options.Options(), file, &run));
+                not_renamed.Note(file, FormFileRe(options.Options(), file, &run), run);
             }
         }
         dialog->SetProgress(k_progress_text, list.Count() - 1, i);

@@ -16,6 +16,10 @@ namespace zumo {
 // Latin-1. Never turned back into a name.
 QString ShownName(const std::string& bytes);
 
+// A message that may name such files: its UTF-8 text as it is, every other
+// byte as its Latin-1 character, so a name never garbles the words around it.
+QString ShownText(const std::string& bytes);
+
 // The bytes on disk of a path that Qt's file dialogs or URLs give as text.
 // A component whose UTF-8 form does not exist is looked up among the
 // entries of its folder by the text Qt makes of their names; when exactly

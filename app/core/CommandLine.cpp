@@ -5,7 +5,14 @@
 
 #include <cstdlib>
 #include <ostream>
+#include <string>
 #include <string_view>
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #ifndef ZUMO_VERSION
 #define ZUMO_VERSION "0.6"
@@ -107,8 +114,9 @@ std::string UsageText(std::string_view program_name)
              "                 exit status the undo would give\n"
              "      --         every later argument is a FILE, even one starting with \"-\"\n"
              "\n"
-             "Without a display (DISPLAY and WAYLAND_DISPLAY unset, or no X server\n"
-             "answering at DISPLAY) messages go to standard error, questions take the\n"
+             "Without a display (DISPLAY and WAYLAND_DISPLAY unset, or neither an X\n"
+             "server answering at DISPLAY nor a compositor at WAYLAND_DISPLAY) messages\n"
+             "go to standard error, questions take the\n"
              "answer that skips the file, and the exit status is 0 when every FILE was\n"
              "processed, 1 when any was not, and 2 when the run stopped early\n"
              "(a file that is not a GIF in GIF mode, SIGINT or SIGTERM).\n"
@@ -143,26 +151,91 @@ bool display_available()
     return env_set("DISPLAY") || env_set("WAYLAND_DISPLAY");
 }
 
+std::string wayland_socket_path()
+{
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    if (display == nullptr || *display == '\0')
+        return {};
+    if (display[0] == '/')
+        return display;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0')
+        return {};
+    return std::string(runtime) + "/" + display;
+}
+
+bool wayland_compositor_answers()
+{
+#ifdef _WIN32
+    return false;
+#else
+    // What a Wayland client does first: connect to the compositor's socket.
+    const std::string path = wayland_socket_path();
+    sockaddr_un address{};
+    if (path.empty() || path.size() >= sizeof address.sun_path)
+        return false;
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool answers =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return answers;
+#endif
+}
+
+namespace {
+
+void run_without_a_display(std::ostream& err, const std::string& what)
+{
+    err << "zumo: cannot " << what << "; running without a display\n";
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+} // namespace
+
 bool prepare_headless_platform(std::ostream& err, const std::function<bool()>& x_server_answers)
 {
-    if (display_available()) {
-        // Only Qt's X platform is asked: a session that names a platform of
-        // its own, or Wayland, keeps it.
-        const char* platform = std::getenv("QT_QPA_PLATFORM");
-        const bool x_platform =
-            !env_set("WAYLAND_DISPLAY") &&
-            (!env_set("QT_QPA_PLATFORM") || std::string_view(platform) == "xcb");
-        if (!x_platform || !env_set("DISPLAY") || !x_server_answers || x_server_answers())
-            return false;
-        // A DISPLAY left behind by a closed remote session: the run goes on
-        // without a display instead of Qt ending the program.
-        err << "zumo: cannot open the display \"" << std::getenv("DISPLAY")
-            << "\"; running without a display\n";
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!display_available()) {
+        if (!env_set("QT_QPA_PLATFORM"))
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         return true;
     }
-    if (!env_set("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Only Qt's X and Wayland platforms are asked: a session that names a
+    // platform of its own keeps it.
+    const std::string platform = env_set("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+    const bool chose_x = platform == "xcb";
+    const bool chose_wayland = platform.starts_with("wayland");
+    if (!platform.empty() && !chose_x && !chose_wayland)
+        return false;
+    const bool wayland_set = env_set("WAYLAND_DISPLAY") && !chose_x;
+    const bool x_set = env_set("DISPLAY") && !chose_wayland;
+    // A display left behind by a closed session (a stale DISPLAY of a
+    // remote login, a WAYLAND_DISPLAY without its compositor) would make
+    // Qt end the program; the run goes on without a display instead.
+    if (wayland_set && wayland_compositor_answers())
+        return false;
+    const bool x_answers = x_set && (!x_server_answers || x_server_answers());
+    if (x_answers) {
+        if (wayland_set) // Qt could still pick the Wayland that is gone
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        return false;
+    }
+    const std::string x_display = x_set ? std::string(std::getenv("DISPLAY")) : "";
+    const std::string wayland_display =
+        wayland_set ? std::string(std::getenv("WAYLAND_DISPLAY")) : "";
+    if (x_set && wayland_set)
+        run_without_a_display(err, "open the display \"" + x_display +
+                                       "\" nor reach the Wayland display \"" + wayland_display +
+                                       "\"");
+    else if (x_set)
+        run_without_a_display(err, "open the display \"" + x_display + "\"");
+    else if (wayland_set)
+        run_without_a_display(err, "reach the Wayland display \"" + wayland_display + "\"");
+    else // the chosen platform has no display of its kind
+        run_without_a_display(err, "open a display for the platform \"" + platform + "\"");
     return true;
 }
 

@@ -3,8 +3,8 @@
 // (RadioGroup10), shows the progress dialog, gives the end signal and ends
 // the program.
 //
-// Runs without a display (neither DISPLAY nor WAYLAND_DISPLAY set, or no X
-// server answering at DISPLAY) cannot
+// Runs without a display (neither DISPLAY nor WAYLAND_DISPLAY set, or
+// neither an X server nor a Wayland compositor answering there) cannot
 // leave a window open for someone to close: a run that would stay open
 // (cancelled, or a non-GIF file in GIF mode) ends the program there too.
 // Exit status of a command-line run: 0 when every file was processed
@@ -56,11 +56,17 @@ inline constexpr int k_exit_stopped = 2;
 bool display_available();
 
 // Without a display, points Qt at its offscreen platform (unless the user
-// chose a platform with QT_QPA_PLATFORM). The same when DISPLAY is set for
-// Qt's X platform but x_server_answers says no X server answers there: then
-// one line on err says so. Call before the QApplication is created.
-// Returns true when the session is headless.
+// chose a platform with QT_QPA_PLATFORM). The same when the displays that
+// are set cannot be reached: no X server answers at DISPLAY
+// (x_server_answers) and no compositor at WAYLAND_DISPLAY; then one line on
+// err says so. When only X answers, Qt is pointed at it. A platform of the
+// user's choice other than X or Wayland is left alone. Call before the
+// QApplication is created. Returns true when the session is headless.
 bool prepare_headless_platform(std::ostream& err, const std::function<bool()>& x_server_answers);
+
+// The compositor's socket ($WAYLAND_DISPLAY when absolute, else under
+// $XDG_RUNTIME_DIR) accepts a connection.
+bool wayland_compositor_answers();
 
 // How an argument reaches the operation. Where file names ignore letter
 // case (Windows), it is lower-cased as the original did; on a file system

@@ -1,6 +1,7 @@
 #include "app/core/HeadlessHost.h"
 
 #include "platform/beep.h"
+#include "platform/shown_text.h"
 
 namespace zumo {
 
@@ -41,8 +42,8 @@ void HeadlessUserHost::line(const std::string& text)
 {
     m_out << "zumo: ";
     if (m_current_file) // an empty argument is named too
-        m_out << (m_current_file->empty() ? "\"\"" : *m_current_file) << ": ";
-    m_out << text << '\n' << std::flush;
+        m_out << (m_current_file->empty() ? "\"\"" : platform::shown_name(*m_current_file)) << ": ";
+    m_out << platform::shown_text(text) << '\n' << std::flush;
     if (m_current_file)
         m_file_reported = true;
 }
@@ -57,6 +58,16 @@ Answer HeadlessUserHost::Ask(const std::string& caption, const std::string& text
 void HeadlessUserHost::ShowMessage(const std::string& text)
 {
     line(text);
+}
+
+void HeadlessUserHost::ShowFailure(const std::string& file_name, const std::string& text,
+                                   const std::string& reason)
+{
+    if (m_current_file != file_name) {
+        line(FailureMessage(text, file_name, reason));
+        return;
+    }
+    line(reason.empty() ? text : text + ": " + reason);
 }
 
 void HeadlessUserHost::Beep()

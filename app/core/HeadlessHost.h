@@ -1,5 +1,6 @@
 // The user host of a run without a display: messages and questions go to
-// standard error, one line each, naming the file they are about; every
+// standard error, one line each, naming the file they are about (names are
+// shown by their bytes inside the UTF-8 text); every
 // question takes the answer that skips (YesNo: "はい(&Y)", which for the
 // folder question "…処理を中断しますか?" skips the file; OkCancel:
 // "キャンセル", which processes nothing). The progress dialog is silent and
@@ -27,6 +28,9 @@ public:
 
     Answer Ask(const std::string& caption, const std::string& text, Buttons buttons) override;
     void ShowMessage(const std::string& text) override;
+    // "zumo: <file>: <text>: <reason>": the file is named once, first.
+    void ShowFailure(const std::string& file_name, const std::string& text,
+                     const std::string& reason) override;
     void Beep() override;
     std::unique_ptr<ProgressDialog> ShowProgress(const std::string& text) override;
     void ProcessMessages() override;

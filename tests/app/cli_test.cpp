@@ -8,6 +8,10 @@
 #include <QCoreApplication>
 #include <gif_lib.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace program_run;
@@ -113,8 +117,10 @@ TEST_F(CommandLine, FirstRunConvertsEveryFileAndWritesEverySetting)
     args.insert(args.end(), files.begin(), files.end());
     const Result r = zumo.run(args);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(zumo_lines(r.err), std::vector<std::string>{"zumo: " + zumo.picture("notes.txt") +
-                                                          ": 画像を処理できません"});
+    EXPECT_EQ(zumo_lines(r.err),
+              std::vector<std::string>{
+                  "zumo: " + zumo.picture("notes.txt") +
+                  ": 画像を処理できません: 画像ファイルではないか, 対応していない形式です"});
     const fs::path out = zumo.pictures / "resize";
     EXPECT_EQ(names_in(out),
               (std::vector<std::string>{"--help.bmp", "Photo.bmp", "a.bmp", "anim.bmp"}));
@@ -205,9 +211,12 @@ TEST_F(CommandLine, ConversionsLeaveWaitingInputsAndReadOnlyFilesAlone)
     const Result r =
         zumo.run({"--", zumo.picture("a.png"), zumo.picture("a.bmp"), zumo.picture("p.jpg")});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(zumo_lines(r.err), (std::vector<std::string>{
-                                     "zumo: " + zumo.picture("a.png") + ": 画像を処理できません",
-                                     "zumo: " + zumo.picture("p.jpg") + ": 画像を処理できません"}));
+    EXPECT_EQ(zumo_lines(r.err),
+              (std::vector<std::string>{
+                  "zumo: " + zumo.picture("a.png") + ": 画像を処理できません: " +
+                      zumo.picture("a.bmp") + " はこの処理でこれから読む入力ファイルです",
+                  "zumo: " + zumo.picture("p.jpg") +
+                      ": 画像を処理できません: " + zumo.picture("p.bmp") + " は読み取り専用です"}));
     EXPECT_EQ(picture_size(zumo.pictures / "a.bmp"), QSize(10, 40)) << "a.png was written over it";
     EXPECT_EQ(read_text(zumo.pictures / "p.bmp"), read_only);
 }
@@ -516,6 +525,7 @@ struct StartCase
 {
     const char* name;
     bool stale_display;
+    bool stale_wayland; // WAYLAND_DISPLAY names a socket without its compositor
     const char* file;
     int status; // 1: the file fails with the conversion's message
 };
@@ -537,16 +547,36 @@ TEST_P(StartWithoutADisplay, RunsHeadlessAndSaysOnlyWhatItMeans)
     const std::string display = unused_display();
     if (c.stale_display)
         zumo.extra_environment.push_back("DISPLAY=" + display);
+    const std::string wayland = (zumo.root / "wayland-0").string();
+    if (c.stale_wayland) {
+        // Bound and closed again, as a compositor that crashed leaves it.
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        wayland.copy(address.sun_path, sizeof address.sun_path - 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
+        zumo.extra_environment.push_back("WAYLAND_DISPLAY=" + wayland);
+    }
 
     const Result r = zumo.run({zumo.picture(c.file)});
 
     EXPECT_EQ(r.status, c.status) << r.err;
     std::vector<std::string> expected;
-    if (c.stale_display)
+    if (c.stale_display && c.stale_wayland)
+        expected.push_back("zumo: cannot open the display \"" + display +
+                           "\" nor reach the Wayland display \"" + wayland +
+                           "\"; running without a display");
+    else if (c.stale_display)
         expected.push_back("zumo: cannot open the display \"" + display +
                            "\"; running without a display");
+    else if (c.stale_wayland)
+        expected.push_back("zumo: cannot reach the Wayland display \"" + wayland +
+                           "\"; running without a display");
     if (c.status == 1)
-        expected.push_back("zumo: " + zumo.picture(c.file) + ": 画像を処理できません");
+        expected.push_back(
+            "zumo: " + zumo.picture(c.file) +
+            ": 画像を処理できません: 画像ファイルではないか, 対応していない形式です");
     EXPECT_EQ(lines_of(r.err), expected);
     EXPECT_EQ(fs::exists(zumo.pictures / "resize" / "a.bmp"), c.status == 0);
     EXPECT_EQ(ini_keys(read_text(zumo.ini())).size(), k_form1_keys.size() + 5)
@@ -556,9 +586,11 @@ TEST_P(StartWithoutADisplay, RunsHeadlessAndSaysOnlyWhatItMeans)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StartWithoutADisplay,
-    ::testing::Values(StartCase{"StaleDisplay", true, "a.png", 0},
-                      StartCase{"StaleDisplayFailingFile", true, "notes.txt", 1},
-                      StartCase{"NoDisplayNoRuntimeFolder", false, "a.png", 0}),
+    ::testing::Values(StartCase{"StaleDisplay", true, false, "a.png", 0},
+                      StartCase{"StaleDisplayFailingFile", true, false, "notes.txt", 1},
+                      StartCase{"NoDisplayNoRuntimeFolder", false, false, "a.png", 0},
+                      StartCase{"WaylandWithoutCompositor", false, true, "a.png", 0},
+                      StartCase{"StaleDisplayAndWayland", true, true, "notes.txt", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- stopping a long run ----------------------------------------------------------

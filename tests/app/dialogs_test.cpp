@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -21,8 +22,11 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -181,6 +185,22 @@ TEST(QtUserHost, PlainMessageCarriesTheApplicationTitleAndNoIcon)
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
 }
 
+// A name that is not UTF-8 (Latin-1 here) shows by its bytes; the Japanese
+// text of the same message stays readable.
+TEST(QtUserHost, ANameThatIsNotUtf8LeavesTheRestOfTheMessageReadable)
+{
+    QWidget owner;
+    zumo::QtUserHost host(&owner);
+    BoxSeen seen;
+    answer_next_box(seen, QStringLiteral("OK"));
+    host.ShowFailure("/p/caf\xE9.jpg", "画像を処理できません", "画像のデータが壊れています");
+    EXPECT_EQ(seen.text,
+              QStringLiteral("画像を処理できません: /p/café.jpg: 画像のデータが壊れています"));
+    answer_next_box(seen, QStringLiteral("OK"));
+    host.ShowMessage("1個のファイルをリネームできませんでした.\n/p/caf\xE9.jpg");
+    EXPECT_EQ(seen.text, QStringLiteral("1個のファイルをリネームできませんでした.\n/p/café.jpg"));
+}
+
 // A stop request answers whatever box waits for the user the way that
 // skips, so that a run stopped by a signal gets to its next stop check.
 void answer_for_a_stop_when_up()
@@ -301,6 +321,78 @@ TEST(OpenDialog, ConfirmedPicksReplaceFilesCancelKeepsThem)
     answer.reset();
     EXPECT_FALSE(dialog.Execute());
     EXPECT_EQ(dialog.Files.size(), 2u);
+}
+
+// ---- the program's own file dialogs ----------------------------------------
+
+// A folder with entries whose names are not UTF-8 (Latin-1): a folder
+// "café", a picture "été.JPG" and a text file.
+struct Latin1Folder
+{
+    Latin1Folder()
+    {
+        root = QDir(dir.path()).absolutePath().toStdString();
+        ::mkdir((root + "/caf\xE9").c_str(), 0755);
+        for (const std::string name : {"\xE9t\xE9.JPG", "notes.txt"})
+            std::fclose(std::fopen((root + "/" + name).c_str(), "w"));
+    }
+    QStringList shown(const QListWidget* list) const
+    {
+        QStringList names;
+        for (int i = 0; i < list->count(); ++i)
+            names << list->item(i)->text();
+        return names;
+    }
+    QTemporaryDir dir;
+    std::string root;
+};
+
+// Runs check on the program's dialog once it is up, then answers it.
+void when_browse_dialog_up(std::function<void(zumo::LocalBrowseDialog&)> check)
+{
+    QTimer::singleShot(0, [check] {
+        auto* dialog = qobject_cast<zumo::LocalBrowseDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return when_browse_dialog_up(check); // not up yet
+        check(*dialog);
+    });
+}
+
+TEST(LocalBrowseDialog, FolderDialogListsAndChoosesAFolderByItsBytes)
+{
+    Latin1Folder folder;
+    QWidget owner;
+    TFolderDlg dialog(&owner);
+    dialog.Root = folder.root + "/caf\xE9"; // opens beside it, with it selected
+    when_browse_dialog_up([&](zumo::LocalBrowseDialog& shown) {
+        EXPECT_EQ(shown.Folder(), folder.root);
+        EXPECT_EQ(folder.shown(shown.List()), QStringList{QStringLiteral("café")});
+        shown.accept();
+    });
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(dialog.FolderName, folder.root + "/caf\xE9");
+}
+
+TEST(LocalBrowseDialog, OpenDialogListsFilesOfTheFilterByTheirBytes)
+{
+    Latin1Folder folder;
+    QWidget owner;
+    TFolderDlg folder_dialog(&owner);
+    folder_dialog.Root = folder.root; // the dialogs start where the last one was left
+    when_browse_dialog_up([](zumo::LocalBrowseDialog& shown) { shown.accept(); });
+    ASSERT_TRUE(folder_dialog.Execute());
+
+    TOpenDialog dialog(&owner);
+    dialog.Filter = "jpg,png,bmp|*.jpg;*.png;*.bmp";
+    when_browse_dialog_up([&](zumo::LocalBrowseDialog& shown) {
+        EXPECT_EQ(shown.Folder(), folder.root);
+        EXPECT_EQ(folder.shown(shown.List()),
+                  (QStringList{QStringLiteral("café"), QStringLiteral("été.JPG")}));
+        shown.List()->item(1)->setSelected(true);
+        shown.accept();
+    });
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(dialog.Files, std::vector<std::string>{folder.root + "/\xE9t\xE9.JPG"});
 }
 
 // ---- Qt's own texts ------------------------------------------------------

@@ -470,7 +470,9 @@ TEST_F(WindowRuns, GifModeDropHandsOnEveryFileAsDropped)
 
     EXPECT_EQ(handed.files, (std::vector<std::string>{still, gif, notes}));
     EXPECT_EQ(host->messages,
-              (std::vector<std::string>{"画像を処理できません", "画像を処理できません"}));
+              (std::vector<std::string>{
+                  "画像を処理できません: " + still + ": GIF ファイルではありません",
+                  "画像を処理できません: " + notes + ": GIF ファイルではありません"}));
     EXPECT_EQ(QImage(dir.filePath("Anim.png")).size(), QSize(7, 3));
     EXPECT_EQ(host->dialogs_shown, 1);
     form->SetRunObserver(nullptr);

@@ -7,6 +7,7 @@
 // tab after each click (preview_<line>.png), for both listing buttons.
 #include "app/Unit1.h"
 #include "convert/StrPprog.h"
+#include "shell/FolderDialog.h"
 #include "spi/SPIs.h"
 
 #include <QApplication>
@@ -23,6 +24,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -103,6 +106,33 @@ void shoot_undo(TForm1& form, const QDir& out)
                 qPrintable(QDir(work.path()).entryList(QDir::Files).join(' ')));
 }
 
+// The program's own folder and open dialogs over a folder whose entries'
+// names are not UTF-8 (browse_folder.png, browse_open.png).
+void shoot_browse_dialogs(TForm1& form, const QDir& out)
+{
+    QTemporaryDir work;
+    const std::string root = QDir(work.path()).absolutePath().toStdString();
+    for (const char* folder : {"/caf\xE9", "/写真", "/r\xE9sum\xE9s"})
+        ::mkdir((root + folder).c_str(), 0755);
+    for (const char* file : {"/\xE9t\xE9.jpg", "/夏.png", "/notes.txt"})
+        std::fclose(std::fopen((root + file).c_str(), "w"));
+    const struct
+    {
+        zumo::BrowseFor what;
+        const char* name;
+    } shots[] = {{zumo::BrowseFor::Folder, "browse_folder.png"},
+                 {zumo::BrowseFor::Files, "browse_open.png"}};
+    for (const auto& shot : shots) {
+        zumo::LocalBrowseDialog dialog(&form, shot.what, {},
+                                       {QStringLiteral("jpg,png,bmp (*.jpg *.png *.bmp)")});
+        dialog.SetFolder(root);
+        dialog.SelectEntry("caf\xE9");
+        dialog.show();
+        QApplication::processEvents();
+        dialog.grab().save(out.filePath(QString::fromLatin1(shot.name)));
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -139,6 +169,7 @@ int main(int argc, char* argv[])
     QApplication::processEvents();
     progress->grab().save(out.filePath(QStringLiteral("progress_smooth.png")));
     delete progress;
+    shoot_browse_dialogs(form, out);
     shoot_undo(form, out);
     if (argc > 2)
         shoot_previews(form, out, QString::fromLocal8Bit(argv[2]));

@@ -9,7 +9,13 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <sstream>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -369,6 +375,24 @@ TEST(HeadlessUserHost, NamesTheFileOfEveryMessage)
     EXPECT_EQ(log.back(), "terminate 2");
 }
 
+// A name that is not UTF-8 shows by its bytes (here Latin-1); the text
+// around it stays UTF-8, on the line's file prefix as inside a message.
+TEST(HeadlessUserHost, NamesThatAreNotUtf8KeepTheTextAroundThemReadable)
+{
+    std::ostringstream err;
+    HeadlessUserHost host(err, [] { return false; });
+    const std::string latin1 = "/p/caf\xE9.jpg";
+    host.FileStarted(latin1);
+    host.ShowFailure(latin1, "画像を処理できません", "画像のデータが壊れています");
+    host.FileFinished(latin1, FileOutcome::Failed);
+    host.ShowFailure(latin1, "画像を処理できません", "ファイルがありません");
+    host.ShowMessage("1個のファイルをリネームできませんでした.\n" + latin1);
+    EXPECT_EQ(err.str(),
+              "zumo: /p/caf\u00e9.jpg: 画像を処理できません: 画像のデータが壊れています\n"
+              "zumo: 画像を処理できません: /p/caf\u00e9.jpg: ファイルがありません\n"
+              "zumo: 1個のファイルをリネームできませんでした.\n/p/caf\u00e9.jpg\n");
+}
+
 TEST(HeadlessUserHost, SaysWhyAFileWasNotProcessed)
 {
     std::ostringstream err;
@@ -460,29 +484,77 @@ TEST(PrepareStartup, ListingThePluginsNeedsNoDisplayAndNoFiles)
     EXPECT_TRUE(out.str().empty());
 }
 
-// Which sessions ask the X server, and what an X server that does not
-// answer makes of the start.
+// Which sessions ask the X server, and what displays that cannot be
+// reached make of the start. The Wayland display is a socket of the test's
+// own: "live" listens, "dead" is left behind by a compositor that is gone.
 struct DisplayCase
 {
     const char* display;
-    const char* wayland;
+    const char* wayland;  // "live", "dead", another name, or nullptr
     const char* platform; // QT_QPA_PLATFORM before
     bool answers;         // what the X server says
     bool asked;           // whether it is asked at all
     bool headless;
     const char* platform_after;
-    const char* err;
+    const char* err; // "%W" stands for the Wayland socket's path
 };
 
 class HeadlessPlatform : public ::testing::TestWithParam<DisplayCase>
 {
 };
 
+// A Unix socket at path; listening when live, else closed again (its file
+// stays, as a crashed compositor leaves it).
+class WaylandSocket
+{
+public:
+    WaylandSocket(const std::string& path, bool live)
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        if (live) {
+            EXPECT_EQ(::listen(m_fd, 1), 0);
+        } else {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~WaylandSocket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    WaylandSocket(const WaylandSocket&) = delete;
+    WaylandSocket& operator=(const WaylandSocket&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+std::string replaced(std::string text, const std::string& token, const std::string& by)
+{
+    for (auto at = text.find(token); at != std::string::npos; at = text.find(token, at + by.size()))
+        text.replace(at, token.size(), by);
+    return text;
+}
+
 TEST_P(HeadlessPlatform, FollowsTheDisplayThatAnswers)
 {
     const DisplayCase& c = GetParam();
+    char folder[] = "/tmp/zumo-wayland-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string socket_path = std::string(folder) + "/wayland-9";
+    const std::string wayland_name = c.wayland == nullptr ? std::string() : c.wayland;
+    std::optional<WaylandSocket> socket;
+    if (wayland_name == "live" || wayland_name == "dead")
+        socket.emplace(socket_path, wayland_name == "live");
+    const ScopedEnv runtime("XDG_RUNTIME_DIR", folder);
     const ScopedEnv display("DISPLAY", c.display);
-    const ScopedEnv wayland("WAYLAND_DISPLAY", c.wayland);
+    // The relative name, as sessions set it, found under XDG_RUNTIME_DIR.
+    const ScopedEnv wayland("WAYLAND_DISPLAY", socket ? "wayland-9" : c.wayland);
     const ScopedEnv platform("QT_QPA_PLATFORM", c.platform);
     int asked = 0;
     std::ostringstream err;
@@ -494,7 +566,9 @@ TEST_P(HeadlessPlatform, FollowsTheDisplayThatAnswers)
     EXPECT_EQ(asked, c.asked ? 1 : 0);
     const char* now = std::getenv("QT_QPA_PLATFORM");
     EXPECT_EQ(std::string(now ? now : "<unset>"), c.platform_after);
-    EXPECT_EQ(err.str(), c.err);
+    EXPECT_EQ(err.str(), replaced(c.err, "%W", "wayland-9"));
+    socket.reset();
+    std::filesystem::remove_all(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -508,10 +582,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "zumo: cannot open the display \":9999\"; running without a display\n"},
         DisplayCase{"host:10.0", "", "xcb", false, true, true, "offscreen",
                     "zumo: cannot open the display \"host:10.0\"; running without a display\n"},
-        // A platform of the user's choice, or Wayland, is never second-guessed.
-        DisplayCase{":9999", nullptr, "offscreen", false, false, false, "offscreen", ""},
-        DisplayCase{":9999", "wayland-0", nullptr, false, false, false, "<unset>", ""},
-        DisplayCase{nullptr, "wayland-0", nullptr, false, false, false, "<unset>", ""}));
+        // A platform of the user's choice is never second-guessed.
+        DisplayCase{":9999", "dead", "offscreen", false, false, false, "offscreen", ""},
+        // A compositor that answers is taken as it is.
+        DisplayCase{":9999", "live", nullptr, false, false, false, "<unset>", ""},
+        DisplayCase{nullptr, "live", nullptr, false, false, false, "<unset>", ""},
+        DisplayCase{nullptr, "live", "wayland", false, false, false, "wayland", ""},
+        // A compositor that is gone: X where it answers, else no display.
+        DisplayCase{":0", "dead", nullptr, true, true, false, "xcb", ""},
+        DisplayCase{nullptr, "dead", nullptr, false, false, true, "offscreen",
+                    "zumo: cannot reach the Wayland display \"%W\"; running without a display\n"},
+        DisplayCase{nullptr, "dead", "wayland", false, false, true, "offscreen",
+                    "zumo: cannot reach the Wayland display \"%W\"; running without a display\n"},
+        DisplayCase{nullptr, "wayland-0", nullptr, false, false, true, "offscreen",
+                    "zumo: cannot reach the Wayland display \"wayland-0\"; running without a "
+                    "display\n"},
+        DisplayCase{":9999", "dead", nullptr, false, true, true, "offscreen",
+                    "zumo: cannot open the display \":9999\" nor reach the Wayland display "
+                    "\"%W\"; running without a display\n"}));
 
 TEST(StopSignals, ATerminationSignalBecomesAStopRequest)
 {

@@ -87,7 +87,9 @@ TEST_F(EngineRun, HeadlessConversionReportsTheFileThatFailed)
     EXPECT_EQ(exit_status(summary), k_exit_some_failed);
     EXPECT_TRUE(fs::exists(dir / "resize" / "a.bmp"));
     EXPECT_TRUE(fs::exists(dir / "resize" / "c.bmp"));
-    EXPECT_EQ(err.str(), "zumo: " + at("notes.txt") + ": 画像を処理できません\n");
+    EXPECT_EQ(err.str(), "zumo: " + at("notes.txt") +
+                             ": 画像を処理できません: 画像ファイルではないか, "
+                             "対応していない形式です\n");
     EXPECT_NE(std::find(log.begin(), log.end(), "terminate 1"), log.end());
 }
 

@@ -10,13 +10,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace zumo::test {
 
-inline const std::string k_cannot_process = "Message(画像を処理できません)";
+// The start of every failure message; the file's name and the reason follow.
+inline const std::string k_cannot_process = "Message(画像を処理できません: ";
+inline bool is_cannot_process(const std::string& event)
+{
+    return event.starts_with(k_cannot_process);
+}
+inline long cannot_process_count(const FakeHost& host)
+{
+    return std::count_if(host.events.begin(), host.events.end(), is_cannot_process);
+}
 inline const std::string k_folder_question =
     "Ask(確認|フォルダが指定されていません.処理を中断しますか?|YesNo)";
 

@@ -81,7 +81,9 @@ TEST_F(ConversionTest, GifConversionFailsAndSkipsLikeTheImageConversion)
 {
     // A JPEG ticked in the list: GIFtoDIB does not read it.
     EXPECT_EQ(engine.ConvertGifFile(make("photo.jpg", Format::Jpg)), FileResult::Failed);
-    EXPECT_EQ(host.events, (std::vector<std::string>{"Beep", k_cannot_process}));
+    const std::string jpeg = in("photo.jpg");
+    EXPECT_EQ(host.events, (std::vector<std::string>{"Beep", k_cannot_process + jpeg +
+                                                                 ": GIF ファイルではありません)"}));
     host.events.clear();
 
     const std::string input = make("anim.gif", Format::Gif);

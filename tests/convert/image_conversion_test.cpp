@@ -1,7 +1,13 @@
 #include "conversion_fixture.h"
 
+#include "platform/shown_text.h"
+
+#include <csignal>
 #include <functional>
 #include <stdexcept>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace zumo::test {
 namespace {
@@ -284,22 +290,69 @@ TEST_F(ConversionTest, FolderQuestionYesSkipsAndNoWritesBesideTheInput)
 
 // ---- Failures --------------------------------------------------------------
 
+// One row per way a conversion fails; each names the reason its message
+// gives after the documented text and the file's name.
 struct FailureCase
 {
     const char* name;
     std::function<std::string(const TempDir&, OptionSnapshot&)> prepare; // returns the input
+    std::function<std::string(const TempDir&)> reason;
+    // The largest file the process may write during the conversion (0: no
+    // limit), as a full disk would stop it.
+    rlim_t file_size_limit = 0;
+    // Permissions are no obstacle to root.
+    bool needs_permissions = false;
 };
 
 class Failure : public ConversionTest, public testing::WithParamInterface<FailureCase>
 {
 };
 
-TEST_P(Failure, BeepsOnceShowsTheMessageAndWritesNothing)
+// Limits the size of the files this process writes, for the scope.
+class FileSizeLimit
 {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        if (bytes == 0)
+            return;
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        m_signal = std::signal(SIGXFSZ, SIG_IGN); // a write then fails with EFBIG
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        m_set = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (m_set) {
+            ::setrlimit(RLIMIT_FSIZE, &m_old);
+            std::signal(SIGXFSZ, m_signal);
+        }
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_signal)(int) = SIG_DFL;
+    bool m_set = false;
+};
+
+TEST_P(Failure, BeepsOnceShowsTheMessageWithItsReasonAndWritesNothing)
+{
+    if (GetParam().needs_permissions && ::geteuid() == 0)
+        GTEST_SKIP() << "root reads and writes whatever the permissions say";
     const std::string input = GetParam().prepare(dir, options.current);
     const std::vector<std::string> before = files_under(dir.path(), Folders::Include);
-    EXPECT_EQ(engine.ConvertImageFile(input), FileResult::Failed);
-    EXPECT_EQ(host.events, (std::vector<std::string>{"Beep", k_cannot_process}));
+    {
+        const FileSizeLimit limit(GetParam().file_size_limit);
+        EXPECT_EQ(engine.ConvertImageFile(input), FileResult::Failed);
+    }
+    const std::string reason = GetParam().reason(dir);
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{"Beep", k_cannot_process + platform::shown_name(input) +
+                                                    ": " + reason + ")"}));
+    EXPECT_EQ(engine.LastFailure(), reason);
     EXPECT_EQ(files_under(dir.path(), Folders::Include), before);
 }
 
@@ -320,66 +373,139 @@ std::string damaged_jpeg(const TempDir& d, OptionSnapshot&)
     return d / "in/photo.jpg";
 }
 
+std::function<std::string(const TempDir&)> says(std::string reason)
+{
+    return [reason](const TempDir&) { return reason; };
+}
+
+const std::string k_not_a_picture = "画像ファイルではないか, 対応していない形式です";
+const std::string k_damaged = "画像のデータが壊れています";
+
 INSTANTIATE_TEST_SUITE_P(
     Causes, Failure,
-    testing::Values(FailureCase{"NotAPicture", text_file},
-                    // Found before the folder question is asked or the
-                    // subfolder is made, whatever the options.
-                    FailureCase{"DamagedJpegLeavesNoSubfolder", damaged_jpeg},
-                    FailureCase{"DamagedJpegBeforeTheFolderQuestion",
-                                [](const TempDir& d, OptionSnapshot& o) {
-                                    o.CheckBox1 = true;
-                                    o.Edit1.clear();
-                                    return damaged_jpeg(d, o);
-                                }},
-                    FailureCase{"DamagedJpegWithoutAnOutputFormat",
-                                [](const TempDir& d, OptionSnapshot& o) {
-                                    o.RadioGroup1 = -1;
-                                    return damaged_jpeg(d, o);
-                                }},
-                    FailureCase{"DamagedJpegReduced",
-                                [](const TempDir& d, OptionSnapshot& o) {
-                                    o.CheckBox7 = true;
-                                    o.RadioGroup5 = 5; // 90 high: decoded at a smaller scale
-                                    return damaged_jpeg(d, o);
-                                }},
-                    // The output's name (".j" becomes ".png") is longer than
-                    // a name may be: the subfolder made for it goes again.
-                    FailureCase{"OutputNameTooLongLeavesNoSubfolder",
-                                [](const TempDir& d, OptionSnapshot&) {
-                                    const std::string name = std::string(253, 'n') + ".j";
-                                    write_picture(d / ("in/" + name), 4, 4, Format::Bmp);
-                                    return d / ("in/" + name);
-                                }},
-                    FailureCase{"NotAPictureBeforeTheFolderQuestion",
-                                [](const TempDir& d, OptionSnapshot& o) {
-                                    o.CheckBox1 = true;
-                                    o.Edit1.clear();
-                                    return text_file(d, o);
-                                }},
-                    FailureCase{"Missing", [](const TempDir& d,
-                                              OptionSnapshot&) { return d / "in/gone.bmp"; }},
-                    FailureCase{"TruncatedPixels",
-                                [](const TempDir& d, OptionSnapshot&) {
-                                    std::vector<std::uint8_t> bytes = bmp_bytes(40, 20);
-                                    bytes.resize(bytes.size() / 2);
-                                    write_bytes(d / "in/half.bmp", bytes);
-                                    return d / "in/half.bmp";
-                                }},
-                    // A file is in the way of the subfolder: it cannot be created.
-                    FailureCase{"SubfolderBlocked",
-                                [](const TempDir& d, OptionSnapshot&) {
-                                    write_bytes(d / "in/resize", {'x'});
-                                    write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
-                                    return d / "in/photo.bmp";
-                                }},
-                    FailureCase{"OutputFolderMissing",
-                                [](const TempDir& d, OptionSnapshot& o) {
-                                    o.CheckBox1 = true;
-                                    o.Edit1 = join(d / "missing", "");
-                                    write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
-                                    return d / "in/photo.bmp";
-                                }}),
+    testing::Values(
+        FailureCase{"NotAPicture", text_file, says(k_not_a_picture)},
+        // A name that is not UTF-8 is shown by its bytes; the text around
+        // it stays as it is.
+        FailureCase{"NotAPictureWithALatin1Name",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        write_bytes(d / "in/caf\xE9.bmp", {'h', 'i'});
+                        return d / "in/caf\xE9.bmp";
+                    },
+                    says(k_not_a_picture)},
+        // Found before the folder question is asked or the
+        // subfolder is made, whatever the options.
+        FailureCase{"DamagedJpegLeavesNoSubfolder", damaged_jpeg, says(k_damaged)},
+        FailureCase{"DamagedJpegBeforeTheFolderQuestion",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.CheckBox1 = true;
+                        o.Edit1.clear();
+                        return damaged_jpeg(d, o);
+                    },
+                    says(k_damaged)},
+        FailureCase{"DamagedJpegWithoutAnOutputFormat",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.RadioGroup1 = -1;
+                        return damaged_jpeg(d, o);
+                    },
+                    says(k_damaged)},
+        FailureCase{"DamagedJpegReduced",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.CheckBox7 = true;
+                        o.RadioGroup5 = 5; // 90 high: decoded at a smaller scale
+                        return damaged_jpeg(d, o);
+                    },
+                    says(k_damaged)},
+        // A header that claims more pixels than any picture may have.
+        FailureCase{"TooLarge",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        std::vector<std::uint8_t> bytes = bmp_bytes(4, 4);
+                        const std::uint32_t width = 70000; // biWidth, little-endian
+                        for (int i = 0; i < 4; ++i)
+                            bytes[18 + i] = static_cast<std::uint8_t>(width >> (8 * i));
+                        write_bytes(d / "in/wide.bmp", bytes);
+                        return d / "in/wide.bmp";
+                    },
+                    says("画像が大きすぎます")},
+        // The output's name (".j" becomes ".png") is longer than
+        // a name may be: the subfolder made for it goes again.
+        FailureCase{"OutputNameTooLongLeavesNoSubfolder",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        const std::string name = std::string(253, 'n') + ".j";
+                        write_picture(d / ("in/" + name), 4, 4, Format::Bmp);
+                        return d / ("in/" + name);
+                    },
+                    says("名前が長すぎます (255 バイトを超えています)")},
+        FailureCase{"NotAPictureBeforeTheFolderQuestion",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.CheckBox1 = true;
+                        o.Edit1.clear();
+                        return text_file(d, o);
+                    },
+                    says(k_not_a_picture)},
+        FailureCase{"Missing", [](const TempDir& d, OptionSnapshot&) { return d / "in/gone.bmp"; },
+                    says("ファイルがありません")},
+        FailureCase{"FolderAsInput",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        std::filesystem::create_directory(d / "in/album.bmp");
+                        return d / "in/album.bmp";
+                    },
+                    says("フォルダです (ファイルではありません)")},
+        FailureCase{"TruncatedPixels",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        std::vector<std::uint8_t> bytes = bmp_bytes(40, 20);
+                        bytes.resize(bytes.size() / 2);
+                        write_bytes(d / "in/half.bmp", bytes);
+                        return d / "in/half.bmp";
+                    },
+                    says(k_damaged)},
+        // A file is in the way of the subfolder: it cannot be created.
+        FailureCase{"SubfolderBlocked",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        write_bytes(d / "in/resize", {'x'});
+                        write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
+                        return d / "in/photo.bmp";
+                    },
+                    [](const TempDir& d) {
+                        return "フォルダ " + d / "in/resize" +
+                               " を作れません: 同じ名前のファイルがあります";
+                    }},
+        FailureCase{"OutputFolderMissing",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.CheckBox1 = true;
+                        o.Edit1 = join(d / "missing", "");
+                        write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
+                        return d / "in/photo.bmp";
+                    },
+                    [](const TempDir& d) { return "フォルダ " + d / "missing" + " がありません"; }},
+        FailureCase{"ReadOnlyOutput",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.CheckBox6 = false;
+                        o.RadioGroup1 = 1; // PNG
+                        write_picture(d / "in/photo.bmp", 4, 4, Format::Bmp);
+                        write_bytes(d / "in/photo.png", {'k'});
+                        std::filesystem::permissions(d / "in/photo.png",
+                                                     std::filesystem::perms::owner_read);
+                        return d / "in/photo.bmp";
+                    },
+                    [](const TempDir& d) { return d / "in/photo.png" + " は読み取り専用です"; }},
+        // The write stops half way, as on a full disk: the old file and the
+        // folder stay as they were and the system's reason is told.
+        FailureCase{"WriteStopsHalfWay",
+                    [](const TempDir& d, OptionSnapshot& o) {
+                        o.CheckBox6 = false;
+                        write_picture(d / "in/photo.bmp", 300, 200, Format::Bmp);
+                        return d / "in/photo.bmp";
+                    },
+                    says("ファイルが大きすぎます"), 4096},
+        FailureCase{"Unreadable",
+                    [](const TempDir& d, OptionSnapshot&) {
+                        write_picture(d / "in/secret.bmp", 4, 4, Format::Bmp);
+                        std::filesystem::permissions(d / "in/secret.bmp",
+                                                     std::filesystem::perms::none);
+                        return d / "in/secret.bmp";
+                    },
+                    says("読み取りが許可されていません"), 0, true}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 // The picture writer itself never replaces a write-protected file, so no

@@ -96,7 +96,7 @@ TEST_F(RenameRuns, RefusedQuestionProcessesNothingButStillSignals)
 TEST_F(RenameRuns, FilesNotRenamedAreNamedInOneMessageBeforeTheSignal)
 {
     // Mode 1 with the files' own extension and the move option: each file
-    // would be moved onto itself, so none is renamed; two names are missing.
+    // would be moved onto itself, so none is renamed; two files are missing.
     options.current.RadioGroup3 = 1;
     options.current.Edit6 = "jpg";
     options.current.RadioGroup4 = 1;
@@ -105,9 +105,11 @@ TEST_F(RenameRuns, FilesNotRenamedAreNamedInOneMessageBeforeTheSignal)
     list.push_back(dir / "e.png"); // renamed to e.jpg
     std::ofstream(dir / "e.png") << "e";
     zumo::RenameFileList(options, host, list);
+    // A failed file is named with its reason; one left alone has none.
     std::string named;
     for (std::size_t i = 0; i < 5; ++i)
-        named += "\n" + seven[i];
+        named += "\n" + seven[i] +
+                 (seven[i].find("gone") != std::string::npos ? ": ファイルがありません" : "");
     const std::vector<std::string> tail(host.events.end() - 3, host.events.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"Release",
                                               "Message(6個のファイルをリネームできませんでした." +

@@ -52,16 +52,22 @@ public:
     }
     FileOutcome ConvertImageFile(const std::string& path) override
     {
+        m_silent_failure.clear();
         return to_outcome(m_engine.ConvertImageFile(path, &m_run.Files));
     }
     FileOutcome ConvertGifFile(const std::string& path) override
     {
+        m_silent_failure.clear();
         return to_outcome(m_engine.ConvertGifFile(path, &m_run.Files));
     }
     FileOutcome FormFileRe(const std::string& path) override
     {
-        return to_outcome(zumo::FormFileRe(m_options.Options(), path, &m_run));
+        m_run.LastFailure.clear();
+        const FileOutcome outcome = to_outcome(zumo::FormFileRe(m_options.Options(), path, &m_run));
+        m_silent_failure = outcome == FileOutcome::Failed ? m_run.LastFailure : std::string();
+        return outcome;
     }
+    std::string SilentFailure() const override { return m_silent_failure; }
     platform::RunFiles* Run() override { return &m_run.Files; }
 
 private:
@@ -72,6 +78,7 @@ private:
     // What this run made and its inputs still to come (a run replaces
     // neither), where its numbered names go on, and its journal.
     RenameRun m_run;
+    std::string m_silent_failure; // why the last rename failed
 };
 
 } // namespace zumo

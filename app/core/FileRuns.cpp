@@ -73,8 +73,13 @@ std::optional<FileOutcome> run_one_file(const RunContext& ctx, int drop_mode,
         ++summary.done;
     else
         ++summary.unprocessed;
-    if (ctx.observer)
+    if (ctx.observer) {
+        if (outcome == FileOutcome::Failed) {
+            if (const std::string reason = ctx.files.SilentFailure(); !reason.empty())
+                ctx.observer->FileFailedSilently(path, reason);
+        }
         ctx.observer->FileFinished(path, outcome);
+    }
     return outcome;
 }
 

@@ -43,6 +43,9 @@ public:
     virtual FileOutcome ConvertImageFile(const std::string& path) = 0;
     virtual FileOutcome ConvertGifFile(const std::string& path) = 0;
     virtual FileOutcome FormFileRe(const std::string& path) = 0;
+    // Why the last file failed when its operation reports nothing itself
+    // (a rename); empty otherwise.
+    virtual std::string SilentFailure() const { return {}; }
     // What the run's files share (the files made, the inputs still to
     // come), or null when the operations keep nothing between files.
     virtual platform::RunFiles* Run() { return nullptr; }
@@ -84,6 +87,9 @@ public:
     virtual void FileFinished(const std::string& /*path*/, std::optional<FileOutcome> /*outcome*/)
     {
     }
+    // Before FileFinished of a file that failed without a message of its
+    // own: why it failed.
+    virtual void FileFailedSilently(const std::string& /*path*/, const std::string& /*reason*/) {}
     virtual void RunEnded(const RunSummary& /*summary*/, const std::string& /*stopped_at*/) {}
 };
 

@@ -99,9 +99,16 @@ void HeadlessUserHost::FileFinished(const std::string& path, std::optional<FileO
     else if (*outcome == FileOutcome::Skipped)
         line("skipped");
     else if (*outcome == FileOutcome::Failed && !m_file_reported)
-        line("failed"); // a rename fails without a message of its own
+        // A rename fails without a message of its own.
+        line(m_silent_reason.empty() ? std::string("failed") : "failed: " + m_silent_reason);
     (void)path;
+    m_silent_reason.clear();
     m_current_file.reset();
+}
+
+void HeadlessUserHost::FileFailedSilently(const std::string&, const std::string& reason)
+{
+    m_silent_reason = reason;
 }
 
 void HeadlessUserHost::RunEnded(const RunSummary& summary, const std::string& stopped_at)

@@ -37,6 +37,7 @@ public:
 
     void FileStarted(const std::string& path) override;
     void FileFinished(const std::string& path, std::optional<FileOutcome> outcome) override;
+    void FileFailedSilently(const std::string& path, const std::string& reason) override;
     void RunEnded(const RunSummary& summary, const std::string& stopped_at) override;
 
 private:
@@ -46,7 +47,9 @@ private:
     std::function<bool()> m_stop_requested;
     std::function<void()> m_process_messages;
     std::optional<std::string> m_current_file; // between FileStarted and FileFinished
-    bool m_file_reported = false;              // a line about m_current_file was written
+    bool m_file_reported = false;
+    std::string m_silent_reason; // why m_current_file failed without a message              // a
+                                 // line about m_current_file was written
 };
 
 } // namespace zumo

@@ -188,8 +188,8 @@ TEST_F(CommandLine, RenameModeCopiesUnderNewNamesAndNamesTheFailures)
     const Result r =
         zumo.run({zumo.picture("x.png"), zumo.picture("gone.png"), zumo.picture("Y.Txt")});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(zumo_lines(r.err),
-              std::vector<std::string>{"zumo: " + zumo.picture("gone.png") + ": failed"});
+    EXPECT_EQ(zumo_lines(r.err), std::vector<std::string>{"zumo: " + zumo.picture("gone.png") +
+                                                          ": failed: ファイルがありません"});
     EXPECT_EQ(names_in(zumo.pictures),
               (std::vector<std::string>{"Y.Txt", "pic0001.Txt", "pic0001.png", "x.png"}));
     EXPECT_EQ(read_text(zumo.pictures / "pic0001.Txt"), "text\n");
@@ -302,7 +302,8 @@ TEST_F(CommandLine, NamedPipeInARenameRunFailsAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 60s);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(zumo_lines(r.err),
-              std::vector<std::string>{"zumo: " + zumo.picture("pipe.jpg") + ": failed"});
+              std::vector<std::string>{"zumo: " + zumo.picture("pipe.jpg") +
+                                       ": failed: 名前付きパイプです (ファイルではありません)"});
     EXPECT_EQ(names_in(zumo.pictures),
               (std::vector<std::string>{"after.jpg", "new0001.jpg", "pipe.jpg"}));
     EXPECT_EQ(read_text(zumo.pictures / "new0001.jpg"), "x\n");

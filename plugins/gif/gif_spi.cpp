@@ -150,6 +150,12 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     const int height = std::max(gif->SHeight, desc.Top + desc.Height);
     if (!spikit::size_acceptable(width, height))
         return SUSIE_NO_MEMORY;
+    // A small frame placed far out on a wide screen asks for a canvas the
+    // file holds nothing for: bounded like the frame's own pixels, so that a
+    // few bytes cannot cost hundreds of megabytes.
+    if (!spikit::data_can_hold(data.size(), static_cast<std::uint64_t>(width) * height,
+                               spikit::k_lzw_ratio))
+        return SUSIE_BROKEN_DATA;
     const bool covers =
         desc.Left == 0 && desc.Top == 0 && desc.Width == width && desc.Height == height;
     picture.width = width;

@@ -66,7 +66,8 @@ void png_chunk(Bytes& b, const char* type, const Bytes& body)
              static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
 }
 
-Bytes png(std::uint32_t side, std::uint8_t colour_type, bool with_end)
+Bytes png(std::uint32_t side, std::uint8_t colour_type, bool with_end,
+          const Bytes& idat = deflated(64))
 {
     Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     Bytes ihdr;
@@ -74,16 +75,16 @@ Bytes png(std::uint32_t side, std::uint8_t colour_type, bool with_end)
     put_be32(ihdr, side);
     append(ihdr, {8, colour_type, 0, 0, 0});
     png_chunk(b, "IHDR", ihdr);
-    png_chunk(b, "IDAT", deflated(64));
+    png_chunk(b, "IDAT", idat);
     if (with_end)
         png_chunk(b, "IEND", {});
     return b;
 }
 
-// A grey 8-bit TIFF in one strip whose count claims the whole picture.
-Bytes tiff(std::uint32_t side, std::uint16_t compression)
+// A grey 8-bit TIFF in one strip; uncompressed, its count claims the
+// whole picture.
+Bytes tiff(std::uint32_t side, std::uint16_t compression, const Bytes& strip)
 {
-    const Bytes strip = compression == 1 ? Bytes(16, 0) : deflated(64);
     const std::uint32_t entries = 9;
     const std::uint32_t strip_at = 8 + 2 + entries * 12 + 4;
     const std::uint32_t claimed = compression == 1 ? side * side : std::uint32_t(strip.size());
@@ -160,16 +161,19 @@ Bytes animated_webp(std::uint32_t side)
     return riff_webp(chunks);
 }
 
-Bytes gif(std::uint16_t side)
+// A frame on a screen; the frame at `top` below the screen widens it.
+Bytes gif(std::uint16_t screen_width, std::uint16_t screen_height, std::uint16_t top,
+          std::uint16_t frame_width, std::uint16_t frame_height)
 {
     Bytes b = text("GIF89a");
-    put_le(b, side, 2);
-    put_le(b, side, 2);
+    put_le(b, screen_width, 2);
+    put_le(b, screen_height, 2);
     append(b, {0x80, 0, 0, 0, 0, 0, 255, 255, 255}); // two colours
     b.push_back(0x2C);
-    put_le(b, 0, 4);
-    put_le(b, side, 2);
-    put_le(b, side, 2);
+    put_le(b, 0, 2);
+    put_le(b, top, 2);
+    put_le(b, frame_width, 2);
+    put_le(b, frame_height, 2);
     append(b, {0, 2, 2, 0x4C, 0x01, 0, 0x3B}); // one pixel, then the end
     return b;
 }
@@ -257,18 +261,34 @@ TEST_P(HostileFiles, AreRefusedCheaply)
 
 INSTANTIATE_TEST_SUITE_P(
     ClaimingHugeSizes, HostileFiles,
-    ::testing::Values(HostileFile{"png_rgba", "png.spi", [] { return png(13000, 6, true); }},
-                      HostileFile{"png_rgb_cut", "png.spi", [] { return png(13000, 2, false); }},
-                      HostileFile{"tiff_plain", "tiff.spi", [] { return tiff(13000, 1); }},
-                      HostileFile{"tiff_deflate", "tiff.spi", [] { return tiff(13000, 8); }},
-                      HostileFile{"webp_lossless", "webp.spi",
-                                  [] {
-                                      Bytes chunks;
-                                      riff_chunk(chunks, "VP8L", vp8l(13000));
-                                      return riff_webp(chunks);
-                                  }},
-                      HostileFile{"webp_animated", "webp.spi", [] { return animated_webp(13000); }},
-                      HostileFile{"gif", "gif.spi", [] { return gif(13000); }}),
+    ::testing::Values(
+        HostileFile{"png_rgba", "png.spi", [] { return png(13000, 6, true); }},
+        HostileFile{"png_rgb_cut", "png.spi", [] { return png(13000, 2, false); }},
+        HostileFile{"tiff_plain", "tiff.spi", [] { return tiff(13000, 1, Bytes(16, 0)); }},
+        HostileFile{"tiff_deflate", "tiff.spi", [] { return tiff(13000, 8, deflated(64)); }},
+        HostileFile{"webp_lossless", "webp.spi",
+                    [] {
+                        Bytes chunks;
+                        riff_chunk(chunks, "VP8L", vp8l(13000));
+                        return riff_webp(chunks);
+                    }},
+        HostileFile{"webp_animated", "webp.spi", [] { return animated_webp(13000); }},
+        HostileFile{"gif", "gif.spi", [] { return gif(13000, 13000, 0, 13000, 13000); }},
+        HostileFile{"gif_frame_far_below_a_wide_screen", "gif.spi",
+                    [] { return gif(44552, 6, 1792, 1, 1); }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The bounds leave real files alone: a flat picture compresses about as far
+// as deflate can go, and must still decode.
+TEST(HostileFilesBounds, MostCompressedRealFilesStillDecode)
+{
+    const std::uint32_t side = 1500;
+    const Bytes png_file = png(side, 0, true, deflated(side * (side + 1)));
+    const Bytes tiff_file = tiff(side, 8, deflated(side * side));
+    ASSERT_GT(side * side / png_file.size(), 900u); // near deflate's limit
+    EXPECT_EQ(cost_in_child(std::string(ZUMO_PLUGIN_DIR) + "/png.spi", png_file).result, SUSIE_OK);
+    EXPECT_EQ(cost_in_child(std::string(ZUMO_PLUGIN_DIR) + "/tiff.spi", tiff_file).result,
+              SUSIE_OK);
+}
 
 } // namespace

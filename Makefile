@@ -4,6 +4,7 @@
 #   make bench  build optimised and print the benchmark figures (see bench/README.md)
 #   make install  install the optimised build (PREFIX=/usr/local, DESTDIR honoured)
 #   make package  build the Debian package zumo_<version>_<arch>.deb in build/release
+#   make fuzz   build the libFuzzer targets with clang (make fuzz-run runs them, FUZZ_SECONDS each)
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -13,7 +14,7 @@ BENCH_DIR := build/bench
 FUZZ_DIR := build/fuzz
 PREFIX ?= /usr/local
 
-.PHONY: deps build run test install package package-test bench bench-peers fuzz format clean
+.PHONY: deps build run test install package package-test bench bench-peers fuzz fuzz-run format clean
 
 deps:
 	@scripts/install-deps
@@ -63,10 +64,28 @@ bench: deps
 bench-peers: bench
 	bench/peers.sh $(BENCH_DIR)/bin/zumo-bench
 
+# Debian 12's clang is clang 14; libFuzzer's runtime comes in its own package.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 300
+FUZZ_TARGETS ?= $(notdir $(wildcard fuzz/corpus/*))
+
 fuzz: deps
-	@command -v clang++ >/dev/null || { apt-get install -y -q clang libclang-rt-14-dev; }
+	@missing=$$(for p in $(FUZZ_PACKAGES); do \
+	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	  if [ -n "$$missing" ]; then \
+	    sudo=$$([ "$$(id -u)" -eq 0 ] || echo sudo); \
+	    echo "fuzz: installing" $$missing; \
+	    $$sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -q $$missing; \
+	  fi
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUMO_TESTS=OFF -DZUMO_FUZZ=ON
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+# Runs each target in turn for FUZZ_SECONDS from its seed pictures (a
+# scratch copy, so that the kept corpus stays small) under the memory and
+# time bounds a hostile file must keep; what one finds is left in
+# $(FUZZ_DIR)/findings/<target>/. FUZZ_TARGETS="fuzz_spi_png ..." picks some.
+fuzz-run: fuzz
+	fuzz/run $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -231,8 +231,10 @@ SaveResult SaveSettings(const std::string& ini_path, const SettingsWindow& windo
                                                       {"Height", placement.Height},
                                                       {"Top", placement.Top},
                                                       {"Left", placement.Left}};
-        for (const auto& [key, value] : bounds)
-            attempt(key, [&] { ini.WriteInteger(k_window_section, key, value); });
+        // Not a structured binding: clang before 16 cannot capture one.
+        for (const auto& bound : bounds)
+            attempt(bound.first,
+                    [&] { ini.WriteInteger(k_window_section, bound.first, bound.second); });
     }
     return result;
 }

@@ -178,6 +178,12 @@ bool size_acceptable(std::int64_t width, std::int64_t height)
     return imgctl::size_within_limits(width, height);
 }
 
+bool data_can_hold(std::uint64_t present, std::uint64_t needed, std::uint64_t ratio)
+{
+    // A few bytes of slack for the stream's own framing.
+    return needed <= (present + 16) * ratio;
+}
+
 void orient_header(Header& header, int orientation)
 {
     if (imgctl::upright_for(orientation).quarters % 2 != 0)
@@ -194,7 +200,8 @@ void orient(Picture& picture, int orientation)
     const std::size_t bytes = static_cast<std::size_t>(picture.bit_count / 8);
     const bool sideways = upright.quarters % 2 != 0;
     const std::size_t out_w = sideways ? h : w;
-    std::vector<std::uint8_t> out(picture.pixels.size());
+    Pixels out;
+    out.allocate(picture.pixels.size());
     for (std::size_t y = 0; y < h; ++y) {
         for (std::size_t x = 0; x < w; ++x) {
             // The mirror, then each clockwise quarter turn of a cw x ch

@@ -67,7 +67,7 @@ int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
 // Reads the records up to the first frame and all of its rows; the rest of
 // the file is never looked at, so a damaged tail does not matter while a
 // damaged first frame is refused.
-int read_first_frame(GifFileType* gif, std::vector<GifPixelType>& raster,
+int read_first_frame(GifFileType* gif, std::span<const std::uint8_t> data, spikit::Pixels& raster,
                      GraphicsControlBlock& control)
 {
     for (;;) {
@@ -96,7 +96,11 @@ int read_first_frame(GifFileType* gif, std::vector<GifPixelType>& raster,
         if (desc.Width <= 0 || desc.Height <= 0 ||
             !spikit::size_acceptable(desc.Width, desc.Height))
             return SUSIE_BROKEN_DATA;
-        raster.assign(static_cast<std::size_t>(desc.Width) * desc.Height, 0);
+        // Every row is written below or the frame is refused.
+        const std::uint64_t pixels = static_cast<std::uint64_t>(desc.Width) * desc.Height;
+        if (!spikit::data_can_hold(data.size(), pixels, spikit::k_lzw_ratio))
+            return SUSIE_BROKEN_DATA;
+        raster.allocate(pixels);
         auto line = [&](int y) {
             return DGifGetLine(gif, &raster[static_cast<std::size_t>(y) * desc.Width],
                                desc.Width) != GIF_ERROR;
@@ -125,10 +129,10 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
         return SUSIE_UNKNOWN_FORMAT;
     if (!spikit::size_acceptable(gif->SWidth, gif->SHeight))
         return SUSIE_NO_MEMORY;
-    std::vector<GifPixelType> raster;
+    spikit::Pixels raster;
     GraphicsControlBlock control{};
     control.TransparentColor = NO_TRANSPARENT_COLOR;
-    if (int result = read_first_frame(gif.get(), raster, control); result != SUSIE_OK)
+    if (int result = read_first_frame(gif.get(), data, raster, control); result != SUSIE_OK)
         return result;
     const GifImageDesc& desc = gif->Image;
     const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
@@ -146,6 +150,12 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     const int height = std::max(gif->SHeight, desc.Top + desc.Height);
     if (!spikit::size_acceptable(width, height))
         return SUSIE_NO_MEMORY;
+    // A small frame placed far out on a wide screen asks for a canvas the
+    // file holds nothing for: bounded like the frame's own pixels, so that a
+    // few bytes cannot cost hundreds of megabytes.
+    if (!spikit::data_can_hold(data.size(), static_cast<std::uint64_t>(width) * height,
+                               spikit::k_lzw_ratio))
+        return SUSIE_BROKEN_DATA;
     const bool covers =
         desc.Left == 0 && desc.Top == 0 && desc.Width == width && desc.Height == height;
     picture.width = width;

@@ -63,6 +63,9 @@ struct Reader
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     int channels = 0;
+    // The bytes of the image's filtered rows as stored (non-interlaced),
+    // before inflating.
+    std::uint64_t stored_bytes = 0;
 };
 
 // Reads the header and sets up the transforms to 8-bit BGR or BGRA.
@@ -75,6 +78,9 @@ bool read_info(Reader& r)
     png_read_info(r.png, r.info);
     r.width = png_get_image_width(r.png, r.info);
     r.height = png_get_image_height(r.png, r.info);
+    const std::uint64_t row_bits =
+        std::uint64_t{r.width} * png_get_channels(r.png, r.info) * png_get_bit_depth(r.png, r.info);
+    r.stored_bytes = std::uint64_t{r.height} * (1 + (row_bits + 7) / 8);
     imgctl::set_png_read_transforms(r.png);
     png_read_update_info(r.png, r.info);
     r.channels = png_get_channels(r.png, r.info);
@@ -148,11 +154,15 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
         return result;
     if (!spikit::size_acceptable(r.width, r.height))
         return SUSIE_NO_MEMORY;
+    // The rows are deflated inside the file: it cannot hold more than zlib's
+    // ratio allows (an interlaced image stores a little more, never less).
+    if (!spikit::data_can_hold(data.size(), r.stored_bytes, spikit::k_deflate_ratio))
+        return SUSIE_BROKEN_DATA;
     const std::size_t stride = static_cast<std::size_t>(r.width) * r.channels;
     picture.width = static_cast<std::int32_t>(r.width);
     picture.height = static_cast<std::int32_t>(r.height);
     picture.bit_count = r.channels * 8;
-    picture.pixels.resize(stride * r.height);
+    picture.pixels.allocate(stride * r.height);
     std::vector<png_bytep> rows(r.height);
     for (png_uint_32 y = 0; y < r.height; ++y)
         rows[y] = picture.pixels.data() + y * stride;

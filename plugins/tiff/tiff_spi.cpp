@@ -99,6 +99,58 @@ int orientation_of(TIFF* tiff)
     return orientation;
 }
 
+// The compressed bytes of the image's strips or tiles that the file
+// actually holds: each counted up to the end of the data.
+std::uint64_t stored_bytes_present(TIFF* tiff, std::uint64_t file_size)
+{
+    std::uint64_t present = 0;
+    const std::uint32_t count = TIFFNumberOfStrips(tiff);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t offset = TIFFGetStrileOffset(tiff, i);
+        const std::uint64_t length = TIFFGetStrileByteCount(tiff, i);
+        if (offset < file_size)
+            present += std::min(length, file_size - offset);
+    }
+    return present;
+}
+
+// Whether the file's strips or tiles could hold the picture its header
+// claims: uncompressed data must all be there, compressed data within its
+// method's largest expansion. Methods without such a bound (fax, JPEG, ...)
+// still need a byte for every 32 KiB they expand to, far above what real
+// files use (a blank fax page is near 1.6 KiB per byte).
+bool data_present_for(TIFF* tiff, std::uint64_t file_size, std::uint32_t height)
+{
+    std::uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const std::uint64_t plane = TIFFVStripSize64(tiff, height);
+    if (plane == 0)
+        return false;
+    const std::uint64_t needed = planar == PLANARCONFIG_SEPARATE ? plane * samples : plane;
+    std::uint64_t ratio = 32768;
+    switch (compression) {
+    case COMPRESSION_NONE:
+        ratio = 1;
+        break;
+    case COMPRESSION_PACKBITS:
+        ratio = spikit::k_packbits_ratio;
+        break;
+    case COMPRESSION_LZW:
+        ratio = spikit::k_lzw_ratio;
+        break;
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_ADOBE_DEFLATE:
+        ratio = spikit::k_deflate_ratio;
+        break;
+    default:
+        break;
+    }
+    return spikit::data_can_hold(stored_bytes_present(tiff, file_size), needed, ratio);
+}
+
 int read_header(std::span<const std::uint8_t> data, spikit::Header& header)
 {
     Reader reader{data};
@@ -126,6 +178,8 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     char message[1024] = {};
     if (!TIFFRGBAImageOK(tiff.get(), message))
         return SUSIE_UNKNOWN_FORMAT;
+    if (!data_present_for(tiff.get(), data.size(), height))
+        return SUSIE_BROKEN_DATA;
     // Asked for the file's own orientation, libtiff hands the rows over as
     // stored; left to libtiff, the sideways orientations 5 to 8 would only
     // be flipped, never turned.
@@ -138,7 +192,7 @@ int decode(std::span<const std::uint8_t> data, spikit::Picture& picture)
     picture.height = static_cast<std::int32_t>(height);
     picture.bit_count = alpha ? 32 : 24;
     const std::size_t channels = alpha ? 4 : 3;
-    picture.pixels.resize(raster.size() * channels);
+    picture.pixels.allocate(raster.size() * channels);
     for (std::size_t i = 0; i < raster.size(); ++i) {
         std::uint32_t a = TIFFGetA(raster[i]);
         std::uint32_t rgb[3] = {TIFFGetB(raster[i]), TIFFGetG(raster[i]), TIFFGetR(raster[i])};

@@ -79,6 +79,14 @@ struct ShapeCase
     Size size; // of the 40 x 20 input after conversion
 };
 
+std::function<void(OptionSnapshot&)> preset(int item)
+{
+    return [item](OptionSnapshot& o) {
+        o.CheckBox7 = true;
+        o.RadioGroup5 = item;
+    };
+}
+
 class OutputShape : public ConversionTest, public testing::WithParamInterface<ShapeCase>
 {
 };
@@ -109,12 +117,13 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   {40, 20}},
         ShapeCase{"PresetNeedsCheckBox7", [](OptionSnapshot& o) { o.RadioGroup5 = 5; }, {40, 20}},
-        ShapeCase{"PresetEnlarges",
-                  [](OptionSnapshot& o) {
-                      o.CheckBox7 = true;
-                      o.RadioGroup5 = 5;
-                  },
-                  {180, 90}},
+        // Each preset, from "1600x1200" down to "120x90", sets the height.
+        ShapeCase{"Preset1200", preset(0), {2400, 1200}},
+        ShapeCase{"Preset960", preset(1), {1920, 960}},
+        ShapeCase{"Preset480", preset(2), {960, 480}},
+        ShapeCase{"Preset240", preset(3), {480, 240}},
+        ShapeCase{"Preset120", preset(4), {240, 120}},
+        ShapeCase{"PresetEnlarges", preset(5), {180, 90}},
         ShapeCase{"ResizeAfterTurn",
                   [](OptionSnapshot& o) {
                       o.TurnAngle = 90;

@@ -64,6 +64,8 @@ std::vector<BmpFault> bmp_faults()
         {"OnlyMagic", {'B', 'M'}},
         {"HeaderCut", std::vector<std::uint8_t>(good24.begin(), good24.begin() + 30)},
         {"PixelsCut", std::vector<std::uint8_t>(good24.begin(), good24.end() - 6)},
+        // The last row's padding (2 bytes) may be left out, one pixel byte may not.
+        {"PixelsOneByteShort", std::vector<std::uint8_t>(good24.begin(), good24.end() - 3)},
         {"HeaderSizeZero", with_u32(good24, 14, 0)},
         {"HeaderSizeHuge", with_u32(good24, 14, 4000)},
         {"WidthZero", make_bmp(0, 2, 24, 0, {}, std::vector<std::uint8_t>(16))},
@@ -99,6 +101,13 @@ TEST_P(BadBmp, ReaderThrowsAndLoaderReturnsZero)
 
 INSTANTIATE_TEST_SUITE_P(Faults, BadBmp, testing::ValuesIn(bmp_faults()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BadBmp, LastRowWithoutItsPaddingIsAccepted)
+{
+    const std::vector<std::uint8_t> good24 =
+        make_bmp(2, 2, 24, 0, {}, std::vector<std::uint8_t>(16, 7));
+    EXPECT_NO_THROW(read_bmp(std::vector<std::uint8_t>(good24.begin(), good24.end() - 2)));
+}
 
 TEST(BadBmp, RleWithoutEndMarkerAfterTheLastRowIsAccepted)
 {

@@ -153,11 +153,22 @@ Frame read_first_frame(GifFileType* gif)
 
 // A frame smaller than the logical screen or placed off its origin: drawn
 // on a transparent canvas that holds both.
-cv::Mat place_on_canvas(const Frame& frame, int screen_width, int screen_height)
+cv::Mat place_on_canvas(const Frame& frame, int screen_width, int screen_height,
+                        std::size_t file_size)
 {
     const int width = std::max(screen_width, frame.desc.Left + frame.desc.Width);
     const int height = std::max(screen_height, frame.desc.Top + frame.desc.Height);
     check_dimensions("GIF", width, height);
+    // A small frame placed far out on a huge screen asks for a canvas the
+    // file holds nothing for: bounded as the frame's own pixels are by what
+    // LZW data can expand to (a code of 12 bits gives at most 4096 pixels),
+    // so that a few bytes cannot cost hundreds of megabytes. The preview
+    // plug-in applies the same bound.
+    constexpr std::uint64_t k_lzw_ratio = 4096;
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+        static_cast<std::uint64_t>(file_size) * k_lzw_ratio)
+        throw ImageError("GIF: a canvas of " + std::to_string(width) + "x" +
+                         std::to_string(height) + " is more than the file could fill");
     cv::Mat canvas(height, width, CV_8UC4, cv::Scalar(0, 0, 0, 0));
     for (int y = 0; y < frame.desc.Height; ++y) {
         const std::uint8_t* in = frame.indices.ptr<std::uint8_t>(y);
@@ -279,7 +290,7 @@ DecodedGif decode_gif(const std::vector<std::uint8_t>& bytes)
         out.indices = frame.indices;
         out.palette = frame.palette;
     } else {
-        out.colour = place_on_canvas(frame, gif->SWidth, gif->SHeight);
+        out.colour = place_on_canvas(frame, gif->SWidth, gif->SHeight, bytes.size());
     }
     return out;
 }

@@ -272,6 +272,17 @@ std::vector<std::uint8_t> gif_with_size(unsigned width, unsigned height)
     return b.data;
 }
 
+// An 8x6 frame on a screen of 16392x10822, 59 bytes in all (found by
+// fuzzing: the canvas alone took 710 MB).
+std::vector<std::uint8_t> gif_small_frame_on_huge_screen()
+{
+    return {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x08, 0x40, 0x46, 0x2A, 0x91, 0x00,
+            0x00, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0xC8, 0x00, 0x1E, 0x3C,
+            0xFA, 0x21, 0xF9, 0x04, 0x01, 0x0A, 0x00, 0x02, 0x00, 0x2C, 0x40, 0x00,
+            0x00, 0x00, 0x08, 0x00, 0x06, 0x00, 0x00, 0x02, 0x0C, 0x44, 0x34, 0x86,
+            0x97, 0x0C, 0xA8, 0x5A, 0x83, 0x27, 0x46, 0xE7, 0x0A, 0x00, 0x3B};
+}
+
 struct SizeCase
 {
     const char* name;
@@ -296,7 +307,9 @@ INSTANTIATE_TEST_SUITE_P(Headers, AbsurdSize,
                                          SizeCase{"JpegManyPixels", jpeg_with_size(60000, 60000)},
                                          SizeCase{"JpegZeroHeight", jpeg_with_size(100, 0)},
                                          SizeCase{"GifManyPixels", gif_with_size(65535, 65535)},
-                                         SizeCase{"GifZero", gif_with_size(0, 0)}),
+                                         SizeCase{"GifZero", gif_with_size(0, 0)},
+                                         SizeCase{"GifFrameOnHugeScreen",
+                                                  gif_small_frame_on_huge_screen()}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- PNG chunks that claim more than any file holds -----------------------------

@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes to one shipped import plug-in through its exported
 // entry points, as the host calls them: IsSupported with the zero-padded
 // head, GetPictureInfo and GetPicture from memory. Built once per plug-in
-// (the plug-in's sources are linked in). What a plug-in hands back must hold
-// what its header says: every byte of both blocks is read.
+// (the plug-in's sources are linked in). What a plug-in hands back must be
+// local-memory blocks that know their size (susie_local_alloc) and hold
+// what the header says: every byte of both blocks is read.
 #define SUSIE_PLUGIN_IMPLEMENTATION
 #include "imagelib/picture_limits.h"
 #include "spi/susie_plugin.h"
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 
 namespace {
 
@@ -29,11 +29,27 @@ template <typename T> T read(const std::uint8_t* p)
     return value;
 }
 
+// The size a block from susie_local_alloc keeps in its prefix; a block
+// without one is a fault: the host could check it only against the
+// allocator's rounded-up size.
+std::size_t block_size(susie_handle handle)
+{
+    std::uint64_t prefix[2];
+    std::memcpy(prefix, handle, sizeof prefix);
+    if (prefix[1] != SUSIE_LOCAL_MAGIC)
+        std::abort();
+    return static_cast<std::size_t>(prefix[0]);
+}
+
 // The blocks describe a bottom-up DIB of 8, 24 or 32 bits within the
 // picture limits, and are at least as large as that DIB.
-void check_picture(const std::uint8_t* info, const std::uint8_t* bits)
+void check_picture(susie_handle info_handle, susie_handle bits_handle)
 {
-    if (malloc_usable_size(const_cast<std::uint8_t*>(info)) < 40)
+    const std::size_t info_block = block_size(info_handle);
+    const std::size_t bits_block = block_size(bits_handle);
+    const auto* info = static_cast<const std::uint8_t*>(susie_local_lock(info_handle));
+    const auto* bits = static_cast<const std::uint8_t*>(susie_local_lock(bits_handle));
+    if (info_block < 40)
         std::abort();
     const std::int32_t width = read<std::int32_t>(info + 4);
     const std::int32_t height = read<std::int32_t>(info + 8);
@@ -46,6 +62,8 @@ void check_picture(const std::uint8_t* info, const std::uint8_t* bits)
     const std::size_t info_size = 40 + 4 * std::size_t{colours};
     const std::size_t stride = (static_cast<std::size_t>(width) * bit_count + 31) / 32 * 4;
     const std::size_t image_size = stride * static_cast<std::size_t>(height);
+    if (info_block < info_size || bits_block < image_size)
+        std::abort();
     // Touch every byte, so that a short block is a sanitizer fault.
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < info_size; ++i)
@@ -53,8 +71,6 @@ void check_picture(const std::uint8_t* info, const std::uint8_t* bits)
     for (std::size_t i = 0; i < image_size; i += 97)
         sum += bits[i];
     sum += bits[image_size - 1];
-    if (malloc_usable_size(const_cast<std::uint8_t*>(bits)) < image_size)
-        std::abort();
     volatile std::uint32_t keep = sum;
     (void)keep;
 }
@@ -75,19 +91,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto length = static_cast<susie_intptr>(size);
     SusiePictureInfo picture_info{};
     if (GetPictureInfo(source, length, SUSIE_SOURCE_MEMORY, &picture_info) == SUSIE_OK)
-        std::free(picture_info.hInfo);
+        susie_local_free(picture_info.hInfo);
 
     susie_handle info = nullptr;
     susie_handle bits = nullptr;
     if (GetPicture(source, length, SUSIE_SOURCE_MEMORY, &info, &bits, progress, 0) == SUSIE_OK) {
         if (!info || !bits)
             std::abort();
-        check_picture(static_cast<const std::uint8_t*>(info),
-                      static_cast<const std::uint8_t*>(bits));
+        check_picture(info, bits);
     } else if (info || bits) {
         std::abort(); // a failure hands nothing over
     }
-    std::free(info);
-    std::free(bits);
+    susie_local_free(info);
+    susie_local_free(bits);
     return 0;
 }

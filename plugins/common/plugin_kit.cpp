@@ -15,11 +15,19 @@ struct FileCloser
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// A local-memory block that keeps its exact size in front of the data
+// (susie_local_alloc): the host checks the header against what was asked
+// for, not against the allocator's rounded-up size.
 struct BlockFree
 {
-    void operator()(void* block) const { std::free(block); }
+    void operator()(void* block) const { susie_local_free(block); }
 };
-using Block = std::unique_ptr<std::uint8_t, BlockFree>;
+using Block = std::unique_ptr<void, BlockFree>;
+
+std::uint8_t* data_of(const Block& block)
+{
+    return static_cast<std::uint8_t*>(susie_local_lock(block.get()));
+}
 
 // The bytes of the source. A file is read whole from the offset on; memory
 // is used in place.
@@ -70,11 +78,11 @@ int hand_over(const Picture& picture, susie_handle* pHBInfo, susie_handle* pHBm,
         colours > 256)
         return SUSIE_INTERNAL_ERROR;
 
-    Block info(static_cast<std::uint8_t*>(std::calloc(40 + 4 * colours, 1)));
-    Block bits(static_cast<std::uint8_t*>(std::calloc(image_size == 0 ? 1 : image_size, 1)));
+    Block info(susie_local_alloc(40 + 4 * colours));
+    Block bits(susie_local_alloc(image_size));
     if (!info || !bits)
         return SUSIE_NO_MEMORY;
-    std::uint8_t* h = info.get();
+    std::uint8_t* h = data_of(info);
     put_u32(h, 40);
     put_u32(h + 4, static_cast<std::uint32_t>(picture.width));
     put_u32(h + 8, static_cast<std::uint32_t>(picture.height));
@@ -89,7 +97,7 @@ int hand_over(const Picture& picture, susie_handle* pHBInfo, susie_handle* pHBm,
     for (std::int32_t y = 0; y < picture.height; ++y) {
         if (progress && y % step == 0 && progress(y, picture.height, data) != 0)
             return SUSIE_ABORTED;
-        std::memcpy(bits.get() + static_cast<std::size_t>(picture.height - 1 - y) * stride,
+        std::memcpy(data_of(bits) + static_cast<std::size_t>(picture.height - 1 - y) * stride,
                     picture.pixels.data() + static_cast<std::size_t>(y) * row_bytes, row_bytes);
     }
     if (progress && progress(picture.height, picture.height, data) != 0)

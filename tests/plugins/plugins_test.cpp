@@ -3,6 +3,8 @@
 // was losslessly encoded from.
 #include "graphics/picture.h"
 #include "imagelib/imgctl.h"
+#include "platform/dynlib.h"
+#include "platform/local_mem.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
 #include "tests/support/temp_dir.h"
@@ -17,7 +19,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 
 namespace zumo {
 namespace {
@@ -674,6 +678,75 @@ TEST_F(ShippedPlugins, ReportProgressUpToTheEnd)
     EXPECT_EQ(running.back(), 99);
     EXPECT_TRUE(std::is_sorted(running.begin(), running.end()));
     EXPECT_EQ(picture.Width(), 10);
+}
+
+// The blocks a shipped plug-in hands over keep their exact size: the host
+// checks the header against it in every build, not only where a sanitizer
+// makes the allocator's size exact. Each plug-in is called directly, so the
+// blocks are the ones it made.
+TEST_F(ShippedPlugins, HandOverBlocksOfTheirExactSize)
+{
+    struct Case
+    {
+        const char* plugin;
+        const char* file;
+        std::function<void(const std::string&)> write;
+        int bit_count;
+    };
+    const int width = 23, height = 7; // rows that need padding at every depth
+    const Case cases[] = {
+        {"png", "rgb.png", [&](auto& f) { write_png(f, width, height, PNG_FORMAT_RGB); }, 24},
+        {"png", "rgba.png", [&](auto& f) { write_png(f, width, height, PNG_FORMAT_RGBA); }, 32},
+        {"gif", "g.gif", [&](auto& f) { write_gif(f, width, height, false); }, 8}, // a palette
+        {"tiff", "t.tif", [&](auto& f) { write_oriented_tiff(f, 1, width, height); }, 24},
+        {"webp", "w.webp",
+         [&](auto& f) {
+             std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * height * 4, 200);
+             std::uint8_t* encoded = nullptr;
+             std::size_t size =
+                 WebPEncodeLosslessBGRA(bgra.data(), width, height, width * 4, &encoded);
+             std::ofstream(f, std::ios::binary)
+                 .write(reinterpret_cast<const char*>(encoded), static_cast<std::streamsize>(size));
+             WebPFree(encoded);
+         },
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string file = path(c.file);
+        c.write(file);
+        platform::LibraryHandle library =
+            platform::load_library(std::string(ZUMO_PLUGIN_DIR) + "/" + c.plugin + ".spi");
+        ASSERT_NE(library, nullptr);
+        auto get_picture =
+            reinterpret_cast<SusieGetPicture>(platform::library_symbol(library, "GetPicture"));
+        ASSERT_NE(get_picture, nullptr);
+        susie_handle info = nullptr, bits = nullptr;
+        ASSERT_EQ(get_picture(file.c_str(), 0, SUSIE_SOURCE_FILE, &info, &bits, nullptr, 0),
+                  SUSIE_OK);
+        // A block without the size prefix is locked at its own address.
+        EXPECT_NE(platform::local_lock(info), info) << "BITMAPINFO block of unknown size";
+        EXPECT_NE(platform::local_lock(bits), bits) << "bits block of unknown size";
+        const auto* header = static_cast<const std::uint8_t*>(platform::local_lock(info));
+        std::int32_t w = 0, h = 0;
+        std::uint16_t bit_count = 0;
+        std::uint32_t colours = 0;
+        std::memcpy(&w, header + 4, 4);
+        std::memcpy(&h, header + 8, 4);
+        std::memcpy(&bit_count, header + 14, 2);
+        std::memcpy(&colours, header + 32, 4);
+        EXPECT_EQ(w, width);
+        EXPECT_EQ(h, height);
+        if (c.bit_count != 0) {
+            EXPECT_EQ(bit_count, c.bit_count);
+        }
+        const std::size_t stride = (static_cast<std::size_t>(width) * bit_count + 31) / 32 * 4;
+        EXPECT_EQ(platform::local_size(info), 40 + 4 * std::size_t{colours});
+        EXPECT_EQ(platform::local_size(bits), stride * height);
+        platform::local_free(info);
+        platform::local_free(bits);
+        platform::free_library(library);
+    }
 }
 
 } // namespace

@@ -388,8 +388,12 @@ private:
 };
 
 std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const std::string& path,
-                                            std::chrono::milliseconds timeout)
+                                            std::chrono::milliseconds timeout,
+                                            HelperStartFailure* failure)
 {
+    HelperStartFailure ignored;
+    HelperStartFailure& why = failure ? *failure : ignored;
+    why = HelperStartFailure::NotStarted;
     const std::string label = plugin_label(path);
     if (command.argv.empty())
         return nullptr;
@@ -450,14 +454,20 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
     helper->m_pipes->Begin(start_timeout, start_timeout);
     std::optional<Frame> ready = helper->Read();
     helper->EndRequest();
-    if (!ready)
+    // The helper loads the library before its Ready: what goes wrong until
+    // then is the library's doing, unless the program gave up waiting.
+    if (!ready) {
+        why =
+            helper->Abandoned() ? HelperStartFailure::Abandoned : HelperStartFailure::WhileLoading;
         return nullptr;
+    }
     try {
         if (ready->type != MessageType::Ready)
             throw ProtocolError("no Ready first");
         helper->m_ready = decode_ready(ready->payload);
     } catch (const ProtocolError& e) {
         helper->Fail(e.what());
+        why = HelperStartFailure::WhileLoading;
         return nullptr;
     }
     return helper;

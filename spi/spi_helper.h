@@ -24,14 +24,26 @@
 
 namespace zumo {
 
+// Why SPIHelper::Start gave no helper.
+enum class HelperStartFailure {
+    // The helper program could not be run (no pipe, no process).
+    NotStarted,
+    // The helper ran, then ended, hung or answered garbage before its
+    // Ready: the plug-in failed while its library was loaded.
+    WhileLoading,
+    // Given up because the program is stopping.
+    Abandoned,
+};
+
 class SPIHelper
 {
 public:
     // Starts the helper and reads its Ready. None when it cannot be
     // started or fails before Ready (said on standard error); label names
-    // the plug-in in that line.
+    // the plug-in in that line, and failure (when given) learns why.
     static std::unique_ptr<SPIHelper> Start(const HelperCommand& command, const std::string& label,
-                                            std::chrono::milliseconds timeout);
+                                            std::chrono::milliseconds timeout,
+                                            HelperStartFailure* failure = nullptr);
     SPIHelper(const SPIHelper&) = delete;
     SPIHelper& operator=(const SPIHelper&) = delete;
     // Asks the helper to end, and kills it when it does not.

@@ -111,14 +111,17 @@ struct InfoAnswer
     std::string text;
 };
 
+// When a library's helper crashed, hung or answered garbage before the
+// library was described: such a file is not tried again. Kept in the cache
+// file as one byte.
+enum class FailedWhile : std::uint8_t { Nothing = 0, ReadingInformation = 1, Loading = 2 };
+
 // What a helper told about one library.
 struct CachedInfo
 {
     FileIdentity identity;
     bool loaded = false;
-    // Its helper crashed, hung or answered garbage while the information
-    // was read: this file is not tried again.
-    bool failed = false;
+    FailedWhile failed = FailedWhile::Nothing;
     std::string file_name;
     std::uint32_t entries = 0;
     std::map<std::int32_t, InfoAnswer> answers; // for a 255-byte buffer
@@ -186,7 +189,10 @@ void InfoCache::LoadFile()
             info.identity.size = r.i64();
             info.identity.mtime_ns = r.i64();
             info.loaded = r.boolean();
-            info.failed = r.boolean();
+            const std::uint8_t failed = r.u8();
+            if (failed > static_cast<std::uint8_t>(FailedWhile::Loading))
+                throw ProtocolError("unknown kind of failure");
+            info.failed = static_cast<FailedWhile>(failed);
             info.file_name = r.string();
             info.entries = r.u32();
             for (std::uint32_t a = r.u32(); a > 0; --a) {
@@ -224,7 +230,7 @@ void InfoCache::SaveFile()
         w.i64(info.identity.size);
         w.i64(info.identity.mtime_ns);
         w.u8(info.loaded ? 1 : 0);
-        w.u8(info.failed ? 1 : 0);
+        w.u8(static_cast<std::uint8_t>(info.failed));
         w.string(info.file_name);
         w.u32(info.entries);
         w.u32(static_cast<std::uint32_t>(info.answers.size()));
@@ -368,7 +374,7 @@ void HelperLibrary::Failed()
         // start the same crash or timeout: the next starts skip this file.
         CachedInfo failed;
         failed.identity = m_identity;
-        failed.failed = true;
+        failed.failed = FailedWhile::ReadingInformation;
         info_cache().Store(m_path, std::move(failed));
     }
     if (++m_failures == k_max_helper_failures)
@@ -614,10 +620,11 @@ std::unique_ptr<SPILibrary> open_through_helper(const std::string& path)
     if (!identity)
         return nullptr;
     if (const CachedInfo* cached = info_cache().Find(path, *identity)) {
-        if (cached->failed)
-            SayOnce("zumo: " + path +
-                    ": skipped: the plug-in failed while its information was read in an earlier "
-                    "run (it is tried again once the file changes)");
+        if (cached->failed != FailedWhile::Nothing)
+            SayOnce("zumo: " + path + ": skipped: the plug-in failed while " +
+                    (cached->failed == FailedWhile::Loading ? "its library was loaded"
+                                                            : "its information was read") +
+                    " in an earlier run (it is tried again once the file changes)");
         if (!cached->loaded)
             return nullptr;
         // What was known then says nothing of whether its helper can still
@@ -632,9 +639,19 @@ std::unique_ptr<SPILibrary> open_through_helper(const std::string& path)
     if (!command)
         return open_in_process(path); // no helper serves it (or none is installed)
     ++g_helpers_started;
-    std::unique_ptr<SPIHelper> helper = SPIHelper::Start(*command, path, HelperTimeout());
-    if (!helper)
+    HelperStartFailure failure{};
+    std::unique_ptr<SPIHelper> helper = SPIHelper::Start(*command, path, HelperTimeout(), &failure);
+    if (!helper) {
+        // A library that crashes or hangs as it is loaded (a constructor,
+        // DllMain) would cost every start the same: the next starts skip it.
+        if (failure == HelperStartFailure::WhileLoading) {
+            CachedInfo failed;
+            failed.identity = *identity;
+            failed.failed = FailedWhile::Loading;
+            info_cache().Store(path, std::move(failed));
+        }
         return nullptr;
+    }
     CachedInfo info;
     info.identity = *identity;
     info.loaded = helper->Ready().loaded;

@@ -10,9 +10,10 @@
 // that call fail as a plug-in's error does: GetPluginInfo and IsSupported
 // answer 0, GetPictureInfo and GetPicture a non-zero error; the next call
 // starts a new helper. After k_max_helper_failures failed helpers the
-// plug-in is no longer asked in this session. A failure while the
-// information is read is kept in the information cache: later runs skip
-// that file, with one line, until it changes. A library known from the
+// plug-in is no longer asked in this session. A failure while the library
+// is loaded in its helper, or while its information is read, is kept in
+// the information cache: later runs skip that file, with one line saying
+// which, until it changes. A library known from the
 // cache is opened only while a helper can still serve it here.
 #pragma once
 

@@ -255,15 +255,26 @@ TEST_F(Helpers, StopGivesUpTheRequestAtOnce)
     EXPECT_NE(said.find("did not answer"), std::string::npos) << said;
 }
 
-// A plug-in that crashes or hangs while it describes itself costs one
-// start: later starts skip it with one line, until the file changes.
-TEST_F(Helpers, FailureWhileTheInformationIsReadIsRemembered)
+// A plug-in that crashes or hangs while it is loaded or describes itself
+// costs one start: later starts skip it with one line saying when it
+// failed, until the file changes.
+TEST_F(Helpers, FailureWhileLoadingOrReadingTheInformationIsRemembered)
 {
     SetHelperTimeout(1s);
     const std::string cache = m_dir / "spi-info.cache";
-    for (const char* name : {"crash_info", "hang_info"}) {
+    struct Case
+    {
+        const char* name;
+        const char* skipped_because;
+    };
+    const Case cases[] = {{"crash_info", "failed while its information was read"},
+                          {"hang_info", "failed while its information was read"},
+                          {"crash_load", "failed while its library was loaded"},
+                          {"hang_load", "failed while its library was loaded"}};
+    for (const Case& c : cases) {
+        const std::string name = c.name;
         SCOPED_TRACE(name);
-        const std::string library = m_dir / (std::string(name) + ".spi");
+        const std::string library = m_dir / (name + ".spi");
         fs::copy_file(plugin(name), library);
         auto start = [&](int expected_helpers, int expected_skip_lines) {
             SetSPIInfoCacheFile(cache); // a new run reads the file again
@@ -273,6 +284,7 @@ TEST_F(Helpers, FailureWhileTheInformationIsReadIsRemembered)
             std::string said = ::testing::internal::GetCapturedStderr();
             EXPECT_EQ(HelpersStarted() - started, expected_helpers) << said;
             EXPECT_EQ(lines_naming(said, "skipped"), expected_skip_lines) << said;
+            EXPECT_EQ(lines_naming(said, c.skipped_because), expected_skip_lines) << said;
             EXPECT_EQ(lines_naming(said, name), expected_helpers + expected_skip_lines) << said;
         };
         start(1, 0);

@@ -5,6 +5,9 @@
 //   SP_HANG_SUPPORTED     IsSupported never returns
 //   SP_CRASH_SUPPORTED    IsSupported dies of SIGSEGV
 //   SP_HANG_INFO          GetPluginInfo never returns
+//   SP_CRASH_LOAD         dies of SIGSEGV as the library is loaded (a
+//                         constructor), before any entry point is found
+//   SP_HANG_LOAD          never finishes loading (a constructor that waits)
 #define SUSIE_PLUGIN_IMPLEMENTATION
 #include "spi/susie_plugin.h"
 
@@ -31,6 +34,17 @@ int answer(const char* text, char* buffer, int length)
     for (;;)
         ::pause();
 }
+
+#if defined(SP_CRASH_LOAD) || defined(SP_HANG_LOAD)
+[[gnu::constructor]] void on_load()
+{
+#ifdef SP_CRASH_LOAD
+    std::raise(SIGSEGV);
+#else
+    hang();
+#endif
+}
+#endif
 
 } // namespace
 

@@ -256,7 +256,10 @@ TEST_P(HostileFiles, AreRefusedCheaply)
     ASSERT_NE(cost.result, -1) << "the plug-in did not load";
     EXPECT_NE(cost.result, SUSIE_OK);
     EXPECT_LT(cost.rss_growth_kb, 100 * 1024);
-    EXPECT_LT(cost.milliseconds, 1000);
+    // Refusing costs milliseconds; the bound is loose so that a busy machine
+    // does not fail it, and still far below the seconds an allocate-first
+    // decoder spends on these files.
+    EXPECT_LT(cost.milliseconds, 5000);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -8,6 +8,8 @@
 #include "imagelib/jpeg_codec.h"
 #include "imagelib/png_codec.h"
 
+#include <string>
+
 #include <opencv2/core.hpp>
 
 namespace zumo::test {
@@ -66,7 +68,15 @@ INSTANTIATE_TEST_SUITE_P(Outputs, OutputColour,
                                          ColourCase{"wide.png", 3, true, "wide.jpg", false},
                                          ColourCase{"wide.jpg", 1, true, "wide.png", false},
                                          ColourCase{"wide.png", 3, false, "wide.jpg", true},
-                                         ColourCase{"wide.jpg", 1, false, "wide.png", true}));
+                                         ColourCase{"wide.jpg", 1, false, "wide.png", true}),
+                         [](const auto& info) {
+                             std::string name = std::string(info.param.source) + "_to_" +
+                                                info.param.output +
+                                                (info.param.CheckBox10 ? "_kept" : "_stripped");
+                             for (char& c : name)
+                                 c = c == '.' ? '_' : c;
+                             return name;
+                         });
 
 } // namespace
 } // namespace zumo::test

@@ -69,6 +69,39 @@ Icc prophoto()
                    {{0.7347, 0.2653, 1}, {0.1596, 0.8404, 1}, {0.0366, 0.0001, 1}}, 1.8);
 }
 
+// Adobe RGB as a table profile: the conversion to CIELAB sampled into a
+// 17-point grid (A2B0), as printer and camera profiles are made, rather
+// than curves and a matrix.
+Icc adobe_rgb_table()
+{
+    const Icc matrix_icc = adobe_rgb();
+    const Profile adobe(cmsOpenProfileFromMem(matrix_icc.data(), matrix_icc.size()));
+    // Version 2 (lut16Type), which holds a lone grid; its CIELAB has the
+    // version 2 encoding.
+    const Profile lab(cmsCreateLab2Profile(nullptr));
+    const Transform to_lab(cmsCreateTransform(adobe.get(), TYPE_RGB_16, lab.get(), TYPE_LabV2_16,
+                                              INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE));
+    const Profile table(cmsCreateProfilePlaceholder(nullptr));
+    cmsSetProfileVersion(table.get(), 2.1);
+    cmsSetDeviceClass(table.get(), cmsSigDisplayClass);
+    cmsSetColorSpace(table.get(), cmsSigRgbData);
+    cmsSetPCS(table.get(), cmsSigLabData);
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 3, 3);
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 17, 3, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        grid,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* transform) -> cmsInt32Number {
+            cmsDoTransform(transform, in, out, 1);
+            return 1;
+        },
+        to_lab.get(), 0);
+    cmsPipelineInsertStage(pipeline, cmsAT_BEGIN, grid);
+    cmsWriteTag(table.get(), cmsSigAToB0Tag, pipeline);
+    cmsWriteTag(table.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(pipeline);
+    return saved(table);
+}
+
 Icc srgb_icc()
 {
     return saved(Profile(cmsCreate_sRGBProfile()));
@@ -240,6 +273,7 @@ TEST_P(ToSrgb, MatchesTheExactConversionAndKeepsAlpha)
 {
     const WideCase c = GetParam();
     const Icc icc = c.icc();
+    ASSERT_NE(profile_space(icc), ProfileSpace::None);
     cv::Mat source = vivid_photo(96, 64, c.depth);
     if (c.channels == 4)
         source = with_alpha(source);
@@ -263,7 +297,11 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ToSrgb,
                                          WideCase{"AdobeRgb8Alpha", adobe_rgb, CV_8U, 4},
                                          WideCase{"ProPhoto8", prophoto, CV_8U, 3},
                                          WideCase{"ProPhoto16", prophoto, CV_16U, 3},
-                                         WideCase{"AdobeRgb16Alpha", adobe_rgb, CV_16U, 4}),
+                                         WideCase{"AdobeRgb16Alpha", adobe_rgb, CV_16U, 4},
+                                         WideCase{"AdobeRgbTable8", adobe_rgb_table, CV_8U, 3},
+                                         WideCase{"AdobeRgbTable8Alpha", adobe_rgb_table, CV_8U, 4},
+                                         WideCase{"AdobeRgbTable16Alpha", adobe_rgb_table, CV_16U,
+                                                  4}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // 16-bit samples go through the transform whole: closer to the exact

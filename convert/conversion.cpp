@@ -64,12 +64,22 @@ std::int32_t interlace_flag(const OptionSnapshot& options)
     return options.Interlaced ? -1 : 0;
 }
 
+// RadioGroup1 items, in the order of k_image_formats below.
+constexpr int k_bmp_item = 0;
+constexpr int k_gif_item = 2;
+
 // Step 1: the EXIF orientation is applied at load, before the chosen turn,
-// and the metadata is kept for the encoders, as the two options say.
+// and the metadata is kept for the encoders, as the two options say. An
+// output that will not carry the source's colour profile (BMP and GIF have
+// no place for it; stripped metadata drops it) gets its pixels in sRGB, so
+// that its colours look as the source's did.
 imgctl::LoadOptions load_options(const OptionSnapshot& options)
 {
+    const bool keeps_profile = options.CheckBox10 && options.RadioGroup1 != k_bmp_item &&
+                               options.RadioGroup1 != k_gif_item;
     return {options.CheckBox9 ? imgctl::Orientation::Apply : imgctl::Orientation::Ignore,
-            options.CheckBox10 ? imgctl::MetadataUse::Keep : imgctl::MetadataUse::Strip};
+            options.CheckBox10 ? imgctl::MetadataUse::Keep : imgctl::MetadataUse::Strip,
+            keeps_profile ? imgctl::Colour::KeepProfile : imgctl::Colour::ToSrgb};
 }
 
 // Step 2 of a picture conversion: always exactly one rotation, so a

@@ -2,6 +2,7 @@
 
 #include "imagelib/bmp_reader.h"
 #include "imagelib/bmp_writer.h"
+#include "imagelib/colour.h"
 
 #include <algorithm>
 #include <span>
@@ -10,6 +11,21 @@ namespace zumo {
 namespace {
 
 constexpr std::uint32_t k_72_dpi = 2835; // pixels per metre
+
+// A BMP that embeds a colour profile is shown (and saved again, without the
+// profile) in sRGB: its colour table, or its pixels. 0x00RRGGBB entries are
+// B, G, R, 0 in memory; the conversion passes the fourth byte through.
+void convert_to_srgb(imgctl::DecodedBmp& bmp, std::span<const std::uint8_t> icc)
+{
+    std::uint8_t* data =
+        bmp.indices.empty() ? bmp.bgra.data() : reinterpret_cast<std::uint8_t*>(bmp.palette.data());
+    const int count =
+        bmp.indices.empty() ? bmp.width * bmp.height : static_cast<int>(bmp.palette.size());
+    if (icc.empty() || count == 0)
+        return;
+    const cv::Mat pixels(1, count, CV_8UC4, data);
+    imgctl::to_srgb8(pixels, icc).copyTo(pixels);
+}
 
 } // namespace
 
@@ -89,6 +105,7 @@ void TBitmap::LoadFromStream(TStream& stream)
     imgctl::DecodedBmp bmp;
     try {
         bmp = imgctl::read_bmp(file);
+        convert_to_srgb(bmp, imgctl::bmp_embedded_profile(file));
     } catch (const imgctl::ImageError& e) {
         throw EInvalidGraphic(e.what());
     }

@@ -1,11 +1,15 @@
 #include "graphics/jpeg_image.h"
 
+#include "imagelib/colour.h"
+#include "imagelib/imgctl.h"
+#include "imagelib/jpeg_codec.h"
 #include "imagelib/metadata.h"
 #include "imagelib/picture_limits.h"
 
 #include <turbojpeg.h>
 
 #include <memory>
+#include <span>
 #include <string>
 
 namespace zumo {
@@ -41,7 +45,7 @@ std::int32_t scaled(std::int32_t size, int divisor)
 // goes, as viewers do. Returns the message of a fatal error in `failure`.
 std::shared_ptr<TPixelImage> decode(const std::vector<std::uint8_t>& file, std::int32_t width,
                                     std::int32_t height, int divisor, imgctl::Upright upright,
-                                    std::string& failure)
+                                    std::span<const std::uint8_t> icc, std::string& failure)
 {
     TjHandle handle(tjInitDecompress());
     if (!handle) {
@@ -60,6 +64,10 @@ std::shared_ptr<TPixelImage> decode(const std::vector<std::uint8_t>& file, std::
     }
     for (std::size_t i = 3; i < image->bgra.size(); i += 4)
         image->bgra[i] = 255;
+    if (!icc.empty()) {
+        const cv::Mat pixels(image->height, image->width, CV_8UC4, image->bgra.data());
+        imgctl::to_srgb8(pixels, icc).copyTo(pixels);
+    }
     // Photos are shown upright from their EXIF orientation, as the
     // conversion writes them.
     if (upright.mirror || upright.quarters != 0) {
@@ -71,6 +79,19 @@ std::shared_ptr<TPixelImage> decode(const std::vector<std::uint8_t>& file, std::
         image->bgra = std::move(bgra);
     }
     return image;
+}
+
+// The profile as the picture library reads it for the conversion, so that
+// both agree on which profile a file has; none when the markers are broken.
+std::vector<std::uint8_t> icc_profile(const std::vector<std::uint8_t>& file)
+{
+    imgctl::Metadata metadata;
+    try {
+        imgctl::read_jpeg_header(file, &metadata);
+    } catch (const imgctl::ImageError&) {
+        return {};
+    }
+    return std::move(metadata.icc);
 }
 
 } // namespace
@@ -85,6 +106,7 @@ void TJPEGImage::Assign(const TGraphic& source)
     m_height = image->height;
     m_file.reset();
     m_upright = {};
+    m_icc.reset(); // the pixels taken over are shown as they are
     m_full = std::move(image);
     m_reduced.reset();
     m_reduced_divisor = 0;
@@ -108,6 +130,7 @@ void TJPEGImage::LoadFromStream(TStream& stream)
         throw EInvalidGraphic("JPEG: picture size out of range");
     // The size shown is the upright one; the decode turns the pixels.
     m_upright = imgctl::upright_for(imgctl::jpeg_file_orientation(*file));
+    m_icc = std::make_shared<const std::vector<std::uint8_t>>(icc_profile(*file));
     if (m_upright.quarters % 2 != 0)
         std::swap(width, height);
     m_width = width;
@@ -181,7 +204,7 @@ std::shared_ptr<const TPixelImage> TJPEGImage::decoded(int divisor) const
     const bool sideways = m_upright.quarters % 2 != 0; // stored across
     std::shared_ptr<const TPixelImage> image =
         decode(*m_file, sideways ? m_height : m_width, sideways ? m_width : m_height, divisor,
-               m_upright, m_failure);
+               m_upright, m_icc ? std::span(*m_icc) : std::span<const std::uint8_t>{}, m_failure);
     if (!image)
         throw EInvalidGraphic(m_failure);
     if (divisor == 1) {

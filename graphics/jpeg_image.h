@@ -6,6 +6,8 @@
 // scale, and kept. A picture that will only be shown scaled down into a
 // small area (the preview's 240 x 180) is decoded at the smallest DCT
 // scale that still covers that area: a 24 MP photo decodes at 1/8 scale.
+// The pixels are in sRGB: a photo with an ICC profile (Adobe RGB, Display
+// P3) is converted by it, so it shows as it does in the conversion's BMP.
 #pragma once
 
 #include "graphics/graphic.h"
@@ -60,6 +62,8 @@ private:
     mutable int m_reduced_divisor = 0;
     mutable std::string m_failure; // why decoding failed, once it has
     imgctl::Upright m_upright;     // from the EXIF orientation, applied by each decode
+    // The embedded ICC profile, by which each decode converts to sRGB.
+    std::shared_ptr<const std::vector<std::uint8_t>> m_icc;
 };
 
 } // namespace zumo

@@ -2,6 +2,7 @@
 
 #include "imagelib/bmp_reader.h"
 #include "imagelib/bmp_writer.h"
+#include "imagelib/colour.h"
 #include "imagelib/gif_codec.h"
 #include "imagelib/jpeg_codec.h"
 #include "imagelib/limits.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include <opencv2/imgproc.hpp>
 
@@ -30,6 +32,7 @@ enum class Accept { AnyFormat, GifOnly };
 Picture picture_from_bmp(const std::vector<std::uint8_t>& bytes, Metadata& metadata)
 {
     DecodedBmp bmp = read_bmp(bytes);
+    metadata.icc = bmp_embedded_profile(bytes);
     if (bmp.x_pixels_per_metre > 0 && bmp.y_pixels_per_metre > 0) {
         metadata.dpi_x = bmp.x_pixels_per_metre * 0.0254;
         metadata.dpi_y = bmp.y_pixels_per_metre * 0.0254;
@@ -77,6 +80,26 @@ void turn_upright(Picture& picture, const Metadata& metadata, Orientation orient
     }
 }
 
+// Pixels for an output that will not carry the profile go to sRGB, and the
+// profile goes: now, or for a JPEG not decoded yet when it is decoded, at
+// the scale it is decoded at. A palette picture converts its palette.
+void settle_colour(Picture& picture, Metadata& metadata, Colour colour)
+{
+    if (metadata.icc.empty() ||
+        (colour == Colour::KeepProfile && profile_space(metadata.icc) != ProfileSpace::Grey))
+        return;
+    std::vector<std::uint8_t> icc = std::exchange(metadata.icc, {});
+    if (picture.is_pending()) {
+        picture.srgb_from = std::move(icc);
+    } else if (picture.is_indexed() && !picture.palette.empty()) {
+        const cv::Mat bgra(1, static_cast<int>(picture.palette.size()), CV_8UC4,
+                           picture.palette.data()); // 0xAARRGGBB is B, G, R, A in memory
+        to_srgb8(bgra, icc).copyTo(bgra);
+    } else {
+        picture.colour = to_srgb8(picture.colour, icc);
+    }
+}
+
 // Reads the header at once, so that a file that is not a picture fails
 // here. A JPEG keeps its bytes and is decoded when its pixels are needed.
 Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
@@ -101,6 +124,7 @@ Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
         throw ImageError(std::string(file_name) + ": not a BMP, JPEG, PNG or GIF file",
                          Fault::NotPicture);
     turn_upright(picture, metadata, options.orientation);
+    settle_colour(picture, metadata, options.colour);
     if (options.metadata == MetadataUse::Keep)
         picture.metadata = std::move(metadata);
     return picture;

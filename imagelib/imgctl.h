@@ -84,12 +84,21 @@ HDIB ToDIB(const char* file_name);
 // outputs carry none, not even the resolution). Written EXIF and XMP say
 // Orientation 1 either way: an output shows as its pixels stand, so a
 // picture loaded without the turn (its tag stale, say) stays as stored.
+//
+// Colour: KeepProfile leaves the pixels as the file holds them, for an
+// output that carries the source's ICC profile along (JPEG and PNG with the
+// metadata kept). ToSrgb converts them to sRGB from the profile when they
+// are decoded and drops the profile, for an output that cannot carry it (BMP,
+// GIF) or may not (metadata stripped). A grey profile, which no output
+// carries, is converted either way.
 enum class Orientation { Apply, Ignore };
 enum class MetadataUse { Keep, Strip };
+enum class Colour { KeepProfile, ToSrgb };
 struct LoadOptions
 {
     Orientation orientation = Orientation::Apply;
     MetadataUse metadata = MetadataUse::Keep;
+    Colour colour = Colour::KeepProfile;
 };
 HDIB ToDIBex(const char* file_name, LoadOptions options);
 HDIB GIFtoDIB(const char* file_name);

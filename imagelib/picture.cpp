@@ -1,5 +1,6 @@
 #include "imagelib/picture.h"
 
+#include "imagelib/colour.h"
 #include "imagelib/jpeg_codec.h"
 #include "imagelib/resample.h"
 #include "imagelib/transform.h"
@@ -58,7 +59,8 @@ namespace {
 cv::Mat decode_and_turn(const Picture& picture, int denominator)
 {
     const Upright upright{picture.pending_mirror, picture.pending_turns};
-    cv::Mat pixels = make_upright(decode_jpeg(*picture.pending, denominator), upright);
+    cv::Mat pixels = make_upright(
+        to_srgb8(decode_jpeg(*picture.pending, denominator), picture.srgb_from), upright);
     if (picture.pending_any_turn) {
         const PendingTurn turn = *picture.pending_any_turn;
         pixels = turn_any(pixels, turn.degrees, turn.background);
@@ -93,8 +95,9 @@ cv::Mat decode_into_reduction(const Picture& picture, int denominator, cv::Size 
     RowResampler resampler(stored, CV_8UC3, reduced);
     decode_jpeg_rows(jpeg, denominator, [&](const std::uint8_t* row) { resampler.add_row(row); });
     // The mirror of an EXIF orientation keeps the size: exact on the result too.
-    cv::Mat pixels =
-        make_upright(resampler.result(), Upright{picture.pending_mirror, picture.pending_turns});
+    // Converted before the turn by any angle, whose background is an sRGB colour.
+    cv::Mat pixels = make_upright(to_srgb8(resampler.result(), picture.srgb_from),
+                                  Upright{picture.pending_mirror, picture.pending_turns});
     if (picture.pending_any_turn) {
         const PendingTurn turn = *picture.pending_any_turn;
         pixels = turn_any(pixels, turn.degrees, turn.background, target);
@@ -118,6 +121,7 @@ template <typename Decode> void settle_pending(Picture& picture, Decode&& decode
         throw;
     }
     picture.pending.reset();
+    picture.srgb_from.clear();
     picture.pending_mirror = false;
     picture.pending_turns = 0;
     picture.pending_any_turn.reset();

@@ -45,7 +45,8 @@ struct Picture
     int pending_turns = 0;                       // quarter turns clockwise, 0..3
     std::optional<PendingTurn> pending_any_turn; // after the quarter turns
     std::string failure;                         // set when a lazy decode failed
-    Metadata metadata;                           // from the loaded file, for the encoders
+    std::vector<std::uint8_t> srgb_from; // pending: ICC profile to convert from once decoded
+    Metadata metadata;                   // from the loaded file, for the encoders
 
     bool is_indexed() const { return !indices.empty(); }
     bool is_pending() const { return pending != nullptr; }

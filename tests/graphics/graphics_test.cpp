@@ -3,7 +3,9 @@
 #include "graphics/bitmap.h"
 #include "graphics/jpeg_image.h"
 #include "graphics/picture.h"
+#include "imagelib/atomic_file.h"
 #include "imagelib/bmp_writer.h"
+#include "imagelib/colour.h"
 #include "imagelib/jpeg_codec.h"
 #include "tests/support/temp_dir.h"
 
@@ -11,6 +13,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 namespace zumo {
 namespace {
@@ -379,6 +383,116 @@ TEST(JpegDisplay, UndecodableDataFailsAtDecodeAndAgainLater)
     EXPECT_THROW(jpeg->DisplayPixels(0, 0), EInvalidGraphic);
     EXPECT_THROW(jpeg->ToPixels(), EInvalidGraphic);
 }
+
+// ---- Colour profiles -------------------------------------------------------
+
+// Linear light in BT.2020 primaries: its numbers mean very different colours
+// in sRGB, so a picture shown unconverted is far off.
+std::vector<std::uint8_t> wide_profile()
+{
+    return imgctl::icc_for_nclx({9, 8, 9, true});
+}
+
+constexpr std::uint8_t k_flat_bgr[3] = {200, 120, 40};
+
+std::vector<std::uint8_t> wide_jpeg(int width, int height)
+{
+    const cv::Mat flat(height, width, CV_8UC3,
+                       cv::Scalar(k_flat_bgr[0], k_flat_bgr[1], k_flat_bgr[2]));
+    imgctl::OutputMetadata metadata;
+    metadata.icc = wide_profile();
+    const testsupport::TempFolder dir;
+    const std::string path = dir / "wide.jpg";
+    {
+        imgctl::AtomicFile out(path);
+        imgctl::encode_jpeg(out, flat, 100, &metadata);
+        out.commit();
+    }
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A BMP with a BITMAPV5HEADER that embeds the profile after the pixels:
+// 24 bits in the flat colour, or 8 bits whose one palette entry is it.
+std::vector<std::uint8_t> wide_bmp(int bits)
+{
+    const std::vector<std::uint8_t> icc = wide_profile();
+    std::vector<std::uint8_t> out;
+    const auto u16 = [&](unsigned v) {
+        out.push_back(static_cast<std::uint8_t>(v));
+        out.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    const auto u32 = [&](std::uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    const std::uint32_t palette_size = bits == 8 ? 4 : 0;
+    const std::uint32_t pixels_at = 14 + 124 + palette_size;
+    const std::uint32_t profile_at = pixels_at + 4; // one pixel, padded row
+    out = {'B', 'M'};
+    u32(profile_at + static_cast<std::uint32_t>(icc.size()));
+    u32(0);
+    u32(pixels_at);
+    u32(124);
+    u32(1); // width
+    u32(1); // height
+    u16(1);
+    u16(static_cast<unsigned>(bits));
+    u32(0); // BI_RGB
+    u32(4);
+    u32(2835);
+    u32(2835);
+    u32(bits == 8 ? 1 : 0);
+    u32(0);
+    for (int i = 0; i < 4; ++i)
+        u32(0);      // masks
+    u32(0x4D424544); // PROFILE_EMBEDDED
+    for (int i = 0; i < 9 + 3; ++i)
+        u32(0); // end points and gamma
+    u32(4);     // intent
+    u32(profile_at - 14);
+    u32(static_cast<std::uint32_t>(icc.size()));
+    u32(0);
+    if (bits == 8) {
+        out.insert(out.end(), {k_flat_bgr[0], k_flat_bgr[1], k_flat_bgr[2], 0});
+        out.insert(out.end(), {0, 0, 0, 0});
+    } else {
+        out.insert(out.end(), {k_flat_bgr[0], k_flat_bgr[1], k_flat_bgr[2], 0});
+    }
+    out.insert(out.end(), icc.begin(), icc.end());
+    return out;
+}
+
+struct ProfileCase
+{
+    const char* name;
+    std::function<TPixelImage()> shown;
+};
+
+class ShownInSrgb : public ::testing::TestWithParam<ProfileCase>
+{
+};
+
+TEST_P(ShownInSrgb, PicturesWithAProfileAreConvertedAsTheConversionDoes)
+{
+    const cv::Mat flat(1, 1, CV_8UC3, cv::Scalar(k_flat_bgr[0], k_flat_bgr[1], k_flat_bgr[2]));
+    const cv::Vec3b expected = imgctl::to_srgb8(flat, wide_profile()).at<cv::Vec3b>(0, 0);
+    ASSERT_GT(std::abs(expected[0] - k_flat_bgr[0]), 10);
+    const TPixelImage image = GetParam().shown();
+    ASSERT_FALSE(image.bgra.empty());
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(image.bgra[c], expected[c], 2) << "channel " << c;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, ShownInSrgb,
+    ::testing::Values(
+        ProfileCase{"JpegFullSize", [] { return load_jpeg(wide_jpeg(64, 48))->ToPixels(); }},
+        ProfileCase{"JpegReduced",
+                    [] { return *load_jpeg(wide_jpeg(640, 480))->DisplayPixels(80, 60); }},
+        ProfileCase{"Bmp24", [] { return load_bitmap(wide_bmp(24))->ToPixels(); }},
+        ProfileCase{"Bmp8", [] { return load_bitmap(wide_bmp(8))->ToPixels(); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Streams, MemoryStreamReadsWritesAndSeeks)
 {

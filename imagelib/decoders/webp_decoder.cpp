@@ -97,12 +97,19 @@ void take_metadata(WebPDemuxer* demux, Decoded& decoded)
     decoded.orientation = imgctl::exif_orientation(decoded.exif);
 }
 
+// What a canvas may hold beyond its first frame: as many pixels per byte of
+// the file as the GIF decoder allows a screen (what 12-bit LZW codes expand
+// to), so that a few bytes claiming a huge canvas around a tiny frame do not
+// cost hundreds of megabytes, while real animations (kilobytes of frames)
+// keep any canvas within the limits.
+constexpr std::uint64_t k_canvas_pixels_per_byte = 4096;
+
 // The first frame on the animation's canvas, which starts transparent; BGRA,
 // or BGR when every pixel of it is opaque. The first frame is a key frame:
 // it is drawn as decoded, without blending. The frame is decoded before the
 // canvas is allocated, so a file that only claims a large canvas costs no
 // more than its frame.
-void decode_first_frame(WebPDemuxer* demux, Decoded& decoded)
+void decode_first_frame(WebPDemuxer* demux, std::size_t file_size, Decoded& decoded)
 {
     if (!demux)
         fail("damaged or cut off animation");
@@ -125,6 +132,12 @@ void decode_first_frame(WebPDemuxer* demux, Decoded& decoded)
     if (std::uint64_t(left) + frame_width > canvas_width ||
         std::uint64_t(top) + frame_height > canvas_height)
         fail("first frame outside the canvas");
+
+    const std::uint64_t frame_pixels = std::uint64_t(frame_width) * frame_height;
+    if (std::uint64_t(canvas_width) * canvas_height >
+        frame_pixels + std::uint64_t(file_size) * k_canvas_pixels_per_byte)
+        fail("a canvas of " + std::to_string(canvas_width) + " x " + std::to_string(canvas_height) +
+             " is more than the file could fill");
 
     const std::size_t width = canvas_width, height = canvas_height;
     const std::size_t frame_row = static_cast<std::size_t>(frame_width) * 4;
@@ -192,7 +205,7 @@ Decoded decode_webp(std::span<const std::uint8_t> file)
     const Demux demux = demux_of(file);
     Decoded decoded;
     if (features.has_animation)
-        decode_first_frame(demux.get(), decoded);
+        decode_first_frame(demux.get(), file.size(), decoded);
     else
         decode_still(file, features, decoded);
     take_metadata(demux.get(), decoded);

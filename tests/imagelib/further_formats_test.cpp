@@ -626,6 +626,18 @@ Bytes vp8l_header(std::uint32_t side)
     return b.data;
 }
 
+// A small animation whose canvas is said to be side x side pixels: the
+// first frame sits in its corner and the rest of the file holds nothing.
+Bytes animation_on_canvas(std::uint32_t side)
+{
+    Bytes file = webp_animation(bgra_pattern(4, 4, false), 4, 4);
+    for (int i = 0; i < 3; ++i) {
+        file[24 + i] = static_cast<std::uint8_t>((side - 1) >> (8 * i));
+        file[27 + i] = static_cast<std::uint8_t>((side - 1) >> (8 * i));
+    }
+    return file;
+}
+
 struct DamagedCase
 {
     const char* name;
@@ -665,6 +677,8 @@ INSTANTIATE_TEST_SUITE_P(
             "webp_animation_cut",
             [] { return cut(webp_animation(bgra_pattern(k_w, k_h, false), k_w, k_h), 0.7); },
             "WebP: ", Fault::Data},
+        DamagedCase{"webp_canvas_more_than_the_file_could_fill",
+                    [] { return animation_on_canvas(12999); }, "WebP: ", Fault::Data},
         DamagedCase{"webp_header_only", [] { return vp8l_header(13000); }, "WebP: ", Fault::Data},
         DamagedCase{"webp_beyond_the_limits", [] { return vp8l_header(16384); },
                     "WebP: ", Fault::TooLarge},

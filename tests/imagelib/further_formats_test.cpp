@@ -463,119 +463,87 @@ TEST(TiffMetadata, TagsGoToThePicturesMetadata)
 
 // ---- orientation: TIFF's tag and WebP's EXIF chunk, applied once ------------------
 
-// Stored top-left red, top-right green, bottom-left blue, bottom-right white.
-enum Colour { Red, Green, Blue, White };
-const cv::Vec4b k_bgra[] = {
-    {0, 0, 255, 255}, {0, 255, 0, 255}, {255, 0, 0, 255}, {255, 255, 255, 255}};
-
-Bytes quadrants_bgra(int width, int height)
-{
-    Bytes bgra;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const cv::Vec4b c = k_bgra[(y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0)];
-            bgra.insert(bgra.end(), {c[0], c[1], c[2], c[3]});
-        }
-    return bgra;
-}
+enum Corner { TopLeft, TopRight, BottomLeft, BottomRight };
 
 struct OrientationCase
 {
     unsigned orientation;
-    // Visual corners after standing upright, from the tag's definition.
-    Colour top_left, top_right, bottom_left, bottom_right;
+    // Which stored corner shows at the visual top-left, top-right,
+    // bottom-left and bottom-right, from the tag's definition.
+    Corner top_left, top_right, bottom_left, bottom_right;
 };
 
 const OrientationCase k_orientations[] = {
-    {1, Red, Green, Blue, White}, {2, Green, Red, White, Blue}, {3, White, Blue, Green, Red},
-    {4, Blue, White, Red, Green}, {5, Red, Blue, Green, White}, {6, Blue, Red, White, Green},
-    {7, White, Green, Blue, Red}, {8, Green, White, Red, Blue},
+    {1, TopLeft, TopRight, BottomLeft, BottomRight},
+    {2, TopRight, TopLeft, BottomRight, BottomLeft},
+    {3, BottomRight, BottomLeft, TopRight, TopLeft},
+    {4, BottomLeft, BottomRight, TopLeft, TopRight},
+    {5, TopLeft, BottomLeft, TopRight, BottomRight},
+    {6, BottomLeft, TopLeft, BottomRight, TopRight},
+    {7, BottomRight, TopRight, BottomLeft, TopLeft},
+    {8, TopRight, BottomRight, TopLeft, BottomLeft},
 };
 
 enum class Kind { Tiff, Webp };
+const TiffCase k_rgb8{"rgb8", PHOTOMETRIC_RGB, 3, 8};
 
-struct OrientedCase
+// The stored k_w x k_h picture's pixel at a corner, B G R A.
+cv::Vec4b stored_corner(Kind kind, Corner corner)
 {
-    Kind kind;
-    OrientationCase o;
-};
-
-class OrientedFiles : public ::testing::TestWithParam<OrientedCase>
-{
-};
-
-void write_oriented(const std::string& path, Kind kind, unsigned orientation, int w, int h)
-{
-    const Bytes bgra = quadrants_bgra(w, h);
-    if (kind == Kind::Webp) {
-        imgtest::write_bytes(
-            path, with_chunks(webp_still(bgra, w, h, true), orientation_exif(orientation), "", {}));
-        return;
-    }
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    ASSERT_NE(tiff, nullptr);
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, w);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, h);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_ORIENTATION, orientation);
-    for (int y = 0; y < h; ++y) {
-        Bytes row;
-        for (int x = 0; x < w; ++x) {
-            const std::uint8_t* p = &bgra[(static_cast<std::size_t>(y) * w + x) * 4];
-            row.insert(row.end(), {p[2], p[1], p[0]});
-        }
-        TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0);
-    }
-    TIFFClose(tiff);
+    const int x = corner == TopRight || corner == BottomRight ? k_w - 1 : 0;
+    const int y = corner == BottomLeft || corner == BottomRight ? k_h - 1 : 0;
+    if (kind == Kind::Tiff)
+        return expected_pixel(k_rgb8, x, y);
+    const Bytes bgra = bgra_pattern(k_w, k_h, false);
+    const std::uint8_t* p = &bgra[(static_cast<std::size_t>(y) * k_w + x) * 4];
+    return {p[0], p[1], p[2], p[3]};
 }
+
+class OrientedFiles : public ::testing::TestWithParam<std::tuple<Kind, OrientationCase>>
+{
+};
 
 TEST_P(OrientedFiles, StandUprightOnceAndAsStoredOnRequest)
 {
     const auto& [kind, o] = GetParam();
-    const int w = 40, h = 20;
     TempDir dir;
-    const std::string file = dir.path(kind == Kind::Tiff ? "o.tif" : "o.webp");
-    write_oriented(file, kind, o.orientation, w, h);
+    const std::string file = dir.path("oriented");
+    if (kind == Kind::Tiff)
+        write_tiff(file, k_rgb8, static_cast<int>(o.orientation));
+    else
+        imgtest::write_bytes(file,
+                             with_chunks(webp_still(bgra_pattern(k_w, k_h, false), k_w, k_h, true),
+                                         orientation_exif(o.orientation), "", {}));
     const bool sideways = o.orientation >= 5;
-
     const decoders::Header header = decoders::read_header(imgtest::read_bytes(file));
-    EXPECT_EQ(header.width, sideways ? h : w);
-    EXPECT_EQ(header.height, sideways ? w : h);
+    EXPECT_EQ(header.width, sideways ? k_h : k_w);
+    EXPECT_EQ(header.height, sideways ? k_w : k_h);
 
     Handle dib(ToDIB(file.c_str()));
     ASSERT_NE(dib.get(), 0u) << LastLoadFailure()->what();
     const cv::Mat got = imgtest::pixels_of(dib);
-    ASSERT_EQ(got.cols, sideways ? h : w);
-    ASSERT_EQ(got.rows, sideways ? w : h);
-    EXPECT_EQ(got.at<cv::Vec4b>(0, 0), k_bgra[o.top_left]);
-    EXPECT_EQ(got.at<cv::Vec4b>(0, got.cols - 1), k_bgra[o.top_right]);
-    EXPECT_EQ(got.at<cv::Vec4b>(got.rows - 1, 0), k_bgra[o.bottom_left]);
-    EXPECT_EQ(got.at<cv::Vec4b>(got.rows - 1, got.cols - 1), k_bgra[o.bottom_right]);
+    ASSERT_EQ(got.cols, sideways ? k_h : k_w);
+    ASSERT_EQ(got.rows, sideways ? k_w : k_h);
+    const int right = got.cols - 1, bottom = got.rows - 1;
+    EXPECT_EQ(got.at<cv::Vec4b>(0, 0), stored_corner(kind, o.top_left));
+    EXPECT_EQ(got.at<cv::Vec4b>(0, right), stored_corner(kind, o.top_right));
+    EXPECT_EQ(got.at<cv::Vec4b>(bottom, 0), stored_corner(kind, o.bottom_left));
+    EXPECT_EQ(got.at<cv::Vec4b>(bottom, right), stored_corner(kind, o.bottom_right));
 
     Handle stored(ToDIBex(file.c_str(), {Orientation::Ignore, MetadataUse::Keep}));
     ASSERT_NE(stored.get(), 0u);
     const cv::Mat as_stored = imgtest::pixels_of(stored);
-    ASSERT_EQ(as_stored.cols, w);
-    EXPECT_EQ(as_stored.at<cv::Vec4b>(0, 0), k_bgra[Red]);
-    EXPECT_EQ(as_stored.at<cv::Vec4b>(0, w - 1), k_bgra[Green]);
+    ASSERT_EQ(as_stored.cols, k_w);
+    EXPECT_EQ(as_stored.at<cv::Vec4b>(0, k_w - 1), stored_corner(kind, TopRight));
 }
 
-std::vector<OrientedCase> oriented_cases()
-{
-    std::vector<OrientedCase> cases;
-    for (const Kind kind : {Kind::Tiff, Kind::Webp})
-        for (const OrientationCase& o : k_orientations)
-            cases.push_back({kind, o});
-    return cases;
-}
-
-INSTANTIATE_TEST_SUITE_P(AllValues, OrientedFiles, ::testing::ValuesIn(oriented_cases()),
+INSTANTIATE_TEST_SUITE_P(AllValues, OrientedFiles,
+                         ::testing::Combine(::testing::Values(Kind::Tiff, Kind::Webp),
+                                            ::testing::ValuesIn(k_orientations)),
                          [](const auto& info) {
-                             return std::string(info.param.kind == Kind::Tiff ? "tiff" : "webp") +
-                                    std::to_string(info.param.o.orientation);
+                             return std::string(std::get<0>(info.param) == Kind::Tiff ? "tiff"
+                                                                                      : "webp") +
+                                    std::to_string(std::get<1>(info.param).orientation);
                          });
 
 // ---- damaged files --------------------------------------------------------------

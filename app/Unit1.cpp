@@ -4,6 +4,7 @@
 #include "app/core/DropRun.h"
 #include "app/core/EngineFiles.h"
 #include "app/core/FindFileSearch.h"
+#include "app/core/Listing.h"
 #include "app/core/StopSignals.h"
 #include "app/core/UriList.h"
 #include "app/form_adapters.h"
@@ -43,7 +44,8 @@
 namespace {
 
 const char* const k_program_name = "Zumo変換";
-const char* const k_image_filter = "jpg,png,bmp|*.jpg;*.png;*.bmp";
+const char* const k_image_filter = "jpg,png,bmp,webp,tiff,heif,avif,jxl|*.jpg;*.jpeg;*.png;*.bmp;"
+                                   "*.webp;*.tif;*.tiff;*.heic;*.heif;*.avif;*.jxl";
 const char* const k_gif_filter = "gif|*.gif";
 
 // This machine's name, as a file URL may name it.
@@ -115,7 +117,7 @@ TForm1::TForm1(TForm1Hooks hooks, zumo::UserHost* host, QWidget* parent)
     : QMainWindow(parent), OpenDialog1(this), m_hooks(std::move(hooks)), m_host_override(host)
 {
     m_own_host = std::make_unique<zumo::QtUserHost>(this);
-    FindFile1.SetFileMask({"*.jpeg", "*.jpg", "*.bmp", "*.png"});
+    FindFile1.SetFileMask(zumo::listing_masks(zumo::ListingKind::Pictures));
     FindFile1.IsFindSub = false;
     FindFile2.SetFileMask({"*.gif"});
     FindFile2.IsFindSub = false;

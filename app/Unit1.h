@@ -235,7 +235,7 @@ public:
     TFolderDlg* FolderDlg1;
     TFolderDlg* FolderDlg2;
     TFolderDlg* FolderDlg3;            // never used
-    zumo::TFindFile FindFile1;         // pictures of one folder: *.jpeg *.jpg *.bmp *.png
+    zumo::TFindFile FindFile1;         // pictures of one folder: listing_masks(Pictures)
     zumo::TFindFile FindFile2;         // *.gif of one folder
     zumo::TFindFile FindFile3;         // every file of one folder (the rename listing)
     zumo::TShfOperation ShfOperation1; // kept with the layout; nothing runs it

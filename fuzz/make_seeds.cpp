@@ -564,15 +564,19 @@ int main(int argc, char** argv)
     save("fuzz_todib", "baseline_exif6.jpg", jpeg(false, false, 85));
     save("fuzz_todib", "progressive.jpg", jpeg(false, true, 60));
     save("fuzz_todib", "grey.jpg", jpeg(true, false, 92));
-    save("fuzz_spi_webp", "lossy.webp", webp_still(false, false));
-    save("fuzz_spi_webp", "lossy_alpha.webp", webp_still(false, true));
-    save("fuzz_spi_webp", "lossless.webp", webp_still(true, false));
-    save("fuzz_spi_webp", "lossless_alpha.webp", webp_still(true, true));
-    save("fuzz_spi_webp", "animated.webp", webp_animation());
+    // The plug-ins and the decoders they wrap start from the same pictures.
+    for (const char* target : {"fuzz_spi_webp", "fuzz_webp_decoder"}) {
+        save(target, "lossy.webp", webp_still(false, false));
+        save(target, "lossy_alpha.webp", webp_still(false, true));
+        save(target, "lossless.webp", webp_still(true, false));
+        save(target, "lossless_alpha.webp", webp_still(true, true));
+        save(target, "animated.webp", webp_animation());
+    }
     const fs::path scratch =
         fs::temp_directory_path() / ("make_seeds_" + std::to_string(getpid()) + ".tif");
     for (const TiffSpec& s : k_tiffs)
-        save("fuzz_spi_tiff", s.name, tiff_file(s, scratch));
+        for (const char* target : {"fuzz_spi_tiff", "fuzz_tiff_decoder"})
+            save(target, s.name, tiff_file(s, scratch));
     fs::remove(scratch);
     host_seeds("fuzz_spi_host");
     return 0;

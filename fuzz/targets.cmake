@@ -9,8 +9,6 @@ find_package(PkgConfig REQUIRED)
 find_package(GIF REQUIRED)
 find_package(ZLIB REQUIRED)
 pkg_check_modules(ZUMO_FUZZ_PNG REQUIRED IMPORTED_TARGET libpng)
-pkg_check_modules(ZUMO_FUZZ_WEBP REQUIRED IMPORTED_TARGET libwebp libwebpdemux)
-pkg_check_modules(ZUMO_FUZZ_TIFF REQUIRED IMPORTED_TARGET libtiff-4)
 
 set(zumo_fuzz_kit ${PROJECT_SOURCE_DIR}/plugins/common/plugin_kit.cpp)
 set(zumo_fuzz_plugin ${PROJECT_SOURCE_DIR}/fuzz/fuzz_plugin.cpp)
@@ -22,12 +20,24 @@ zumo_fuzz_entry(fuzz_spi_host
   DEPENDS ${ZUMO_FUZZ_RAW_SPI})
 set(zumo_fuzz_libs_png PkgConfig::ZUMO_FUZZ_PNG ZLIB::ZLIB)
 set(zumo_fuzz_libs_gif GIF::GIF)
-set(zumo_fuzz_libs_webp PkgConfig::ZUMO_FUZZ_WEBP)
-set(zumo_fuzz_libs_tiff PkgConfig::ZUMO_FUZZ_TIFF)
+# The WebP and TIFF plug-ins wrap the decoders library.
+set(zumo_fuzz_libs_webp zumo_decoders${ZUMO_FUZZ_LIB_SUFFIX})
+set(zumo_fuzz_libs_tiff zumo_decoders${ZUMO_FUZZ_LIB_SUFFIX})
+set(zumo_fuzz_sources_webp ${PROJECT_SOURCE_DIR}/plugins/common/decoded_plugin.cpp)
+set(zumo_fuzz_sources_tiff ${PROJECT_SOURCE_DIR}/plugins/common/decoded_plugin.cpp)
 foreach(format png gif webp tiff)
   zumo_fuzz_entry(fuzz_spi_${format}
     SOURCES ${zumo_fuzz_plugin} ${zumo_fuzz_kit} ${PROJECT_SOURCE_DIR}/plugins/${format}/${format}_spi.cpp
+            ${zumo_fuzz_sources_${format}}
     LIBS ${zumo_fuzz_libs_${format}})
+endforeach()
+# The decoders library's decoders, one target each.
+foreach(format WebP Tiff)
+  string(TOLOWER ${format} name)
+  zumo_fuzz_entry(fuzz_${name}_decoder
+    SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_decoder.cpp
+    LIBS zumo_decoders${ZUMO_FUZZ_LIB_SUFFIX}
+    DEFINES ZUMO_FUZZ_FORMAT=${format})
 endforeach()
 foreach(loader todib gif_to_dib)
   zumo_fuzz_entry(fuzz_${loader}

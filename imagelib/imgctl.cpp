@@ -3,6 +3,7 @@
 #include "imagelib/bmp_reader.h"
 #include "imagelib/bmp_writer.h"
 #include "imagelib/colour.h"
+#include "imagelib/decoded_picture.h"
 #include "imagelib/gif_codec.h"
 #include "imagelib/jpeg_codec.h"
 #include "imagelib/limits.h"
@@ -113,6 +114,7 @@ Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
         throw ImageError(std::string(file_name) + ": not a GIF file", Fault::NotPicture);
     Picture picture;
     Metadata metadata;
+    bool upright = false;
     if (looks_like_jpeg(bytes))
         picture.pending =
             std::make_unique<PendingJpeg>(read_jpeg_header(std::move(bytes), &metadata));
@@ -120,10 +122,17 @@ Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
         picture.colour = decode_png(bytes, &metadata);
     else if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M')
         picture = picture_from_bmp(bytes, metadata);
-    else
-        throw ImageError(std::string(file_name) + ": not a BMP, JPEG, PNG or GIF file",
+    else if (decoders::sniff(bytes) != decoders::Format::Unknown) {
+        // The decoder states the orientation to apply (its format's own,
+        // or its EXIF block's); it is applied there, once.
+        picture = decode_further_format(bytes, options.orientation, metadata, options.colour);
+        upright = true;
+    } else
+        throw ImageError(std::string(file_name) +
+                             ": not a BMP, JPEG, PNG, GIF, WebP, TIFF, HEIF or JPEG XL file",
                          Fault::NotPicture);
-    turn_upright(picture, metadata, options.orientation);
+    if (!upright)
+        turn_upright(picture, metadata, options.orientation);
     settle_colour(picture, metadata, options.colour);
     if (options.metadata == MetadataUse::Keep)
         picture.metadata = std::move(metadata);

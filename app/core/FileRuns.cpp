@@ -13,12 +13,19 @@ struct TypedExtension
     int type;
 };
 
-constexpr std::array<TypedExtension, 5> k_extensions{{
+constexpr std::array<TypedExtension, 12> k_extensions{{
     {".jpg", 0},
     {".jpeg", 0},
     {".bmp", 1},
     {".png", 2},
     {".gif", 3},
+    {".webp", k_file_type_further},
+    {".tif", k_file_type_further},
+    {".tiff", k_file_type_further},
+    {".heic", k_file_type_further},
+    {".heif", k_file_type_further},
+    {".avif", k_file_type_further},
+    {".jxl", k_file_type_further},
 }};
 
 } // namespace

@@ -16,14 +16,16 @@
 namespace zumo {
 
 // ImageFileType: 0 ".jpg"/".jpeg", 1 ".bmp", 2 ".png", 3 ".gif", 4 any other
-// extension or none. The extension is what follows the last "." of the file
-// name part; it is compared without regard to ASCII letter case.
+// extension or none, 5 the further formats the picture library reads
+// (".webp", ".tif", ".tiff", ".heic", ".heif", ".avif", ".jxl"). The extension is what follows the
+// last "." of the file name part; it is compared without regard to ASCII letter case.
 int ImageFileType(const std::string& path,
                   platform::PathStyle style = platform::native_path_style());
 
 inline constexpr int k_file_type_gif = 3;
 inline constexpr int k_drop_mode_rename = 2; // RadioGroup10 "リネーム"
 inline constexpr int k_file_type_other = 4;
+inline constexpr int k_file_type_further = 5;
 
 // What a single-file operation made of its file.
 enum class FileOutcome {

@@ -4,7 +4,9 @@ namespace zumo {
 
 const std::vector<std::string>& listing_masks(ListingKind kind)
 {
-    static const std::vector<std::string> pictures{"*.jpeg", "*.jpg", "*.bmp", "*.png"};
+    static const std::vector<std::string> pictures{"*.jpeg", "*.jpg",  "*.bmp",  "*.png",
+                                                   "*.webp", "*.tif",  "*.tiff", "*.heic",
+                                                   "*.heif", "*.avif", "*.jxl"};
     static const std::vector<std::string> gifs{"*.gif"};
     return kind == ListingKind::Pictures ? pictures : gifs;
 }

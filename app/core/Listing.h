@@ -23,7 +23,8 @@ enum class ListingKind {
     Gifs,     // Button7, FindFile2
 };
 
-// FindFile1: "*.jpeg", "*.jpg", "*.bmp", "*.png"; FindFile2: "*.gif". Both
+// FindFile1: "*.jpeg", "*.jpg", "*.bmp", "*.png" and the further formats the
+// picture library reads (WebP, TIFF, HEIF/AVIF, JPEG XL); FindFile2: "*.gif". Both
 // search the chosen folder only, not its subfolders.
 const std::vector<std::string>& listing_masks(ListingKind kind);
 

@@ -44,9 +44,12 @@ Format sniff(std::span<const std::uint8_t> head)
 {
     if (starts_with(head, 0, "RIFF") && starts_with(head, 8, "WEBP"))
         return Format::WebP;
-    if (starts_with(head, 0, "II*") && head.size() >= 4 && head[3] == 0)
+    // Classic TIFF (42) and BigTIFF (43), in either byte order.
+    if (starts_with(head, 0, "II") && head.size() >= 4 && (head[2] == 42 || head[2] == 43) &&
+        head[3] == 0)
         return Format::Tiff;
-    if (starts_with(head, 0, "MM") && head.size() >= 4 && head[2] == 0 && head[3] == 42)
+    if (starts_with(head, 0, "MM") && head.size() >= 4 && head[2] == 0 &&
+        (head[3] == 42 || head[3] == 43))
         return Format::Tiff;
     if (is_heif(head))
         return Format::Heif;

@@ -338,7 +338,9 @@ TEST_F(Window, Button3ConvertsThePickedPicturesAfterOk)
     const QImage out_b(dir.filePath("b.png"));
     EXPECT_EQ(out_a.size(), QSize(30, 40));
     EXPECT_EQ(out_b.size(), QSize(10, 20));
-    EXPECT_TRUE(form->OpenDialog1.Filter == "jpg,png,bmp|*.jpg;*.png;*.bmp");
+    EXPECT_TRUE(form->OpenDialog1.Filter ==
+                "jpg,png,bmp,webp,tiff,heif,avif,jxl|*.jpg;*.jpeg;*.png;*.bmp;*.webp;*.tif;*.tiff;"
+                "*.heic;*.heif;*.avif;*.jxl");
 }
 
 TEST_F(Window, Button3RefusedConvertsNothingButStillBeeps)

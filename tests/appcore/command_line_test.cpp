@@ -101,21 +101,22 @@ TEST_P(FileType, FollowsTheLastExtensionOfTheFileName)
     EXPECT_EQ(ImageFileType(GetParam().path, GetParam().style), GetParam().type) << GetParam().path;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FileType,
-                         ::testing::Values(TypeCase{"/p/a.jpg", PathStyle::Posix, 0},
-                                           TypeCase{"/p/a.JPEG", PathStyle::Posix, 0},
-                                           TypeCase{"/p/a.Bmp", PathStyle::Posix, 1},
-                                           TypeCase{"/p/a.png", PathStyle::Posix, 2},
-                                           TypeCase{"/p/a.GIF", PathStyle::Posix, 3},
-                                           TypeCase{"/p/a.txt", PathStyle::Posix, 4},
-                                           TypeCase{"/p/a.gif.txt", PathStyle::Posix, 4},
-                                           TypeCase{"/p/a.jpgx", PathStyle::Posix, 4},
-                                           TypeCase{"/p/noext", PathStyle::Posix, 4},
-                                           TypeCase{"/p/a.", PathStyle::Posix, 4},
-                                           TypeCase{"/p.gif/noext", PathStyle::Posix, 4},
-                                           TypeCase{"C:\\p.gif\\noext", PathStyle::Windows, 4},
-                                           TypeCase{"C:\\Pics\\Photo.JPG", PathStyle::Windows, 0},
-                                           TypeCase{"C:a.png", PathStyle::Windows, 2}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileType,
+    ::testing::Values(
+        TypeCase{"/p/a.jpg", PathStyle::Posix, 0}, TypeCase{"/p/a.JPEG", PathStyle::Posix, 0},
+        TypeCase{"/p/a.Bmp", PathStyle::Posix, 1}, TypeCase{"/p/a.png", PathStyle::Posix, 2},
+        TypeCase{"/p/a.GIF", PathStyle::Posix, 3}, TypeCase{"/p/a.txt", PathStyle::Posix, 4},
+        TypeCase{"/p/a.webp", PathStyle::Posix, 5}, TypeCase{"/p/a.TIF", PathStyle::Posix, 5},
+        TypeCase{"/p/a.tiff", PathStyle::Posix, 5}, TypeCase{"/p/a.Heic", PathStyle::Posix, 5},
+        TypeCase{"/p/a.heif", PathStyle::Posix, 5}, TypeCase{"/p/a.avif", PathStyle::Posix, 5},
+        TypeCase{"/p/a.jxl", PathStyle::Posix, 5}, TypeCase{"/p/a.tiffx", PathStyle::Posix, 4},
+        TypeCase{"/p/a.gif.txt", PathStyle::Posix, 4}, TypeCase{"/p/a.jpgx", PathStyle::Posix, 4},
+        TypeCase{"/p/noext", PathStyle::Posix, 4}, TypeCase{"/p/a.", PathStyle::Posix, 4},
+        TypeCase{"/p.gif/noext", PathStyle::Posix, 4},
+        TypeCase{"C:\\p.gif\\noext", PathStyle::Windows, 4},
+        TypeCase{"C:\\Pics\\Photo.JPG", PathStyle::Windows, 0},
+        TypeCase{"C:a.png", PathStyle::Windows, 2}));
 
 struct CaseCase
 {

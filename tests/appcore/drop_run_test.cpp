@@ -54,6 +54,16 @@ INSTANTIATE_TEST_SUITE_P(
                  drop_log({"progress 変換中です 2 0", "messages", "image /p/A.JPG",
                            "progress 変換中です 2 1", "messages", "progress 変換中です 2 2",
                            "messages", "image /p/c.Png", "release", "beep"})},
+        // The formats the decoders read are pictures too.
+        DropCase{
+            "FurtherFormats",
+            {"/p/a.WEBP", "/p/b.tif", "/p/c.heic", "/p/d.jxl"},
+            0,
+            -1,
+            drop_log({"progress 変換中です 3 0", "messages", "image /p/a.WEBP",
+                      "progress 変換中です 3 1", "messages", "image /p/b.tif",
+                      "progress 変換中です 3 2", "messages", "image /p/c.heic",
+                      "progress 変換中です 3 3", "messages", "image /p/d.jxl", "release", "beep"})},
         DropCase{"TextFileOnly",
                  {"/p/notes.txt"},
                  0,

@@ -55,7 +55,9 @@ TEST(ListFolder, ListsUnsortedAndCountsTheFiles)
     EXPECT_EQ(found_count, 3);
     EXPECT_EQ(window.lines, (std::vector<std::string>{"z.jpg", "a.png", "m.bmp"}));
     EXPECT_EQ(window.label, "3 Files.");
-    EXPECT_EQ(masks, (std::vector<std::string>{"*.jpeg", "*.jpg", "*.bmp", "*.png"}));
+    EXPECT_EQ(masks,
+              (std::vector<std::string>{"*.jpeg", "*.jpg", "*.bmp", "*.png", "*.webp", "*.tif",
+                                        "*.tiff", "*.heic", "*.heif", "*.avif", "*.jxl"}));
 
     ListFolder(ListingKind::Gifs, window, fixed_search({"d.gif"}, &masks), found_count);
     EXPECT_EQ(masks, std::vector<std::string>{"*.gif"});

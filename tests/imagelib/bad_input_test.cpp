@@ -387,8 +387,9 @@ TEST_P(LyingPngChunk, AllocatesNoMoreThanTheFileCouldHold)
 
     const bool watched = watch_allocations();
     EXPECT_EQ(load_and_use(dir.path("lying.png")), c.after_pixels);
-    if (watched)
+    if (watched) {
         EXPECT_LT(largest_allocation(), std::size_t{64} << 20);
+    }
     EXPECT_EQ(LiveDIBCount(), 0u);
 }
 

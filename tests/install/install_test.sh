@@ -98,7 +98,8 @@ out=$(desktop-file-validate "$root/usr/share/applications/zumo.desktop" 2>&1) ||
   fail "desktop-file-validate: $out"
 [ -z "$out" ] || fail "desktop-file-validate says: $out"
 grep -q '^Exec=zumo %F$' "$root/usr/share/applications/zumo.desktop" || fail "Exec line"
-for type in image/jpeg image/png image/gif image/bmp image/webp image/tiff; do
+for type in image/jpeg image/png image/gif image/bmp image/webp image/tiff image/heic image/heif \
+  image/avif image/jxl; do
   grep -q "^MimeType=.*$type;" "$root/usr/share/applications/zumo.desktop" || fail "MimeType lacks $type"
 done
 out=$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1) || fail "appstreamcli validate: $out"

@@ -401,6 +401,70 @@ TEST_F(ShippedPlugins, AnimatedWebpShowsItsFirstFrame)
     }
 }
 
+// Preview and conversion wrap one decoder: a 16-bit TIFF (rounded to 8 bits
+// in both), a grey one, and a WebP whose EXIF chunk says turn right show
+// the same pixels, the same way up.
+TEST_F(ShippedPlugins, TiffAndWebpShowWhatTheConversionLoads)
+{
+    const int width = 23, height = 9;
+    for (const std::uint16_t samples : {std::uint16_t{1}, std::uint16_t{4}}) {
+        const std::string file = path("deep" + std::to_string(samples) + ".tif");
+        TIFF* tiff = TIFFOpen(file.c_str(), "w");
+        ASSERT_NE(tiff, nullptr);
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                     samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_RIGHTTOP);
+        if (samples == 4) {
+            const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+            TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        }
+        std::vector<std::uint16_t> row(static_cast<std::size_t>(width) * samples);
+        for (int y = 0; y < height; ++y) {
+            for (std::size_t i = 0; i < row.size(); ++i)
+                row[i] = static_cast<std::uint16_t>(i * 2999 + y * 7001 + 128);
+            ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0), 1);
+        }
+        TIFFClose(tiff);
+        SCOPED_TRACE(file);
+        expect_same_picture(decode_with_plugins(file), decode_with_imgctl(file, false));
+    }
+
+    std::vector<std::uint8_t> bgra;
+    for (int i = 0; i < width * height; ++i)
+        bgra.insert(bgra.end(), {sample(i % width, i / width, 0), sample(i % width, i / width, 1),
+                                 sample(i % width, i / width, 2), 255});
+    std::uint8_t* encoded = nullptr;
+    const std::size_t size =
+        WebPEncodeLosslessBGRA(bgra.data(), width, height, width * 4, &encoded);
+    ASSERT_GT(size, 0u);
+    WebPMux* mux = WebPMuxNew();
+    const WebPData image{encoded, size};
+    WebPMuxSetImage(mux, &image, 1);
+    // IFD0 holding Orientation 6 only.
+    const std::uint8_t exif[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3,
+                                 0,   1,   0,  0, 0, 6, 0, 0, 0, 0, 0,    0, 0};
+    const WebPData exif_chunk{exif, sizeof exif};
+    WebPMuxSetChunk(mux, "EXIF", &exif_chunk, 1);
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    ASSERT_EQ(WebPMuxAssemble(mux, &assembled), WEBP_MUX_OK);
+    WebPMuxDelete(mux);
+    WebPFree(encoded);
+    const std::string file = path("turned.webp");
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(assembled.bytes),
+               static_cast<std::streamsize>(assembled.size));
+    WebPDataClear(&assembled);
+    const TPixelImage preview = decode_with_plugins(file);
+    EXPECT_EQ(preview.width, height);
+    expect_same_picture(preview, decode_with_imgctl(file, false));
+}
+
 struct TiffCase
 {
     const char* name;

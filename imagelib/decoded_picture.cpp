@@ -1,0 +1,133 @@
+#include "imagelib/decoded_picture.h"
+
+#include "imagelib/colour.h"
+#include "imagelib/limits.h"
+
+#include <utility>
+
+namespace imgctl {
+
+void to_8bit(decoders::Decoded& decoded)
+{
+    if (decoded.bits != 16)
+        return;
+    decoded.pixels8.resize(decoded.pixels16.size());
+    for (std::size_t i = 0; i < decoded.pixels16.size(); ++i)
+        decoded.pixels8[i] =
+            static_cast<std::uint8_t>((decoded.pixels16[i] * 255u + 32767u) / 65535u);
+    decoded.pixels16 = {};
+    decoded.bits = 8;
+}
+
+namespace {
+
+// Grey and grey with alpha spread over B, G and R.
+cv::Mat colour_from_grey(const decoders::Decoded& decoded)
+{
+    const bool alpha = decoded.channels == 2;
+    cv::Mat colour(decoded.height, decoded.width, alpha ? CV_8UC4 : CV_8UC3);
+    const std::size_t pixels = static_cast<std::size_t>(decoded.width) * decoded.height;
+    std::uint8_t* out = colour.data;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint8_t grey = decoded.pixels8[i * decoded.channels];
+        *out++ = grey;
+        *out++ = grey;
+        *out++ = grey;
+        if (alpha)
+            *out++ = decoded.pixels8[i * 2 + 1];
+    }
+    return colour;
+}
+
+cv::Mat colour_of(decoders::Decoded& decoded)
+{
+    if (decoded.channels == 1 || decoded.channels == 2)
+        return colour_from_grey(decoded);
+    if (decoded.channels != 3 && decoded.channels != 4)
+        throw ImageError("decoder handed on " + std::to_string(decoded.channels) + " channels");
+    const cv::Mat view(decoded.height, decoded.width, decoded.channels == 4 ? CV_8UC4 : CV_8UC3,
+                       decoded.pixels8.data());
+    return view.clone();
+}
+
+void take_metadata(decoders::Decoded& decoded, Metadata& metadata)
+{
+    if (decoded.exif.size() <= k_max_exif_bytes)
+        metadata.exif = std::move(decoded.exif);
+    if (decoded.xmp.size() <= k_max_xmp_bytes)
+        metadata.xmp = std::move(decoded.xmp);
+    if (decoded.icc.size() <= k_max_icc_bytes)
+        metadata.icc = std::move(decoded.icc);
+    if (decoded.dpi_x > 0 && decoded.dpi_y > 0) {
+        metadata.dpi_x = decoded.dpi_x;
+        metadata.dpi_y = decoded.dpi_y;
+    }
+}
+
+// The step to 8 bits, through the colour conversion where the colours'
+// description is not kept.
+void settle_depth(decoders::Decoded& decoded, Colour colour)
+{
+    const bool grey_profile = profile_space(decoded.icc) == ProfileSpace::Grey;
+    if (colour == Colour::KeepProfile && !grey_profile) {
+        if (decoded.icc.empty() && decoded.nclx)
+            decoded.icc = icc_for_nclx(*decoded.nclx);
+        to_8bit(decoded);
+        return;
+    }
+    const int type = CV_MAKETYPE(decoded.bits == 16 ? CV_16U : CV_8U, decoded.channels);
+    void* data = decoded.bits == 16 ? static_cast<void*>(decoded.pixels16.data())
+                                    : static_cast<void*>(decoded.pixels8.data());
+    const cv::Mat stored(decoded.height, decoded.width, type, data);
+    const cv::Mat srgb = to_srgb8(stored, decoded.icc, decoded.nclx);
+    if (srgb.data != stored.data) {
+        decoded.pixels8.assign(srgb.datastart, srgb.dataend);
+        decoded.pixels16 = {};
+        decoded.bits = 8;
+    }
+    decoded.icc.clear();
+    decoded.nclx.reset();
+}
+
+Fault fault_of(decoders::Fault fault)
+{
+    return fault == decoders::Fault::TooLarge ? Fault::TooLarge : Fault::Data;
+}
+
+} // namespace
+
+Picture picture_from_decoded(decoders::Decoded decoded, Orientation orientation, Metadata& metadata,
+                             Colour colour)
+{
+    check_dimensions("decoded picture", decoded.width, decoded.height);
+    const std::size_t samples =
+        static_cast<std::size_t>(decoded.width) * decoded.height * decoded.channels;
+    if ((decoded.bits == 16 ? decoded.pixels16.size() : decoded.pixels8.size()) != samples)
+        throw ImageError("decoder handed on pixels of the wrong size");
+    if (decoded.channels < 1 || decoded.channels > 4)
+        throw ImageError("decoder handed on " + std::to_string(decoded.channels) + " channels");
+    settle_depth(decoded, colour);
+    Picture picture;
+    picture.colour = colour_of(decoded);
+    decoded.pixels8 = {};
+    // The decoder's orientation is the only one applied: the EXIF block it
+    // hands on states the same one, or one the format overrides.
+    if (orientation == Orientation::Apply)
+        picture.colour = make_upright(picture.colour, upright_for(decoded.orientation));
+    take_metadata(decoded, metadata);
+    return picture;
+}
+
+Picture decode_further_format(std::span<const std::uint8_t> file, Orientation orientation,
+                              Metadata& metadata, Colour colour)
+{
+    decoders::Decoded decoded;
+    try {
+        decoded = decoders::decode(file);
+    } catch (const decoders::DecodeError& error) {
+        throw ImageError(error.what(), fault_of(error.fault()));
+    }
+    return picture_from_decoded(std::move(decoded), orientation, metadata, colour);
+}
+
+} // namespace imgctl

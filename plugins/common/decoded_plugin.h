@@ -1,0 +1,23 @@
+// The plug-ins for formats the picture library's decoders read (WebP,
+// TIFF): the decoder's picture handed over as the plug-in's, so that the
+// preview shows the pixels the conversion writes. Samples of 16 bits are
+// rounded to 8 as the picture library rounds them, grey is spread over
+// B, G and R, and the picture is stood upright from the orientation the
+// decoder states.
+#pragma once
+
+#include "imagelib/decoders/decoders.h"
+#include "plugins/common/plugin_kit.h"
+
+namespace spikit {
+
+// Whether the head buffer starts a file of `format`.
+bool head_is(decoders::Format format, const std::uint8_t* head);
+
+// A Susie result for each: SUSIE_UNKNOWN_FORMAT for another format or a
+// variant the decoder refuses, SUSIE_BROKEN_DATA for a damaged file,
+// SUSIE_NO_MEMORY for a picture beyond the limits.
+int decoded_header(decoders::Format format, std::span<const std::uint8_t> data, Header& header);
+int decoded_picture(decoders::Format format, std::span<const std::uint8_t> data, Picture& picture);
+
+} // namespace spikit

@@ -11,6 +11,8 @@ find_package(ZLIB REQUIRED)
 pkg_check_modules(ZUMO_FUZZ_PNG REQUIRED IMPORTED_TARGET libpng)
 pkg_check_modules(ZUMO_FUZZ_WEBP REQUIRED IMPORTED_TARGET libwebp libwebpdemux)
 pkg_check_modules(ZUMO_FUZZ_TIFF REQUIRED IMPORTED_TARGET libtiff-4)
+pkg_check_modules(ZUMO_FUZZ_HEIF REQUIRED IMPORTED_TARGET libheif)
+pkg_check_modules(ZUMO_FUZZ_JXL REQUIRED IMPORTED_TARGET libjxl)
 
 set(zumo_fuzz_kit ${PROJECT_SOURCE_DIR}/plugins/common/plugin_kit.cpp)
 set(zumo_fuzz_plugin ${PROJECT_SOURCE_DIR}/fuzz/fuzz_plugin.cpp)
@@ -28,6 +30,18 @@ foreach(format png gif webp tiff)
   zumo_fuzz_entry(fuzz_spi_${format}
     SOURCES ${zumo_fuzz_plugin} ${zumo_fuzz_kit} ${PROJECT_SOURCE_DIR}/plugins/${format}/${format}_spi.cpp
     LIBS ${zumo_fuzz_libs_${format}})
+endforeach()
+# The HEIF and JPEG XL decoders of the picture library, compiled into the
+# targets (instrumented in the libFuzzer build) without the format sniffing.
+set(zumo_fuzz_decoder_libs_heif PkgConfig::ZUMO_FUZZ_HEIF)
+set(zumo_fuzz_decoder_libs_jxl PkgConfig::ZUMO_FUZZ_JXL)
+foreach(format heif jxl)
+  string(TOUPPER ${format} format_upper)
+  zumo_fuzz_entry(fuzz_${format}
+    SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_decoder.cpp
+            ${PROJECT_SOURCE_DIR}/imagelib/decoders/${format}_decoder.cpp
+    LIBS ${zumo_fuzz_decoder_libs_${format}}
+    DEFINES ZUMO_FUZZ_${format_upper})
 endforeach()
 foreach(loader todib gif_to_dib)
   zumo_fuzz_entry(fuzz_${loader}

@@ -226,13 +226,17 @@ void read_colour(const heif_image_handle* handle, const heif_image* image, Decod
             out.icc.clear();
         }
     }
+    // libheif may hand out a profile along with an error: free it either way.
     heif_color_profile_nclx* raw = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || !raw) {
-        raw = nullptr;
-        if (heif_image_get_nclx_color_profile(image, &raw).code != heif_error_Ok)
-            raw = nullptr;
-    }
+    heif_error error = heif_image_handle_get_nclx_color_profile(handle, &raw);
     std::unique_ptr<heif_color_profile_nclx, NclxFree> nclx(raw);
+    if (error.code != heif_error_Ok || !nclx) {
+        raw = nullptr;
+        error = heif_image_get_nclx_color_profile(image, &raw);
+        nclx.reset(raw);
+        if (error.code != heif_error_Ok)
+            nclx.reset();
+    }
     if (nclx)
         out.nclx = nclx_from(*nclx);
 }

@@ -275,6 +275,12 @@ TEST(JxlColour, HandsOnTheProfileOfThePixels)
     const Decoded rendered = decoders::decode(encode_jxl(xyb));
     EXPECT_EQ(rendered.icc, p3_profile);
     expect_quadrants(rendered, 1, 40);
+
+    // XYB from linear light: rendered with the sRGB curve instead (8 or 16
+    // bits of linear light band in the shadows), and that profile handed on.
+    JxlSpec xyb_linear{"xyb_linear", 8, false, 1, false, false};
+    xyb_linear.linear = true;
+    EXPECT_EQ(decoders::decode(encode_jxl(xyb_linear)).icc, srgb_profile);
 }
 
 TEST(JxlDamaged, FailsCleanly)

@@ -203,6 +203,7 @@ struct JxlSpec
     bool compress_boxes = false;
     bool grey = false;
     JxlPrimaries primaries = JXL_PRIMARIES_SRGB;
+    bool linear = false; // linear light instead of the sRGB curve
     Bytes icc; // embedded instead of the colour encoding when not empty
 };
 
@@ -234,6 +235,8 @@ inline Bytes encode_jxl(const JxlSpec& spec)
         JxlColorEncoding colour;
         JxlColorEncodingSetToSRGB(&colour, spec.grey);
         colour.primaries = spec.primaries;
+        if (spec.linear)
+            colour.transfer_function = JXL_TRANSFER_FUNCTION_LINEAR;
         EXPECT_EQ(JxlEncoderSetColorEncoding(enc, &colour), JXL_ENC_SUCCESS);
     }
     if (boxes) {

@@ -93,8 +93,9 @@ TEST_P(HeifDecode, ShowsThePictureAsStoredAndTurnedOnce)
     EXPECT_EQ(d.bits, spec.bits > 8 ? 16 : 8);
     EXPECT_EQ(d.channels, spec.alpha ? 4 : 3);
     expect_quadrants(d, orientation, 24);
-    if (spec.bits > 8) // scaled to the full 16-bit range, not left at 0..1023
+    if (spec.bits > 8) { // scaled to the full 16-bit range, not left at 0..1023
         EXPECT_GT(d.pixels16[2], 60000);
+    }
     if (spec.alpha)
         expect_alpha(d, orientation, 8);
     if (spec.exif) {
@@ -108,8 +109,9 @@ TEST_P(HeifDecode, ShowsThePictureAsStoredAndTurnedOnce)
         EXPECT_TRUE(d.exif.empty());
     }
     EXPECT_EQ(d.xmp, spec.xmp ? k_xmp : "");
-    if (spec.icc)
+    if (spec.icc) {
         EXPECT_EQ(d.icc, fake_icc());
+    }
     if (spec.nclx) {
         EXPECT_TRUE(d.icc.empty());
         ASSERT_TRUE(d.nclx.has_value());
@@ -191,8 +193,9 @@ TEST(HeifDamaged, FailsCleanly)
                 ADD_FAILURE() << "decoded a damaged file";
             } catch (const DecodeError& e) {
                 EXPECT_EQ(std::string(e.what()).rfind("HEIF: ", 0), 0u) << e.what();
-                if (c.fault)
+                if (c.fault) {
                     EXPECT_EQ(e.fault(), *c.fault) << e.what();
+                }
             }
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -224,8 +227,9 @@ TEST_P(JxlDecode, ShowsThePictureTurnedOnce)
     } else {
         expect_quadrants(d, spec.orientation, spec.lossless ? 0 : 24);
     }
-    if (spec.bits > 8 && spec.lossless) // full range, exactly as stored
+    if (spec.bits > 8 && spec.lossless) { // full range, exactly as stored
         EXPECT_EQ(d.pixels16[2], 65535);
+    }
     if (spec.alpha)
         expect_alpha(d, spec.orientation, spec.lossless ? 0 : 8);
     if (spec.exif) {
@@ -316,8 +320,9 @@ TEST(JxlDamaged, FailsCleanly)
                 ADD_FAILURE() << "decoded a damaged file";
             } catch (const DecodeError& e) {
                 EXPECT_EQ(std::string(e.what()).rfind("JPEG XL: ", 0), 0u) << e.what();
-                if (c.fault)
+                if (c.fault) {
                     EXPECT_EQ(e.fault(), *c.fault) << e.what();
+                }
             }
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));

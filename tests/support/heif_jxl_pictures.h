@@ -204,7 +204,7 @@ struct JxlSpec
     bool grey = false;
     JxlPrimaries primaries = JXL_PRIMARIES_SRGB;
     bool linear = false; // linear light instead of the sRGB curve
-    Bytes icc; // embedded instead of the colour encoding when not empty
+    Bytes icc{};         // embedded instead of the colour encoding when not empty
 };
 
 struct JxlEncoderDestroyer
@@ -248,16 +248,18 @@ inline Bytes encode_jxl(const JxlSpec& spec)
             EXPECT_EQ(JxlEncoderAddBox(enc, "Exif", item.data(), item.size(), spec.compress_boxes),
                       JXL_ENC_SUCCESS);
         }
-        if (spec.xmp)
+        if (spec.xmp) {
             EXPECT_EQ(JxlEncoderAddBox(enc, "xml ",
                                        reinterpret_cast<const std::uint8_t*>(k_xmp.data()),
                                        k_xmp.size(), spec.compress_boxes),
                       JXL_ENC_SUCCESS);
+        }
         JxlEncoderCloseBoxes(enc);
     }
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(enc, nullptr);
-    if (spec.lossless)
+    if (spec.lossless) {
         EXPECT_EQ(JxlEncoderSetFrameLossless(settings, JXL_TRUE), JXL_ENC_SUCCESS);
+    }
     const int channels = (spec.grey ? 1 : 3) + (spec.alpha ? 1 : 0);
     const int max = (1 << spec.bits) - 1;
     std::vector<std::uint16_t> samples;

@@ -17,6 +17,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZUMO_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZUMO_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libheif1 and libjxl0.7 come in through the HEIF and JPEG XL plug-ins; the
+# HEVC and AV1 decoders libheif needs (libde265, dav1d, aom) are dependencies
+# of libheif1 itself in Debian 12.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # The window speaks Japanese: without a CJK font its captions are boxes.
 # IPA P Gothic first: drawn to the designed face's metrics, it is the one
@@ -35,8 +38,8 @@ preview, and processes files dropped on its window or named on its command
 line, with or without a display.
 .
 Further formats are previewed through Susie-style import plug-ins; plug-ins
-for PNG, GIF, WebP and TIFF are included. Each plug-in runs in a helper
-process of its own, and Windows plug-ins run under Wine when it is
-installed.")
+for PNG, GIF, WebP, TIFF, HEIF/AVIF and JPEG XL are included. Each plug-in
+runs in a helper process of its own, and Windows plug-ins run under Wine
+when it is installed.")
 
 include(CPack)

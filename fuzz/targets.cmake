@@ -32,7 +32,7 @@ foreach(format png gif webp tiff)
     LIBS ${zumo_fuzz_libs_${format}})
 endforeach()
 # The decoders library's decoders, one target each.
-foreach(format WebP Tiff)
+foreach(format WebP Tiff Heif Jxl)
   string(TOLOWER ${format} name)
   zumo_fuzz_entry(fuzz_${name}_decoder
     SOURCES ${PROJECT_SOURCE_DIR}/fuzz/fuzz_decoder.cpp

@@ -28,6 +28,7 @@ metainfo=$root/usr/share/metainfo/$appstream_id.metainfo.xml
 # ---- the installed files ------------------------------------------------------
 for f in usr/bin/zumo usr/lib/zumo/zumo-spi-host \
   "$plugindir"/png.spi "$plugindir"/gif.spi "$plugindir"/webp.spi "$plugindir"/tiff.spi \
+  "$plugindir"/heif.spi "$plugindir"/jxl.spi \
   usr/share/applications/zumo.desktop \
   usr/share/icons/hicolor/scalable/apps/zumo.svg \
   "usr/share/metainfo/$appstream_id.metainfo.xml" \
@@ -63,13 +64,14 @@ list=$(run_zumo --list-plugins)
 status=$?
 expect_eq "status of --list-plugins" "$status" 0
 # name of the plug-in, then a file pattern it must announce
-for entry in png.spi:'*.png' gif.spi:'*.gif' webp.spi:'*.webp' tiff.spi:'*.tif'; do
+for entry in png.spi:'*.png' gif.spi:'*.gif' webp.spi:'*.webp' tiff.spi:'*.tif' \
+  heif.spi:'*.heic' jxl.spi:'*.jxl'; do
   name=${entry%%:*} pattern=${entry#*:}
   grep -q "^$root/$plugindir/$name  00IN  " <<<"$list" || fail "--list-plugins lacks $name: $list"
   block=$(sed -n "\|^$root/$plugindir/$name |,\|^/|p" <<<"$list")
   grep -qF "    $pattern" <<<"$block" || fail "$name does not announce $pattern: $block"
 done
-expect_eq "plug-ins listed" "$(grep -c '^/' <<<"$list")" 4
+expect_eq "plug-ins listed" "$(grep -c '^/' <<<"$list")" 6
 
 # A 2x2 24-bit BMP, converted to PNG by the settings in the per-user file
 # (RadioGroup1 item 1 "→PNG"; CheckBox6 puts it in the subfolder "resize").

@@ -2,6 +2,7 @@
 // hold cost each shipped plug-in little time and memory: every plug-in is
 // loaded in a child process, handed the file in memory, and measured there.
 #include "spi/susie_plugin.h"
+#include "tests/support/heif_jxl_pictures.h"
 
 #include <zlib.h>
 
@@ -276,6 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
                         return riff_webp(chunks);
                     }},
         HostileFile{"webp_animated", "webp.spi", [] { return animated_webp(13000); }},
+        HostileFile{"jxl", "jxl.spi", [] { return testsupport::jxl_claiming(13000, 13000); }},
         HostileFile{"gif", "gif.spi", [] { return gif(13000, 13000, 0, 13000, 13000); }},
         HostileFile{"gif_frame_far_below_a_wide_screen", "gif.spi",
                     [] { return gif(44552, 6, 1792, 1, 1); }}),

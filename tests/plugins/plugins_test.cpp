@@ -720,8 +720,10 @@ TEST_F(ShippedPlugins, AnnounceTheirFormatsToThePictureRegistry)
             patterns.push_back(p);
     }
     std::sort(patterns.begin(), patterns.end());
-    EXPECT_EQ(patterns, (std::vector<std::string>{"*.gif", "*.png", "*.tif;*.tiff", "*.webp"}));
-    for (const char* extension : {"png", "gif", "webp", "tif", "tiff"})
+    EXPECT_EQ(patterns, (std::vector<std::string>{"*.gif", "*.heic;*.heif;*.avif", "*.jxl", "*.png",
+                                                  "*.tif;*.tiff", "*.webp"}));
+    for (const char* extension :
+         {"png", "gif", "webp", "tif", "tiff", "heic", "heif", "avif", "jxl"})
         EXPECT_EQ(TPicture::FindGraphicClass(extension), GraphicClassOf<TSPIBitmap>()) << extension;
 }
 

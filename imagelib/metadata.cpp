@@ -91,10 +91,14 @@ std::vector<std::uint8_t> edit_exif(const Metadata& source, int width, int heigh
         exif.erase(stored);
     else
         replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Image.Orientation", "1");
-    replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Photo.PixelXDimension",
-                                             std::to_string(width));
-    replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Photo.PixelYDimension",
-                                             std::to_string(height));
+    // The size is stated twice: in the Exif IFD, and in IFD0 where some
+    // writers (scanners, converters from TIFF) put the TIFF tags as well.
+    for (const auto& [x_key, y_key] :
+         {std::pair{"Exif.Photo.PixelXDimension", "Exif.Photo.PixelYDimension"},
+          std::pair{"Exif.Image.ImageWidth", "Exif.Image.ImageLength"}}) {
+        replace_if_present<Exiv2::ExifData, Key>(exif, x_key, std::to_string(width));
+        replace_if_present<Exiv2::ExifData, Key>(exif, y_key, std::to_string(height));
+    }
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, order, exif);
     if (!TiffView(blob).valid())

@@ -94,7 +94,8 @@ std::vector<std::uint8_t> rgb_profile()
 
 // A source photo 64 x 32 stored with orientation 6, camera EXIF with a
 // thumbnail and 300 dpi, XMP, IPTC and an ICC profile, written by exiftool.
-std::string make_source(const TempDir& dir, const std::string& name)
+// With `ifd0_size`, IFD0 states the size too, as scanners write it.
+std::string make_source(const TempDir& dir, const std::string& name, bool ifd0_size = false)
 {
     const std::string path = dir.path(name);
     if (name.ends_with(".png"))
@@ -106,8 +107,10 @@ std::string make_source(const TempDir& dir, const std::string& name)
     run("exiftool -q -overwrite_original -Make=ZumoCam -Orientation#=6 "
         "-ExifIFD:ExifImageWidth=64 -ExifIFD:ExifImageHeight=32 -XResolution=300 "
         "-YResolution=300 -ResolutionUnit=inches -XMP-dc:Title=Zumo -XMP-tiff:Orientation#=6 "
-        "-IPTC:Caption-Abstract=Zumo '-ThumbnailImage<=" +
-        dir.path("thumb.jpg") + "' '-ICC_Profile<=" + dir.path("p.icc") + "' '" + path + "'");
+        "-IPTC:Caption-Abstract=Zumo " +
+        std::string(ifd0_size ? "-IFD0:ImageWidth=64 -IFD0:ImageHeight=32 " : "") +
+        "'-ThumbnailImage<=" + dir.path("thumb.jpg") + "' '-ICC_Profile<=" + dir.path("p.icc") +
+        "' '" + path + "'");
     return path;
 }
 
@@ -115,6 +118,7 @@ struct RoundTrip
 {
     const char* source;
     const char* output;
+    bool ifd0_size; // the source's IFD0 states its size
 };
 
 class MetadataRoundTrip : public testing::TestWithParam<RoundTrip>
@@ -124,13 +128,13 @@ class MetadataRoundTrip : public testing::TestWithParam<RoundTrip>
 TEST_P(MetadataRoundTrip, KeepsWhatTheOutputCanHold)
 {
     TempDir dir;
-    const std::string source = make_source(dir, GetParam().source);
+    const std::string source = make_source(dir, GetParam().source, GetParam().ifd0_size);
     const bool jpeg_out = std::string(GetParam().output).ends_with(".jpg");
     const std::string output = dir.path(GetParam().output);
     {
         Handle dib(ToDIB(source.c_str()));
         ASSERT_NE(dib.get(), 0u);
-        ResizeDIB(dib, -1, 32); // upright 32 x 64 -> 16 x 32
+        ResizeDIB(dib, -1, 40); // upright 32 x 64 -> 20 x 40
         if (jpeg_out)
             DIBtoJPG(output.c_str(), dib, 90, 0);
         else
@@ -139,8 +143,13 @@ TEST_P(MetadataRoundTrip, KeepsWhatTheOutputCanHold)
     const Tags t = exif_tags(output);
     EXPECT_EQ(t.count("IFD0:Make") ? t.at("IFD0:Make") : "", "ZumoCam");
     EXPECT_EQ(t.count("IFD0:Orientation") ? t.at("IFD0:Orientation") : "", "1");
-    EXPECT_EQ(t.count("ExifIFD:ExifImageWidth") ? t.at("ExifIFD:ExifImageWidth") : "", "16");
-    EXPECT_EQ(t.count("ExifIFD:ExifImageHeight") ? t.at("ExifIFD:ExifImageHeight") : "", "32");
+    EXPECT_EQ(t.count("ExifIFD:ExifImageWidth") ? t.at("ExifIFD:ExifImageWidth") : "", "20");
+    EXPECT_EQ(t.count("ExifIFD:ExifImageHeight") ? t.at("ExifIFD:ExifImageHeight") : "", "40");
+    // Updated where the source states it, never added.
+    const std::string width = GetParam().ifd0_size ? "20" : "";
+    const std::string height = GetParam().ifd0_size ? "40" : "";
+    EXPECT_EQ(t.count("IFD0:ImageWidth") ? t.at("IFD0:ImageWidth") : "", width);
+    EXPECT_EQ(t.count("IFD0:ImageHeight") ? t.at("IFD0:ImageHeight") : "", height);
     EXPECT_FALSE(any_group(t, "IFD1:")) << "thumbnail kept";
     EXPECT_EQ(t.count("XMP-dc:Title") ? t.at("XMP-dc:Title") : "", "Zumo");
     EXPECT_EQ(t.count("XMP-tiff:Orientation") ? t.at("XMP-tiff:Orientation") : "", "1");
@@ -159,9 +168,9 @@ TEST_P(MetadataRoundTrip, KeepsWhatTheOutputCanHold)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MetadataRoundTrip,
-                         testing::Values(RoundTrip{"in.jpg", "out.jpg"},
-                                         RoundTrip{"in.jpg", "out.png"},
-                                         RoundTrip{"in.png", "out.jpg"}),
+                         testing::Values(RoundTrip{"in.jpg", "out.jpg", true},
+                                         RoundTrip{"in.jpg", "out.png", false},
+                                         RoundTrip{"in.png", "out.jpg", true}),
                          [](const auto& info) {
                              std::string name =
                                  std::string(info.param.source) + "_" + info.param.output;

@@ -206,32 +206,39 @@ TEST(Metadata, StripBmpAndIgnoredOrientation)
     EXPECT_EQ(o.count("File:ImageWidth") ? o.at("File:ImageWidth") : "", "64");
 }
 
-// The resolution a BMP states goes on to every output that holds one; a
-// BMP that states none gives PNG no pHYs and BMP the usual 96 dpi.
+// The resolution a BMP states goes on to every output that holds one, with
+// x and y apart; a BMP that states none gives PNG no pHYs and BMP the usual
+// 96 dpi.
 TEST(Metadata, BmpResolutionCarriesOver)
 {
     struct Case
     {
-        std::int32_t ppm; // as stated by the source
+        std::int32_t x_ppm; // as stated by the source
+        std::int32_t y_ppm;
         const char* output;
         const char* tag;
         const char* expected; // "" for absent
     };
     const Case cases[] = {
-        {11811, "out.png", "PNG-pHYs:PixelsPerUnitX", "11811"},
-        {11811, "out.jpg", "JFIF:XResolution", "300"},
-        {11811, "out.bmp", "File:PixelsPerMeterX", "11811"},
-        {0, "out.png", "PNG-pHYs:PixelsPerUnitX", ""},
-        {0, "out.bmp", "File:PixelsPerMeterX", "3780"},
+        {11811, 11811, "out.png", "PNG-pHYs:PixelsPerUnitX", "11811"},
+        {11811, 11811, "out.jpg", "JFIF:XResolution", "300"},
+        {11811, 11811, "out.bmp", "File:PixelsPerMeterX", "11811"},
+        {11811, 5906, "out.bmp", "File:PixelsPerMeterX", "11811"},
+        {11811, 5906, "out.bmp", "File:PixelsPerMeterY", "5906"},
+        {11811, 5906, "out.png", "PNG-pHYs:PixelsPerUnitY", "5906"},
+        {11811, 5906, "out.jpg", "JFIF:XResolution", "300"},
+        {11811, 5906, "out.jpg", "JFIF:YResolution", "150"},
+        {0, 0, "out.png", "PNG-pHYs:PixelsPerUnitX", ""},
+        {0, 0, "out.bmp", "File:PixelsPerMeterX", "3780"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.ppm) + " " + c.output);
+        SCOPED_TRACE(std::to_string(c.x_ppm) + "x" + std::to_string(c.y_ppm) + " " + c.tag);
         TempDir dir;
         imgtest::save_bmp(dir.path("in.bmp"), imgtest::photo(8, 6));
         std::vector<std::uint8_t> bmp = imgtest::read_bytes(dir.path("in.bmp"));
-        for (const std::size_t at : {38u, 42u}) // biXPelsPerMeter, biYPelsPerMeter
-            for (int i = 0; i < 4; ++i)
-                bmp[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c.ppm >> (8 * i));
+        for (const auto& [at, ppm] : {std::pair{38u, c.x_ppm}, std::pair{42u, c.y_ppm}})
+            for (int i = 0; i < 4; ++i) // biXPelsPerMeter, biYPelsPerMeter
+                bmp[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(ppm >> (8 * i));
         imgtest::write_bytes(dir.path("in.bmp"), bmp);
         const std::string output = dir.path(c.output);
         {

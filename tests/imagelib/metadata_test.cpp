@@ -347,4 +347,94 @@ std::vector<BrokenCase> broken_cases()
 INSTANTIATE_TEST_SUITE_P(Blocks, BrokenMetadata, testing::ValuesIn(broken_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// --- XMP packets near the size one JPEG segment holds ---------------------------
+
+// A packet of `size` bytes as a writer lays it out without whitespace: a
+// title, a description of `size` bytes in total (`escaped` of it '>', which
+// a re-serialisation writes as "&gt;") and maybe an orientation.
+std::string xmp_packet(std::size_t size, std::size_t escaped, const char* orientation)
+{
+    const std::string head =
+        std::string("<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+                    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                    "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+                    "rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                    "xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\"") +
+        (*orientation != 0 ? std::string(" tiff:Orientation=\"") + orientation + "\"" : "") +
+        "><dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">Zumo</rdf:li></rdf:Alt></dc:title>"
+        "<dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">";
+    const std::string tail = "</rdf:li></rdf:Alt></dc:description></rdf:Description></rdf:RDF>"
+                             "</x:xmpmeta><?xpacket end=\"w\"?>";
+    std::string text(size - head.size() - tail.size(), 'z');
+    for (std::size_t i = 0; i < escaped; ++i)
+        text[i * 2] = '>';
+    for (std::size_t i = 2 * escaped + 7; i < text.size(); i += 8)
+        text[i] = ' ';
+    return head + text + tail;
+}
+
+struct XmpCase
+{
+    const char* name;
+    const char* source;
+    std::size_t size;
+    std::size_t escaped;
+    const char* orientation; // "" for none
+    bool in_jpeg;            // the JPEG output carries it
+};
+
+class BigXmp : public testing::TestWithParam<XmpCase>
+{
+};
+
+// Exiv2 writes a packet back about 2 KB larger (formatting, padding) and
+// several times larger where it escapes characters. JPEG output keeps the
+// packet in its one segment as long as some form of it fits; PNG has no
+// bound and keeps it always. The form kept never says the picture still
+// needs turning.
+TEST_P(BigXmp, KeptInJpegWhileSomeFormFits)
+{
+    const XmpCase& c = GetParam();
+    TempDir dir;
+    const std::string source = dir.path(c.source);
+    const std::string packet = xmp_packet(c.size, c.escaped, c.orientation);
+    if (source.ends_with(".jpg")) {
+        imgtest::save_jpeg(dir.path("plain.jpg"), imgtest::photo(16, 8));
+        const std::vector<std::uint8_t> body(packet.begin(), packet.end());
+        imgtest::write_bytes(source,
+                             with_segment(imgtest::read_bytes(dir.path("plain.jpg")), 0xE1,
+                                          named("http://ns.adobe.com/xap/1.0/\0", 29, body)));
+    } else {
+        imgtest::save_png(source, imgtest::photo(16, 8));
+        imgtest::write_bytes(dir.path("packet.xmp"), {packet.begin(), packet.end()});
+        run("exiftool -q -overwrite_original '-XMP<=" + dir.path("packet.xmp") + "' '" + source +
+            "'");
+    }
+    ASSERT_EQ(exif_tags(source)["XMP-dc:Title"], "Zumo");
+    {
+        Handle dib(ToDIB(source.c_str()));
+        ASSERT_NE(dib.get(), 0u);
+        DIBtoJPG(dir.path("out.jpg").c_str(), dib, 90, 0);
+        DIBtoPNG(dir.path("out.png").c_str(), dib, 0);
+    }
+    Tags jpeg = exif_tags(dir.path("out.jpg"));
+    Tags png = exif_tags(dir.path("out.png"));
+    EXPECT_EQ(jpeg["XMP-dc:Title"], c.in_jpeg ? "Zumo" : "");
+    EXPECT_EQ(png["XMP-dc:Title"], "Zumo");
+    for (Tags* t : {&jpeg, &png})
+        EXPECT_NE((*t)["XMP-tiff:Orientation"], "6");
+}
+
+constexpr std::size_t k_segment_room = 65533 - 29; // an APP1 payload less the XMP name
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BigXmp,
+    testing::Values(XmpCase{"Small", "in.jpg", 4000, 0, "6", true},
+                    XmpCase{"GrowsPastTheSegment", "in.jpg", k_segment_room - 300, 0, "6", true},
+                    XmpCase{"FillsTheSegment", "in.jpg", k_segment_room, 0, "", true},
+                    XmpCase{"EscapesPastTheSegment", "in.jpg", 40000, 12000, "", true},
+                    XmpCase{"EscapesAndTurned", "in.jpg", 40000, 12000, "6", false},
+                    XmpCase{"NeverFits", "in.png", 100000, 0, "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace

@@ -421,114 +421,77 @@ INSTANTIATE_TEST_SUITE_P(Chunks, LyingPngChunk,
 
 // --- PNG chunks larger than the chunk limit ---------------------------------------
 
-// A whole chunk: length, type, data, CRC.
-std::vector<std::uint8_t> png_chunk(const char* type, std::vector<std::uint8_t> data)
-{
-    std::vector<std::uint8_t> out;
-    Bytes length;
-    const auto n = static_cast<std::uint32_t>(data.size());
-    length.u8(n >> 24).u8(n >> 16).u8(n >> 8).u8(n);
-    out = length.data;
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
-    crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(crc >> shift));
-    return out;
-}
-
 struct BigChunkCase
 {
     const char* name;
     const char* type;
-    std::string head; // what the chunk starts with; the rest up to `size` is filler
     std::size_t size;
     bool after_pixels;
     MetadataUse use;
     bool loads;
 };
 
-void PrintTo(const BigChunkCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class BigPngChunk : public testing::TestWithParam<BigChunkCase>
 {
 };
 
 // A complete, honest chunk over the limit: an ancillary one is passed over
-// unread and the picture converts (with or without metadata) carrying
-// nothing of it; a critical one fails the load with a message that names
-// it. The file is held in memory once; no copy of the chunk is made.
+// unread and the picture converts carrying nothing of it; a critical one
+// fails the load with a message that names it. No copy of the chunk is
+// made besides the file itself.
 TEST_P(BigPngChunk, AncillaryIsSkippedCriticalFails)
 {
     const BigChunkCase& c = GetParam();
     TempDir dir;
     imgtest::save_png(dir.path("p.png"), imgtest::photo(8, 8));
     std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("p.png"));
-    std::vector<std::uint8_t> data(c.head.begin(), c.head.end());
-    data.resize(c.size, 'x');
-    const std::vector<std::uint8_t> chunk = png_chunk(c.type, std::move(data));
-    data = {};
+    std::vector<std::uint8_t> chunk(12 + c.size, 'x');
+    for (int i = 0; i < 4; ++i) {
+        chunk[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c.size >> (24 - 8 * i));
+        chunk[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c.type[i]);
+    }
+    const uLong crc = crc32(0, &chunk[4], static_cast<uInt>(4 + c.size));
+    for (int i = 0; i < 4; ++i)
+        chunk[8 + c.size + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(crc >> (24 - 8 * i));
     const std::size_t at = c.after_pixels ? file.size() - 12 : 33; // IEND, or right after IHDR
     file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), chunk.begin(), chunk.end());
     imgtest::write_bytes(dir.path("big.png"), file);
     file = {};
 
-    const std::string output = dir.path("out.png");
     const bool watched = watch_allocations();
     {
         Handle dib(ToDIBex(dir.path("big.png").c_str(), {Orientation::Apply, c.use}));
         ASSERT_EQ(dib.get() != 0, c.loads);
         if (c.loads) {
-            EXPECT_EQ(GetDIBInfo(dib).width, 8);
-            DIBtoPNG(output.c_str(), dib, 0);
-            DIBtoJPG(dir.path("out.jpg").c_str(), dib, 90, 0);
+            DIBtoPNG(dir.path("out.png").c_str(), dib, 0);
+            EXPECT_LT(std::filesystem::file_size(dir.path("out.png")), std::size_t{64} << 10);
         } else {
-            ASSERT_TRUE(LastLoadFailure().has_value());
-            const std::string message = LastLoadFailure()->what();
-            EXPECT_NE(message.find(c.type), std::string::npos) << message;
+            const std::string message = LastLoadFailure().value().what();
+            EXPECT_NE(message.find(std::string(c.type) + " chunk"), std::string::npos) << message;
             EXPECT_NE(message.find("too large"), std::string::npos) << message;
         }
     }
-    if (watched) { // the file itself, and nothing near its size besides
+    if (watched) {
         EXPECT_LT(largest_allocation(), chunk.size() + 4096);
         EXPECT_LE(allocations_over_8_mb(), 1);
     }
-    if (c.loads) {
-        EXPECT_LT(std::filesystem::file_size(output), std::size_t{64} << 10);
-    }
-    EXPECT_EQ(LiveDIBCount(), 0u);
 }
 
 constexpr std::size_t k_over_limit = (16u << 20) + 1;
 constexpr std::size_t k_17_mb = 17u << 20;
-const std::string k_xmp_key("XML:com.adobe.xmp\0\0\0\0\0", 22);
 
 INSTANTIATE_TEST_SUITE_P(
     Chunks, BigPngChunk,
-    testing::Values(BigChunkCase{"TextFirst", "tEXt", std::string("Comment\0", 8), k_17_mb, false,
-                                 MetadataUse::Keep, true},
-                    BigChunkCase{"TextJustOver", "tEXt", std::string("Comment\0", 8), k_over_limit,
-                                 false, MetadataUse::Keep, true},
-                    BigChunkCase{"TextStripped", "tEXt", std::string("Comment\0", 8), k_17_mb,
-                                 false, MetadataUse::Strip, true},
-                    BigChunkCase{"CompressedText", "zTXt", std::string("Comment\0\0", 9), k_17_mb,
-                                 false, MetadataUse::Keep, true},
-                    BigChunkCase{"XmpFirst", "iTXt", k_xmp_key + "<x:xmpmeta/>", k_17_mb, false,
-                                 MetadataUse::Keep, true},
-                    BigChunkCase{"XmpLast", "iTXt", k_xmp_key + "<x:xmpmeta/>", k_17_mb, true,
-                                 MetadataUse::Keep, true},
-                    BigChunkCase{"ExifLast", "eXIf", std::string("MM\0*\0\0\0\x08\0\0", 10),
-                                 k_17_mb, true, MetadataUse::Strip, true},
-                    BigChunkCase{"Profile", "iCCP", std::string("icc\0\0", 5), k_over_limit, false,
-                                 MetadataUse::Keep, true},
-                    BigChunkCase{"Private", "prVt", "", k_17_mb, false, MetadataUse::Strip, true},
-                    BigChunkCase{"Palette", "PLTE", "", k_17_mb, false, MetadataUse::Keep, false},
-                    BigChunkCase{"UnknownCritical", "CRIT", "", k_over_limit, false,
-                                 MetadataUse::Strip, false}),
+    testing::Values(
+        BigChunkCase{"Text", "tEXt", k_17_mb, false, MetadataUse::Keep, true},
+        BigChunkCase{"TextJustOver", "tEXt", k_over_limit, false, MetadataUse::Keep, true},
+        BigChunkCase{"TextStripped", "tEXt", k_17_mb, false, MetadataUse::Strip, true},
+        BigChunkCase{"XmpLast", "iTXt", k_17_mb, true, MetadataUse::Keep, true},
+        BigChunkCase{"ExifLast", "eXIf", k_17_mb, true, MetadataUse::Keep, true},
+        BigChunkCase{"Private", "prVt", k_17_mb, false, MetadataUse::Keep, true},
+        BigChunkCase{"Palette", "PLTE", k_17_mb, false, MetadataUse::Keep, false},
+        BigChunkCase{"UnknownCritical", "CRIT", k_over_limit, false, MetadataUse::Strip, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BadFiles, NotAPictureOrNotAFile)

@@ -76,7 +76,11 @@ inline void enter_chunk(png_structp png, PngSource& source)
         const std::uint64_t end = source.at + k_frame + length;
         const bool ancillary = (header[4] & 0x20) != 0;
         const bool idat = std::memcmp(header + 4, "IDAT", 4) == 0;
-        if (length <= k_png_chunk_limit || idat || end > source.data.size()) {
+        // A type that is not four letters is libpng's to refuse.
+        const bool named = std::all_of(header + 4, header + 8, [](std::uint8_t c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        });
+        if (length <= k_png_chunk_limit || idat || !named || end > source.data.size()) {
             source.next_chunk = static_cast<std::size_t>(std::min<std::uint64_t>(end, SIZE_MAX));
             return;
         }

@@ -2,6 +2,8 @@
 
 #include "imagelib/picture.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace imgctl {
@@ -43,7 +45,7 @@ std::size_t bmp_stride(int width, int bit_count)
 
 std::vector<std::uint8_t> bmp_file_start(int width, int height, int bit_count,
                                          std::span<const std::uint32_t> colours,
-                                         std::uint32_t pixels_per_metre)
+                                         BmpResolution resolution)
 {
     const auto colour_count = static_cast<std::uint32_t>(colours.size());
     const std::uint32_t offset = k_file_header + k_info_header + 4 * colour_count;
@@ -63,8 +65,8 @@ std::vector<std::uint8_t> bmp_file_start(int width, int height, int bit_count,
     put16(out, static_cast<std::uint32_t>(bit_count));
     put32(out, 0); // BI_RGB
     put32(out, image_size);
-    put32(out, pixels_per_metre);
-    put32(out, pixels_per_metre);
+    put32(out, resolution.x);
+    put32(out, resolution.y);
     put32(out, colour_count);
     put32(out, 0);
     for (const std::uint32_t entry : colours)
@@ -72,11 +74,21 @@ std::vector<std::uint8_t> bmp_file_start(int width, int height, int bit_count,
     return out;
 }
 
-void encode_bmp(AtomicFile& out, const cv::Mat& colour, std::uint32_t pixels_per_metre)
+BmpResolution bmp_resolution(const OutputMetadata* metadata)
+{
+    if (metadata == nullptr || metadata->dpi_x <= 0 || metadata->dpi_y <= 0)
+        return {};
+    const auto ppm = [](double dpi) {
+        return static_cast<std::uint32_t>(std::clamp(std::lround(dpi / 0.0254), 1L, 0x7FFFFFFFL));
+    };
+    return {ppm(metadata->dpi_x), ppm(metadata->dpi_y)};
+}
+
+void encode_bmp(AtomicFile& out, const cv::Mat& colour, BmpResolution resolution)
 {
     const cv::Mat bgr = flatten_on_white(colour);
     const std::size_t stride = bmp_stride(bgr.cols, 24);
-    out.write(bmp_file_start(bgr.cols, bgr.rows, 24, {}, pixels_per_metre));
+    out.write(bmp_file_start(bgr.cols, bgr.rows, 24, {}, resolution));
     std::vector<std::uint8_t> row(stride, 0);
     for (int y = bgr.rows - 1; y >= 0; --y) {
         std::memcpy(row.data(), bgr.ptr<std::uint8_t>(y), static_cast<std::size_t>(bgr.cols) * 3);
@@ -85,14 +97,14 @@ void encode_bmp(AtomicFile& out, const cv::Mat& colour, std::uint32_t pixels_per
 }
 
 void encode_bmp_indexed(AtomicFile& out, const cv::Mat& indices,
-                        const std::vector<std::uint32_t>& palette, std::uint32_t pixels_per_metre)
+                        const std::vector<std::uint32_t>& palette, BmpResolution resolution)
 {
     const std::size_t stride = bmp_stride(indices.cols, 8);
     std::vector<std::uint32_t> colours;
     colours.reserve(palette.size());
     for (const std::uint32_t entry : palette)
         colours.push_back(on_white(entry));
-    out.write(bmp_file_start(indices.cols, indices.rows, 8, colours, pixels_per_metre));
+    out.write(bmp_file_start(indices.cols, indices.rows, 8, colours, resolution));
     std::vector<std::uint8_t> row(stride, 0);
     for (int y = indices.rows - 1; y >= 0; --y) {
         std::memcpy(row.data(), indices.ptr<std::uint8_t>(y),

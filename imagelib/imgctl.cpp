@@ -367,17 +367,14 @@ void DIBtoBMP(const char* file_name, HDIB dib)
 {
     guarded("DIBtoBMP", [&] {
         const Picture& picture = decoded(dib);
-        std::uint32_t pixels_per_metre = k_96_dpi_in_ppm;
         const std::optional<OutputMetadata> metadata =
             output_metadata(picture, picture_width(picture), picture_height(picture));
-        if (metadata && metadata->dpi_x > 0)
-            pixels_per_metre = static_cast<std::uint32_t>(
-                std::clamp(std::lround(metadata->dpi_x / 0.0254), 1L, 0x7FFFFFFFL));
+        const BmpResolution resolution = bmp_resolution(pointer_to(metadata));
         AtomicFile out(checked_name(file_name));
         if (picture.is_indexed())
-            encode_bmp_indexed(out, picture.indices, picture.palette, pixels_per_metre);
+            encode_bmp_indexed(out, picture.indices, picture.palette, resolution);
         else
-            encode_bmp(out, picture.colour, pixels_per_metre);
+            encode_bmp(out, picture.colour, resolution);
         out.commit();
     });
 }

@@ -266,6 +266,19 @@ void set_density(jpeg_compress_struct& info, const OutputMetadata* metadata)
     info.Y_density = static_cast<UINT16>(std::clamp(std::lround(metadata->dpi_y), 1L, 65535L));
 }
 
+// The XMP packet, or the first of its smaller forms, that fits in one
+// segment; nullptr when none does.
+const std::string* fitting_xmp(const OutputMetadata& metadata)
+{
+    if (metadata.xmp.size() <= k_max_jpeg_xmp_bytes)
+        return &metadata.xmp;
+    for (const std::string& packet : metadata.xmp_fallbacks) {
+        if (packet.size() <= k_max_jpeg_xmp_bytes)
+            return &packet;
+    }
+    return nullptr;
+}
+
 // One segment holds at most 65533 bytes; a larger EXIF or XMP block cannot
 // be written and is left out. The ICC profile is split by libjpeg.
 std::vector<MarkerBlock> marker_blocks(const OutputMetadata* metadata)
@@ -274,6 +287,7 @@ std::vector<MarkerBlock> marker_blocks(const OutputMetadata* metadata)
     if (metadata == nullptr)
         return blocks;
     constexpr std::size_t k_max_payload = 65533;
+    static_assert(k_xmp_name.size() + k_max_jpeg_xmp_bytes == k_max_payload);
     const auto add = [&](int app, std::string_view name, const auto& body) {
         if (body.empty() || name.size() + body.size() > k_max_payload)
             return;
@@ -282,7 +296,8 @@ std::vector<MarkerBlock> marker_blocks(const OutputMetadata* metadata)
         blocks.push_back(std::move(block));
     };
     add(1, k_exif_name, metadata->exif);
-    add(1, k_xmp_name, metadata->xmp);
+    if (const std::string* xmp = fitting_xmp(*metadata))
+        add(1, k_xmp_name, *xmp);
     add(13, k_photoshop_name, metadata->iptc_irb);
     return blocks;
 }

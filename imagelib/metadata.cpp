@@ -91,10 +91,14 @@ std::vector<std::uint8_t> edit_exif(const Metadata& source, int width, int heigh
         exif.erase(stored);
     else
         replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Image.Orientation", "1");
-    replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Photo.PixelXDimension",
-                                             std::to_string(width));
-    replace_if_present<Exiv2::ExifData, Key>(exif, "Exif.Photo.PixelYDimension",
-                                             std::to_string(height));
+    // The size is stated twice: in the Exif IFD, and in IFD0 where some
+    // writers (scanners, converters from TIFF) put the TIFF tags as well.
+    for (const auto& [x_key, y_key] :
+         {std::pair{"Exif.Photo.PixelXDimension", "Exif.Photo.PixelYDimension"},
+          std::pair{"Exif.Image.ImageWidth", "Exif.Image.ImageLength"}}) {
+        replace_if_present<Exiv2::ExifData, Key>(exif, x_key, std::to_string(width));
+        replace_if_present<Exiv2::ExifData, Key>(exif, y_key, std::to_string(height));
+    }
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, order, exif);
     if (!TiffView(blob).valid())
@@ -102,13 +106,39 @@ std::vector<std::uint8_t> edit_exif(const Metadata& source, int width, int heigh
     return blob;
 }
 
-std::string edit_xmp(const Metadata& source, int width, int height)
+// Whether a packet as the source holds it may stand for the edited one:
+// a stated orientation other than 1 would turn the upright output again.
+bool states_no_turn(const Exiv2::XmpData& xmp)
+{
+    const auto it = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+    return it == xmp.end() || it->toString() == "1";
+}
+
+// Exiv2 writes a packet back with formatting and 2 KB of padding, and
+// escapes some characters the source had plainly, so that a packet that
+// filled a JPEG segment no longer fits in one.
+void add_xmp_fallbacks(const Exiv2::XmpData& edited, bool original_usable, const Metadata& source,
+                       OutputMetadata& out)
+{
+    using Parser = Exiv2::XmpParser;
+    std::string compact;
+    if (Parser::encode(compact, edited,
+                       Parser::omitPacketWrapper | Parser::useCompactFormat |
+                           Parser::omitAllFormatting) == 0 &&
+        !compact.empty() && compact.size() < out.xmp.size())
+        out.xmp_fallbacks.push_back(std::move(compact));
+    if (original_usable)
+        out.xmp_fallbacks.push_back(source.xmp);
+}
+
+void edit_xmp(const Metadata& source, int width, int height, OutputMetadata& out)
 {
     if (source.xmp.empty() || source.xmp.size() > k_max_xmp_bytes)
-        return {};
+        return;
     Exiv2::XmpData xmp;
     if (Exiv2::XmpParser::decode(xmp, source.xmp) != 0 || xmp.empty())
-        return {};
+        return;
+    const bool original_usable = states_no_turn(xmp);
     using Key = Exiv2::XmpKey;
     replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.Orientation", "1");
     replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.exif.PixelXDimension", std::to_string(width));
@@ -116,10 +146,12 @@ std::string edit_xmp(const Metadata& source, int width, int height)
                                             std::to_string(height));
     replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.ImageWidth", std::to_string(width));
     replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.ImageLength", std::to_string(height));
-    std::string packet;
-    if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
-        return {};
-    return packet;
+    if (Exiv2::XmpParser::encode(out.xmp, xmp, Exiv2::XmpParser::useCompactFormat) != 0) {
+        out.xmp.clear();
+        return;
+    }
+    if (out.xmp.size() > k_max_jpeg_xmp_bytes)
+        add_xmp_fallbacks(xmp, original_usable, source, out);
 }
 
 // Only the IPTC records of the Photoshop resources go on: the others (a
@@ -239,9 +271,10 @@ OutputMetadata prepare_metadata(const Metadata& source, int width, int height) n
         out.exif.clear();
     }
     try {
-        out.xmp = edit_xmp(source, width, height);
+        edit_xmp(source, width, height, out);
     } catch (...) {
         out.xmp.clear();
+        out.xmp_fallbacks.clear();
     }
     try {
         out.iptc_irb = rebuild_iptc(source.iptc);

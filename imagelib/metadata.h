@@ -51,11 +51,21 @@ std::vector<std::uint8_t> exif_tiff_block(std::span<const std::uint8_t> payload)
 // up to the picture data: 1 when it states none or a valid one.
 int jpeg_file_orientation(std::span<const std::uint8_t> file);
 
+// The most XMP one JPEG APP1 segment holds: 65533 payload bytes less the
+// 29-byte name in front of the packet.
+inline constexpr std::size_t k_max_jpeg_xmp_bytes = 65533 - 29;
+
 // Blocks ready to be written with a picture of a given size.
 struct OutputMetadata
 {
-    std::vector<std::uint8_t> exif;     // TIFF structure, without thumbnail
-    std::string xmp;                    // XMP packet
+    std::vector<std::uint8_t> exif; // TIFF structure, without thumbnail
+    std::string xmp;                // XMP packet
+    // When xmp is longer than k_max_jpeg_xmp_bytes, smaller forms of it to
+    // try in this order where it must fit in one JPEG segment: the packet
+    // without wrapper, padding or formatting, then the source's own packet
+    // when that one says nothing about turning the picture (the edits
+    // lost there are only its stated size). Empty otherwise.
+    std::vector<std::string> xmp_fallbacks;
     std::vector<std::uint8_t> iptc_irb; // Photoshop resource block holding the IPTC records
     std::vector<std::uint8_t> icc;      // an RGB profile
     double dpi_x = 0;                   // 0: none

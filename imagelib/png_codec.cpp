@@ -29,22 +29,6 @@ void on_error(png_structp png, png_const_charp message)
 
 void on_warning(png_structp, png_const_charp) {}
 
-struct Source
-{
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t at;
-};
-
-void read_source(png_structp png, png_bytep out, png_size_t length)
-{
-    auto* source = static_cast<Source*>(png_get_io_ptr(png));
-    if (length > source->size - source->at)
-        png_error(png, "file truncated");
-    std::memcpy(out, source->data + source->at, length);
-    source->at += length;
-}
-
 struct Reader
 {
     Reader()
@@ -62,7 +46,7 @@ struct Reader
     Messages messages;
     png_structp png = nullptr;
     png_infop info = nullptr;
-    Source source{};
+    PngSource source;
 };
 
 struct Writer
@@ -89,7 +73,7 @@ bool read_header(Reader& r, png_uint_32& width, png_uint_32& height, int& channe
 {
     if (setjmp(png_jmpbuf(r.png)))
         return false;
-    png_set_read_fn(r.png, &r.source, read_source);
+    png_set_read_fn(r.png, &r.source, read_png_source);
     limit_png_read(r.png);
     png_read_info(r.png, r.info);
     width = png_get_image_width(r.png, r.info);
@@ -144,7 +128,8 @@ void collect_metadata(const Reader& r, Metadata& metadata)
             t.text != nullptr) {
             const std::size_t length =
                 t.compression >= PNG_ITXT_COMPRESSION_NONE ? t.itxt_length : t.text_length;
-            metadata.xmp.assign(t.text, std::min(length, k_max_xmp_bytes));
+            if (length <= k_max_xmp_bytes) // a cut packet would be a different one
+                metadata.xmp.assign(t.text, length);
         }
     }
     png_uint_32 x = 0, y = 0;
@@ -278,7 +263,7 @@ bool looks_like_png(const std::vector<std::uint8_t>& bytes)
 cv::Mat decode_png(const std::vector<std::uint8_t>& bytes, Metadata* metadata)
 {
     Reader r;
-    r.source = {bytes.data(), bytes.size(), 0};
+    r.source.data = bytes;
     png_uint_32 width = 0, height = 0;
     int channels = 0;
     if (!read_header(r, width, height, channels))

@@ -21,21 +21,6 @@ bool is_png(const std::uint8_t* head)
     return png_sig_cmp(head, 0, 8) == 0;
 }
 
-struct Source
-{
-    std::span<const std::uint8_t> data;
-    std::size_t at = 0;
-};
-
-void read_source(png_structp png, png_bytep out, png_size_t length)
-{
-    auto* source = static_cast<Source*>(png_get_io_ptr(png));
-    if (length > source->data.size() - source->at)
-        png_error(png, "file truncated");
-    std::memcpy(out, source->data.data() + source->at, length);
-    source->at += length;
-}
-
 // Errors jump back to the function that called setjmp; those own nothing
 // with a destructor and return false.
 void on_error(png_structp png, png_const_charp)
@@ -59,7 +44,7 @@ struct Reader
 
     png_structp png = nullptr;
     png_infop info = nullptr;
-    Source source;
+    imgctl::PngSource source;
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     int channels = 0;
@@ -73,7 +58,7 @@ bool read_info(Reader& r)
 {
     if (setjmp(png_jmpbuf(r.png)))
         return false;
-    png_set_read_fn(r.png, &r.source, read_source);
+    png_set_read_fn(r.png, &r.source, imgctl::read_png_source);
     imgctl::limit_png_read(r.png);
     png_read_info(r.png, r.info);
     r.width = png_get_image_width(r.png, r.info);

@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include <jpeglib.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -323,9 +325,12 @@ extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile
                                                          void (*)(const volatile void*));
 
 std::atomic<std::size_t> g_largest_allocation{0};
+std::atomic<int> g_allocations_over_8_mb{0};
 
 void note_allocation(const volatile void*, std::size_t size)
 {
+    if (size > (std::size_t{8} << 20))
+        ++g_allocations_over_8_mb;
     std::size_t seen = g_largest_allocation.load();
     while (size > seen && !g_largest_allocation.compare_exchange_weak(seen, size)) {
     }
@@ -338,12 +343,18 @@ bool watch_allocations()
     static const bool installed =
         __sanitizer_install_malloc_and_free_hooks(note_allocation, forget_free) != 0;
     g_largest_allocation = 0;
+    g_allocations_over_8_mb = 0;
     return installed;
 }
 
 std::size_t largest_allocation()
 {
     return g_largest_allocation.load();
+}
+
+int allocations_over_8_mb()
+{
+    return g_allocations_over_8_mb.load();
 }
 #else
 bool watch_allocations()
@@ -352,6 +363,11 @@ bool watch_allocations()
 }
 
 std::size_t largest_allocation()
+{
+    return 0;
+}
+
+int allocations_over_8_mb()
 {
     return 0;
 }
@@ -403,6 +419,81 @@ INSTANTIATE_TEST_SUITE_P(Chunks, LyingPngChunk,
                                          ChunkCase{"TextLast", "tEXt", true},
                                          ChunkCase{"ExifLast", "eXIf", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --- PNG chunks larger than the chunk limit ---------------------------------------
+
+struct BigChunkCase
+{
+    const char* name;
+    const char* type;
+    std::size_t size;
+    bool after_pixels;
+    MetadataUse use;
+    bool loads;
+};
+
+class BigPngChunk : public testing::TestWithParam<BigChunkCase>
+{
+};
+
+// A complete, honest chunk over the limit: an ancillary one is passed over
+// unread and the picture converts carrying nothing of it; a critical one
+// fails the load with a message that names it. No copy of the chunk is
+// made besides the file itself.
+TEST_P(BigPngChunk, AncillaryIsSkippedCriticalFails)
+{
+    const BigChunkCase& c = GetParam();
+    TempDir dir;
+    imgtest::save_png(dir.path("p.png"), imgtest::photo(8, 8));
+    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("p.png"));
+    std::vector<std::uint8_t> chunk(12 + c.size, 'x');
+    for (int i = 0; i < 4; ++i) {
+        chunk[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c.size >> (24 - 8 * i));
+        chunk[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c.type[i]);
+    }
+    const uLong crc = crc32(0, &chunk[4], static_cast<uInt>(4 + c.size));
+    for (int i = 0; i < 4; ++i)
+        chunk[8 + c.size + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    const std::size_t at = c.after_pixels ? file.size() - 12 : 33; // IEND, or right after IHDR
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), chunk.begin(), chunk.end());
+    imgtest::write_bytes(dir.path("big.png"), file);
+    file = {};
+
+    const bool watched = watch_allocations();
+    {
+        Handle dib(ToDIBex(dir.path("big.png").c_str(), {Orientation::Apply, c.use}));
+        ASSERT_EQ(dib.get() != 0, c.loads);
+        if (c.loads) {
+            DIBtoPNG(dir.path("out.png").c_str(), dib, 0);
+            EXPECT_LT(std::filesystem::file_size(dir.path("out.png")), std::size_t{64} << 10);
+        } else {
+            const std::string message = LastLoadFailure().value().what();
+            EXPECT_NE(message.find(std::string(c.type) + " chunk"), std::string::npos) << message;
+            EXPECT_NE(message.find("too large"), std::string::npos) << message;
+        }
+    }
+    if (watched) {
+        EXPECT_LT(largest_allocation(), chunk.size() + 4096);
+        EXPECT_LE(allocations_over_8_mb(), 1);
+    }
+}
+
+constexpr std::size_t k_over_limit = (16u << 20) + 1;
+constexpr std::size_t k_17_mb = 17u << 20;
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, BigPngChunk,
+    testing::Values(
+        BigChunkCase{"Text", "tEXt", k_17_mb, false, MetadataUse::Keep, true},
+        BigChunkCase{"TextJustOver", "tEXt", k_over_limit, false, MetadataUse::Keep, true},
+        BigChunkCase{"TextStripped", "tEXt", k_17_mb, false, MetadataUse::Strip, true},
+        BigChunkCase{"XmpLast", "iTXt", k_17_mb, true, MetadataUse::Keep, true},
+        BigChunkCase{"ExifLast", "eXIf", k_17_mb, true, MetadataUse::Keep, true},
+        BigChunkCase{"Private", "prVt", k_17_mb, false, MetadataUse::Keep, true},
+        BigChunkCase{"Palette", "PLTE", k_17_mb, false, MetadataUse::Keep, false},
+        BigChunkCase{"UnknownCritical", "CRIT", k_over_limit, false, MetadataUse::Strip, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BadFiles, NotAPictureOrNotAFile)
 {

@@ -94,7 +94,8 @@ std::vector<std::uint8_t> rgb_profile()
 
 // A source photo 64 x 32 stored with orientation 6, camera EXIF with a
 // thumbnail and 300 dpi, XMP, IPTC and an ICC profile, written by exiftool.
-std::string make_source(const TempDir& dir, const std::string& name)
+// With `ifd0_size`, IFD0 states the size too, as scanners write it.
+std::string make_source(const TempDir& dir, const std::string& name, bool ifd0_size = false)
 {
     const std::string path = dir.path(name);
     if (name.ends_with(".png"))
@@ -106,8 +107,10 @@ std::string make_source(const TempDir& dir, const std::string& name)
     run("exiftool -q -overwrite_original -Make=ZumoCam -Orientation#=6 "
         "-ExifIFD:ExifImageWidth=64 -ExifIFD:ExifImageHeight=32 -XResolution=300 "
         "-YResolution=300 -ResolutionUnit=inches -XMP-dc:Title=Zumo -XMP-tiff:Orientation#=6 "
-        "-IPTC:Caption-Abstract=Zumo '-ThumbnailImage<=" +
-        dir.path("thumb.jpg") + "' '-ICC_Profile<=" + dir.path("p.icc") + "' '" + path + "'");
+        "-IPTC:Caption-Abstract=Zumo " +
+        std::string(ifd0_size ? "-IFD0:ImageWidth=64 -IFD0:ImageHeight=32 " : "") +
+        "'-ThumbnailImage<=" + dir.path("thumb.jpg") + "' '-ICC_Profile<=" + dir.path("p.icc") +
+        "' '" + path + "'");
     return path;
 }
 
@@ -115,6 +118,7 @@ struct RoundTrip
 {
     const char* source;
     const char* output;
+    bool ifd0_size; // the source's IFD0 states its size
 };
 
 class MetadataRoundTrip : public testing::TestWithParam<RoundTrip>
@@ -124,13 +128,13 @@ class MetadataRoundTrip : public testing::TestWithParam<RoundTrip>
 TEST_P(MetadataRoundTrip, KeepsWhatTheOutputCanHold)
 {
     TempDir dir;
-    const std::string source = make_source(dir, GetParam().source);
+    const std::string source = make_source(dir, GetParam().source, GetParam().ifd0_size);
     const bool jpeg_out = std::string(GetParam().output).ends_with(".jpg");
     const std::string output = dir.path(GetParam().output);
     {
         Handle dib(ToDIB(source.c_str()));
         ASSERT_NE(dib.get(), 0u);
-        ResizeDIB(dib, -1, 32); // upright 32 x 64 -> 16 x 32
+        ResizeDIB(dib, -1, 40); // upright 32 x 64 -> 20 x 40
         if (jpeg_out)
             DIBtoJPG(output.c_str(), dib, 90, 0);
         else
@@ -139,8 +143,13 @@ TEST_P(MetadataRoundTrip, KeepsWhatTheOutputCanHold)
     const Tags t = exif_tags(output);
     EXPECT_EQ(t.count("IFD0:Make") ? t.at("IFD0:Make") : "", "ZumoCam");
     EXPECT_EQ(t.count("IFD0:Orientation") ? t.at("IFD0:Orientation") : "", "1");
-    EXPECT_EQ(t.count("ExifIFD:ExifImageWidth") ? t.at("ExifIFD:ExifImageWidth") : "", "16");
-    EXPECT_EQ(t.count("ExifIFD:ExifImageHeight") ? t.at("ExifIFD:ExifImageHeight") : "", "32");
+    EXPECT_EQ(t.count("ExifIFD:ExifImageWidth") ? t.at("ExifIFD:ExifImageWidth") : "", "20");
+    EXPECT_EQ(t.count("ExifIFD:ExifImageHeight") ? t.at("ExifIFD:ExifImageHeight") : "", "40");
+    // Updated where the source states it, never added.
+    const std::string width = GetParam().ifd0_size ? "20" : "";
+    const std::string height = GetParam().ifd0_size ? "40" : "";
+    EXPECT_EQ(t.count("IFD0:ImageWidth") ? t.at("IFD0:ImageWidth") : "", width);
+    EXPECT_EQ(t.count("IFD0:ImageHeight") ? t.at("IFD0:ImageHeight") : "", height);
     EXPECT_FALSE(any_group(t, "IFD1:")) << "thumbnail kept";
     EXPECT_EQ(t.count("XMP-dc:Title") ? t.at("XMP-dc:Title") : "", "Zumo");
     EXPECT_EQ(t.count("XMP-tiff:Orientation") ? t.at("XMP-tiff:Orientation") : "", "1");
@@ -159,9 +168,9 @@ TEST_P(MetadataRoundTrip, KeepsWhatTheOutputCanHold)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MetadataRoundTrip,
-                         testing::Values(RoundTrip{"in.jpg", "out.jpg"},
-                                         RoundTrip{"in.jpg", "out.png"},
-                                         RoundTrip{"in.png", "out.jpg"}),
+                         testing::Values(RoundTrip{"in.jpg", "out.jpg", true},
+                                         RoundTrip{"in.jpg", "out.png", false},
+                                         RoundTrip{"in.png", "out.jpg", true}),
                          [](const auto& info) {
                              std::string name =
                                  std::string(info.param.source) + "_" + info.param.output;
@@ -197,32 +206,37 @@ TEST(Metadata, StripBmpAndIgnoredOrientation)
     EXPECT_EQ(o.count("File:ImageWidth") ? o.at("File:ImageWidth") : "", "64");
 }
 
-// The resolution a BMP states goes on to every output that holds one; a
-// BMP that states none gives PNG no pHYs and BMP the usual 96 dpi.
+// The resolution a BMP states goes on to every output that holds one, with
+// x and y apart; a BMP that states none gives PNG no pHYs and BMP the usual
+// 96 dpi.
 TEST(Metadata, BmpResolutionCarriesOver)
 {
     struct Case
     {
-        std::int32_t ppm; // as stated by the source
+        std::int32_t x_ppm; // as stated by the source
+        std::int32_t y_ppm;
         const char* output;
         const char* tag;
         const char* expected; // "" for absent
     };
     const Case cases[] = {
-        {11811, "out.png", "PNG-pHYs:PixelsPerUnitX", "11811"},
-        {11811, "out.jpg", "JFIF:XResolution", "300"},
-        {11811, "out.bmp", "File:PixelsPerMeterX", "11811"},
-        {0, "out.png", "PNG-pHYs:PixelsPerUnitX", ""},
-        {0, "out.bmp", "File:PixelsPerMeterX", "3780"},
+        {11811, 11811, "out.png", "PNG-pHYs:PixelsPerUnitX", "11811"},
+        {11811, 11811, "out.jpg", "JFIF:XResolution", "300"},
+        {11811, 11811, "out.bmp", "File:PixelsPerMeterX", "11811"},
+        {11811, 5906, "out.bmp", "File:PixelsPerMeterY", "5906"},
+        {11811, 5906, "out.png", "PNG-pHYs:PixelsPerUnitY", "5906"},
+        {11811, 5906, "out.jpg", "JFIF:YResolution", "150"},
+        {0, 0, "out.png", "PNG-pHYs:PixelsPerUnitX", ""},
+        {0, 0, "out.bmp", "File:PixelsPerMeterX", "3780"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.ppm) + " " + c.output);
+        SCOPED_TRACE(std::to_string(c.x_ppm) + "x" + std::to_string(c.y_ppm) + " " + c.tag);
         TempDir dir;
         imgtest::save_bmp(dir.path("in.bmp"), imgtest::photo(8, 6));
         std::vector<std::uint8_t> bmp = imgtest::read_bytes(dir.path("in.bmp"));
-        for (const std::size_t at : {38u, 42u}) // biXPelsPerMeter, biYPelsPerMeter
-            for (int i = 0; i < 4; ++i)
-                bmp[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c.ppm >> (8 * i));
+        for (const auto& [at, ppm] : {std::pair{38u, c.x_ppm}, std::pair{42u, c.y_ppm}})
+            for (int i = 0; i < 4; ++i) // biXPelsPerMeter, biYPelsPerMeter
+                bmp[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(ppm >> (8 * i));
         imgtest::write_bytes(dir.path("in.bmp"), bmp);
         const std::string output = dir.path(c.output);
         {
@@ -329,6 +343,82 @@ std::vector<BrokenCase> broken_cases()
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, BrokenMetadata, testing::ValuesIn(broken_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- XMP packets near the size one JPEG segment holds ---------------------------
+
+// A packet of `size` bytes without whitespace, as some writers lay it out:
+// a title, maybe an orientation, and a description that is `escaped` times
+// '>', which a re-serialisation writes as "&gt;", and spaces and letters.
+std::string xmp_packet(std::size_t size, std::size_t escaped, const char* orientation)
+{
+    const std::string head =
+        std::string("<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+                    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                    "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+                    "rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                    "xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" tiff:Orientation=\"") +
+        orientation +
+        "\"><dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">Zumo</rdf:li></rdf:Alt></dc:title>"
+        "<dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">" +
+        std::string(escaped, '>');
+    const std::string tail = "</rdf:li></rdf:Alt></dc:description></rdf:Description></rdf:RDF>"
+                             "</x:xmpmeta><?xpacket end=\"w\"?>";
+    std::string text(size - head.size() - tail.size(), 'z');
+    for (std::size_t i = 7; i < text.size(); i += 8)
+        text[i] = ' ';
+    return head + text + tail;
+}
+
+struct XmpCase
+{
+    const char* name;
+    std::size_t size;
+    std::size_t escaped;
+    const char* orientation;
+    bool in_jpeg; // the JPEG output carries it
+};
+
+class BigXmp : public testing::TestWithParam<XmpCase>
+{
+};
+
+// Exiv2 writes a packet back about 2 KB larger (formatting, padding) and
+// several times larger where it escapes characters. JPEG output keeps the
+// packet in its one segment as long as some form of it fits; PNG has no
+// bound and keeps it always. The form kept never says the picture still
+// needs turning.
+TEST_P(BigXmp, KeptInJpegWhileSomeFormFits)
+{
+    const XmpCase& c = GetParam();
+    TempDir dir;
+    const std::string packet = xmp_packet(c.size, c.escaped, c.orientation);
+    imgtest::save_jpeg(dir.path("plain.jpg"), imgtest::photo(16, 8));
+    imgtest::write_bytes(
+        dir.path("in.jpg"),
+        with_segment(imgtest::read_bytes(dir.path("plain.jpg")), 0xE1,
+                     named("http://ns.adobe.com/xap/1.0/\0", 29, {packet.begin(), packet.end()})));
+    {
+        Handle dib(ToDIB(dir.path("in.jpg").c_str()));
+        ASSERT_NE(dib.get(), 0u);
+        DIBtoJPG(dir.path("out.jpg").c_str(), dib, 90, 0);
+        DIBtoPNG(dir.path("out.png").c_str(), dib, 0);
+    }
+    Tags jpeg = exif_tags(dir.path("out.jpg"));
+    Tags png = exif_tags(dir.path("out.png"));
+    EXPECT_EQ(jpeg["XMP-dc:Title"], c.in_jpeg ? "Zumo" : "");
+    EXPECT_EQ(png["XMP-dc:Title"], "Zumo");
+    EXPECT_NE(jpeg["XMP-tiff:Orientation"], "6");
+}
+
+constexpr std::size_t k_segment_room = 65533 - 29; // an APP1 payload less the XMP name
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BigXmp,
+                         testing::Values(XmpCase{"GrowsPastTheSegment", k_segment_room - 300, 0,
+                                                 "6", true},
+                                         XmpCase{"FillsTheSegment", k_segment_room, 0, "1", true},
+                                         XmpCase{"EscapesPastTheSegment", 40000, 12000, "1", true},
+                                         XmpCase{"EscapesAndTurned", 40000, 12000, "6", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -56,6 +56,8 @@ bench: deps
 	@bench/install-photos
 	cmake -S . -B $(BENCH_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZUMO_TESTS=OFF -DZUMO_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target zumo-bench zumo-bench-preview zumo-bench-rename zumo-bench-spi
+	$(BENCH_DIR)/bin/zumo-bench --make-inputs $(BENCH_DIR)/bench-pictures
+	bench/make-photo-formats $(BENCH_DIR)/bench-pictures
 	$(BENCH_DIR)/bin/zumo-bench
 	$(BENCH_DIR)/bin/zumo-bench-preview
 	$(BENCH_DIR)/bin/zumo-bench-rename

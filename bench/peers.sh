@@ -3,7 +3,7 @@
 # the same pictures and prints zumo's time per picture and output size as a
 # ratio to each peer's.
 #
-#   bench/peers.sh build/bench/bin/zumo-bench [W1 W1p W2 ...]
+#   bench/peers.sh build/bench/bin/zumo-bench [W1 W1p W2 ... W10]
 #
 # Everything runs single-threaded. Each peer runs in its batch mode where it
 # has one (mogrify, gm mogrify, vipsthumbnail with many files), otherwise one
@@ -13,7 +13,9 @@
 # time (user + system) the same way, which varies less on a busy machine;
 # peak memory is the largest resident size of any process of the run.
 #
-# The reductions W1 and W1p (zumo against vipsthumbnail) run ROUNDS times
+# The reductions W1, W1p and W7-W10 (zumo against vipsthumbnail; for the
+# HEIC of W7, heif-convert to PNG first, as vipsthumbnail alone reads HEIC
+# through the same libheif) run ROUNDS times
 # (default 3), the two tools taking turns so that both meet the same load;
 # the median of the rounds is printed. Both tools' outputs are then scored
 # by the same code, `zumo-bench --score` (mean SSIM against a float Lanczos3
@@ -23,7 +25,7 @@ set -euo pipefail
 bench=$(realpath "${1:?usage: peers.sh path/to/zumo-bench [W1 W1p W2 ...]}")
 shift
 selected=("$@")
-[ ${#selected[@]} -gt 0 ] || selected=(W1 W1p W2 W3 W4 W5 W6)
+[ ${#selected[@]} -gt 0 ] || selected=(W1 W1p W2 W3 W4 W5 W6 W7 W8 W9 W10)
 pictures=$(dirname "$(dirname "$bench")")/bench-pictures
 rounds=${ROUNDS:-3}
 export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1
@@ -33,6 +35,7 @@ install_peers() {
     [ -x /usr/bin/mogrify ] || missing+=(imagemagick)
     command -v gm >/dev/null || missing+=(graphicsmagick)
     command -v vipsthumbnail >/dev/null || missing+=(libvips-tools)
+    command -v heif-convert >/dev/null || missing+=(libheif-examples)
     [ -x /usr/bin/time ] || missing+=(time)
     [ ${#missing[@]} -eq 0 ] && return
     local sudo=
@@ -46,6 +49,7 @@ install_peers() {
 
 install_peers
 "$bench" --make-inputs "$pictures"
+"$(dirname "$0")/make-photo-formats" "$pictures"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -117,14 +121,25 @@ median_columns() {
         }'
 }
 
-vips_thumbnail='vipsthumbnail --size x960 -o "$OUT/%s.jpg[Q=92]" ./*.jpg'
+# vipsthumbnail over one workload's pictures. W7's HEIC pictures go through
+# heif-convert first, one at a time, the PNG deleted before the next.
+vips_thumbnail() {
+    case $1 in
+    W7) echo 'for f in ./*.heic; do heif-convert -q 100 "$f" "$OUT/${f%.*}.png" >/dev/null &&
+            vipsthumbnail --size x960 -o "%s.jpg[Q=92]" "$OUT/${f%.*}.png" && rm "$OUT/${f%.*}.png"; done' ;;
+    W8) echo 'vipsthumbnail --size x960 -o "$OUT/%s.jpg[Q=92]" ./*.webp' ;;
+    W9) echo 'vipsthumbnail --size x960 -o "$OUT/%s.jpg[Q=92]" ./*.jxl' ;;
+    W10) echo 'vipsthumbnail --size x960 -o "$OUT/%s.jpg[Q=92]" ./*.tif' ;;
+    *) echo 'vipsthumbnail --size x960 -o "$OUT/%s.jpg[Q=92]" ./*.jpg' ;;
+    esac
+}
 
 # zumo against vipsthumbnail, taking turns, then both scored.
 run_reduction() {
     local w=$1 r zumo_runs="" vips_runs=""
     for ((r = 0; r < rounds; ++r)); do
         zumo_runs+="$(measure zumo "$w" "zumo $w")"$'\n'
-        vips_runs+="$(measure vips "$w" "$vips_thumbnail")"$'\n'
+        vips_runs+="$(measure vips "$w" "$(vips_thumbnail "$w")")"$'\n'
     done
     local zumo_line vips_line scores
     zumo_line=$(printf '%s' "$zumo_runs" | median_columns)
@@ -138,6 +153,10 @@ run_reduction() {
 run_workload() {
     local w=$1
     case $w in
+    W7 | W8 | W9 | W10)
+        run_reduction "$w"
+        return
+        ;;
     W1 | W1p)
         run_reduction "$w"
         echo "ImageMagick $(measure im "$w" 'im -resize x960 -quality 92 ./*.jpg')"
@@ -180,7 +199,7 @@ printf '%-4s %-22s %9s %9s %9s %8s %8s %9s %9s %9s\n' "" "tool" "ms/pic" "cpu ms
     "peak MB" "SSIM" "zumo time" "zumo cpu" "zumo size"
 for w in "${selected[@]}"; do
     if [ ! -d "$pictures/$w" ]; then
-        echo "$w   skipped: no pictures in $pictures/$w (W1p needs the Debian package mate-backgrounds)"
+        echo "$w   skipped: no pictures in $pictures/$w (W1p needs the Debian package mate-backgrounds, W7-W10 are made from W1p)"
         continue
     fi
     run_workload "$w" | awk -v w="$w" '

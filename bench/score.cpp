@@ -17,10 +17,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The picture as the library loads it, fully decoded, as BGR.
+// The picture as the library loads it, fully decoded, as BGR in sRGB: a
+// source or an output that carries another profile (an Adobe RGB TIFF, a
+// JPEG that kept it) is compared in the colours it shows.
 cv::Mat load_bgr(const fs::path& path)
 {
-    const imgctl::HDIB dib = imgctl::ToDIB(path.c_str());
+    imgctl::LoadOptions options;
+    options.colour = imgctl::Colour::ToSrgb;
+    const imgctl::HDIB dib = imgctl::ToDIBex(path.c_str(), options);
     if (dib == 0)
         throw std::runtime_error(path.string() + ": cannot load");
     const imgctl::DIBInfo info = imgctl::GetDIBInfo(dib);

@@ -117,6 +117,10 @@ const std::vector<Workload>& workloads()
     static const std::vector<Workload> table = {
         {"W1", "6000x4000 JPEG, turn 0, height 960, JPEG 92", ".jpg", w1, true},
         {"W1p", "photographs (JPEG, 1.3-4.9 MP), turn 0, height 960, JPEG 92", ".jpg", w1, true},
+        {"W7", "photographs as 12 MP HEIC, height 960, JPEG 92", ".jpg", w1, true},
+        {"W8", "photographs as WebP, height 960, JPEG 92", ".jpg", w1, true},
+        {"W9", "photographs as JPEG XL, height 960, JPEG 92", ".jpg", w1, true},
+        {"W10", "photographs as 16-bit Adobe RGB TIFF, height 960, JPEG 92", ".jpg", w1, true},
         {"W2", "1600x1200 JPEG, turn 90, PNG", ".png", w2, false},
         {"W3", "1600x1200 PNG, 8 bit, GIF", ".gif", w3, false},
         {"W4", "1600x1200 JPEG, turn 30 deg over black, height 480, JPEG 92", ".jpg", w4, false},

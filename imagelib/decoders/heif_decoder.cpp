@@ -277,6 +277,11 @@ Decoded decode_heif(std::span<const std::uint8_t> file)
     out.height = heif_image_get_height(image.get(), heif_channel_interleaved);
     if (!imgctl::size_within_limits(out.width, out.height))
         throw DecodeError("HEIF: picture size out of range", Fault::Broken);
+    // The size was checked and told from the file's stated size (ispe); a
+    // coded picture of another size means the file lies about it.
+    if (out.width != heif_image_handle_get_width(handle) ||
+        out.height != heif_image_handle_get_height(handle))
+        throw DecodeError("HEIF: the coded picture does not have the stated size", Fault::Broken);
     out.channels = alpha ? 4 : 3;
     out.bits = deep ? 16 : 8;
     const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);

@@ -1,4 +1,5 @@
 // Feeds arbitrary bytes to the BMP reader, whole-file and split forms.
+#include "fuzz/fuzz_bounds.h"
 #include "imagelib/bmp_reader.h"
 
 #include <cstddef>
@@ -7,6 +8,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::span<const std::uint8_t> bytes(data, size);
+    if (fuzz::bmp_states_huge(bytes) || (size > 1 && fuzz::dib_states_huge(bytes.subspan(1))))
+        return 0;
     try {
         imgctl::read_bmp(bytes);
     } catch (const imgctl::ImageError&) {

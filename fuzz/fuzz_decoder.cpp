@@ -3,6 +3,7 @@
 // and the plug-ins call it: the header first, then the picture. A decoded
 // picture must hold the pixels its size says, within the limits, and stand
 // as its header said once its orientation is applied.
+#include "fuzz/fuzz_bounds.h"
 #include "fuzz/fuzz_check.h"
 #include "imagelib/decoders/decoders.h"
 #include "imagelib/exif_orientation.h"
@@ -50,6 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(header->format == k_format);
     } catch (const decoders::DecodeError&) {
     }
+    if (header && fuzz::too_many_pixels(header->width, header->height))
+        return 0;
     try {
         check(decoders::decode(file), header);
     } catch (const decoders::DecodeError& error) {

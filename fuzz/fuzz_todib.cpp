@@ -3,6 +3,8 @@
 // file carries is parsed and edited for each output). The bytes are also
 // handed to the metadata parsers directly, as an EXIF, XMP, IPTC and ICC
 // block, so that hostile blocks reach them without a container around.
+#include "fuzz/fuzz_bounds.h"
+#include "imagelib/decoders/decoders.h"
 #include "imagelib/imgctl.h"
 #include "imagelib/metadata.h"
 
@@ -79,6 +81,17 @@ void parse_as_metadata(const std::uint8_t* data, std::size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     parse_as_metadata(data, size);
+    const std::span<const std::uint8_t> bytes(data, size);
+    if (fuzz::bmp_states_huge(bytes))
+        return 0;
+    if (decoders::sniff(bytes) != decoders::Format::Unknown) {
+        try {
+            const decoders::Header header = decoders::read_header(bytes);
+            if (fuzz::too_many_pixels(header.width, header.height))
+                return 0;
+        } catch (const decoders::DecodeError&) {
+        }
+    }
     const std::string folder = scratch_folder();
     const std::string input = folder + "/in";
     std::FILE* file = std::fopen(input.c_str(), "wb");

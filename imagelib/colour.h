@@ -1,14 +1,12 @@
-// Colour management on LittleCMS 2: pixels described by an ICC profile or
-// by H.273 code points converted to sRGB, for outputs that cannot carry the
-// description (BMP, GIF, any output without metadata) and for the preview.
-//
-// The conversion is relative colorimetric with black point compensation:
-// the source's white becomes sRGB white, its black sRGB black, and colours
-// outside sRGB are clipped. Transforms are built once per description and
-// shared by every thread.
+// Colour management for OpenCV pictures: pixels described by an ICC
+// profile or by H.273 code points converted to sRGB, for outputs that
+// cannot carry the description (BMP, GIF, any output without metadata) and
+// for the preview. The conversion itself is the decoders library's
+// (imagelib/decoders/srgb.h), which the preview plug-ins share.
 #pragma once
 
 #include "imagelib/decoders/decoders.h"
+#include "imagelib/decoders/srgb.h"
 
 #include <cstdint>
 #include <optional>
@@ -37,15 +35,14 @@ cv::Mat to_srgb8(const cv::Mat& pixels, std::span<const std::uint8_t> icc,
                  const std::optional<decoders::Nclx>& nclx = std::nullopt);
 
 // An ICC profile for H.273 code points, for an output that keeps the
-// picture's colours as they are and carries their description along; empty
-// for code points that to_srgb8 leaves unconverted (sRGB itself, PQ, HLG,
-// unknown ones).
-std::vector<std::uint8_t> icc_for_nclx(const decoders::Nclx& nclx);
+// picture's colours as they are; empty for code points that to_srgb8 leaves
+// unconverted.
+using decoders::icc_for_nclx;
 
 // The colours a profile describes, as far as the encoders care: only an
 // RGB profile can go with an RGB output file.
-enum class ProfileSpace { None, Rgb, Grey, Other }; // None: absent or does not parse
-ProfileSpace profile_space(std::span<const std::uint8_t> icc);
+using decoders::profile_space;
+using decoders::ProfileSpace;
 
 // The ICC profile a BMP file embeds (BITMAPV5HEADER with colour space
 // PROFILE_EMBEDDED); empty when it has none or the offset and size do not

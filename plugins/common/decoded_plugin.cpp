@@ -1,5 +1,7 @@
 #include "plugins/common/decoded_plugin.h"
 
+#include "imagelib/decoders/srgb.h"
+
 namespace spikit {
 
 namespace {
@@ -17,15 +19,10 @@ int result_for(const decoders::DecodeError& error)
     return SUSIE_UNKNOWN_FORMAT;
 }
 
-// 16 bits to 8 as the picture library's to_8bit rounds: round(v * 255 / 65535).
-std::uint8_t sample_at(const decoders::Decoded& decoded, std::size_t i)
-{
-    if (decoded.bits == 16)
-        return static_cast<std::uint8_t>((decoded.pixels16[i] * 255u + 32767u) / 65535u);
-    return decoded.pixels8[i];
-}
-
-int hand_over(const decoders::Decoded& decoded, Picture& picture)
+// The picture in sRGB at 8 bits, converted from its profile or code points
+// as a conversion to BMP converts it, so that the preview shows the pixels
+// such a conversion writes; grey spread over B, G and R.
+int hand_over(decoders::Decoded decoded, Picture& picture)
 {
     const int channels = decoded.channels;
     const bool alpha = channels == 2 || channels == 4;
@@ -33,22 +30,23 @@ int hand_over(const decoders::Decoded& decoded, Picture& picture)
     const std::size_t held = decoded.bits == 16 ? decoded.pixels16.size() : decoded.pixels8.size();
     if (channels < 1 || channels > 4 || held != pixels * channels)
         return SUSIE_INTERNAL_ERROR;
+    decoders::to_srgb8(decoded);
+    const std::uint8_t* from = decoded.pixels8.data();
     picture.width = decoded.width;
     picture.height = decoded.height;
     picture.bit_count = alpha ? 32 : 24;
     const std::size_t out = alpha ? 4 : 3;
     picture.pixels.allocate(pixels * out);
-    for (std::size_t i = 0; i < pixels; ++i) {
+    for (std::size_t i = 0; i < pixels; ++i, from += channels) {
         std::uint8_t* to = &picture.pixels[i * out];
-        const std::size_t from = i * channels;
         if (channels <= 2) {
-            to[0] = to[1] = to[2] = sample_at(decoded, from);
+            to[0] = to[1] = to[2] = from[0];
         } else {
             for (std::size_t c = 0; c < 3; ++c)
-                to[c] = sample_at(decoded, from + c);
+                to[c] = from[c];
         }
         if (alpha)
-            to[3] = sample_at(decoded, from + channels - 1);
+            to[3] = from[channels - 1];
     }
     orient(picture, decoded.orientation);
     return SUSIE_OK;

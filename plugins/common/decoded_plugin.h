@@ -1,9 +1,10 @@
 // The plug-ins for formats the picture library's decoders read (WebP,
-// TIFF): the decoder's picture handed over as the plug-in's, so that the
-// preview shows the pixels the conversion writes. Samples of 16 bits are
-// rounded to 8 as the picture library rounds them, grey is spread over
-// B, G and R, and the picture is stood upright from the orientation the
-// decoder states.
+// TIFF, HEIF/AVIF, JPEG XL): the decoder's picture handed over as the
+// plug-in's, so that the preview shows the pixels a conversion to BMP
+// writes. The colours go to sRGB from the picture's ICC profile or code
+// points on the way to 8 bits (by the picture library's own conversion),
+// grey is spread over B, G and R, and the picture is stood upright from the
+// orientation the decoder states.
 #pragma once
 
 #include "imagelib/decoders/decoders.h"

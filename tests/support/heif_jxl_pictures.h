@@ -82,6 +82,9 @@ struct HeifSpec
     // A file in tests/imagelib/data instead: Debian's libheif cannot encode
     // AV1 deeper than 8 bits (aom aborts), so those were made once by avifenc.
     const char* fixture = nullptr;
+    // The code points stored with `nclx`.
+    heif_color_primaries primaries = heif_color_primaries_ITU_R_BT_2020_2_and_2100_0;
+    heif_transfer_characteristics transfer = heif_transfer_characteristic_ITU_R_BT_2100_0_PQ;
 };
 
 struct HeifContextFree
@@ -151,8 +154,8 @@ inline Bytes encode_heif(const HeifSpec& spec)
         heif_image_set_raw_color_profile(image.get(), "prof", icc.data(), icc.size());
     if (spec.nclx) {
         heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
-        nclx->color_primaries = heif_color_primaries_ITU_R_BT_2020_2_and_2100_0;
-        nclx->transfer_characteristics = heif_transfer_characteristic_ITU_R_BT_2100_0_PQ;
+        nclx->color_primaries = spec.primaries;
+        nclx->transfer_characteristics = spec.transfer;
         heif_image_set_nclx_color_profile(image.get(), nclx);
         heif_nclx_color_profile_free(nclx);
     }

@@ -1,5 +1,6 @@
 #include "imagelib/jpeg_codec.h"
 
+#include "imagelib/decoders/srgb.h"
 #include "imagelib/limits.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include <jpeglib.h>
@@ -119,7 +121,9 @@ struct Compressor
     jpeg_compress_struct info{};
 };
 
-enum class Markers { Skip, Save };
+// Metadata: every block kept. Profile: only the ICC profile, which the
+// inks of a CMYK picture go through.
+enum class Markers { Skip, Profile, Metadata };
 
 // APP1 holds EXIF and XMP, APP2 the ICC profile, APP13 the IPTC records.
 bool read_header(Decompressor& d, const std::uint8_t* data, std::size_t size,
@@ -128,9 +132,11 @@ bool read_header(Decompressor& d, const std::uint8_t* data, std::size_t size,
     if (setjmp(d.errors.jump))
         return false;
     jpeg_mem_src(&d.info, data, static_cast<unsigned long>(size));
-    if (markers == Markers::Save) {
+    if (markers == Markers::Metadata) {
         for (const int app : {1, 2, 13})
             jpeg_save_markers(&d.info, JPEG_APP0 + app, 0xFFFF);
+    } else if (markers == Markers::Profile) {
+        jpeg_save_markers(&d.info, JPEG_APP0 + 2, 0xFFFF);
     }
     jpeg_read_header(&d.info, TRUE);
     return true;
@@ -149,6 +155,17 @@ bool read_icc(Decompressor& d, JOCTET** icc, unsigned* size)
     if (setjmp(d.errors.jump))
         return false;
     return jpeg_read_icc_profile(&d.info, icc, size) != FALSE;
+}
+
+std::vector<std::uint8_t> icc_profile(Decompressor& d)
+{
+    JOCTET* icc = nullptr;
+    unsigned icc_size = 0;
+    const bool has_icc = read_icc(d, &icc, &icc_size);
+    const IccBuffer owned(icc);
+    if (!has_icc || icc == nullptr)
+        return {};
+    return {icc, icc + icc_size};
 }
 
 bool has_name(const jpeg_saved_marker_ptr marker, std::string_view name)
@@ -175,12 +192,7 @@ void collect_metadata(Decompressor& d, Metadata& metadata)
                  has_name(m, k_photoshop_name))
             metadata.iptc.assign(payload.begin() + k_photoshop_name.size(), payload.end());
     }
-    JOCTET* icc = nullptr;
-    unsigned icc_size = 0;
-    const bool has_icc = read_icc(d, &icc, &icc_size);
-    const IccBuffer owned(icc);
-    if (has_icc && icc != nullptr)
-        metadata.icc.assign(icc, icc + icc_size);
+    metadata.icc = icc_profile(d);
     // Density unit 1 is dots per inch, 2 dots per centimetre; 0 gives only
     // the aspect ratio.
     if (d.info.saw_JFIF_marker && d.info.X_density > 0 && d.info.Y_density > 0) {
@@ -190,43 +202,69 @@ void collect_metadata(Decompressor& d, Metadata& metadata)
     }
 }
 
+// YCCK is CMYK too: libjpeg turns it back into CMYK.
+bool is_cmyk(const jpeg_decompress_struct& info)
+{
+    return info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+}
+
 bool start(Decompressor& d, int denominator)
 {
     if (setjmp(d.errors.jump))
         return false;
     d.info.scale_num = 1;
     d.info.scale_denom = static_cast<unsigned>(denominator);
-    const bool cmyk = d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK;
-    d.info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    d.info.out_color_space = is_cmyk(d.info) ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_start_decompress(&d.info);
     return true;
 }
 
-// Adobe writes CMYK inverted (0 is full ink); others store it plainly.
-void cmyk_to_bgr(const std::uint8_t* cmyk, std::uint8_t* bgr, unsigned width, bool inverted)
+// Without a profile the inks become colours by the plain formula, as if
+// each took away its share of light.
+void cmyk_to_bgr(const std::uint8_t* cmyk, std::uint8_t* bgr, unsigned width, decoders::Ink ink)
 {
+    const bool inverted = ink == decoders::Ink::Inverted;
     for (unsigned x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
         const unsigned k = inverted ? cmyk[3] : 255 - cmyk[3];
         for (int c = 0; c < 3; ++c) {
-            const unsigned ink = inverted ? cmyk[2 - c] : 255 - cmyk[2 - c];
-            bgr[c] = static_cast<std::uint8_t>((ink * k + 127) / 255);
+            const unsigned ink_left = inverted ? cmyk[2 - c] : 255 - cmyk[2 - c];
+            bgr[c] = static_cast<std::uint8_t>((ink_left * k + 127) / 255);
         }
     }
 }
 
+// How a CMYK picture's rows become BGR: through its CMYK profile when it
+// has one (the only way to the colours its inks were meant to print; no
+// RGB output could carry that profile anyway), else by the formula above.
+// Adobe writes CMYK inverted (0 is full ink); others store it plainly.
+struct CmykRows
+{
+    std::vector<std::uint8_t> row;
+    decoders::Ink ink = decoders::Ink::Plain;
+    std::optional<decoders::CmykToSrgb> profile;
+
+    void to_bgr(std::uint8_t* bgr, unsigned width) const
+    {
+        if (profile)
+            profile->convert(row.data(), bgr, static_cast<int>(width));
+        else
+            cmyk_to_bgr(row.data(), bgr, width, ink);
+    }
+};
+
 // Rows go to `pixels` + y * `stride`; a stride of 0 reuses one row, which
 // `each_row` (when given) takes before the next is decoded.
-bool read_rows(Decompressor& d, std::uint8_t* pixels, std::size_t stride, std::uint8_t* cmyk_row,
+bool read_rows(Decompressor& d, std::uint8_t* pixels, std::size_t stride, CmykRows* cmyk,
                const RowHandler* each_row)
 {
     if (setjmp(d.errors.jump))
         return false;
     while (d.info.output_scanline < d.info.output_height) {
         std::uint8_t* row = pixels + d.info.output_scanline * stride;
-        JSAMPROW target = cmyk_row != nullptr ? cmyk_row : row;
+        JSAMPROW target = cmyk != nullptr ? cmyk->row.data() : row;
         jpeg_read_scanlines(&d.info, &target, 1);
-        if (cmyk_row != nullptr)
-            cmyk_to_bgr(cmyk_row, row, d.info.output_width, d.info.saw_Adobe_marker);
+        if (cmyk != nullptr)
+            cmyk->to_bgr(row, d.info.output_width);
         if (each_row != nullptr)
             (*each_row)(row);
     }
@@ -238,15 +276,24 @@ void decode(const PendingJpeg& jpeg, int denominator, std::uint8_t* pixels, std:
             const RowHandler* each_row)
 {
     Decompressor d;
-    if (!read_header(d, jpeg.bytes.data(), jpeg.bytes.size()) || !start(d, denominator))
+    if (!read_header(d, jpeg.bytes.data(), jpeg.bytes.size(), Markers::Profile))
+        d.fail();
+    std::optional<CmykRows> cmyk;
+    if (is_cmyk(d.info)) {
+        cmyk.emplace();
+        cmyk->ink = d.info.saw_Adobe_marker ? decoders::Ink::Inverted : decoders::Ink::Plain;
+        const decoders::CmykToSrgb profile(icc_profile(d), cmyk->ink);
+        if (profile.converts())
+            cmyk->profile = profile;
+    }
+    if (!start(d, denominator))
         d.fail();
     if (static_cast<int>(d.info.output_width) != jpeg_scaled_side(jpeg.width, denominator) ||
         static_cast<int>(d.info.output_height) != jpeg_scaled_side(jpeg.height, denominator))
         throw ImageError("JPEG: unexpected scaled size");
-    std::vector<std::uint8_t> cmyk_row;
-    if (d.info.out_color_space == JCS_CMYK)
-        cmyk_row.resize(static_cast<std::size_t>(d.info.output_width) * 4);
-    if (!read_rows(d, pixels, stride, cmyk_row.empty() ? nullptr : cmyk_row.data(), each_row))
+    if (cmyk)
+        cmyk->row.resize(static_cast<std::size_t>(d.info.output_width) * 4);
+    if (!read_rows(d, pixels, stride, cmyk ? &*cmyk : nullptr, each_row))
         d.fail();
 }
 
@@ -350,7 +397,7 @@ PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes, Metadata* metadata
     PendingJpeg jpeg;
     {
         Decompressor d;
-        const Markers markers = metadata != nullptr ? Markers::Save : Markers::Skip;
+        const Markers markers = metadata != nullptr ? Markers::Metadata : Markers::Skip;
         if (!read_header(d, bytes.data(), bytes.size(), markers))
             d.fail();
         check_dimensions("JPEG", d.info.image_width, d.info.image_height);

@@ -9,6 +9,7 @@
 #include "imagelib/jpeg_codec.h"
 #include "imagelib/png_codec.h"
 #include "support.h"
+#include "tests/support/cmyk_jpeg.h"
 
 #include <lcms2.h>
 
@@ -691,5 +692,97 @@ TEST(LoaderColour, BmpProfileConvertsThePaletteOrTravelsOn)
     DIBtoJPG(output.c_str(), kept, 95, 0);
     EXPECT_EQ(profile_in(output), icc);
 }
+
+// ---- CMYK JPEGs --------------------------------------------------------------
+
+// 8 x 8 patches of inks, dark and light, with and without black.
+std::vector<std::uint8_t> ink_patches(int width, int height, bool adobe)
+{
+    std::vector<std::uint8_t> cmyk(static_cast<std::size_t>(width) * height * 4);
+    cv::RNG rng(5);
+    for (int y = 0; y < height; y += 8)
+        for (int x = 0; x < width; x += 8) {
+            std::uint8_t ink[4];
+            for (std::uint8_t& i : ink)
+                i = static_cast<std::uint8_t>(rng.uniform(0, 256));
+            if (rng.uniform(0, 2) == 0)
+                ink[3] = 0;
+            for (int py = y; py < y + 8; ++py)
+                for (int px = x; px < x + 8; ++px)
+                    for (int c = 0; c < 4; ++c)
+                        cmyk[(static_cast<std::size_t>(py) * width + px) * 4 + c] =
+                            adobe ? 255 - ink[c] : ink[c];
+        }
+    return cmyk;
+}
+
+struct CmykCase
+{
+    const char* name;
+    bool adobe;   // Adobe's marker: inks stored inverted
+    bool profile; // the press profile embedded
+};
+
+void PrintTo(const CmykCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class CmykJpeg : public testing::TestWithParam<CmykCase>
+{
+};
+
+// The inks become the colours their profile describes, read plainly or
+// inverted as the file says; without a profile, by the plain formula. Either
+// way the output is sRGB, whatever the profile choice.
+TEST_P(CmykJpeg, InksBecomeTheColoursTheirProfileDescribes)
+{
+    const CmykCase c = GetParam();
+    const int width = 64, height = 48;
+    const Icc press = testsupport::cmyk_press_profile();
+    const std::vector<std::uint8_t> stored = ink_patches(width, height, c.adobe);
+    TempDir dir;
+    const std::string path = dir.path("cmyk.jpg");
+    testsupport::write_cmyk_jpeg(path, stored, width, height, c.adobe, c.profile ? press : Icc{});
+
+    const Profile source(cmsOpenProfileFromMem(press.data(), press.size()));
+    const Profile srgb(cmsCreate_sRGBProfile());
+    const Transform exact(cmsCreateTransform(
+        source.get(), TYPE_CMYK_DBL, srgb.get(), TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC,
+        cmsFLAGS_NOOPTIMIZE | cmsFLAGS_BLACKPOINTCOMPENSATION));
+    Handle converted(ToDIBex(path.c_str(), {Orientation::Apply, Keep, ToSrgb}));
+    Handle kept(ToDIBex(path.c_str(), {Orientation::Apply, Keep, KeepProfile}));
+    const cv::Mat out = bgr_of(converted);
+    EXPECT_EQ(cv::norm(out, bgr_of(kept), cv::NORM_INF), 0);
+    double profile_error = 0, formula_error = 0;
+    int patches = 0;
+    for (int y = 4; y < height; y += 8)
+        for (int x = 4; x < width; x += 8, ++patches) {
+            double ink[4];
+            for (int i = 0; i < 4; ++i) {
+                const int level = stored[(static_cast<std::size_t>(y) * width + x) * 4 + i];
+                ink[i] = (c.adobe ? 255 - level : level) / 255.0;
+            }
+            double percent[4] = {ink[0] * 100, ink[1] * 100, ink[2] * 100, ink[3] * 100};
+            double by_profile[3];
+            cmsDoTransform(exact.get(), percent, by_profile, 1);
+            const cv::Vec3b shown = out.at<cv::Vec3b>(y, x);
+            for (int i = 0; i < 3; ++i) {
+                const double by_formula = (1 - ink[i]) * (1 - ink[3]) * 255;
+                profile_error += std::abs(shown[2 - i] - std::clamp(by_profile[i], 0.0, 1.0) * 255);
+                formula_error += std::abs(shown[2 - i] - by_formula);
+            }
+        }
+    profile_error /= patches * 3;
+    formula_error /= patches * 3;
+    EXPECT_LE(c.profile ? profile_error : formula_error, 1.0);
+    EXPECT_GE(c.profile ? formula_error : profile_error, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CmykJpeg,
+                         testing::Values(CmykCase{"AdobeWithProfile", true, true},
+                                         CmykCase{"PlainWithProfile", false, true},
+                                         CmykCase{"AdobeWithoutProfile", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -8,6 +8,8 @@
 
 #include <turbojpeg.h>
 
+#include <opencv2/imgproc.hpp>
+
 #include <memory>
 #include <span>
 #include <string>
@@ -40,6 +42,31 @@ std::int32_t scaled(std::int32_t size, int divisor)
     return (size + divisor - 1) / divisor; // as TJSCALED rounds
 }
 
+bool is_cmyk(void* handle, const std::vector<std::uint8_t>& file)
+{
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    return tjDecompressHeader3(handle, file.data(), static_cast<unsigned long>(file.size()), &width,
+                               &height, &subsampling, &colourspace) == 0 &&
+           (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK);
+}
+
+// TurboJPEG gives CMYK only as inks. The picture library's decoder turns
+// them into colours, through the file's CMYK profile when it has one, so
+// the preview shows what the conversion writes.
+bool decode_cmyk(const std::vector<std::uint8_t>& file, int divisor, TPixelImage& image,
+                 std::string& failure)
+{
+    try {
+        const cv::Mat bgr = imgctl::decode_jpeg(imgctl::read_jpeg_header(file), divisor);
+        cv::Mat bgra(image.height, image.width, CV_8UC4, image.bgra.data());
+        cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
+        return true;
+    } catch (const imgctl::ImageError& error) {
+        failure = error.what();
+        return false;
+    }
+}
+
 // Decodes the whole file at 1/divisor scale. Damaged data that still
 // decodes partly yields a warning only; the picture is shown as far as it
 // goes, as viewers do. Returns the message of a fatal error in `failure`.
@@ -56,18 +83,21 @@ std::shared_ptr<TPixelImage> decode(const std::vector<std::uint8_t>& file, std::
     image->width = scaled(width, divisor);
     image->height = scaled(height, divisor);
     image->bgra.resize(static_cast<std::size_t>(image->width) * image->height * 4);
-    if (tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
-                      image->bgra.data(), image->width, 0, image->height, TJPF_BGRX, 0) != 0 &&
-        tjGetErrorCode(handle.get()) == TJERR_FATAL) {
+    if (is_cmyk(handle.get(), file)) {
+        if (!decode_cmyk(file, divisor, *image, failure))
+            return nullptr;
+    } else if (tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
+                             image->bgra.data(), image->width, 0, image->height, TJPF_BGRX,
+                             0) != 0 &&
+               tjGetErrorCode(handle.get()) == TJERR_FATAL) {
         failure = tj_message(handle.get(), "cannot decode");
         return nullptr;
-    }
-    for (std::size_t i = 3; i < image->bgra.size(); i += 4)
-        image->bgra[i] = 255;
-    if (!icc.empty()) {
+    } else if (!icc.empty()) {
         const cv::Mat pixels(image->height, image->width, CV_8UC4, image->bgra.data());
         imgctl::to_srgb8(pixels, icc).copyTo(pixels);
     }
+    for (std::size_t i = 3; i < image->bgra.size(); i += 4)
+        image->bgra[i] = 255;
     // Photos are shown upright from their EXIF orientation, as the
     // conversion writes them.
     if (upright.mirror || upright.quarters != 0) {

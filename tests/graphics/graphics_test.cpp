@@ -6,7 +6,9 @@
 #include "imagelib/atomic_file.h"
 #include "imagelib/bmp_writer.h"
 #include "imagelib/colour.h"
+#include "imagelib/imgctl.h"
 #include "imagelib/jpeg_codec.h"
+#include "tests/support/cmyk_jpeg.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -493,6 +495,63 @@ INSTANTIATE_TEST_SUITE_P(
         ProfileCase{"Bmp24", [] { return load_bitmap(wide_bmp(24))->ToPixels(); }},
         ProfileCase{"Bmp8", [] { return load_bitmap(wide_bmp(8))->ToPixels(); }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A CMYK JPEG is shown as the conversion loads it: its inks through its
+// profile (or by the plain formula without one), at full size and reduced.
+class CmykShown : public ::testing::TestWithParam<bool>
+{
+};
+
+TEST_P(CmykShown, AsTheConversionLoadsIt)
+{
+    const bool profile = GetParam();
+    const int width = 64, height = 48;
+    std::vector<std::uint8_t> cmyk;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int patch = (y / 16) * 4 + x / 16; // 16 x 16 patches, Adobe's inverted inks
+            cmyk.insert(cmyk.end(),
+                        {static_cast<std::uint8_t>(255 - patch * 21),
+                         static_cast<std::uint8_t>(patch * 17), static_cast<std::uint8_t>(200),
+                         static_cast<std::uint8_t>(255 - (patch % 3) * 60)});
+        }
+    const testsupport::TempFolder dir;
+    const std::string path = dir / "cmyk.jpg";
+    testsupport::write_cmyk_jpeg(path, cmyk, width, height, true,
+                                 profile ? testsupport::cmyk_press_profile()
+                                         : std::vector<std::uint8_t>{});
+    const imgctl::HDIB dib =
+        imgctl::ToDIBex(path.c_str(), {imgctl::Orientation::Apply, imgctl::MetadataUse::Keep,
+                                       imgctl::Colour::ToSrgb});
+    ASSERT_NE(dib, 0u);
+    const std::vector<std::uint8_t> converted = imgctl::GetDIBPixels(dib);
+    imgctl::DeleteDIB(dib);
+
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                          std::istreambuf_iterator<char>()};
+    const TPixelImage full = load_jpeg(bytes)->ToPixels();
+    ASSERT_EQ(full.bgra.size(), converted.size());
+    for (std::size_t i = 0; i < converted.size(); i += 4)
+        for (std::size_t c = 0; c < 3; ++c)
+            ASSERT_EQ(full.bgra[i + c], converted[i + c]) << "pixel " << i / 4 << " channel " << c;
+
+    const std::unique_ptr<TJPEGImage> fresh = load_jpeg(bytes);
+    const std::shared_ptr<const TPixelImage> reduced = fresh->DisplayPixels(width / 4, height / 4);
+    ASSERT_EQ(reduced->width, width / 4);
+    for (int y = 2; y < height / 4; y += 4)
+        for (int x = 2; x < width / 4; x += 4)
+            for (std::size_t c = 0; c < 3; ++c) {
+                const std::size_t at = static_cast<std::size_t>(y) * reduced->width + x;
+                const std::size_t full_at = static_cast<std::size_t>(y * 4) * width + x * 4;
+                EXPECT_NEAR(reduced->bgra[at * 4 + c], converted[full_at * 4 + c], 3)
+                    << "patch at " << x << ", " << y;
+            }
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, CmykShown, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "WithProfile" : "WithoutProfile";
+});
 
 TEST(Streams, MemoryStreamReadsWritesAndSeeks)
 {

@@ -320,6 +320,41 @@ TEST(ToSrgbPrecision, SixteenBitSourceBeatsItsEightBitRounding)
     EXPECT_LT(error16 * 2, error8);
 }
 
+// A decoded picture converted by the decoders library (as the preview
+// plug-ins convert it, in bands over threads) has the pixels to_srgb8 gives.
+TEST(DecodedToSrgb, GivesThePixelsOfTheConversion)
+{
+    const std::vector<WideCase> cases{{"AdobeRgb16Alpha", adobe_rgb, CV_16U, 4},
+                                      {"AdobeRgbTable8", adobe_rgb_table, CV_8U, 3},
+                                      {"Grey16", [] { return grey_icc(1.0); }, CV_16U, 1}};
+    for (const WideCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        cv::Mat source = vivid_photo(1100, 1000, c.depth);
+        if (c.channels == 4)
+            source = with_alpha(source);
+        if (c.channels == 1)
+            cv::extractChannel(source, source, 1);
+        const Icc icc = c.icc();
+        decoders::Decoded decoded;
+        decoded.width = source.cols;
+        decoded.height = source.rows;
+        decoded.channels = c.channels;
+        decoded.bits = c.depth == CV_16U ? 16 : 8;
+        decoded.icc = icc;
+        if (c.depth == CV_16U)
+            decoded.pixels16.assign(source.ptr<std::uint16_t>(),
+                                    source.ptr<std::uint16_t>() + source.total() * c.channels);
+        else
+            decoded.pixels8.assign(source.datastart, source.dataend);
+        decoders::to_srgb8(decoded);
+        ASSERT_EQ(decoded.bits, 8);
+        EXPECT_TRUE(decoded.icc.empty());
+        const cv::Mat expected = to_srgb8(source, icc);
+        ASSERT_EQ(decoded.pixels8.size(), expected.total() * c.channels);
+        EXPECT_TRUE(std::equal(decoded.pixels8.begin(), decoded.pixels8.end(), expected.datastart));
+    }
+}
+
 // Descriptions that leave the colours as they are: 8-bit pixels come back
 // untouched (the very same data), 16-bit ones only rounded.
 struct KeptCase

@@ -31,7 +31,9 @@ PendingJpeg read_jpeg_header(std::vector<std::uint8_t> bytes, Metadata* metadata
 // Size of the picture decoded at 1/denominator: ceil(side / denominator).
 int jpeg_scaled_side(int side, int denominator);
 
-// Decodes the pixels as BGR at 1/denominator (1, 2, 4 or 8).
+// Decodes the pixels as BGR at 1/denominator (1, 2, 4 or 8). A CMYK or
+// YCCK picture's inks go through its CMYK ICC profile to sRGB when it has
+// one, else become colours by the plain formula.
 // Truncated or corrupt data throws ImageError rather than yielding a
 // partly grey picture.
 cv::Mat decode_jpeg(const PendingJpeg& jpeg, int denominator);

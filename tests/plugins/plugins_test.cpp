@@ -7,6 +7,7 @@
 #include "platform/local_mem.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
+#include "tests/plugins/shipped_plugins.h"
 #include "tests/support/temp_dir.h"
 
 #include <gif_lib.h>
@@ -27,18 +28,9 @@ namespace zumo {
 namespace {
 
 // The shipped plug-ins as the program finds them.
-class ShippedPlugins : public ::testing::Test
+class ShippedPlugins : public ShippedPluginsBase
 {
 protected:
-    void SetUp() override
-    {
-        m_spis = std::make_unique<TSPIs>();
-        m_spis->SearchSPI(std::string(ZUMO_PLUGIN_DIR) + "/*");
-        ASSERT_TRUE(m_dir.ok());
-    }
-    void TearDown() override { m_spis.reset(); }
-    std::string path(const std::string& name) const { return m_dir / name; }
-
     static TPixelImage decode_with_plugins(const std::string& file)
     {
         TSPIGraphic graphic;
@@ -74,9 +66,6 @@ protected:
                     << "pixel " << i / 4 << " channel " << c;
         }
     }
-
-    std::unique_ptr<TSPIs> m_spis;
-    testsupport::TempFolder m_dir;
 };
 
 std::uint8_t sample(int x, int y, int channel)

@@ -119,7 +119,7 @@ Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
         picture.pending =
             std::make_unique<PendingJpeg>(read_jpeg_header(std::move(bytes), &metadata));
     else if (looks_like_png(bytes))
-        picture.colour = decode_png(bytes, &metadata);
+        picture.colour = decode_png(bytes, &metadata, options.colour);
     else if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M')
         picture = picture_from_bmp(bytes, metadata);
     else if (decoders::sniff(bytes) != decoders::Format::Unknown) {

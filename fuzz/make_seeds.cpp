@@ -194,11 +194,7 @@ Bytes png(const PngSpec& s)
     }
     image.background = png_color_16{};
     image.gamma = 0.45455;
-    const int channels = s.colour_type == PNG_COLOR_TYPE_RGB          ? 3
-                         : s.colour_type == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
-                         : s.colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                                                                      : 1;
-    const int row_bytes = (k_w * channels * s.depth + 7) / 8;
+    const int row_bytes = static_cast<int>(testsupport::raw_png_row_bytes(image));
     for (int y = 0; y < k_h; ++y) {
         for (int x = 0; x < row_bytes; ++x)
             image.rows.push_back(

@@ -73,18 +73,22 @@ inline bool write(png_structp png, png_infop info, const RawPng& image, png_byte
 
 } // namespace raw_png_detail
 
+// Bytes in one stored row of the picture.
+inline std::size_t raw_png_row_bytes(const RawPng& image)
+{
+    const int channels = image.colour_type == PNG_COLOR_TYPE_RGB          ? 3
+                         : image.colour_type == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                         : image.colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                                          : 1;
+    return (static_cast<std::size_t>(image.width) * image.bit_depth * channels + 7) / 8;
+}
+
 // The file's bytes. Throws std::runtime_error when libpng refuses the
 // picture (rows too short included).
 inline std::vector<std::uint8_t> raw_png_bytes(const RawPng& image)
 {
     const std::size_t stride = image.height > 0 ? image.rows.size() / image.height : 0;
-    const std::size_t row_bytes = (static_cast<std::size_t>(image.width) * image.bit_depth *
-                                       (image.colour_type == PNG_COLOR_TYPE_RGB          ? 3
-                                        : image.colour_type == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
-                                        : image.colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                                                                                         : 1) +
-                                   7) /
-                                  8;
+    const std::size_t row_bytes = raw_png_row_bytes(image);
     if (image.width <= 0 || image.height <= 0 || stride < row_bytes)
         throw std::runtime_error("raw PNG: rows too short for the picture");
     std::vector<png_bytep> rows;

@@ -2,6 +2,8 @@
 // variant a target handles, so that fuzzing starts inside the decoders
 // instead of spending its time finding a valid header. Built and run by
 // fuzz/make-seeds; the output is kept in fuzz/corpus/<target>/.
+#include "tests/support/raw_png.h"
+
 #include <gif_lib.h>
 #include <png.h>
 #include <tiffio.h>
@@ -167,66 +169,44 @@ struct PngSpec
 
 Bytes png(const PngSpec& s)
 {
-    Bytes out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png)))
-        die("libpng failed");
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t n) {
-            auto* o = static_cast<Bytes*>(png_get_io_ptr(p));
-            o->insert(o->end(), data, data + n);
-        },
-        nullptr);
-    png_set_IHDR(png, info, k_w, k_h, s.depth, s.colour_type,
-                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    testsupport::RawPng image;
+    image.width = k_w;
+    image.height = k_h;
+    image.bit_depth = s.depth;
+    image.colour_type = s.colour_type;
+    image.interlaced = s.interlaced;
     if (s.colour_type == PNG_COLOR_TYPE_PALETTE) {
-        png_color palette[16];
-        for (int i = 0; i < 16; ++i)
-            palette[i] = {sample(i, 0, 0), sample(i, 1, 1), sample(i, 2, 2)};
-        png_set_PLTE(png, info, palette, 1 << std::min(s.depth, 4));
-        if (s.trns) {
-            png_byte alpha[2] = {0, 128};
-            png_set_tRNS(png, info, alpha, 2, nullptr);
-        }
+        for (int i = 0; i < (1 << std::min(s.depth, 4)); ++i)
+            image.palette.push_back({sample(i, 0, 0), sample(i, 1, 1), sample(i, 2, 2)});
+        if (s.trns)
+            image.alpha = {0, 128};
     } else if (s.trns) {
         png_color_16 colour{};
         colour.gray = 1;
         colour.red = colour.green = colour.blue = 1;
-        png_set_tRNS(png, info, nullptr, 0, &colour);
+        image.trns_colour = colour;
     }
     if (s.orientation) {
         // A little-endian TIFF block with the one orientation entry.
-        static png_byte exif[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3,
-                                  0,   1,   0,  0, 0, 6, 0, 0, 0, 0, 0,    0, 0};
-        exif[18] = static_cast<png_byte>(s.orientation);
-        png_set_eXIf_1(png, info, sizeof exif, exif);
+        image.exif = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3,
+                      0,   1,   0,  0, 0, 6, 0, 0, 0, 0, 0,    0, 0};
+        image.exif[18] = static_cast<std::uint8_t>(s.orientation);
     }
-    png_color_16 background{};
-    png_set_bKGD(png, info, &background);
-    png_set_gAMA(png, info, 0.45455);
-    png_write_info(png, info);
-    const int channels = s.colour_type == PNG_COLOR_TYPE_RGB          ? 3
-                         : s.colour_type == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
-                         : s.colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                                                                      : 1;
-    const int row_bytes = (k_w * channels * s.depth + 7) / 8;
-    std::vector<Bytes> rows(k_h, Bytes(static_cast<std::size_t>(row_bytes)));
-    std::vector<png_bytep> pointers;
+    image.background = png_color_16{};
+    image.gamma = 0.45455;
+    const int row_bytes = static_cast<int>(testsupport::raw_png_row_bytes(image));
     for (int y = 0; y < k_h; ++y) {
         for (int x = 0; x < row_bytes; ++x)
-            rows[y][x] =
+            image.rows.push_back(
                 s.colour_type == PNG_COLOR_TYPE_PALETTE
                     ? static_cast<std::uint8_t>(sample(x, y, 0) & (s.depth < 8 ? 0x77 : 0x0F))
-                    : sample(x, y, x % 3);
-        pointers.push_back(rows[y].data());
+                    : sample(x, y, x % 3));
     }
-    png_write_image(png, pointers.data());
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return out;
+    try {
+        return testsupport::raw_png_bytes(image);
+    } catch (const std::exception& error) {
+        die(error.what());
+    }
 }
 
 const PngSpec k_pngs[] = {

@@ -112,8 +112,11 @@ Picture picture_from_decoded(decoders::Decoded decoded, Orientation orientation,
     decoded.pixels8 = {};
     // The decoder's orientation is the only one applied: the EXIF block it
     // hands on states the same one, or one the format overrides.
-    if (orientation == Orientation::Apply)
-        picture.colour = make_upright(picture.colour, upright_for(decoded.orientation));
+    if (orientation == Orientation::Apply) {
+        const Upright upright = upright_for(decoded.orientation);
+        picture.colour = make_upright(picture.colour, upright);
+        metadata.sideways = upright.quarters % 2 != 0;
+    }
     take_metadata(decoded, metadata);
     return picture;
 }

@@ -65,7 +65,7 @@ Picture picture_from_gif(const std::vector<std::uint8_t>& bytes)
 
 // The EXIF orientation is applied first of all: on a JPEG not decoded yet
 // it becomes the pending mirror and turns, which later turns add to.
-void turn_upright(Picture& picture, const Metadata& metadata, Orientation orientation)
+void turn_upright(Picture& picture, Metadata& metadata, Orientation orientation)
 {
     if (orientation == Orientation::Ignore)
         return;
@@ -79,6 +79,7 @@ void turn_upright(Picture& picture, const Metadata& metadata, Orientation orient
     } else {
         picture.colour = make_upright(picture.colour, upright);
     }
+    metadata.sideways = upright.quarters % 2 != 0;
 }
 
 // Pixels for an output that will not carry the profile go to sRGB, and the
@@ -119,7 +120,7 @@ Picture load_picture(const char* file_name, Accept accept, LoadOptions options)
         picture.pending =
             std::make_unique<PendingJpeg>(read_jpeg_header(std::move(bytes), &metadata));
     else if (looks_like_png(bytes))
-        picture.colour = decode_png(bytes, &metadata);
+        picture.colour = decode_png(bytes, &metadata, options.colour);
     else if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M')
         picture = picture_from_bmp(bytes, metadata);
     else if (decoders::sniff(bytes) != decoders::Format::Unknown) {
@@ -213,17 +214,21 @@ void turn_right_angles(Picture& picture, int quarters)
         return;
     if (picture.is_pending() && !picture.pending_any_turn) {
         picture.pending_turns = (picture.pending_turns + quarters) % 4;
-        return;
+    } else {
+        ensure_decoded(picture);
+        if (picture.is_indexed())
+            picture.indices = turn_quarters(picture.indices, quarters);
+        else
+            picture.colour = turn_quarters(picture.colour, quarters);
     }
-    ensure_decoded(picture);
-    if (picture.is_indexed())
-        picture.indices = turn_quarters(picture.indices, quarters);
-    else
-        picture.colour = turn_quarters(picture.colour, quarters);
+    if (quarters % 2 != 0)
+        picture.metadata.sideways = !picture.metadata.sideways;
 }
 
 // A JPEG not decoded yet keeps the turn for later, so that a reduction
-// that follows can still decode it at a smaller scale.
+// that follows can still decode it at a smaller scale. The resolution stays
+// as the source states it: a turn by any angle has no horizontal and
+// vertical of its own to swap it to.
 void turn_any_angle(Picture& picture, double degrees, COLORREF background)
 {
     if (!picture.failure.empty())

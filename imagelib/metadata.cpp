@@ -33,6 +33,19 @@ void replace_if_present(Data& data, const char* key, const std::string& value)
         it->setValue(value);
 }
 
+// Swaps the values of two tags that the source carries both of.
+template <typename Data, typename Key>
+void swap_if_present(Data& data, const char* first_key, const char* second_key)
+{
+    const auto first = data.findKey(Key(first_key));
+    const auto second = data.findKey(Key(second_key));
+    if (first == data.end() || second == data.end())
+        return;
+    const std::string first_value = first->toString();
+    first->setValue(second->toString());
+    second->setValue(first_value);
+}
+
 double rational_of(const Exiv2::ExifData& exif, const char* key)
 {
     const auto it = exif.findKey(Exiv2::ExifKey(key));
@@ -79,10 +92,13 @@ std::vector<std::uint8_t> edit_exif(const Metadata& source, int width, int heigh
         return {};
     if (out.dpi_x <= 0)
         exif_resolution(exif, out.dpi_x, out.dpi_y);
+    using Key = Exiv2::ExifKey;
+    if (source.sideways)
+        swap_if_present<Exiv2::ExifData, Key>(exif, "Exif.Image.XResolution",
+                                              "Exif.Image.YResolution");
     // The thumbnail shows the picture as it was before the turn and resize.
     for (auto it = exif.begin(); it != exif.end();)
         it = it->groupName() == "Thumbnail" ? exif.erase(it) : std::next(it);
-    using Key = Exiv2::ExifKey;
     // A value outside 1..8 means nothing to a reader; a valid one was
     // applied or deliberately not, and either way the pixels are upright now.
     const auto stored = exif.findKey(Key("Exif.Image.Orientation"));
@@ -146,6 +162,8 @@ void edit_xmp(const Metadata& source, int width, int height, OutputMetadata& out
                                             std::to_string(height));
     replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.ImageWidth", std::to_string(width));
     replace_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.ImageLength", std::to_string(height));
+    if (source.sideways)
+        swap_if_present<Exiv2::XmpData, Key>(xmp, "Xmp.tiff.XResolution", "Xmp.tiff.YResolution");
     if (Exiv2::XmpParser::encode(out.xmp, xmp, Exiv2::XmpParser::useCompactFormat) != 0) {
         out.xmp.clear();
         return;
@@ -281,6 +299,8 @@ OutputMetadata prepare_metadata(const Metadata& source, int width, int height) n
     } catch (...) {
         out.iptc_irb.clear();
     }
+    if (source.sideways)
+        std::swap(out.dpi_x, out.dpi_y);
     try {
         if (usable_icc(source.icc))
             out.icc = source.icc;

@@ -32,6 +32,11 @@ struct Metadata
     std::vector<std::uint8_t> icc;  // ICC profile
     double dpi_x = 0;               // 0: the file states no resolution
     double dpi_y = 0;
+    // Turned by an odd number of quarter turns since it was read (EXIF
+    // orientation 5 to 8 applied, a turn by 90 or 270 degrees): every
+    // resolution above, which states the stored picture's horizontal one
+    // first, now has it across the columns of the output's rows.
+    bool sideways = false;
 
     bool empty() const
     {
@@ -76,8 +81,9 @@ struct OutputMetadata
 // Orientation 1 (the output's pixels are as they are meant to be shown,
 // whether the loader turned them upright or was told not to), pixel
 // dimensions updated, the thumbnail dropped. The resolution falls back on the EXIF
-// one when the container had none. Never throws; what does not parse is
-// left out.
+// one when the container had none. A sideways source has its horizontal and
+// vertical resolutions swapped, in dpi_x and dpi_y and in the EXIF and XMP
+// tags. Never throws; what does not parse is left out.
 OutputMetadata prepare_metadata(const Metadata& source, int width, int height) noexcept;
 
 } // namespace imgctl

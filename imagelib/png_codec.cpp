@@ -1,11 +1,14 @@
 #include "imagelib/png_codec.h"
 
+#include "imagelib/colour.h"
 #include "imagelib/limits.h"
 #include "imagelib/png_read_setup.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <span>
 
 #include <png.h>
 
@@ -68,17 +71,62 @@ struct Writer
     png_infop info = nullptr;
 };
 
-// Reads the header and sets up the transforms to 8-bit BGR(A).
-bool read_header(Reader& r, png_uint_32& width, png_uint_32& height, int& channels)
+bool read_info(Reader& r)
 {
     if (setjmp(png_jmpbuf(r.png)))
         return false;
     png_set_read_fn(r.png, &r.source, read_png_source);
     limit_png_read(r.png);
     png_read_info(r.png, r.info);
-    width = png_get_image_width(r.png, r.info);
-    height = png_get_image_height(r.png, r.info);
-    set_png_read_transforms(r.png);
+    return true;
+}
+
+// The ICC profile of the iCCP chunk; empty when there is none (a damaged
+// one libpng dropped) or it is larger than metadata keeps.
+std::span<const std::uint8_t> profile_of(const Reader& r)
+{
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 size = 0;
+    if (png_get_iCCP(r.png, r.info, &name, &compression, &profile, &size) == 0 ||
+        profile == nullptr || size > k_max_icc_bytes)
+        return {};
+    return {profile, size};
+}
+
+// How the pixels leave the file: as stored, rounded to 8 bits, for an output
+// that carries the profile along; or converted to sRGB from the profile, at
+// the file's own depth, so that a 16-bit picture is rounded only once, after
+// the conversion. A grey profile, which no output carries, is converted
+// either way (as the loader does for every source).
+enum class Route { Stored, ToSrgb };
+
+Route route_for(std::span<const std::uint8_t> icc, Colour colour)
+{
+    if (icc.empty() || (colour == Colour::KeepProfile && profile_space(icc) != ProfileSpace::Grey))
+        return Route::Stored;
+    return Route::ToSrgb;
+}
+
+// Stored: the shared set-up to 8-bit BGR(A). ToSrgb: the same colour types
+// expanded, the depth kept (16-bit samples in host order), and the
+// interlace passes left apart: each pass's rows are converted as they come
+// (the conversion works pixel by pixel), so the 16-bit picture is never
+// held whole.
+bool set_transforms(Reader& r, Route route, int& channels)
+{
+    if (setjmp(png_jmpbuf(r.png)))
+        return false;
+    if (route == Route::Stored) {
+        set_png_read_transforms(r.png);
+    } else {
+        png_set_expand(r.png);
+        png_set_gray_to_rgb(r.png);
+        png_set_bgr(r.png);
+        if constexpr (std::endian::native == std::endian::little)
+            png_set_swap(r.png);
+    }
     png_read_update_info(r.png, r.info);
     channels = png_get_channels(r.png, r.info);
     return true;
@@ -89,6 +137,16 @@ bool read_pixels(Reader& r, png_bytepp rows)
     if (setjmp(png_jmpbuf(r.png)))
         return false;
     png_read_image(r.png, rows);
+    return true;
+}
+
+// The next `count` rows of the current pass (of the picture when it is not
+// interlaced).
+bool read_rows(Reader& r, png_bytepp rows, png_uint_32 count)
+{
+    if (setjmp(png_jmpbuf(r.png)))
+        return false;
+    png_read_rows(r.png, rows, nullptr, count);
     return true;
 }
 
@@ -112,13 +170,8 @@ void collect_metadata(const Reader& r, Metadata& metadata)
     png_uint_32 exif_size = 0;
     if (png_get_eXIf_1(r.png, r.info, &exif_size, &exif) != 0 && exif != nullptr)
         metadata.exif = exif_tiff_block({exif, exif_size});
-    png_charp name = nullptr;
-    int compression = 0;
-    png_bytep profile = nullptr;
-    png_uint_32 profile_size = 0;
-    if (png_get_iCCP(r.png, r.info, &name, &compression, &profile, &profile_size) != 0 &&
-        profile != nullptr && profile_size <= k_max_icc_bytes)
-        metadata.icc.assign(profile, profile + profile_size);
+    const std::span<const std::uint8_t> profile = profile_of(r);
+    metadata.icc.assign(profile.begin(), profile.end());
     png_textp texts = nullptr;
     int count = 0;
     png_get_text(r.png, r.info, &texts, &count);
@@ -243,6 +296,55 @@ void run_writer(AtomicFile& out, WriteJob job)
         out.fail(std::string("PNG: ") + w.messages.text);
 }
 
+// Reads the pixels through the conversion to sRGB into `out` (8-bit,
+// allocated at the picture's size), a band of rows at a time: at most
+// k_band_pixels held at the file's depth besides `out`, a 16-bit RGBA
+// picture of the limit size included. An interlaced file comes pass by
+// pass, each pass a smaller picture whose pixels are scattered to their
+// places.
+void read_in_srgb(Reader& r, cv::Mat& out)
+{
+    constexpr png_uint_32 k_band_pixels = 1u << 22;
+    const std::span<const std::uint8_t> icc = profile_of(r);
+    const int depth = png_get_bit_depth(r.png, r.info) == 16 ? CV_16U : CV_8U;
+    const int channels = out.channels();
+    const bool interlaced = png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE;
+    const png_uint_32 width = static_cast<png_uint_32>(out.cols);
+    const png_uint_32 height = static_cast<png_uint_32>(out.rows);
+    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+        const png_uint_32 cols = interlaced ? PNG_PASS_COLS(width, pass) : width;
+        const png_uint_32 rows = interlaced ? PNG_PASS_ROWS(height, pass) : height;
+        if (cols == 0 || rows == 0)
+            continue; // libpng passes over an empty pass too
+        // libpng copies a whole picture row's bytes even for a pass: the
+        // pass's pixels come first.
+        const png_uint_32 band_rows = std::clamp<png_uint_32>(k_band_pixels / width, 1, rows);
+        cv::Mat band(static_cast<int>(band_rows), static_cast<int>(width),
+                     CV_MAKETYPE(depth, channels));
+        std::vector<png_bytep> pointers = row_pointers(band);
+        for (png_uint_32 y = 0; y < rows; y += band_rows) {
+            const png_uint_32 count = std::min(band_rows, rows - y);
+            if (!read_rows(r, pointers.data(), count))
+                throw ImageError(std::string("PNG: ") + r.messages.text);
+            const cv::Mat srgb = to_srgb8(
+                band(cv::Rect(0, 0, static_cast<int>(cols), static_cast<int>(count))), icc);
+            if (!interlaced) {
+                srgb.copyTo(out.rowRange(static_cast<int>(y), static_cast<int>(y + count)));
+                continue;
+            }
+            const std::size_t pixel = static_cast<std::size_t>(channels);
+            for (png_uint_32 i = 0; i < count; ++i) {
+                const std::uint8_t* from = srgb.ptr<std::uint8_t>(static_cast<int>(i));
+                std::uint8_t* to =
+                    out.ptr<std::uint8_t>(static_cast<int>(PNG_ROW_FROM_PASS_ROW(y + i, pass)));
+                for (png_uint_32 x = 0; x < cols; ++x)
+                    std::memcpy(to + PNG_COL_FROM_PASS_COL(x, pass) * pixel, from + x * pixel,
+                                pixel);
+            }
+        }
+    }
+}
+
 int palette_depth(std::size_t entries)
 {
     if (entries <= 2)
@@ -260,25 +362,35 @@ bool looks_like_png(const std::vector<std::uint8_t>& bytes)
     return bytes.size() >= 8 && std::memcmp(bytes.data(), signature, 8) == 0;
 }
 
-cv::Mat decode_png(const std::vector<std::uint8_t>& bytes, Metadata* metadata)
+cv::Mat decode_png(const std::vector<std::uint8_t>& bytes, Metadata* metadata, Colour colour)
 {
     Reader r;
     r.source.data = bytes;
-    png_uint_32 width = 0, height = 0;
-    int channels = 0;
-    if (!read_header(r, width, height, channels))
+    if (!read_info(r))
         throw ImageError(std::string("PNG: ") + r.messages.text);
+    const png_uint_32 width = png_get_image_width(r.png, r.info);
+    const png_uint_32 height = png_get_image_height(r.png, r.info);
     check_dimensions("PNG", width, height);
+    const Route route = route_for(profile_of(r), colour);
+    int channels = 0;
+    if (!set_transforms(r, route, channels))
+        throw ImageError(std::string("PNG: ") + r.messages.text);
     if (channels != 3 && channels != 4)
         throw ImageError("PNG: unexpected channel count");
     cv::Mat pixels(static_cast<int>(height), static_cast<int>(width),
                    channels == 4 ? CV_8UC4 : CV_8UC3);
-    std::vector<png_bytep> rows = row_pointers(pixels);
-    if (!read_pixels(r, rows.data()))
-        throw ImageError(std::string("PNG: ") + r.messages.text);
+    if (route == Route::ToSrgb) {
+        read_in_srgb(r, pixels);
+    } else {
+        std::vector<png_bytep> rows = row_pointers(pixels);
+        if (!read_pixels(r, rows.data()))
+            throw ImageError(std::string("PNG: ") + r.messages.text);
+    }
     if (metadata != nullptr) {
         read_end(r); // a damaged tail loses only what it held
         collect_metadata(r, *metadata);
+        if (route == Route::ToSrgb)
+            metadata->icc.clear(); // the pixels are sRGB now
     }
     return pixels;
 }

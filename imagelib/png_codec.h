@@ -1,9 +1,10 @@
 // PNG through libpng: every colour type and bit depth read (16-bit samples
-// rounded to 8, alpha kept), written as RGB, RGBA or palette, interlaced
-// (Adam7) on request.
+// rounded to 8, after a conversion to sRGB where there is one; alpha kept), written as RGB, RGBA or
+// palette, interlaced (Adam7) on request.
 #pragma once
 
 #include "imagelib/atomic_file.h"
+#include "imagelib/imgctl.h"
 #include "imagelib/metadata.h"
 
 #include <cstdint>
@@ -20,7 +21,14 @@ bool looks_like_png(const std::vector<std::uint8_t>& bytes);
 // BGR (CV_8UC3) or BGRA (CV_8UC4). Throws ImageError("PNG: ...").
 // With `metadata`, also collects eXIf, iCCP, the XMP iTXt chunk and pHYs,
 // before and after the picture data.
-cv::Mat decode_png(const std::vector<std::uint8_t>& bytes, Metadata* metadata = nullptr);
+//
+// Colour as the loader takes it: with Colour::ToSrgb (and for a grey
+// profile, whatever `colour` says) a picture with an iCCP profile is
+// converted to sRGB as it is read, 16-bit samples at full precision and
+// rounded once, and the profile is not collected. Otherwise the samples
+// come as stored, 16-bit ones rounded to round(v * 255 / 65535).
+cv::Mat decode_png(const std::vector<std::uint8_t>& bytes, Metadata* metadata = nullptr,
+                   Colour colour = Colour::KeepProfile);
 
 // Colour pixels, BGR or BGRA. With `metadata`: eXIf, iCCP, XMP (iTXt
 // "XML:com.adobe.xmp") and pHYs; PNG has no place for IPTC.

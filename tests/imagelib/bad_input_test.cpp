@@ -373,6 +373,19 @@ int allocations_over_8_mb()
 }
 #endif
 
+// An 8 x 8 PNG with `chunk` put right after IHDR, or before IEND when
+// `after_pixels`, written as `name` in `dir`; its path.
+std::string png_with_chunk(const TempDir& dir, const char* name,
+                           const std::vector<std::uint8_t>& chunk, bool after_pixels)
+{
+    imgtest::save_png(dir.path("p.png"), imgtest::photo(8, 8));
+    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("p.png"));
+    const std::size_t at = after_pixels ? file.size() - 12 : 33;
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), chunk.begin(), chunk.end());
+    imgtest::write_bytes(dir.path(name), file);
+    return dir.path(name);
+}
+
 struct ChunkCase
 {
     const char* name;
@@ -392,17 +405,13 @@ TEST_P(LyingPngChunk, AllocatesNoMoreThanTheFileCouldHold)
 {
     const ChunkCase& c = GetParam();
     TempDir dir;
-    imgtest::save_png(dir.path("p.png"), imgtest::photo(8, 8));
-    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("p.png"));
-    const std::size_t at = c.after_pixels ? file.size() - 12 : 33; // IEND, or right after IHDR
     std::vector<std::uint8_t> chunk = {0x6B, 0x00, 0x05, 0x25};
     chunk.insert(chunk.end(), c.type, c.type + 4);
     chunk.insert(chunk.end(), {'k', 'e', 'y', 0, 'v', 'a', 'l', 'u', 'e', 0, 0, 0, 0});
-    file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), chunk.begin(), chunk.end());
-    imgtest::write_bytes(dir.path("lying.png"), file);
+    const std::string lying = png_with_chunk(dir, "lying.png", chunk, c.after_pixels);
 
     const bool watched = watch_allocations();
-    EXPECT_EQ(load_and_use(dir.path("lying.png")), c.after_pixels);
+    EXPECT_EQ(load_and_use(lying), c.after_pixels);
     if (watched) {
         EXPECT_LT(largest_allocation(), std::size_t{64} << 20);
     }
@@ -444,8 +453,6 @@ TEST_P(BigPngChunk, AncillaryIsSkippedCriticalFails)
 {
     const BigChunkCase& c = GetParam();
     TempDir dir;
-    imgtest::save_png(dir.path("p.png"), imgtest::photo(8, 8));
-    std::vector<std::uint8_t> file = imgtest::read_bytes(dir.path("p.png"));
     std::vector<std::uint8_t> chunk(12 + c.size, 'x');
     for (int i = 0; i < 4; ++i) {
         chunk[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c.size >> (24 - 8 * i));
@@ -455,14 +462,11 @@ TEST_P(BigPngChunk, AncillaryIsSkippedCriticalFails)
     for (int i = 0; i < 4; ++i)
         chunk[8 + c.size + static_cast<std::size_t>(i)] =
             static_cast<std::uint8_t>(crc >> (24 - 8 * i));
-    const std::size_t at = c.after_pixels ? file.size() - 12 : 33; // IEND, or right after IHDR
-    file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), chunk.begin(), chunk.end());
-    imgtest::write_bytes(dir.path("big.png"), file);
-    file = {};
+    const std::string big = png_with_chunk(dir, "big.png", chunk, c.after_pixels);
 
     const bool watched = watch_allocations();
     {
-        Handle dib(ToDIBex(dir.path("big.png").c_str(), {Orientation::Apply, c.use}));
+        Handle dib(ToDIBex(big.c_str(), {Orientation::Apply, c.use}));
         ASSERT_EQ(dib.get() != 0, c.loads);
         if (c.loads) {
             DIBtoPNG(dir.path("out.png").c_str(), dib, 0);

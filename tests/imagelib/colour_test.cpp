@@ -10,6 +10,7 @@
 #include "imagelib/png_codec.h"
 #include "support.h"
 #include "tests/support/cmyk_jpeg.h"
+#include "tests/support/raw_png.h"
 
 #include <lcms2.h>
 
@@ -689,6 +690,76 @@ TEST(LoaderColour, LazyJpegConvertsBeforeTheTurnAndAfterTheReduction)
     ResizeDIB(turned, -1, 60);
     const cv::Vec3b corner = bgr_of(turned).at<cv::Vec3b>(0, 0);
     EXPECT_EQ(corner, cv::Vec3b(0xC0, 0x80, 0x40));
+}
+
+// 16 bits a sample as PNG stores them: RGB(A), big-endian.
+testsupport::RawPng deep_png(const cv::Mat& bgr16, const Icc& icc, bool interlaced)
+{
+    testsupport::RawPng png;
+    png.width = bgr16.cols;
+    png.height = bgr16.rows;
+    png.bit_depth = 16;
+    png.colour_type = bgr16.channels() == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+    png.interlaced = interlaced;
+    png.icc = icc;
+    cv::Mat rgb;
+    cv::cvtColor(bgr16, rgb, bgr16.channels() == 4 ? cv::COLOR_BGRA2RGBA : cv::COLOR_BGR2RGB);
+    const cv::Mat samples = rgb.reshape(1);
+    for (auto it = samples.begin<std::uint16_t>(); it != samples.end<std::uint16_t>(); ++it) {
+        png.rows.push_back(static_cast<std::uint8_t>(*it >> 8));
+        png.rows.push_back(static_cast<std::uint8_t>(*it));
+    }
+    return png;
+}
+
+// A 16-bit PNG goes through the conversion to sRGB at full precision, as
+// other 16-bit sources do, interlaced or not, alpha rounded alongside; kept
+// with its profile it is only rounded, as before.
+TEST(LoaderColour, SixteenBitPngConvertsAtFullPrecision)
+{
+    const Icc icc = prophoto();
+    for (const bool interlaced : {false, true}) {
+        for (const int channels : {3, 4}) {
+            SCOPED_TRACE(std::to_string(channels) + (interlaced ? " interlaced" : ""));
+            TempDir dir;
+            cv::Mat deep = vivid_photo(93, 61, CV_16U); // odd sides leave passes part-filled
+            if (channels == 4)
+                deep = with_alpha(deep);
+            const std::string source = dir.path("in.png");
+            imgtest::write_bytes(source,
+                                 testsupport::raw_png_bytes(deep_png(deep, icc, interlaced)));
+            cv::Mat rounded;
+            deep.convertTo(rounded, CV_8U, 1 / 257.0);
+            cv::Mat converted;
+            {
+                Handle kept(ToDIBex(source.c_str(), {Orientation::Apply, Keep, KeepProfile}));
+                ASSERT_NE(kept.get(), 0u);
+                cv::Mat rounded_bgra = rounded;
+                if (channels == 3)
+                    cv::cvtColor(rounded, rounded_bgra, cv::COLOR_BGR2BGRA);
+                EXPECT_EQ(cv::norm(imgtest::pixels_of(kept), rounded_bgra, cv::NORM_INF), 0);
+                Handle dib(ToDIBex(source.c_str(), {Orientation::Apply, Keep, ToSrgb}));
+                ASSERT_NE(dib.get(), 0u);
+                converted = imgtest::pixels_of(dib);
+                DIBtoBMP(dir.path("out.bmp").c_str(), dib);
+            }
+            // BMP holds no alpha: the picture with alpha is checked as loaded.
+            if (channels == 3) {
+                Handle written(ToDIB(dir.path("out.bmp").c_str()));
+                ASSERT_NE(written.get(), 0u);
+                converted = imgtest::pixels_of(written);
+            }
+            const cv::Mat expected = Reference(icc).srgb8(colour_planes(deep));
+            const double error = imgtest::mean_abs_diff(colour_planes(converted), expected);
+            const double error8 =
+                imgtest::mean_abs_diff(to_srgb8(colour_planes(rounded), icc), expected);
+            EXPECT_LT(error, 0.2);
+            EXPECT_LT(error * 2, error8);
+            if (channels == 4) {
+                EXPECT_EQ(cv::norm(alpha_plane(converted), alpha_plane(rounded), cv::NORM_INF), 0);
+            }
+        }
+    }
 }
 
 // A BMP with an embedded profile: a palette picture converts its palette

@@ -3,6 +3,7 @@
 #include "imagelib/imgctl.h"
 
 #include "support.h"
+#include "tests/support/raw_png.h"
 
 #include <set>
 
@@ -229,37 +230,11 @@ TEST(Reduction, TransparentAreaStaysTransparentInGif)
 
 // --- PNG inputs of every colour type and depth -------------------------------
 
-struct RawPng
-{
-    int width;
-    int height;
-    int bit_depth;
-    int colour_type;
-    std::vector<std::uint8_t> rows; // packed rows as PNG stores them
-    std::vector<png_color> palette;
-    std::vector<png_byte> alpha;
-};
+using testsupport::RawPng;
 
 void write_raw_png(const std::string& path, const RawPng& image)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_init_io(png, file);
-    png_set_IHDR(png, info, image.width, image.height, image.bit_depth, image.colour_type,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    if (!image.palette.empty())
-        png_set_PLTE(png, info, image.palette.data(), static_cast<int>(image.palette.size()));
-    if (!image.alpha.empty())
-        png_set_tRNS(png, info, image.alpha.data(), static_cast<int>(image.alpha.size()), nullptr);
-    png_write_info(png, info);
-    const std::size_t stride = image.rows.size() / static_cast<std::size_t>(image.height);
-    for (int y = 0; y < image.height; ++y)
-        png_write_row(png, image.rows.data() + y * stride);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
+    imgtest::write_bytes(path, testsupport::raw_png_bytes(image));
 }
 
 struct PngInputCase

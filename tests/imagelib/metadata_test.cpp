@@ -254,6 +254,95 @@ TEST(Metadata, BmpResolutionCarriesOver)
     }
 }
 
+// A quarter turn swaps the horizontal and vertical resolution in every
+// place an output states them; a half turn and a turn by any angle keep
+// them. The JPEG source states 300 x 150 dpi in JFIF, EXIF and XMP and is
+// turned while still pending; the PNG source states it in EXIF alone (the
+// fallback where the container has none) and is decoded at load.
+TEST(Metadata, QuarterTurnsSwapTheResolution)
+{
+    TempDir dir;
+    const auto source = [&](const std::string& name, int orientation) {
+        const std::string path = dir.path(name);
+        if (name.ends_with(".png"))
+            imgtest::save_png(path, imgtest::photo(64, 32));
+        else
+            imgtest::save_jpeg(path, imgtest::photo(64, 32));
+        run("exiftool -q -overwrite_original -XResolution=300 -YResolution=150 "
+            "-ResolutionUnit=inches -Orientation#=" +
+            std::to_string(orientation) +
+            (name.ends_with(".jpg") ? " -JFIF:XResolution=300 -JFIF:YResolution=150 "
+                                      "-JFIF:ResolutionUnit=inches -XMP-tiff:XResolution=300 "
+                                      "-XMP-tiff:YResolution=150"
+                                    : "") +
+            " '" + path + "'");
+        return path;
+    };
+    const std::string jpeg = source("in.jpg", 1);
+    const std::string jpeg6 = source("in6.jpg", 6);
+    const std::string png = source("in.png", 1);
+    struct Turn
+    {
+        const char* name;
+        const std::string& source;
+        std::int32_t angle; // TurnDIB degrees, or TurnDIBex thousandths when `ex`
+        bool ex;
+        bool swapped;
+    };
+    const Turn turns[] = {
+        {"90", jpeg, 90, false, true},
+        {"180", jpeg, 180, false, false},
+        {"270", jpeg, 270, false, true},
+        {"ex 90", jpeg, 90000, true, true},
+        {"ex 45", jpeg, 45000, true, false},
+        {"EXIF 6", jpeg6, 0, false, true},
+        {"EXIF 6 + 90", jpeg6, 90, false, false},
+        {"PNG 90", png, 90, false, true},
+    };
+    for (const Turn& turn : turns) {
+        for (const std::string output : {"out.bmp", "out.png", "out.jpg"}) {
+            SCOPED_TRACE(std::string(turn.name) + " to " + output);
+            const std::string out = dir.path(output);
+            {
+                Handle dib(ToDIB(turn.source.c_str()));
+                ASSERT_NE(dib.get(), 0u);
+                if (turn.ex)
+                    TurnDIBex(dib, turn.angle, 0);
+                else
+                    TurnDIB(dib, turn.angle);
+                if (output.ends_with(".bmp"))
+                    DIBtoBMP(out.c_str(), dib);
+                else if (output.ends_with(".png"))
+                    DIBtoPNG(out.c_str(), dib, 0);
+                else
+                    DIBtoJPG(out.c_str(), dib, 90, 0);
+            }
+            const Tags t = exif_tags(out);
+            const auto pair = [&](const std::string& x_tag, const std::string& y_tag) {
+                return (t.count(x_tag) ? t.at(x_tag) : "-") + "x" +
+                       (t.count(y_tag) ? t.at(y_tag) : "-");
+            };
+            const bool jpeg_source = &turn.source != &png;
+            const std::string dpi = turn.swapped ? "150x300" : "300x150";
+            const std::string ppm = turn.swapped ? "5906x11811" : "11811x5906";
+            if (output.ends_with(".bmp")) {
+                EXPECT_EQ(pair("File:PixelsPerMeterX", "File:PixelsPerMeterY"), ppm);
+            } else {
+                EXPECT_EQ(pair("IFD0:XResolution", "IFD0:YResolution"), dpi);
+            }
+            if (output.ends_with(".png")) {
+                EXPECT_EQ(pair("PNG-pHYs:PixelsPerUnitX", "PNG-pHYs:PixelsPerUnitY"), ppm);
+            }
+            if (output.ends_with(".jpg")) {
+                EXPECT_EQ(pair("JFIF:XResolution", "JFIF:YResolution"), dpi);
+            }
+            if (!output.ends_with(".bmp") && jpeg_source) {
+                EXPECT_EQ(pair("XMP-tiff:XResolution", "XMP-tiff:YResolution"), dpi);
+            }
+        }
+    }
+}
+
 // A JPEG segment inserted right after the start marker.
 std::vector<std::uint8_t> with_segment(std::vector<std::uint8_t> jpeg, std::uint8_t marker,
                                        const std::vector<std::uint8_t>& payload)

@@ -5,6 +5,7 @@
 #include "imagelib/decoders/decoders.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
+#include "tests/plugins/shipped_plugins.h"
 #include "tests/support/heif_jxl_pictures.h"
 #include "tests/support/temp_dir.h"
 
@@ -32,16 +33,9 @@ void PrintTo(const PluginCase& c, std::ostream* out)
     *out << c.name;
 }
 
-class HeifJxlPlugins : public ::testing::TestWithParam<PluginCase>
+class HeifJxlPlugins : public ShippedPluginsBase, public ::testing::WithParamInterface<PluginCase>
 {
 protected:
-    void SetUp() override
-    {
-        m_spis = std::make_unique<TSPIs>();
-        m_spis->SearchSPI(std::string(ZUMO_PLUGIN_DIR) + "/*");
-        ASSERT_TRUE(m_dir.ok());
-    }
-    void TearDown() override { m_spis.reset(); }
     std::string write(const std::string& name, const Bytes& bytes)
     {
         const std::string file = m_dir / name;
@@ -54,9 +48,6 @@ protected:
         return (c.needs_av1 && !testsupport::have_encoder(heif_compression_AV1)) ||
                (c.needs_hevc && !testsupport::have_encoder(heif_compression_HEVC));
     }
-
-    std::unique_ptr<TSPIs> m_spis;
-    testsupport::TempFolder m_dir;
 };
 
 // One sample of the library's decoding as 8 bits, grey as all three colours.

@@ -7,6 +7,8 @@
 #include "platform/local_mem.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
+#include "tests/plugins/shipped_plugins.h"
+#include "tests/support/raw_png.h"
 #include "tests/support/temp_dir.h"
 
 #include <gif_lib.h>
@@ -27,18 +29,9 @@ namespace zumo {
 namespace {
 
 // The shipped plug-ins as the program finds them.
-class ShippedPlugins : public ::testing::Test
+class ShippedPlugins : public ShippedPluginsBase
 {
 protected:
-    void SetUp() override
-    {
-        m_spis = std::make_unique<TSPIs>();
-        m_spis->SearchSPI(std::string(ZUMO_PLUGIN_DIR) + "/*");
-        ASSERT_TRUE(m_dir.ok());
-    }
-    void TearDown() override { m_spis.reset(); }
-    std::string path(const std::string& name) const { return m_dir / name; }
-
     static TPixelImage decode_with_plugins(const std::string& file)
     {
         TSPIGraphic graphic;
@@ -74,9 +67,6 @@ protected:
                     << "pixel " << i / 4 << " channel " << c;
         }
     }
-
-    std::unique_ptr<TSPIs> m_spis;
-    testsupport::TempFolder m_dir;
 };
 
 std::uint8_t sample(int x, int y, int channel)
@@ -174,31 +164,21 @@ void PrintTo(const PngFile& f, std::ostream* out)
 
 void write_png_full(const std::string& file, const PngFile& f, int width, int height)
 {
-    std::FILE* out = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_init_io(png, out);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
-                 f.bit_depth, f.colour_type,
-                 f.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
-                 PNG_FILTER_TYPE_BASE);
-    if (f.gamma > 0)
-        png_set_gAMA(png, info, f.gamma);
-    png_write_info(png, info);
-    const std::size_t row_bytes = png_get_rowbytes(png, info);
-    std::vector<png_byte> rows(row_bytes * static_cast<std::size_t>(height));
-    std::vector<png_bytep> pointers;
-    for (int y = 0; y < height; ++y) {
-        png_bytep row = &rows[row_bytes * static_cast<std::size_t>(y)];
-        pointers.push_back(row);
+    testsupport::RawPng png;
+    png.width = width;
+    png.height = height;
+    png.bit_depth = f.bit_depth;
+    png.colour_type = f.colour_type;
+    png.interlaced = f.interlaced;
+    png.gamma = f.gamma;
+    const std::size_t row_bytes = testsupport::raw_png_row_bytes(png);
+    for (int y = 0; y < height; ++y)
         for (std::size_t i = 0; i < row_bytes; ++i)
-            row[i] = static_cast<png_byte>((i * 7919u + y * 104729u) * 2654435761u >> 24);
-    }
-    png_write_image(png, pointers.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(out);
+            png.rows.push_back(
+                static_cast<png_byte>((i * 7919u + y * 104729u) * 2654435761u >> 24));
+    const std::vector<std::uint8_t> bytes = testsupport::raw_png_bytes(png);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 class PngFilePlugin : public ShippedPlugins, public ::testing::WithParamInterface<PngFile>

@@ -3,6 +3,7 @@
 #include "imagelib/colour.h"
 #include "imagelib/limits.h"
 
+#include <memory>
 #include <utility>
 
 namespace imgctl {
@@ -34,6 +35,45 @@ void to_8bit(decoders::Decoded& decoded)
 }
 
 namespace {
+
+// Lets a matrix own the vector the decoder filled, so that 8-bit B G R (A)
+// pixels become the picture without a copy of the whole picture. The vector
+// is freed with the matrix's last reference; a matrix made again in its
+// place (an operation writing another size into it) gets OpenCV's own
+// memory.
+class AdoptedPixels final : public cv::MatAllocator
+{
+public:
+    static cv::Mat adopt(std::vector<std::uint8_t>&& bytes, int rows, int cols, int type)
+    {
+        static const AdoptedPixels allocator;
+        auto owner = std::make_unique<std::vector<std::uint8_t>>(std::move(bytes));
+        auto data = std::make_unique<cv::UMatData>(&allocator);
+        data->data = data->origdata = owner->data();
+        data->size = owner->size();
+        data->refcount = 1;
+        cv::Mat matrix(rows, cols, type, owner->data());
+        data->userdata = owner.release();
+        matrix.u = data.release();
+        return matrix;
+    }
+
+    cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, size_t* step,
+                           cv::AccessFlag flags, cv::UMatUsageFlags usage) const override
+    {
+        return cv::Mat::getStdAllocator()->allocate(dims, sizes, type, data, step, flags, usage);
+    }
+    bool allocate(cv::UMatData* data, cv::AccessFlag flags, cv::UMatUsageFlags usage) const override
+    {
+        return cv::Mat::getStdAllocator()->allocate(data, flags, usage);
+    }
+    void deallocate(cv::UMatData* data) const override
+    {
+        std::unique_ptr<cv::UMatData> owned(data);
+        std::unique_ptr<std::vector<std::uint8_t>> bytes(
+            static_cast<std::vector<std::uint8_t>*>(data->userdata));
+    }
+};
 
 // Grey and grey with alpha spread over B, G and R.
 cv::Mat colour_from_grey(const decoders::Decoded& decoded)
@@ -70,8 +110,7 @@ cv::Mat colour_of(decoders::Decoded& decoded)
         decoded.pixels16 = {};
         return colour;
     }
-    const cv::Mat view(decoded.height, decoded.width, type, decoded.pixels8.data());
-    return view.clone();
+    return AdoptedPixels::adopt(std::move(decoded.pixels8), decoded.height, decoded.width, type);
 }
 
 void take_metadata(decoders::Decoded& decoded, Metadata& metadata)

@@ -10,16 +10,10 @@ namespace imgctl {
 
 namespace {
 
-// round(v * 255 / 65535) without a division: equal for every 16-bit v.
-inline std::uint8_t rounded_sample(std::uint16_t v)
-{
-    return static_cast<std::uint8_t>((v * 65281u + 8388608u) >> 24);
-}
-
 void round_samples(const std::uint16_t* in, std::uint8_t* out, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i)
-        out[i] = rounded_sample(in[i]);
+        out[i] = decoders::eight_bits(in[i]);
 }
 
 } // namespace
@@ -189,7 +183,9 @@ Picture decode_further_format(std::span<const std::uint8_t> file, Orientation or
 {
     decoders::Decoded decoded;
     try {
-        decoded = decoders::decode(file);
+        // A kept profile leaves the samples as they are, only rounded.
+        decoded = decoders::decode(file, colour == Colour::KeepProfile ? decoders::Depth::Eight
+                                                                       : decoders::Depth::AsStored);
     } catch (const decoders::DecodeError& error) {
         throw ImageError(error.what(), fault_of(error.fault()));
     }

@@ -95,13 +95,13 @@ Header read_header(std::span<const std::uint8_t> file)
     throw DecodeError("not a WebP, TIFF, HEIF or JPEG XL file", Fault::Broken);
 }
 
-Decoded decode(std::span<const std::uint8_t> file)
+Decoded decode(std::span<const std::uint8_t> file, Depth depth)
 {
     switch (sniff(file)) {
     case Format::WebP:
         return decode_webp(file);
     case Format::Tiff:
-        return decode_tiff(file);
+        return decode_tiff(file, depth);
     case Format::Heif:
         return decode_heif(file);
     case Format::Jxl:

@@ -98,10 +98,26 @@ struct Decoded
     double dpi_y = 0;
 };
 
+// The one rounding of a 16-bit sample to 8 bits, wherever it is done:
+// round(v * 255 / 65535), computed without a division (equal for every v).
+inline std::uint8_t eight_bits(std::uint16_t v)
+{
+    return static_cast<std::uint8_t>((v * 65281u + 8388608u) >> 24);
+}
+
+// What the caller does with samples of more than 8 bits.
+enum class Depth {
+    AsStored, // hands them on at 16 bits
+    Eight,    // it only rounds them by eight_bits: a decoder may do that as it
+              // reads, and save holding the 16-bit picture (the TIFF decoder
+              // does for grey and RGB without associated alpha or a grey
+              // profile, whose conversion wants the 16 bits)
+};
+
 // Both throw DecodeError. read_header reads no more than it needs to tell
 // the size; decode decodes the first picture of the file (the first frame
 // of an animation, the first page of a TIFF, the primary image of a HEIF).
 Header read_header(std::span<const std::uint8_t> file);
-Decoded decode(std::span<const std::uint8_t> file);
+Decoded decode(std::span<const std::uint8_t> file, Depth depth = Depth::AsStored);
 
 } // namespace decoders

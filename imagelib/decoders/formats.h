@@ -11,7 +11,7 @@ Header webp_header(std::span<const std::uint8_t> file);
 Decoded decode_webp(std::span<const std::uint8_t> file);
 
 Header tiff_header(std::span<const std::uint8_t> file);
-Decoded decode_tiff(std::span<const std::uint8_t> file);
+Decoded decode_tiff(std::span<const std::uint8_t> file, Depth depth);
 
 Header heif_header(std::span<const std::uint8_t> file);
 Decoded decode_heif(std::span<const std::uint8_t> file);

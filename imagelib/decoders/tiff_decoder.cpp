@@ -266,8 +266,9 @@ void check_data_present(TIFF* tiff, const Layout& l, std::uint64_t file_size)
         fail("picture data cut off: the file cannot hold the picture its header claims");
 }
 
-// The samples of one page, `kept` per pixel in the file's order, held at 8
-// bits (samples of 1, 2 and 4 bits widened, their value kept) or 16 bits.
+// The samples of one page, `kept` per pixel in the file's order (RGB as
+// B G R), held at 8 bits (samples of 1, 2 and 4 bits widened, their value
+// kept) or 16 bits.
 struct Samples
 {
     std::vector<std::uint8_t> eight;
@@ -276,41 +277,112 @@ struct Samples
 
 // Copies a piece of a stored row: `count` pixels from column `x` of row
 // `y`, holding all samples (contiguous) or those of one plane (separate).
+// RGB goes to B G R on the way, so that no later pass swaps them, and
+// 16-bit samples are rounded to 8 bits on the way when `round` says so.
 class RowSink
 {
 public:
-    RowSink(const Layout& l, Samples& samples) : m_l(l), m_samples(samples) {}
+    RowSink(const Layout& l, Samples& samples, bool round)
+        : m_l(l), m_samples(samples), m_bgr(l.colour_samples == 3), m_round(round)
+    {
+    }
 
     void put(std::uint32_t y, std::uint32_t x, std::uint32_t count, int plane,
              const std::uint8_t* bytes) const
     {
-        const bool separate = m_l.planar == PLANARCONFIG_SEPARATE;
-        const int per_pixel = separate ? 1 : m_l.samples;
         const std::size_t first = (static_cast<std::size_t>(y) * m_l.width + x) * m_l.kept;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            for (int s = 0; s < (separate ? 1 : m_l.kept); ++s) {
-                const std::size_t k = static_cast<std::size_t>(i) * per_pixel + s;
-                const std::size_t to = first + static_cast<std::size_t>(i) * m_l.kept +
-                                       static_cast<std::size_t>(separate ? plane : s);
-                if (m_l.bits == 16) {
-                    std::uint16_t value;
-                    std::memcpy(&value, bytes + 2 * k, 2);
-                    m_samples.sixteen[to] = value;
-                } else if (m_l.bits == 8) {
-                    m_samples.eight[to] = bytes[k];
-                } else {
-                    const std::size_t bit = k * m_l.bits;
-                    const unsigned mask = (1u << m_l.bits) - 1;
-                    m_samples.eight[to] = static_cast<std::uint8_t>(
-                        (bytes[bit / 8] >> (8 - m_l.bits - bit % 8)) & mask);
-                }
-            }
-        }
+        if (m_l.planar == PLANARCONFIG_SEPARATE)
+            put_plane(first, count, channel(plane), bytes);
+        else if (m_l.bits == 16 && m_round)
+            put_together<std::uint16_t>(m_samples.eight.data() + first, count, bytes);
+        else if (m_l.bits == 16)
+            put_together<std::uint16_t>(m_samples.sixteen.data() + first, count, bytes);
+        else if (m_l.bits == 8)
+            put_together<std::uint8_t>(m_samples.eight.data() + first, count, bytes);
+        else
+            put_bits(first, count, bytes);
     }
 
 private:
+    // Where the sample `s` of a pixel goes.
+    int channel(int s) const { return m_bgr && s < 3 ? 2 - s : s; }
+
+    template <typename T> static T load(const std::uint8_t* bytes, std::size_t k)
+    {
+        T value;
+        std::memcpy(&value, bytes + sizeof(T) * k, sizeof(T));
+        return value;
+    }
+
+    // The sample `k` of the row, at the size it is held at.
+    template <typename In, typename Out> static Out sample(const std::uint8_t* bytes, std::size_t k)
+    {
+        if constexpr (sizeof(Out) < sizeof(In))
+            return eight_bits(load<In>(bytes, k));
+        else
+            return load<In>(bytes, k);
+    }
+
+    // Samples of 8 or 16 bits stored together: RGB and RGBA, by far the
+    // most common, in a loop of their own.
+    template <typename In, typename Out>
+    void put_together(Out* to, std::uint32_t count, const std::uint8_t* bytes) const
+    {
+        const int kept = m_l.kept;
+        const int per_pixel = m_l.samples;
+        if (m_l.colour_samples == 3 && kept == per_pixel) {
+            for (std::uint32_t i = 0; i < count; ++i, to += kept) {
+                const std::size_t k = static_cast<std::size_t>(i) * kept;
+                to[0] = sample<In, Out>(bytes, k + 2);
+                to[1] = sample<In, Out>(bytes, k + 1);
+                to[2] = sample<In, Out>(bytes, k);
+                if (kept == 4)
+                    to[3] = sample<In, Out>(bytes, k + 3);
+            }
+            return;
+        }
+        for (std::uint32_t i = 0; i < count; ++i, to += kept)
+            for (int s = 0; s < kept; ++s)
+                to[channel(s)] =
+                    sample<In, Out>(bytes, static_cast<std::size_t>(i) * per_pixel + s);
+    }
+
+    void put_plane(std::size_t first, std::uint32_t count, int channel,
+                   const std::uint8_t* bytes) const
+    {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::size_t to = first + static_cast<std::size_t>(i) * m_l.kept + channel;
+            if (m_l.bits == 16 && m_round)
+                m_samples.eight[to] = sample<std::uint16_t, std::uint8_t>(bytes, i);
+            else if (m_l.bits == 16)
+                m_samples.sixteen[to] = load<std::uint16_t>(bytes, i);
+            else if (m_l.bits == 8)
+                m_samples.eight[to] = bytes[i];
+            else
+                m_samples.eight[to] = sample_bits(bytes, i);
+        }
+    }
+
+    // Grey and palette indices of 1, 2 and 4 bits, one sample per pixel.
+    void put_bits(std::size_t first, std::uint32_t count, const std::uint8_t* bytes) const
+    {
+        for (std::uint32_t i = 0; i < count; ++i)
+            for (int s = 0; s < m_l.kept; ++s)
+                m_samples.eight[first + static_cast<std::size_t>(i) * m_l.kept + s] =
+                    sample_bits(bytes, static_cast<std::size_t>(i) * m_l.samples + s);
+    }
+
+    std::uint8_t sample_bits(const std::uint8_t* bytes, std::size_t k) const
+    {
+        const std::size_t bit = k * m_l.bits;
+        const unsigned mask = (1u << m_l.bits) - 1;
+        return static_cast<std::uint8_t>((bytes[bit / 8] >> (8 - m_l.bits - bit % 8)) & mask);
+    }
+
     const Layout& m_l;
     Samples& m_samples;
+    bool m_bgr;   // RGB samples go to B G R
+    bool m_round; // 16-bit samples are held at 8 bits
 };
 
 int planes_to_read(const Layout& l)
@@ -389,8 +461,9 @@ void unpremultiply(std::vector<T>& samples, int colours, int stride, unsigned ma
 
 // From the file's samples to the decoded picture's channels, in place (the
 // channels never outnumber the samples): grey stays grey (min-is-white
-// turned round), RGB becomes BGR, CMYK becomes BGR by the naive formula
-// R = (1 - C)(1 - K), as a picture without an ICC transform is shown.
+// turned round), RGB is BGR already (RowSink swapped it), CMYK becomes BGR
+// by the naive formula R = (1 - C)(1 - K), as a picture without an ICC
+// transform is shown.
 template <typename T> void to_channels(std::vector<T>& samples, const Layout& l, unsigned max)
 {
     if (l.alpha == Alpha::Premultiplied)
@@ -403,11 +476,8 @@ template <typename T> void to_channels(std::vector<T>& samples, const Layout& l,
                 samples[i * l.kept] = static_cast<T>(max - samples[i * l.kept]);
         return;
     }
-    if (l.colour_samples == 3) {
-        for (std::size_t i = 0; i < pixels; ++i)
-            std::swap(samples[i * l.kept], samples[i * l.kept + 2]);
+    if (l.colour_samples == 3)
         return;
-    }
     const int channels = 3 + alpha;
     for (std::size_t i = 0; i < pixels; ++i) {
         const T* in = &samples[i * l.kept];
@@ -449,15 +519,33 @@ std::vector<std::uint8_t> through_palette(TIFF* tiff, const Layout& l,
     return bgr;
 }
 
-void decode_as_stored(TIFF* tiff, const Layout& l, const Source& source, Decoded& decoded)
+// Whether 16-bit samples may be rounded to 8 bits as they are read: the
+// caller only rounds them, and nothing in between wants the 16 bits (the
+// division by associated alpha, the CMYK formula, the conversion a grey
+// profile gets). Rounded at once, the picture is never held at 16 bits.
+bool round_on_reading(TIFF* tiff, const Layout& l, Depth depth)
+{
+    if (depth != Depth::Eight || l.bits != 16 || l.alpha == Alpha::Premultiplied ||
+        (l.photometric != PHOTOMETRIC_RGB && l.photometric != PHOTOMETRIC_MINISBLACK))
+        return false;
+    // An ICC profile names its colour space at byte 16.
+    std::uint32_t size = 0;
+    void* bytes = nullptr;
+    return !(TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &size, &bytes) && bytes && size >= 20 &&
+             std::memcmp(static_cast<const std::uint8_t*>(bytes) + 16, "GRAY", 4) == 0);
+}
+
+void decode_as_stored(TIFF* tiff, const Layout& l, const Source& source, Depth depth,
+                      Decoded& decoded)
 {
     const std::size_t count = std::size_t{l.width} * l.height * static_cast<std::size_t>(l.kept);
+    const bool round = round_on_reading(tiff, l, depth);
     Samples samples;
-    if (l.bits == 16)
+    if (l.bits == 16 && !round)
         samples.sixteen.resize(count);
     else
         samples.eight.resize(count);
-    const RowSink sink(l, samples);
+    const RowSink sink(l, samples, round);
     if (TIFFIsTiled(tiff))
         read_tiles(tiff, l, sink, source);
     else
@@ -470,7 +558,7 @@ void decode_as_stored(TIFF* tiff, const Layout& l, const Source& source, Decoded
         decoded.pixels8 = through_palette(tiff, l, samples.eight);
         return;
     }
-    if (l.bits == 16) {
+    if (l.bits == 16 && !round) {
         decoded.bits = 16;
         to_channels(samples.sixteen, l, 65535);
         decoded.pixels16 = std::move(samples.sixteen);
@@ -556,7 +644,7 @@ Header tiff_header(std::span<const std::uint8_t> file)
     return header;
 }
 
-Decoded decode_tiff(std::span<const std::uint8_t> file)
+Decoded decode_tiff(std::span<const std::uint8_t> file, Depth depth)
 {
     Source source{file, 0, {}};
     const Tiff tiff = open(source);
@@ -574,7 +662,7 @@ Decoded decode_tiff(std::span<const std::uint8_t> file)
     decoded.height = static_cast<int>(l.height);
     decoded.orientation = orientation_of(tiff.get());
     if (read_as_stored(tiff.get(), l))
-        decode_as_stored(tiff.get(), l, source, decoded);
+        decode_as_stored(tiff.get(), l, source, depth, decoded);
     else
         decode_through_rgba(tiff.get(), l, source, decoded.orientation, decoded);
     take_metadata(tiff.get(), decoded);

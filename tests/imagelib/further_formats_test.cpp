@@ -263,6 +263,41 @@ TEST(TiffDecoder, KeepsSixteenBitSamples)
                           straight(t, x, y, 2 - c));
 }
 
+// A caller that only rounds 16-bit samples may have them rounded as they are
+// read: the pixels are the very ones the 16-bit decode gives once rounded,
+// for every layout, whether or not the decoder took that way.
+TEST(TiffDecoder, RoundsOnReadingAsTheCallerWould)
+{
+    TempDir dir;
+    for (const TiffCase& t : k_tiff_cases) {
+        write_tiff(dir.path("t.tif"), t);
+        const Bytes file = imgtest::read_bytes(dir.path("t.tif"));
+        decoders::Decoded wide = decoders::decode(file);
+        decoders::Decoded narrow = decoders::decode(file, decoders::Depth::Eight);
+        const bool rounded_first =
+            t.bits == 16 &&
+            (t.photometric == PHOTOMETRIC_RGB || t.photometric == PHOTOMETRIC_MINISBLACK) &&
+            t.extra != EXTRASAMPLE_ASSOCALPHA;
+        EXPECT_EQ(narrow.bits, rounded_first ? 8 : wide.bits) << t.name;
+        to_8bit(wide);
+        to_8bit(narrow);
+        EXPECT_EQ(narrow.channels, wide.channels) << t.name;
+        EXPECT_TRUE(narrow.pixels8 == wide.pixels8) << t.name;
+    }
+    // A grey profile is converted from the 16 bits, so they stay.
+    write_tiff(dir.path("g.tif"), {"grey16", PHOTOMETRIC_MINISBLACK, 1, 16});
+    TIFF* tiff = TIFFOpen(dir.path("g.tif").c_str(), "r+");
+    ASSERT_NE(tiff, nullptr);
+    Bytes profile(132, 0);
+    std::memcpy(&profile[16], "GRAY", 4);
+    TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(profile.size()),
+                 profile.data());
+    TIFFRewriteDirectory(tiff);
+    TIFFClose(tiff);
+    const Bytes grey = imgtest::read_bytes(dir.path("g.tif"));
+    EXPECT_EQ(decoders::decode(grey, decoders::Depth::Eight).bits, 16);
+}
+
 TEST(ToEightBits, RoundsToTheNearestValue)
 {
     const std::pair<std::uint16_t, std::uint8_t> cases[] = {

@@ -122,6 +122,8 @@ TEST_F(Window, DesignedOptionValues)
     EXPECT_EQ(form->CheckBox9->parentWidget(), form->GroupBox5);
     EXPECT_TRUE(o.CheckBox10);
     EXPECT_EQ(form->CheckBox10->text(), QStringLiteral("メタデータを残す"));
+    EXPECT_TRUE(o.CheckBox11);
+    EXPECT_EQ(form->CheckBox11->text(), QStringLiteral("すべてのCPUコアを使う"));
     EXPECT_FALSE(o.CheckBox8);
     EXPECT_EQ(o.Edit8, "");
     EXPECT_FALSE(o.CheckBox2);

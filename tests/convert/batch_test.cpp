@@ -109,6 +109,8 @@ TEST_F(BatchTest, CancelInsideSetProgressStopsBeforeTheNextEntry)
 
 TEST_F(BatchTest, CancelInTheDriversMessageProcessingConvertsOneMore)
 {
+    // One at a time: side by side, the files in flight end too.
+    options.current.CheckBox11 = false;
     host.on_process_messages = [&](int call) {
         if (call == 1)
             host.ClickCancel();
@@ -146,6 +148,8 @@ TEST_F(BatchTest, FolderQuestionOncePerFile)
 
 TEST_F(BatchTest, OptionsChangedDuringTheRunApplyFromTheNextFile)
 {
+    // One at a time: side by side, a file takes the options when it starts.
+    options.current.CheckBox11 = false;
     host.on_process_messages = [&](int call) {
         if (call == 0)
             options.current.RadioGroup1 = 3; // JPEG

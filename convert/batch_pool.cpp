@@ -114,10 +114,11 @@ public:
 
     void Writing(const std::string& target) override
     {
-        Slot& slot = m_pool.m_slots[static_cast<std::size_t>(m_index)];
         const std::string name = folded_name(target);
         const bool link = is_link(target);
         const std::lock_guard lock(m_pool.m_mutex);
+        // Under the lock: the driver's Start may move the slots meanwhile.
+        Slot& slot = m_pool.m_slots[static_cast<std::size_t>(m_index)];
         slot.writing = true;
         slot.written_name = name;
         slot.written_link = link;

@@ -136,7 +136,7 @@ private:
     std::condition_variable m_driver_wake; // the driver: a call or a finished file
     std::condition_variable m_file_wake;   // the files: a turn, room, a call done
     std::condition_variable m_worker_wake; // the workers: a task or the end
-    std::vector<Slot> m_slots;
+    std::deque<Slot> m_slots;              // grows at the back only: references stay valid
     std::deque<std::pair<int, BatchFile>> m_tasks;
     std::deque<Call*> m_calls;
     int m_started = 0;

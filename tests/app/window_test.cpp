@@ -368,6 +368,7 @@ TEST_F(Window, CancelInTheProgressDialogStopsTheRun)
     pick_files(files);
     form->RadioGroup1->setItemIndex(1);
     form->RadioGroup9->setItemIndex(0);
+    form->CheckBox11->setChecked(false); // one at a time: side by side more are in flight
     host->answers = {Answer::Ok};
     // The user presses キャンセル as soon as the dialog handles events, which
     // is inside the SetProgress after the first file.

@@ -1,6 +1,7 @@
 # Front door for people and CI. Every target installs what is missing first.
 #   make run    build the program and start it (ARGS="..." passes arguments)
 #   make test   build with AddressSanitizer/UBSan and run every test
+#   make tsan   build with ThreadSanitizer and run the batch tests (the worker threads)
 #   make bench  build optimised and print the benchmark figures (see bench/README.md)
 #   make install  install the optimised build (PREFIX=/usr/local, DESTDIR honoured)
 #   make package  build the Debian package zumo_<version>_<arch>.deb in build/release
@@ -11,10 +12,11 @@ CMAKE_GEN := -G Ninja
 RELEASE_DIR := build/release
 TEST_DIR := build/test
 BENCH_DIR := build/bench
+TSAN_DIR := build/tsan
 FUZZ_DIR := build/fuzz
 PREFIX ?= /usr/local
 
-.PHONY: deps build run test install package package-test bench bench-peers fuzz fuzz-run format clean
+.PHONY: deps build run test tsan install package package-test bench bench-peers fuzz fuzz-run format clean
 
 deps:
 	@scripts/install-deps
@@ -39,6 +41,17 @@ test: deps
 	  ctest --output-on-failure -j $(JOBS)
 	@$(TEST_DIR)/bin/windows_plugins_tests --status
 	$(MAKE) --no-print-directory package-test
+
+# The batch tests under ThreadSanitizer: the conversions run on worker
+# threads there (app_cli_tests runs the real program, so zumo is built too).
+TSAN_TESTS := convert_tests appcore_engine_tests app_cli_tests
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DZUMO_SANITIZE=thread -DZUMO_TESTS=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS) zumo
+	mkdir -p $(TSAN_DIR)/state
+	cd $(TSAN_DIR) && for t in $(TSAN_TESTS); do \
+	  QT_QPA_PLATFORM=offscreen XDG_STATE_HOME=$(CURDIR)/$(TSAN_DIR)/state \
+	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 bin/$$t || exit 1; done
 
 # The package is built from the optimised build (the one "make run" and
 # "make install" use), built once and then only brought up to date.

@@ -166,6 +166,7 @@ zumo::OptionSnapshot TForm1::Options()
     o.ColorGrid1 = ColorGrid1->ForegroundColor();
     o.CheckBox9 = CheckBox9->isChecked();
     o.CheckBox10 = CheckBox10->isChecked();
+    o.CheckBox11 = CheckBox11->isChecked();
     o.CheckBox8 = CheckBox8->isChecked();
     o.Edit8 = zumo::EditBytes(Edit8);
     o.CheckBox2 = CheckBox2->isChecked();

@@ -220,6 +220,7 @@ public:
     QCheckBox* CheckBox3;
     QCheckBox* CheckBox9;
     QCheckBox* CheckBox10;
+    QCheckBox* CheckBox11; // すべてのCPUコアを使う: batches convert side by side
     QLabel* Label1;
     TUpDown* UpDown2; // buddy Edit3
     QLineEdit* Edit3;

@@ -375,6 +375,10 @@ void TForm1::build_settings_tab()
     CheckBox10 = named(new QCheckBox(QStringLiteral("メタデータを残す"), tab), "CheckBox10");
     place(CheckBox10, 224, 14, 153, 17);
     CheckBox10->setChecked(true);
+    // Above the JPEG quality, where the tab has a free row.
+    CheckBox11 = named(new QCheckBox(QStringLiteral("すべてのCPUコアを使う"), tab), "CheckBox11");
+    place(CheckBox11, 16, 4, 185, 17);
+    CheckBox11->setChecked(true);
 
     RadioGroup8 = named(new TRadioGroup(QStringLiteral("インターレースPNG or GIF"),
                                         {QStringLiteral("インターレースなし"),

@@ -30,6 +30,8 @@ QCheckBox* check_box(TForm1& f, StoredControl c)
         return f.CheckBox9;
     case StoredControl::CheckBox10:
         return f.CheckBox10;
+    case StoredControl::CheckBox11:
+        return f.CheckBox11;
     default:
         return nullptr;
     }

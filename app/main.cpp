@@ -68,6 +68,7 @@ int main(int argc, char* argv[])
     setup.executable_path = zumo::LocalPathBytes(QCoreApplication::applicationFilePath());
     setup.files = decision.files;
     setup.session = decision.session;
+    setup.jobs = decision.jobs;
     setup.observer = console.get();
     zumo::Program program(setup);
     try {

@@ -100,6 +100,7 @@ void Program::ListPlugins(std::ostream& out)
 void Program::FormShow(TForm1& form)
 {
     ConversionEngine engine(form, form.Host());
+    engine.SetJobsOverride(m_setup.jobs);
     EngineFileProcessor processor(engine, form);
     RunContext context{form, form.Host(), processor, &StopRequested, m_setup.observer};
     FormApplicationControl application(form);

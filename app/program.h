@@ -22,6 +22,7 @@ struct ProgramSetup
     std::vector<std::string> files; // command-line files, in order
     Session session = Session::Interactive;
     RunObserver* observer = nullptr; // follows the command-line run; may be null
+    int jobs = 0;                    // --jobs N for the command-line run (0: as CheckBox11 says)
 };
 
 class Program

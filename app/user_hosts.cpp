@@ -107,4 +107,9 @@ void QtUserHost::ProcessMessages()
     QCoreApplication::processEvents();
 }
 
+void QtUserHost::Idle()
+{
+    QCoreApplication::processEvents();
+}
+
 } // namespace zumo

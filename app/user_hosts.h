@@ -20,6 +20,7 @@ public:
     void Beep() override;
     std::unique_ptr<ProgressDialog> ShowProgress(const std::string& text) override;
     void ProcessMessages() override;
+    void Idle() override; // repaints and clicks while a batch waits for its workers
 
 private:
     QPointer<QWidget> m_owner;

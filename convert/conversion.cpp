@@ -176,6 +176,7 @@ public:
             platform::remove_empty_folder(m_path);
     }
     void created(std::string path) { m_path = std::move(path); }
+    bool made() const { return !m_path.empty(); }
     void keep() { m_path.clear(); }
 
 private:
@@ -184,14 +185,21 @@ private:
 
 // The output path rule carried out: the folder question asked, the output
 // checked, the subfolder made. nullopt when the user chose to skip the file.
+// turn (null when the file runs one at a time) orders these decisions
+// after those of the files before it.
 std::optional<std::string> output_path(const std::string& file_name, const std::string& extension,
                                        const OptionSnapshot& options, UserHost& host,
-                                       const platform::FileView& view, NewFolder& new_folder)
+                                       const platform::FileView& view, NewFolder& new_folder,
+                                       FileTurn* turn)
 {
+    if (turn)
+        turn->Decide();
     const OutputPlan plan = PlanOutputPath(file_name, extension, options, platform::folder_exists);
     if (plan.asks_folder &&
         host.Ask(k_confirm_caption, k_no_folder_question, Buttons::YesNo) == Answer::Yes)
         return std::nullopt;
+    if (turn)
+        turn->Target(plan.path);
     if (const std::string why = ConversionOutputRefusal(view, plan); !why.empty())
         throw ConversionError(why);
     if (!plan.new_folder.empty()) {
@@ -201,6 +209,11 @@ std::optional<std::string> output_path(const std::string& file_name, const std::
             throw ConversionError("出力先のフォルダ " + platform::shown_name(plan.new_folder) +
                                   " を作れません");
     }
+    // A file that made a folder keeps its turn until it ends: should its
+    // write fail, the folder goes again, and a later file must find it
+    // gone as it would one at a time.
+    if (turn && !new_folder.made())
+        turn->Writing(plan.path);
     return plan.path;
 }
 
@@ -209,7 +222,8 @@ std::optional<std::string> output_path(const std::string& file_name, const std::
 template <std::size_t N>
 FileResult write_picture(imgctl::HDIB dib, const std::string& file_name,
                          const std::array<OutputFormat, N>& formats, int format_index,
-                         const OptionSnapshot& options, UserHost& host, platform::RunFiles* run)
+                         const OptionSnapshot& options, UserHost& host, platform::RunFiles* run,
+                         FileTurn* turn)
 {
     // Damaged picture data shows here, before the folder question is asked
     // or a folder is made; also when nothing is to be written. A picture
@@ -220,7 +234,7 @@ FileResult write_picture(imgctl::HDIB dib, const std::string& file_name,
         return FileResult::Skipped;
     NewFolder new_folder;
     const std::optional<std::string> path = output_path(file_name, format->extension, options, host,
-                                                        platform::DiskView(run), new_folder);
+                                                        platform::DiskView(run), new_folder, turn);
     if (!path)
         return FileResult::Skipped;
     try {
@@ -365,88 +379,150 @@ std::string ExistingFolderPath(const std::string& path, platform::PathStyle styl
     return platform::include_trailing_separator(path, style);
 }
 
-ConversionEngine::ConversionEngine(OptionSource& options, UserHost& host)
-    : m_options(options), m_host(host)
-{
-}
+namespace {
 
-FileResult ConversionEngine::failed(const std::string& file_name, std::string why)
+FileResult report_failure(UserHost& host, const std::string& file_name, const std::string& why)
 {
-    m_last_failure = std::move(why);
     try {
-        m_host.Beep();
-        m_host.ShowFailure(file_name, k_cannot_process, m_last_failure);
+        host.Beep();
+        host.ShowFailure(file_name, k_cannot_process, why);
     } catch (...) {
         // Reporting must not turn a failed file into a failed batch.
     }
     return FileResult::Failed;
 }
 
-FileResult ConversionEngine::ConvertImageFile(const std::string& file_name, platform::RunFiles* run)
+// The memory the loaded picture will take; nothing when its size cannot be
+// told yet (the steps that follow report such a picture).
+std::uint64_t loaded_need(imgctl::HDIB dib)
 {
     try {
-        const OptionSnapshot options = m_options.Options();
-        if (std::string why = ConversionInputRefusal(platform::DiskView(run), file_name);
-            !why.empty())
-            return failed(file_name, std::move(why));
-        const imgctl::HDIB loaded = imgctl::ToDIBex(file_name.c_str(), load_options(options));
+        const imgctl::DIBInfo info = imgctl::GetDIBInfo(dib);
+        return picture_need(info.width, info.height);
+    } catch (...) {
+        return 0;
+    }
+}
+
+} // namespace
+
+FileResult ConvertFile(ConversionKind kind, const std::string& file_name,
+                       const OptionSnapshot& options, UserHost& host, platform::RunFiles* run,
+                       FileTurn* turn, std::string* why)
+{
+    const auto fail = [&](std::string reason) {
+        if (why)
+            *why = reason;
+        return report_failure(host, file_name, reason);
+    };
+    try {
+        if (std::string refusal = ConversionInputRefusal(platform::DiskView(run), file_name);
+            !refusal.empty())
+            return fail(std::move(refusal));
+        const bool gif = kind == ConversionKind::Gif;
+        const imgctl::HDIB loaded = gif ? imgctl::GIFtoDIB(file_name.c_str())
+                                        : imgctl::ToDIBex(file_name.c_str(), load_options(options));
         if (loaded == 0)
-            return failed(file_name, load_failure_reason(Loader::AnyFormat));
+            return fail(load_failure_reason(gif ? Loader::GifOnly : Loader::AnyFormat));
         const DibHandle dib(loaded);
+        if (turn)
+            turn->Reserve(loaded_need(dib.get()));
+        if (gif) // no rotation, resize or reduction for GIF input
+            return write_picture(dib.get(), file_name, k_gif_formats, options.RadioGroup2, options,
+                                 host, run, turn);
         rotate(dib.get(), options);
         resize(dib.get(), options);
         return write_picture(dib.get(), file_name, k_image_formats, options.RadioGroup1, options,
-                             m_host, run);
+                             host, run, turn);
     } catch (...) {
         // Library errors, memory exhaustion, an output that cannot be
         // written: the file fails, the caller goes on. The picture has been
         // released by now.
-        return failed(file_name, current_failure_reason());
+        return fail(current_failure_reason());
     }
+}
+
+int BatchJobs(const OptionSnapshot& options, int jobs_override)
+{
+    if (jobs_override > 0)
+        return jobs_override;
+    return options.CheckBox11 ? default_jobs() : 1;
+}
+
+ConversionEngine::ConversionEngine(OptionSource& options, UserHost& host)
+    : m_options(options), m_host(host)
+{
+}
+
+FileResult ConversionEngine::convert(ConversionKind kind, const std::string& file_name,
+                                     platform::RunFiles* run)
+{
+    OptionSnapshot options;
+    try {
+        options = m_options.Options();
+    } catch (...) {
+        m_last_failure = current_failure_reason();
+        return report_failure(m_host, file_name, m_last_failure);
+    }
+    return ConvertFile(kind, file_name, options, m_host, run, nullptr, &m_last_failure);
+}
+
+FileResult ConversionEngine::ConvertImageFile(const std::string& file_name, platform::RunFiles* run)
+{
+    return convert(ConversionKind::Image, file_name, run);
 }
 
 FileResult ConversionEngine::ConvertGifFile(const std::string& file_name, platform::RunFiles* run)
 {
-    try {
-        const OptionSnapshot options = m_options.Options();
-        if (std::string why = ConversionInputRefusal(platform::DiskView(run), file_name);
-            !why.empty())
-            return failed(file_name, std::move(why));
-        const imgctl::HDIB loaded = imgctl::GIFtoDIB(file_name.c_str());
-        if (loaded == 0)
-            return failed(file_name, load_failure_reason(Loader::GifOnly));
-        const DibHandle dib(loaded);
-        // No rotation, resize or reduction for GIF input.
-        return write_picture(dib.get(), file_name, k_gif_formats, options.RadioGroup2, options,
-                             m_host, run);
-    } catch (...) {
-        return failed(file_name, current_failure_reason());
-    }
+    return convert(ConversionKind::Gif, file_name, run);
 }
 
 void ConversionEngine::ConvertFileList(const std::vector<std::string>& files)
 {
-    run_file_list(files, &ConversionEngine::ConvertImageFile);
+    run_file_list(files, ConversionKind::Image);
 }
 
 void ConversionEngine::ConvertGifFileList(const std::vector<std::string>& files)
 {
-    run_file_list(files, &ConversionEngine::ConvertGifFile);
+    run_file_list(files, ConversionKind::Gif);
 }
 
 void ConversionEngine::ConvertCheckedImages(const CheckListSource& list,
                                             const std::function<std::string()>& listing_folder)
 {
-    run_check_list(list, listing_folder, &ConversionEngine::ConvertImageFile);
+    run_check_list(list, listing_folder, ConversionKind::Image);
 }
 
 void ConversionEngine::ConvertCheckedGifs(const CheckListSource& list,
                                           const std::function<std::string()>& listing_folder)
 {
-    run_check_list(list, listing_folder, &ConversionEngine::ConvertGifFile);
+    run_check_list(list, listing_folder, ConversionKind::Gif);
 }
 
-void ConversionEngine::run_file_list(const std::vector<std::string>& files, FileOperation operation)
+BatchFile ConversionEngine::file_job(ConversionKind kind, const std::string& path,
+                                     platform::RunFiles& run)
+{
+    BatchFile job;
+    // An input that was not there when the run began may be an earlier
+    // file's output: it is read only once every earlier file has ended.
+    job.alone = !run.Pending(path);
+    job.take_turn = [&run, path] { run.TakeTurn(path); };
+    // The options as they stand when the file starts.
+    std::shared_ptr<const OptionSnapshot> options;
+    try {
+        options = std::make_shared<const OptionSnapshot>(m_options.Options());
+    } catch (...) {
+        const std::string why = current_failure_reason();
+        job.work = [path, why](UserHost& host, FileTurn*) { report_failure(host, path, why); };
+        return job;
+    }
+    job.work = [kind, path, options, &run](UserHost& host, FileTurn* turn) {
+        ConvertFile(kind, path, *options, host, &run, turn, nullptr);
+    };
+    return job;
+}
+
+void ConversionEngine::run_file_list(const std::vector<std::string>& files, ConversionKind kind)
 {
     // Our own copy: a nested run started from the window while this one
     // processes messages may replace the list the caller handed in.
@@ -461,22 +537,26 @@ void ConversionEngine::run_file_list(const std::vector<std::string>& files, File
         platform::RunFiles run;
         for (const std::string& entry : entries)
             run.AddPending(entry);
-        for (int i = 0; i < count; ++i) {
-            const std::string& entry = entries[static_cast<std::size_t>(i)];
-            run.TakeTurn(entry);
-            (this->*operation)(entry, &run);
+        BatchPool pool(m_host, BatchJobs(m_options.Options(), m_jobs_override));
+        pool.on_finished = [&](int i) {
             progress->SetProgress(k_progress_text, count - 1, i);
             if (progress->Cancelled())
-                return;
+                return false;
             m_host.ProcessMessages();
-        }
+            return true;
+        };
+        for (int i = 0; i < count && pool.WaitForRoom(); ++i)
+            pool.Start(file_job(kind, entries[static_cast<std::size_t>(i)], run));
+        pool.Finish();
+        if (pool.Stopped())
+            return;
     }
     EndSignal(m_host, m_options.Options());
 }
 
 void ConversionEngine::run_check_list(const CheckListSource& list,
                                       const std::function<std::string()>& listing_folder,
-                                      FileOperation operation)
+                                      ConversionKind kind)
 {
     // N is fixed at the start; the window may refill the list meanwhile, so
     // an index beyond its new end is treated as an unticked line.
@@ -486,7 +566,17 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
         progress->SetCaption(k_progress_caption);
         platform::RunFiles run;
         bool registered = false;
-        for (int i = 0; i < count; ++i) {
+        BatchPool pool(m_host, BatchJobs(m_options.Options(), m_jobs_override));
+        pool.on_finished = [&](int i) {
+            progress->SetProgress(k_progress_text, count - 1, i);
+            if (progress->Cancelled())
+                return false;
+            m_host.ProcessMessages();
+            return true;
+        };
+        for (int i = 0; i < count && pool.WaitForRoom(); ++i) {
+            BatchFile job;
+            job.work = [](UserHost&, FileTurn*) {}; // unticked: only the progress step
             if (i < list.Count() && list.Checked(i)) {
                 // The listing's folder is read afresh for every entry. When it
                 // cannot be resolved the entry is skipped: a bare name would
@@ -495,15 +585,14 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
                 if (!folder.empty()) {
                     if (!std::exchange(registered, true))
                         register_ticked(list, i, folder, run);
-                    run.TakeTurn(folder + list.Text(i));
-                    (this->*operation)(folder + list.Text(i), &run);
+                    job = file_job(kind, folder + list.Text(i), run);
                 }
             }
-            progress->SetProgress(k_progress_text, count - 1, i);
-            if (progress->Cancelled())
-                return;
-            m_host.ProcessMessages();
+            pool.Start(std::move(job));
         }
+        pool.Finish();
+        if (pool.Stopped())
+            return;
     }
     EndSignal(m_host, m_options.Options());
 }

@@ -2,6 +2,7 @@
 // the batch drivers over file lists and ticked listings.
 #pragma once
 
+#include "convert/batch_pool.h"
 #include "convert/check_list.h"
 #include "convert/options.h"
 #include "convert/user_host.h"
@@ -11,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zumo {
@@ -59,6 +61,22 @@ const char* GifOutputExtension(int radio_group2);
 //          reason were given.
 enum class FileResult { Written, Skipped, Failed };
 
+enum class ConversionKind { Image, Gif }; // ConvertImageFile, ConvertGifFile
+
+// One file's conversion as a batch runs it: with the options as they stood
+// when the file started, reporting to host. run (may be null) is what the
+// batch's files share; turn (null one at a time) orders the file's
+// decisions after those of the files before it. Never throws; why, when
+// given, receives the reason of a failure.
+FileResult ConvertFile(ConversionKind kind, const std::string& file_name,
+                       const OptionSnapshot& options, UserHost& host, platform::RunFiles* run,
+                       FileTurn* turn, std::string* why);
+
+// Files a batch converts side by side: jobs_override when above 0 (the
+// command line's --jobs), else one per core with CheckBox11
+// ("すべてのCPUコアを使う") checked, else one at a time.
+int BatchJobs(const OptionSnapshot& options, int jobs_override);
+
 class ConversionEngine
 {
 public:
@@ -66,6 +84,11 @@ public:
 
     // Where this engine asks and reports.
     UserHost& Host() const { return m_host; }
+
+    // The command line's --jobs: files converted side by side whatever
+    // CheckBox11 says (0: as CheckBox11 says).
+    void SetJobsOverride(int jobs) { m_jobs_override = jobs; }
+    int JobsOverride() const { return m_jobs_override; }
 
     // Never throw. A failure beeps once and shows "画像を処理できません" with
     // the file's name and the reason (UserHost::ShowFailure).
@@ -75,8 +98,12 @@ public:
     FileResult ConvertImageFile(const std::string& file_name, platform::RunFiles* run = nullptr);
     FileResult ConvertGifFile(const std::string& file_name, platform::RunFiles* run = nullptr);
 
-    // Why the last file that failed did so, as its message shows it.
+    // Why the last file that failed did so, as its message shows it (files
+    // converted one at a time by the two calls above).
     const std::string& LastFailure() const { return m_last_failure; }
+    // For a run whose files this engine converted side by side: the
+    // failure of a file that ended, in file order.
+    void SetLastFailure(std::string why) { m_last_failure = std::move(why); }
 
     // The open-dialog drivers: confirmation, progress, cancel, end signal.
     // Like every run, they never replace a file they wrote themselves nor
@@ -93,16 +120,17 @@ public:
                             const std::function<std::string()>& listing_folder);
 
 private:
-    using FileOperation = FileResult (ConversionEngine::*)(const std::string&, platform::RunFiles*);
-    FileResult failed(const std::string& file_name, std::string why);
-    void run_file_list(const std::vector<std::string>& files, FileOperation operation);
+    FileResult convert(ConversionKind kind, const std::string& file_name, platform::RunFiles* run);
+    // The batch's job for path, its options read now.
+    BatchFile file_job(ConversionKind kind, const std::string& path, platform::RunFiles& run);
+    void run_file_list(const std::vector<std::string>& files, ConversionKind kind);
     void run_check_list(const CheckListSource& list,
-                        const std::function<std::string()>& listing_folder,
-                        FileOperation operation);
+                        const std::function<std::string()>& listing_folder, ConversionKind kind);
 
     OptionSource& m_options;
     UserHost& m_host;
     std::string m_last_failure;
+    int m_jobs_override = 0;
 };
 
 // Registers the ticked lines of list from index from on, in folder (the

@@ -68,6 +68,7 @@ struct OptionSnapshot
     COLORREF ColorGrid1 = k_color_grid[0];
     bool CheckBox9 = true;  // EXIFの向きに合わせる: turn photos upright on load
     bool CheckBox10 = true; // メタデータを残す: carry EXIF, XMP, IPTC, ICC, resolution
+    bool CheckBox11 = true; // すべてのCPUコアを使う: batches convert files side by side
     // "ファイルリネーム"
     bool CheckBox8 = false; // 出力先: into Edit8
     std::string Edit8;

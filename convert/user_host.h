@@ -64,6 +64,9 @@ public:
     virtual std::unique_ptr<ProgressDialog> ShowProgress(const std::string& text) = 0;
     // Lets the window handle its pending messages (clicks, drops, repaints).
     virtual void ProcessMessages() = 0;
+    // The driver of a batch waits for its worker threads: the window may
+    // repaint and handle its events meanwhile. Nothing to do by default.
+    virtual void Idle() {}
 };
 
 // SetProgress's bar value: position / max * 100 in floating point, rounded

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include <exiv2/exiv2.hpp>
 #include <opencv2/core.hpp>
@@ -12,12 +13,26 @@
 namespace imgctl {
 namespace {
 
+// The XMP toolkit's registry is shared: Exiv2 takes this lock around it,
+// since batches convert pictures on several threads.
+void lock_xmp(void* data, bool lock)
+{
+    auto* mutex = static_cast<std::recursive_mutex*>(data);
+    if (lock)
+        mutex->lock();
+    else
+        mutex->unlock();
+}
+
 // Exiv2 reports oddities of the files it reads on standard error; a
-// conversion has no use for them.
+// conversion has no use for them. Also readies the XMP toolkit, once and
+// before any packet is parsed.
 void quiet_exiv2()
 {
+    static std::recursive_mutex xmp_mutex;
     static const bool done = [] {
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize(lock_xmp, &xmp_mutex);
         return true;
     }();
     (void)done;

@@ -33,14 +33,15 @@ struct ParsedCommandLine
     std::vector<std::string> files; // in the order given
     std::string error;              // UsageError: what was wrong
     bool dry_run = false;           // --dry-run: say what the run would do
+    int jobs = 0;                   // --jobs N: files converted side by side (0: not given)
 };
 
 // args without the program name. "--help" (or "-h"), "--version",
-// "--list-plugins", "--undo" and "--dry-run" (which needs files, or
-// "--undo") are options; "--undo" takes no file, so any file with it is an
-// error; "--" ends the options, so that every later argument is a file
-// even when it looks like an option. Any other argument starting with "--"
-// is an error; everything else, a lone "-" and "-x" included, is a file.
+// "--list-plugins", "--undo", "--dry-run" (which needs files, or "--undo")
+// and "--jobs N" or "--jobs=N" (N a whole number from 1) are options; "--undo" takes no file, so
+// any file with it is an error; "--" ends the options, so that every later argument is a file even
+// when it looks like an option. Any other argument starting with "--" is an error; everything else,
+// a lone "-" and "-x" included, is a file.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string UsageText(std::string_view program_name);
@@ -135,6 +136,7 @@ struct StartupDecision
     int exit_status = k_exit_ok;
     std::vector<std::string> files;
     Session session = Session::Interactive;
+    int jobs = 0; // --jobs N, 0 when not given
 };
 
 // What main() does before the QApplication exists: parses argv, prints the

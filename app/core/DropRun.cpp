@@ -14,27 +14,31 @@ RunSummary WMDropFiles(const std::vector<std::string>& files, RunContext& ctx)
         const auto dialog = ctx.host.ShowProgress(k_progress_text);
         dialog->SetCaption(k_progress_caption);
         const int n = summary.files;
-        for (int i = 0; i < n; ++i) {
+        // The bar shows i of n - 1 before file i (from 0).
+        const auto before = [&](int i) {
             dialog->SetProgress(k_progress_text, n - 1, i);
             if (ctx.stop_requested && ctx.stop_requested()) {
                 summary.end = RunEnd::Interrupted;
-                break;
+                return false;
             }
             if (dialog->Cancelled()) {
                 summary.end = RunEnd::Cancelled;
-                break;
+                return false;
             }
             ctx.host.ProcessMessages();
-            const std::string& path = files[static_cast<std::size_t>(i)];
-            const int drop_mode = ctx.options.Options().RadioGroup10;
-            if (drop_mode == 0 && ImageFileType(path) == k_file_type_other) {
-                turn_comes(ctx, path);
-                continue; // not a picture: skipped silently, as the rule says
-            }
-            const auto outcome = run_one_file(ctx, drop_mode, path, summary);
+            return true;
+        };
+        const auto handling = [&](int i, int drop_mode) {
+            // Not a picture in mode 0: skipped silently, as the rule says.
+            const bool other =
+                ImageFileType(files[static_cast<std::size_t>(i)]) == k_file_type_other;
+            return drop_mode == 0 && other ? FileHandling::Pass : FileHandling::Hand;
+        };
+        const auto handed = [&](int i, int drop_mode, std::optional<FileOutcome> outcome) {
             if (drop_mode == k_drop_mode_rename && outcome != FileOutcome::Done)
-                not_renamed.push_back(path);
-        }
+                not_renamed.push_back(files[static_cast<std::size_t>(i)]);
+        };
+        run_files(ctx, files, summary, before, handling, handed);
     } // releases the dialog (and the drop data is the caller's vector)
 
     if (!not_renamed.empty())

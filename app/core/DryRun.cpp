@@ -64,6 +64,8 @@ private:
             return &m_o.CheckBox9;
         case StoredControl::CheckBox10:
             return &m_o.CheckBox10;
+        case StoredControl::CheckBox11:
+            return &m_o.CheckBox11;
         default:
             return &m_unused_check;
         }

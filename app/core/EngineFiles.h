@@ -9,6 +9,8 @@
 #include "rename/FileRename.h"
 #include "rename/RenameJournal.h"
 
+#include <memory>
+
 namespace zumo {
 
 inline FileOutcome to_outcome(FileResult result)
@@ -68,6 +70,28 @@ public:
         return outcome;
     }
     std::string SilentFailure() const override { return m_silent_failure; }
+    int Jobs() override { return BatchJobs(m_options.Options(), m_engine.JobsOverride()); }
+    std::optional<BatchFile> ConversionJob(int drop_mode, const std::string& path,
+                                           FileOutcome* outcome, std::string* failure) override
+    {
+        const ConversionKind kind = drop_mode == 1 ? ConversionKind::Gif : ConversionKind::Image;
+        auto options = std::make_shared<const OptionSnapshot>(m_options.Options());
+        platform::RunFiles& run = m_run.Files;
+        BatchFile job;
+        // An input that was not there when the run began may be an earlier
+        // file's output: it is read once every earlier file has ended.
+        job.alone = !run.Pending(path);
+        job.work = [kind, path, options, &run, outcome, failure](UserHost& host, FileTurn* turn) {
+            *outcome = to_outcome(ConvertFile(kind, path, *options, host, &run, turn, failure));
+        };
+        return job;
+    }
+    void JobFinished(const std::string& failure) override
+    {
+        m_silent_failure.clear();
+        if (!failure.empty())
+            m_engine.SetLastFailure(failure);
+    }
     platform::RunFiles* Run() override { return &m_run.Files; }
 
 private:

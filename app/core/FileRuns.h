@@ -3,6 +3,7 @@
 // and how a run reports what it did.
 #pragma once
 
+#include "convert/batch_pool.h"
 #include "convert/options.h"
 #include "convert/user_host.h"
 #include "platform/path.h"
@@ -51,6 +52,22 @@ public:
     // What the run's files share (the files made, the inputs still to
     // come), or null when the operations keep nothing between files.
     virtual platform::RunFiles* Run() { return nullptr; }
+
+    // Files a run may convert side by side (asked once, when it starts).
+    virtual int Jobs() { return 1; }
+    // The conversion of drop mode 0 or 1 of path as a job a run hands to
+    // its pool, its options read now; it stores what became of the file in
+    // *outcome and why it failed in *failure. Empty when this processor
+    // converts one file at a time.
+    virtual std::optional<BatchFile> ConversionJob(int /*drop_mode*/, const std::string& /*path*/,
+                                                   FileOutcome* /*outcome*/,
+                                                   std::string* /*failure*/)
+    {
+        return std::nullopt;
+    }
+    // A job of ConversionJob has ended, its files before it too (on the
+    // run's thread, in file order): failure is why it failed, or empty.
+    virtual void JobFinished(const std::string& /*failure*/) {}
 };
 
 // Hands path to the operation of drop mode 0 (ConvertImageFile), 1
@@ -119,6 +136,26 @@ void turn_comes(const RunContext& ctx, const std::string& path);
 // (empty when no operation was chosen).
 std::optional<FileOutcome> run_one_file(const RunContext& ctx, int drop_mode,
                                         const std::string& path, RunSummary& summary);
+
+// What a run does with file k once it has its drop mode.
+enum class FileHandling {
+    Hand,    // to the operation of the drop mode
+    Pass,    // passed over silently (its turn among the inputs ends)
+    StopRun, // the run ends before it
+};
+
+// The loop of the command-line and drop runs: files converted side by side
+// on ctx.files.Jobs() threads, renames one at a time, and the user sees
+// what a one-at-a-time run shows. before(k) is the run's step before file k
+// (its bar, its stop checks); false ends the run there (files already
+// started finish). handling(k, drop_mode) says what becomes of file k;
+// handed files are counted in summary and reported to the observer in
+// order, and handed(k, drop_mode, outcome) hears of each. Returns the index
+// of the file that ended the run with StopRun, or -1.
+int run_files(const RunContext& ctx, const std::vector<std::string>& paths, RunSummary& summary,
+              const std::function<bool(int k)>& before,
+              const std::function<FileHandling(int k, int drop_mode)>& handling,
+              const std::function<void(int k, int drop_mode, std::optional<FileOutcome>)>& handed);
 
 // The texts every run shows.
 inline constexpr const char* k_progress_text = "変換中です";

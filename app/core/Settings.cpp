@@ -50,7 +50,7 @@ using C = StoredControl;
 
 // CheckBox6's reading default is true although the designed state is
 // unchecked, so a first start shows it checked.
-constexpr std::array<SettingKey, 26> k_form1_keys{
+constexpr std::array<SettingKey, 27> k_form1_keys{
     check_box("CheckBox1.Checked", C::CheckBox1, false),
     check_box("CheckBox3.Checked", C::CheckBox3, false),
     check_box("CheckBox4.Checked", C::CheckBox4, false),
@@ -77,14 +77,15 @@ constexpr std::array<SettingKey, 26> k_form1_keys{
     edit("Edit7.Text", C::Edit7, "resize"),
     check_box("CheckBox9.Checked", C::CheckBox9, true),
     check_box("CheckBox10.Checked", C::CheckBox10, true),
+    check_box("CheckBox11.Checked", C::CheckBox11, true),
 };
 
-constexpr std::array<std::string_view, 25> k_control_names{
-    "CheckBox1",   "CheckBox3",   "CheckBox4",   "CheckBox5",    "CheckBox6",
-    "CheckBox7",   "UpDown1",     "UpDown2",     "UpDown3",      "RadioGroup1",
-    "RadioGroup2", "RadioGroup3", "RadioGroup4", "RadioGroup5",  "RadioGroup6",
-    "RadioGroup7", "RadioGroup8", "RadioGroup9", "RadioGroup10", "Edit1",
-    "Edit5",       "Edit6",       "Edit7",       "CheckBox9",    "CheckBox10",
+constexpr std::array<std::string_view, 26> k_control_names{
+    "CheckBox1",    "CheckBox3",   "CheckBox4",   "CheckBox5",   "CheckBox6",   "CheckBox7",
+    "UpDown1",      "UpDown2",     "UpDown3",     "RadioGroup1", "RadioGroup2", "RadioGroup3",
+    "RadioGroup4",  "RadioGroup5", "RadioGroup6", "RadioGroup7", "RadioGroup8", "RadioGroup9",
+    "RadioGroup10", "Edit1",       "Edit5",       "Edit6",       "Edit7",       "CheckBox9",
+    "CheckBox10",   "CheckBox11",
 };
 
 // An up-down holds a 16-bit signed position: the low 16 bits of what was

@@ -48,6 +48,7 @@ enum class StoredControl {
     Edit7,
     CheckBox9,
     CheckBox10,
+    CheckBox11,
 };
 
 // The control's own name ("CheckBox1", "UpDown3", ...).
@@ -72,9 +73,9 @@ struct SettingKey
 inline constexpr std::string_view k_form_section = "Form1";
 inline constexpr std::string_view k_window_section = "Window";
 
-// The 26 keys of "Form1" in the order they are read and written. Key 7,
+// The 27 keys of "Form1" in the order they are read and written. Key 7,
 // "CheckBox8.Checked", carries CheckBox7 again and is read after key 6.
-// Keys 25 and 26 came later; a file without them reads both as checked.
+// Keys 25 to 27 came later; a file without them reads them as checked.
 std::span<const SettingKey> form1_keys();
 
 // The window's placement in its normal state (outer frame, screen pixels)

@@ -132,6 +132,7 @@ inline const std::vector<std::string> k_form1_keys = {
     "Edit7.Text",
     "CheckBox9.Checked",
     "CheckBox10.Checked",
+    "CheckBox11.Checked",
 };
 
 // ---- running the program ------------------------------------------------------

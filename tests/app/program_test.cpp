@@ -399,8 +399,9 @@ TEST_P(CloseDuringARun, StopsAfterTheFileInProgress)
     std::vector<std::string> pictures;
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
         pictures.push_back(write_bmp(QString::fromLatin1(name), 8, 6));
-    form->RadioGroup1->setItemIndex(1); // → PNG, beside the pictures
-    form->RadioGroup9->setItemIndex(0); // BEEP
+    form->RadioGroup1->setItemIndex(1);  // → PNG, beside the pictures
+    form->RadioGroup9->setItemIndex(0);  // BEEP
+    form->CheckBox11->setChecked(false); // one at a time: side by side more are in flight
     form->show();
     const std::unique_ptr<QMimeData> late(local_files({pictures[2]}));
     int progress_calls = 0;

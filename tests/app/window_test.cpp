@@ -122,6 +122,8 @@ TEST_F(Window, DesignedOptionValues)
     EXPECT_EQ(form->CheckBox9->parentWidget(), form->GroupBox5);
     EXPECT_TRUE(o.CheckBox10);
     EXPECT_EQ(form->CheckBox10->text(), QStringLiteral("メタデータを残す"));
+    EXPECT_TRUE(o.CheckBox11);
+    EXPECT_EQ(form->CheckBox11->text(), QStringLiteral("すべてのCPUコアを使う"));
     EXPECT_FALSE(o.CheckBox8);
     EXPECT_EQ(o.Edit8, "");
     EXPECT_FALSE(o.CheckBox2);
@@ -366,6 +368,7 @@ TEST_F(Window, CancelInTheProgressDialogStopsTheRun)
     pick_files(files);
     form->RadioGroup1->setItemIndex(1);
     form->RadioGroup9->setItemIndex(0);
+    form->CheckBox11->setChecked(false); // one at a time: side by side more are in flight
     host->answers = {Answer::Ok};
     // The user presses キャンセル as soon as the dialog handles events, which
     // is inside the SetProgress after the first file.

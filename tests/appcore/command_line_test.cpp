@@ -32,6 +32,7 @@ struct ParseCase
     CommandAction action;
     std::vector<std::string> files;
     bool dry_run = false;
+    int jobs = 0;
 };
 
 class ParseArguments : public ::testing::TestWithParam<ParseCase>
@@ -44,6 +45,7 @@ TEST_P(ParseArguments, SeparatesOptionsFromFiles)
     EXPECT_EQ(parsed.action, GetParam().action);
     EXPECT_EQ(parsed.files, GetParam().files);
     EXPECT_EQ(parsed.dry_run, GetParam().dry_run);
+    EXPECT_EQ(parsed.jobs, GetParam().jobs);
     EXPECT_EQ(parsed.error.empty(), parsed.action != CommandAction::UsageError);
 }
 
@@ -73,7 +75,16 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"a.jpg", "--undo"}, CommandAction::UsageError, {}},
         ParseCase{{"--undo", "--", "-x"}, CommandAction::UsageError, {}},
         ParseCase{{"--undo", "--list-plugins"}, CommandAction::UsageError, {}},
-        ParseCase{{"--undo", "--help"}, CommandAction::Help, {}}));
+        ParseCase{{"--undo", "--help"}, CommandAction::Help, {}},
+        // --jobs N or --jobs=N, N from 1; anything else is a usage error.
+        ParseCase{{"--jobs", "3", "a.jpg"}, CommandAction::Run, {"a.jpg"}, false, 3},
+        ParseCase{{"a.jpg", "--jobs=1"}, CommandAction::Run, {"a.jpg"}, false, 1},
+        ParseCase{{"--", "--jobs", "2"}, CommandAction::Run, {"--jobs", "2"}},
+        ParseCase{{"--jobs", "0", "a.jpg"}, CommandAction::UsageError, {}},
+        ParseCase{{"--jobs=-2", "a.jpg"}, CommandAction::UsageError, {}},
+        ParseCase{{"--jobs", "2x", "a.jpg"}, CommandAction::UsageError, {}},
+        ParseCase{{"--jobs=", "a.jpg"}, CommandAction::UsageError, {}},
+        ParseCase{{"a.jpg", "--jobs"}, CommandAction::UsageError, {}}));
 
 TEST(CommandLineTexts, UsageAndVersionNameTheProgram)
 {

@@ -31,6 +31,7 @@ public:
             checked[c] = false;
         checked[C::CheckBox9] = true;
         checked[C::CheckBox10] = true;
+        checked[C::CheckBox11] = true;
         position = {{C::UpDown1, 92}, {C::UpDown2, 0}, {C::UpDown3, 100}};
         item = {{C::RadioGroup1, 0}, {C::RadioGroup2, 1}, {C::RadioGroup3, 0}, {C::RadioGroup4, 0},
                 {C::RadioGroup5, 1}, {C::RadioGroup6, 0}, {C::RadioGroup7, 3}, {C::RadioGroup8, 0},
@@ -171,6 +172,7 @@ TEST_F(SettingsTest, FirstStartShowsTheDefaultsAndTheCloseWritesEveryKey)
                          "Edit7.Text=resize\n"
                          "CheckBox9.Checked=1\n"
                          "CheckBox10.Checked=1\n"
+                         "CheckBox11.Checked=1\n"
                          "\n"
                          "[Window]\n"
                          "Maximized=0\n"
@@ -189,7 +191,8 @@ TEST_F(SettingsTest, ReadsInTableOrderThenThePlacement)
         expected.emplace_back(control_name(k.control));
     expected.push_back("placement");
     EXPECT_EQ(window.calls, expected);
-    ASSERT_EQ(form1_keys().size(), 26u);
+    ASSERT_EQ(form1_keys().size(), 27u);
+    EXPECT_EQ(form1_keys().back().key, "CheckBox11.Checked");
     EXPECT_EQ(form1_keys()[6].key, "CheckBox8.Checked");
     EXPECT_EQ(form1_keys()[6].control, C::CheckBox7);
 }
@@ -253,7 +256,10 @@ INSTANTIATE_TEST_SUITE_P(
                       StoredValue{"CheckBox9.Checked", nullptr, C::CheckBox9, 1},
                       StoredValue{"CheckBox10.Checked", nullptr, C::CheckBox10, 1},
                       StoredValue{"CheckBox9.Checked", "0", C::CheckBox9, 0},
-                      StoredValue{"CheckBox10.Checked", "0", C::CheckBox10, 0}));
+                      StoredValue{"CheckBox10.Checked", "0", C::CheckBox10, 0},
+                      // So does the use of every core.
+                      StoredValue{"CheckBox11.Checked", nullptr, C::CheckBox11, 1},
+                      StoredValue{"CheckBox11.Checked", "0", C::CheckBox11, 0}));
 
 TEST_F(SettingsTest, CheckBox7TakesTheStateOfCheckBox8Key)
 {

@@ -96,6 +96,8 @@ TEST_F(BatchTest, ProgressFigures)
 
 TEST_F(BatchTest, CancelInsideSetProgressStopsBeforeTheNextEntry)
 {
+    // One at a time: side by side, the files in flight end too.
+    options.current.CheckBox11 = false;
     host.on_set_progress = [&](int call) {
         if (call == 1)
             host.ClickCancel();
@@ -109,6 +111,8 @@ TEST_F(BatchTest, CancelInsideSetProgressStopsBeforeTheNextEntry)
 
 TEST_F(BatchTest, CancelInTheDriversMessageProcessingConvertsOneMore)
 {
+    // One at a time: side by side, the files in flight end too.
+    options.current.CheckBox11 = false;
     host.on_process_messages = [&](int call) {
         if (call == 1)
             host.ClickCancel();
@@ -146,6 +150,8 @@ TEST_F(BatchTest, FolderQuestionOncePerFile)
 
 TEST_F(BatchTest, OptionsChangedDuringTheRunApplyFromTheNextFile)
 {
+    // One at a time: side by side, a file takes the options when it starts.
+    options.current.CheckBox11 = false;
     host.on_process_messages = [&](int call) {
         if (call == 0)
             options.current.RadioGroup1 = 3; // JPEG

@@ -68,13 +68,14 @@ package-test: package
 bench: deps
 	@bench/install-photos
 	cmake -S . -B $(BENCH_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZUMO_TESTS=OFF -DZUMO_BENCH=ON
-	cmake --build $(BENCH_DIR) -j $(JOBS) --target zumo-bench zumo-bench-preview zumo-bench-rename zumo-bench-spi
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target zumo zumo-bench zumo-bench-preview zumo-bench-rename zumo-bench-spi
 	$(BENCH_DIR)/bin/zumo-bench --make-inputs $(BENCH_DIR)/bench-pictures
 	bench/make-photo-formats $(BENCH_DIR)/bench-pictures
 	$(BENCH_DIR)/bin/zumo-bench
 	$(BENCH_DIR)/bin/zumo-bench-preview
 	$(BENCH_DIR)/bin/zumo-bench-rename
 	$(BENCH_DIR)/bin/zumo-bench-spi
+	bench/jobs.sh $(BENCH_DIR)/bin/zumo $(BENCH_DIR)/bench-pictures
 
 bench-peers: bench
 	bench/peers.sh $(BENCH_DIR)/bin/zumo-bench

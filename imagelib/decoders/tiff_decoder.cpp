@@ -7,6 +7,7 @@
 // applied; the ICC profile (tag 34675), the XMP packet (tag 700) and the
 // resolution go with the pixels.
 #include "imagelib/decoders/formats.h"
+#include "imagelib/decoders/srgb.h"
 #include "imagelib/exif_orientation.h"
 #include "imagelib/picture_limits.h"
 
@@ -519,6 +520,16 @@ std::vector<std::uint8_t> through_palette(TIFF* tiff, const Layout& l,
     return bgr;
 }
 
+// The file's ICC profile as libtiff holds it; empty when there is none.
+std::span<const std::uint8_t> profile_of(TIFF* tiff)
+{
+    std::uint32_t size = 0;
+    void* bytes = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &size, &bytes) || bytes == nullptr)
+        return {};
+    return {static_cast<const std::uint8_t*>(bytes), size};
+}
+
 // Whether 16-bit samples may be rounded to 8 bits as they are read: the
 // caller only rounds them, and nothing in between wants the 16 bits (the
 // division by associated alpha, the CMYK formula, the conversion a grey
@@ -529,13 +540,54 @@ bool round_on_reading(TIFF* tiff, const Layout& l, Depth depth)
         (l.photometric != PHOTOMETRIC_RGB && l.photometric != PHOTOMETRIC_MINISBLACK))
         return false;
     // An ICC profile names its colour space at byte 16.
-    std::uint32_t size = 0;
-    void* bytes = nullptr;
-    return !(TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &size, &bytes) && bytes && size >= 20 &&
-             std::memcmp(static_cast<const std::uint8_t*>(bytes) + 16, "GRAY", 4) == 0);
+    const std::span<const std::uint8_t> icc = profile_of(tiff);
+    return !(icc.size() >= 20 && std::memcmp(icc.data() + 16, "GRAY", 4) == 0);
 }
 
-void decode_as_stored(TIFF* tiff, const Layout& l, const Source& source, Depth depth,
+// CMYK inks (straight alpha after them, if any) through the file's CMYK
+// profile to 8-bit sRGB BGR(A): the press the profile describes prints
+// differently from the naive formula. 16-bit inks are rounded first, as the
+// profile transform takes 8 bits.
+template <typename T>
+void cmyk_through_profile(std::vector<T>& samples, const Layout& l, unsigned max,
+                          const CmykToSrgb& press, Decoded& decoded)
+{
+    if (l.alpha == Alpha::Premultiplied)
+        unpremultiply(samples, l.colour_samples, l.kept, max);
+    const bool alpha = l.alpha != Alpha::None;
+    const std::size_t width = l.width;
+    const std::size_t channels = alpha ? 4 : 3;
+    std::vector<std::uint8_t> inks(width * 4);
+    std::vector<std::uint8_t> bgr(width * 3);
+    std::vector<std::uint8_t> out(width * l.height * channels);
+    for (std::size_t y = 0; y < l.height; ++y) {
+        const T* row = &samples[y * width * l.kept];
+        for (std::size_t x = 0; x < width; ++x)
+            for (std::size_t c = 0; c < 4; ++c) {
+                const T v = row[x * l.kept + c];
+                inks[x * 4 + c] = max == 255 ? static_cast<std::uint8_t>(v)
+                                             : eight_bits(static_cast<std::uint16_t>(v));
+            }
+        press.convert(inks.data(), bgr.data(), static_cast<int>(width));
+        std::uint8_t* to = &out[y * width * channels];
+        for (std::size_t x = 0; x < width; ++x) {
+            std::memcpy(to + x * channels, &bgr[x * 3], 3);
+            if (alpha) {
+                const T a = row[x * l.kept + 4];
+                to[x * channels + 3] = max == 255 ? static_cast<std::uint8_t>(a)
+                                                  : eight_bits(static_cast<std::uint16_t>(a));
+            }
+        }
+    }
+    decoded.channels = static_cast<int>(channels);
+    decoded.bits = 8;
+    decoded.pixels8 = std::move(out);
+    samples = {};
+}
+
+// True when the pixels went through the file's profile: it describes them no
+// longer.
+bool decode_as_stored(TIFF* tiff, const Layout& l, const Source& source, Depth depth,
                       Decoded& decoded)
 {
     const std::size_t count = std::size_t{l.width} * l.height * static_cast<std::size_t>(l.kept);
@@ -556,13 +608,23 @@ void decode_as_stored(TIFF* tiff, const Layout& l, const Source& source, Depth d
     if (l.photometric == PHOTOMETRIC_PALETTE) {
         decoded.channels = 3;
         decoded.pixels8 = through_palette(tiff, l, samples.eight);
-        return;
+        return false;
+    }
+    if (l.colour_samples == 4) {
+        const CmykToSrgb press(profile_of(tiff), Ink::Plain);
+        if (press.converts()) {
+            if (l.bits == 16 && !round)
+                cmyk_through_profile(samples.sixteen, l, 65535, press, decoded);
+            else
+                cmyk_through_profile(samples.eight, l, 255, press, decoded);
+            return true;
+        }
     }
     if (l.bits == 16 && !round) {
         decoded.bits = 16;
         to_channels(samples.sixteen, l, 65535);
         decoded.pixels16 = std::move(samples.sixteen);
-        return;
+        return false;
     }
     if (l.bits < 8) {
         // Grey of 1, 2 or 4 bits spread over 0..255.
@@ -572,6 +634,7 @@ void decode_as_stored(TIFF* tiff, const Layout& l, const Source& source, Depth d
     }
     to_channels(samples.eight, l, 255);
     decoded.pixels8 = std::move(samples.eight);
+    return false;
 }
 
 // libtiff's RGBA interface: 8 bits, alpha premultiplied whatever the file
@@ -612,9 +675,8 @@ void take_metadata(TIFF* tiff, Decoded& decoded)
 {
     std::uint32_t size = 0;
     void* bytes = nullptr;
-    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &size, &bytes) && bytes)
-        decoded.icc.assign(static_cast<std::uint8_t*>(bytes),
-                           static_cast<std::uint8_t*>(bytes) + size);
+    const std::span<const std::uint8_t> icc = profile_of(tiff);
+    decoded.icc.assign(icc.begin(), icc.end());
     if (TIFFGetField(tiff, TIFFTAG_XMLPACKET, &size, &bytes) && bytes)
         decoded.xmp.assign(static_cast<const char*>(bytes), size);
     float x = 0, y = 0;
@@ -661,11 +723,14 @@ Decoded decode_tiff(std::span<const std::uint8_t> file, Depth depth)
     decoded.width = static_cast<int>(l.width);
     decoded.height = static_cast<int>(l.height);
     decoded.orientation = orientation_of(tiff.get());
+    bool profile_applied = false;
     if (read_as_stored(tiff.get(), l))
-        decode_as_stored(tiff.get(), l, source, depth, decoded);
+        profile_applied = decode_as_stored(tiff.get(), l, source, depth, decoded);
     else
         decode_through_rgba(tiff.get(), l, source, decoded.orientation, decoded);
     take_metadata(tiff.get(), decoded);
+    if (profile_applied)
+        decoded.icc.clear();
     return decoded;
 }
 

@@ -13,6 +13,7 @@
 #include "tests/support/raw_png.h"
 
 #include <lcms2.h>
+#include <tiffio.h>
 
 #include <array>
 #include <cmath>
@@ -825,9 +826,33 @@ std::vector<std::uint8_t> ink_patches(int width, int height, bool adobe)
 struct CmykCase
 {
     const char* name;
-    bool adobe;   // Adobe's marker: inks stored inverted
-    bool profile; // the press profile embedded
+    bool adobe;        // Adobe's marker: inks stored inverted
+    bool profile;      // the press profile embedded
+    bool tiff = false; // a TIFF (plain inks) instead of a JPEG
 };
+
+void write_cmyk_tiff(const std::string& path, const std::vector<std::uint8_t>& inks, int width,
+                     int height, const std::vector<std::uint8_t>& profile)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
+    if (!profile.empty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(profile.size()),
+                     profile.data());
+    for (int y = 0; y < height; ++y) {
+        std::vector<std::uint8_t> row(&inks[static_cast<std::size_t>(y) * width * 4],
+                                      &inks[static_cast<std::size_t>(y + 1) * width * 4]);
+        ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0), 1);
+    }
+    TIFFClose(tiff);
+}
 
 void PrintTo(const CmykCase& c, std::ostream* out)
 {
@@ -848,8 +873,12 @@ TEST_P(CmykJpeg, InksBecomeTheColoursTheirProfileDescribes)
     const Icc press = testsupport::cmyk_press_profile();
     const std::vector<std::uint8_t> stored = ink_patches(width, height, c.adobe);
     TempDir dir;
-    const std::string path = dir.path("cmyk.jpg");
-    testsupport::write_cmyk_jpeg(path, stored, width, height, c.adobe, c.profile ? press : Icc{});
+    const std::string path = dir.path(c.tiff ? "cmyk.tif" : "cmyk.jpg");
+    if (c.tiff)
+        write_cmyk_tiff(path, stored, width, height, c.profile ? press : Icc{});
+    else
+        testsupport::write_cmyk_jpeg(path, stored, width, height, c.adobe,
+                                     c.profile ? press : Icc{});
 
     const Profile source(cmsOpenProfileFromMem(press.data(), press.size()));
     const Profile srgb(cmsCreate_sRGBProfile());
@@ -888,7 +917,9 @@ TEST_P(CmykJpeg, InksBecomeTheColoursTheirProfileDescribes)
 INSTANTIATE_TEST_SUITE_P(Files, CmykJpeg,
                          testing::Values(CmykCase{"AdobeWithProfile", true, true},
                                          CmykCase{"PlainWithProfile", false, true},
-                                         CmykCase{"AdobeWithoutProfile", true, false}),
+                                         CmykCase{"AdobeWithoutProfile", true, false},
+                                         CmykCase{"TiffWithProfile", false, true, true},
+                                         CmykCase{"TiffWithoutProfile", false, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -58,6 +58,11 @@ protected:
         QImage small(100, 80, QImage::Format_RGB32);
         small.fill(Qt::darkCyan);
         ASSERT_TRUE(small.save(dir.filePath(QStringLiteral("small.bmp")), "BMP"));
+        // Decoded in tens of milliseconds: an older picture shown before it
+        // would stay visible that long.
+        ASSERT_TRUE(QImage(big_jpeg())
+                        .scaled(2400, 1800)
+                        .save(dir.filePath(QStringLiteral("medium.jpg")), "JPEG", 95));
         QFile hanging(dir.filePath(QStringLiteral("p.ztst")));
         ASSERT_TRUE(hanging.open(QIODevice::WriteOnly));
         hanging.write(QByteArray("ZTST\x03\0\x02\0\x18", 9));
@@ -68,7 +73,7 @@ protected:
         form->FolderDlg2->setBrowser([this](QWidget*, const QString&, const QString&) {
             return std::optional<QString>(QDir::toNativeSeparators(dir.path()));
         });
-        form->Button6Click(); // big.jpg, small.bmp
+        form->Button6Click(); // big.jpg, medium.jpg, small.bmp
         form->CheckBox5->setChecked(true);
         form->show();
     }
@@ -93,7 +98,6 @@ protected:
         plugins = std::make_unique<zumo::TSPIs>();
         plugins->MacBinary = false;
         plugins->Add(zumo::OpenSPI(ZUMO_HANG_PLUGIN));
-        form->CheckListBox1->Add("p.ztst");
         return true;
     }
     void click(const char* name)
@@ -145,17 +149,20 @@ TEST_F(Preview, OnlyTheNewestClickIsShown)
     {
         const char* name;
         const char* first;
-        bool then_list_again;
+        const char* then; // a line to click, or null for a new listing
         QSize shown;
     } rows[] = {
-        {"JpegThenSmallLine", "big.jpg", false, {100, 80}},
-        {"HungPluginThenSmallLine", "p.ztst", false, {100, 80}},
-        {"JpegThenNewListing", "big.jpg", true, {0, 0}},
+        {"JpegThenAnotherJpeg", "big.jpg", "medium.jpg", {300, 225}},
+        {"HungPluginThenSmallLine", "p.ztst", "small.bmp", {100, 80}},
+        {"JpegThenNewListing", "big.jpg", nullptr, {0, 0}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.first == std::string("p.ztst") && !load_hanging_plugin())
-            continue;
+        if (row.first == std::string("p.ztst")) {
+            if (!load_hanging_plugin())
+                continue;
+            form->CheckListBox1->Add("p.ztst");
+        }
         form->Image1->setPicture({});
         host->messages.clear();
         std::vector<QSize> seen;
@@ -166,10 +173,10 @@ TEST_F(Preview, OnlyTheNewestClickIsShown)
         click(row.first);
         QTest::qWait(50);
         ASSERT_TRUE(form->PreviewPending());
-        if (row.then_list_again)
-            form->Button6Click();
+        if (row.then)
+            click(row.then);
         else
-            click("small.bmp");
+            form->Button6Click();
         ASSERT_TRUE(SettlePreview(*form));
         EXPECT_EQ(form->Image1->Picture().size(), row.shown);
         EXPECT_TRUE(std::all_of(seen.begin(), seen.end(),
@@ -178,26 +185,27 @@ TEST_F(Preview, OnlyTheNewestClickIsShown)
     }
 }
 
-// Closing the window while a preview decodes waits for the worker, drops
-// its result and shows nothing.
+// Closing the window while a preview decodes waits for the worker before
+// the plug-ins go (as the program's FormDestroy lets them go), drops the
+// result and shows nothing.
 TEST_F(Preview, ClosingTheWindowDuringADecodeEndsCleanly)
 {
+    TForm1Hooks hooks;
+    hooks.FormDestroy = [this](TForm1&) { plugins.reset(); };
     for (const char* name : {"big.jpg", "p.ztst"}) {
         SCOPED_TRACE(name);
         if (name == std::string("p.ztst") && !load_hanging_plugin())
             continue;
+        form = std::make_unique<TForm1>(hooks, host.get());
+        form->FolderDlg2->FolderName = QDir::toNativeSeparators(dir.path()).toStdString();
+        form->CheckListBox1->Add(name);
+        form->CheckBox5->setChecked(true);
         click(name);
         QTest::qWait(50);
         ASSERT_TRUE(form->PreviewPending());
         form.reset();
         QCoreApplication::processEvents();
         EXPECT_TRUE(host->messages.empty());
-        host->messages.clear();
-        form = std::make_unique<TForm1>();
-        form->SetUserHost(host.get());
-        form->FolderDlg2->FolderName = QDir::toNativeSeparators(dir.path()).toStdString();
-        form->CheckListBox1->Add("big.jpg");
-        form->CheckBox5->setChecked(true);
     }
 }
 

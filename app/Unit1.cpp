@@ -88,10 +88,10 @@ QImage to_qimage(const zumo::TPicture& picture, QSize fit)
                   pixels.release());
 }
 
-// While a plug-in's helper is slow to answer (a hung plug-in holds the
-// preview until its deadline), the window goes on painting and shows the
-// busy cursor. What the user does meanwhile (clicks, keys, a close) is
-// held back until the answer is in, so nothing runs into the half-done
+// While a plug-in's helper is slow to answer a call made on the window's
+// thread (the preview's calls are made on its worker, where this does
+// nothing), the window goes on painting and shows the busy cursor. What the user does meanwhile
+// (clicks, keys, a close) is held back until the answer is in, so nothing runs into the half-done
 // preview.
 void keep_painting(zumo::HelperWait wait)
 {
@@ -127,6 +127,8 @@ TForm1::TForm1(TForm1Hooks hooks, zumo::UserHost* host, QWidget* parent)
     for (zumo::TFindFile* finder : {&FindFile1, &FindFile2, &FindFile3})
         finder->ProcessMessages = [this] { Host().ProcessMessages(); };
 
+    // One preview at a time beside the window (see CheckListBox1Click).
+    m_preview_pool.setMaxThreadCount(1);
     build_layout();
     connect_handlers();
     zumo::SetHelperWaitHook(keep_painting);
@@ -135,6 +137,13 @@ TForm1::TForm1(TForm1Hooks hooks, zumo::UserHost* host, QWidget* parent)
 
 TForm1::~TForm1()
 {
+    // A preview still decoding is given up and waited for: its plug-ins go
+    // with FormDestroy, and its result must find no window. A plug-in that
+    // reports progress stops at its next report; a hung helper is stopped
+    // at its deadline.
+    drop_previews();
+    m_preview_pool.clear();
+    m_preview_pool.waitForDone();
     // No events for a window on its way out, whatever the helpers do.
     zumo::SetHelperWaitHook(nullptr);
     FormDestroy();
@@ -498,6 +507,8 @@ void TForm1::convert_list(bool gif)
 
 void TForm1::Button6Click()
 {
+    // The lines go: a preview of one of them that arrives later is stale.
+    drop_previews();
     guarded([&] {
         zumo::FormListingWindow window(*this);
         zumo::ListFolder(zumo::ListingKind::Pictures, window, zumo::find_file_search(FindFile1),
@@ -507,6 +518,7 @@ void TForm1::Button6Click()
 
 void TForm1::Button7Click()
 {
+    drop_previews();
     guarded([&] {
         zumo::FormListingWindow window(*this);
         zumo::ListFolder(zumo::ListingKind::Gifs, window, zumo::find_file_search(FindFile2),
@@ -514,25 +526,93 @@ void TForm1::Button7Click()
     });
 }
 
+struct TForm1::PreviewArrival
+{
+    zumo::PreviewOutcome<QImage> outcome;
+};
+
 void TForm1::CheckListBox1Click()
 {
     guarded([&] {
+        // Unchecked, the preview keeps what it showed, also a preview that
+        // is still on its way.
+        if (!CheckBox5->isChecked())
+            return;
         // Both lists run this; it always previews CheckListBox1's selection.
-        const zumo::CheckListPreview list(*CheckListBox1);
+        // What the worker needs is taken here: it never reads a control.
+        const zumo::PreviewLines lines{zumo::CheckListPreview(*CheckListBox1)};
         const std::string folder = zumo::ExistingFolderPath(FolderDlg2->FolderName);
-        const std::function<QImage(const zumo::TPicture&, bool)> render =
-            [this](const zumo::TPicture& picture, bool stretch) {
-                const QSize area = Image1->size() * Image1->devicePixelRatioF();
-                return to_qimage(picture, stretch ? area : QSize());
-            };
+        const QSize area = Image1->size() * Image1->devicePixelRatioF();
+        const std::uint64_t generation = ++*m_preview_generation;
+        if (!m_preview_pending) {
+            m_preview_pending = true;
+            setCursor(Qt::BusyCursor);
+        }
+        // Clicks queued behind the decode in hand are obsolete by now.
+        m_preview_pool.clear();
+        m_preview_pool.start(
+            [this, lines, folder, area, generation, newest = m_preview_generation] {
+                const std::function<bool()> obsolete = [&] { return newest->load() != generation; };
+                if (obsolete())
+                    return;
+                PreviewArrival arrival;
+                try {
+                    arrival.outcome = zumo::RenderPreview<zumo::TPicture, QImage>(
+                        lines, folder,
+                        [area](const zumo::TPicture& picture, bool stretch) {
+                            return to_qimage(picture, stretch ? area : QSize());
+                        },
+                        [&](zumo::TPicture& picture) {
+                            // A plug-in asks at each progress report whether to
+                            // go on; an obsolete preview stops it there.
+                            picture.OnProgress = [&](zumo::TGraphic*, zumo::TProgressStage,
+                                                     std::uint8_t, bool, const zumo::TRect&,
+                                                     const std::string&) {
+                                if (obsolete())
+                                    throw zumo::EAbort();
+                            };
+                        },
+                        obsolete);
+                } catch (const std::exception& e) {
+                    arrival.outcome.message = e.what();
+                } catch (...) {
+                    arrival.outcome.message = "unexpected error";
+                }
+                if (obsolete() || arrival.outcome.cancelled)
+                    return;
+                // Shown by the window's thread; a window gone by then (it waits
+                // for this job first) takes no call.
+                QMetaObject::invokeMethod(
+                    this, [this, generation, arrival] { preview_arrived(generation, arrival); },
+                    Qt::QueuedConnection);
+            });
+    });
+}
+
+void TForm1::preview_arrived(std::uint64_t generation, const PreviewArrival& arrival)
+{
+    // A newer click or listing came after this one's: its own result follows.
+    if (generation != m_preview_generation->load())
+        return;
+    m_preview_pending = false;
+    unsetCursor();
+    guarded([&] {
         const std::function<void(const QImage&, bool)> show = [this](const QImage& image,
                                                                      bool stretch) {
             Image1->setStretch(stretch);
             Image1->setPicture(image);
         };
-        zumo::CheckListBox1Click<zumo::TPicture, QImage>(list, CheckBox5->isChecked(), folder,
-                                                         render, show, Host());
+        zumo::ShowPreview(arrival.outcome, show, Host());
     });
+}
+
+void TForm1::drop_previews()
+{
+    ++*m_preview_generation;
+    if (m_preview_pending) {
+        m_preview_pending = false;
+        unsetCursor();
+    }
 }
 
 // ---- "ファイルリネーム" -------------------------------------------------------

@@ -16,7 +16,10 @@
 #include "shell/ShfOperation.h"
 
 #include <QMainWindow>
+#include <QThreadPool>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -103,6 +106,13 @@ public:
 
     // Pixels designed at 96 DPI, on this screen.
     int Scaled(int px) const;
+
+    // A click's preview is decoded on a worker thread; Image1 and the
+    // message follow when it is done. Pending: the newest click's preview
+    // has not arrived yet. Working: the worker is still busy, also with a
+    // preview that a newer click or a new listing made obsolete.
+    bool PreviewPending() const { return m_preview_pending; }
+    bool PreviewWorking() const { return m_preview_pool.activeThreadCount() > 0; }
 
     int TurnAngle() const { return m_turn_angle; }
     bool Interlaced() const { return m_interlaced; }
@@ -278,6 +288,11 @@ private:
     void keep_designed_size();
     template <typename Work> void guarded(Work&& work) noexcept;
     void report_error(const char* what) noexcept;
+    struct PreviewArrival;
+    // Makes every preview under way obsolete: its result is dropped, and a
+    // plug-in decoding for it is asked to stop.
+    void drop_previews();
+    void preview_arrived(std::uint64_t generation, const PreviewArrival& arrival);
 
     TForm1Hooks m_hooks;
     qreal m_scale = 1.0;
@@ -293,4 +308,12 @@ private:
     zumo::RunObserver* m_observer = nullptr;
     std::unique_ptr<zumo::UserHost> m_own_host;
     zumo::UserHost* m_host_override = nullptr;
+    // The preview's worker (one thread: a newer click waits for the decode
+    // in hand, and skips every click between). The counter names the newest
+    // click; a result of an older one is dropped. Shared with the worker's
+    // jobs, which never touch the window otherwise.
+    QThreadPool m_preview_pool;
+    std::shared_ptr<std::atomic<std::uint64_t>> m_preview_generation =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
+    bool m_preview_pending = false;
 };

@@ -4,6 +4,7 @@
 #include "platform/path.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -25,8 +26,8 @@ bool SPIBmpUnitLinked();
 
 namespace {
 
-TSPIs* g_instance = nullptr;
-TGraphicClass g_graphic_class = nullptr;
+std::atomic<TSPIs*> g_instance = nullptr;
+std::atomic<TGraphicClass> g_graphic_class = nullptr;
 
 bool equal_ignoring_ascii_case(const std::string& a, const std::string& b)
 {
@@ -143,9 +144,16 @@ void TSPI::CheckAPI() const
     Require(spihost::EntryGetPluginInfo);
 }
 
+int TSPI::FailedCalls() const
+{
+    const std::lock_guard calls(m_calls);
+    return m_library ? m_library->FailedCalls() : 0;
+}
+
 int TSPI::GetPluginInfo(int number, char* buffer, int length) const
 {
     Require(spihost::EntryGetPluginInfo);
+    const std::lock_guard calls(m_calls);
     return m_library->GetPluginInfo(number, buffer, length);
 }
 
@@ -158,6 +166,7 @@ void TLoaderSPI::CheckAPI() const
 int TLoaderSPI::IsSupported(const char* name, const void* head) const
 {
     Require(spihost::EntryIsSupported);
+    const std::lock_guard calls(Calls());
     return Library().IsSupported(name, head);
 }
 
@@ -172,6 +181,7 @@ int TInSPI::GetPictureInfo(const char* source, susie_intptr length, unsigned int
                            SusiePictureInfo* info) const
 {
     Require(spihost::EntryGetPictureInfo);
+    const std::lock_guard calls(Calls());
     return Library().GetPictureInfo(source, length, flag, info);
 }
 
@@ -180,6 +190,7 @@ int TInSPI::GetPicture(const char* source, susie_intptr length, unsigned int fla
                        susie_intptr data) const
 {
     Require(spihost::EntryGetPicture);
+    const std::lock_guard calls(Calls());
     return Library().GetPicture(spihost::PictureEntry::Picture, source, length, flag, info, bits,
                                 callback, data);
 }
@@ -189,6 +200,7 @@ int TInSPI::GetPreview(const char* source, susie_intptr length, unsigned int fla
                        susie_intptr data) const
 {
     Require(spihost::EntryGetPreview);
+    const std::lock_guard calls(Calls());
     return Library().GetPicture(spihost::PictureEntry::Preview, source, length, flag, info, bits,
                                 callback, data);
 }
@@ -229,16 +241,22 @@ TSPIs* SPIsInstance()
 TSPIs::TSPIs()
 {
     (void)SPIBmpUnitLinked();
-    if (g_instance)
+    TSPIs* none = nullptr;
+    if (!g_instance.compare_exchange_strong(none, this))
         throw ESPIDupCreateSPIs();
-    g_instance = this;
 }
 
 TSPIs::~TSPIs()
 {
-    if (g_instance == this)
-        g_instance = nullptr;
+    TSPIs* self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
     Clear();
+}
+
+int TSPIs::Count() const
+{
+    const std::lock_guard list(m_list_lock);
+    return static_cast<int>(m_list.size());
 }
 
 void TSPIs::Loaded()
@@ -253,7 +271,8 @@ void TSPIs::Loaded()
 
 TSPI* TSPIs::Items(int index) const
 {
-    if (index < 0 || index >= Count())
+    const std::lock_guard list(m_list_lock);
+    if (index < 0 || static_cast<std::size_t>(index) >= m_list.size())
         throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
     return m_list[static_cast<std::size_t>(index)].get();
 }
@@ -265,18 +284,30 @@ void TSPIs::Add(std::unique_ptr<TSPI> spi)
 
 void TSPIs::Insert(int index, std::unique_ptr<TSPI> spi)
 {
-    if (index < 0 || index > Count())
-        throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
-    if (!spi)
-        return;
     TSPI* inserted = spi.get();
-    m_list.insert(m_list.begin() + index, std::move(spi));
+    {
+        const std::lock_guard list(m_list_lock);
+        if (index < 0 || static_cast<std::size_t>(index) > m_list.size())
+            throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+        if (!spi)
+            return;
+        m_list.insert(m_list.begin() + index, std::move(spi));
+    }
     try {
         RegisterFormats(*inserted);
     } catch (...) {
         // A module whose formats could not be registered is not kept.
-        std::erase_if(m_list,
-                      [&](const std::unique_ptr<TSPI>& held) { return held.get() == inserted; });
+        std::unique_ptr<TSPI> removed;
+        {
+            const std::lock_guard list(m_list_lock);
+            auto held =
+                std::find_if(m_list.begin(), m_list.end(),
+                             [&](const std::unique_ptr<TSPI>& h) { return h.get() == inserted; });
+            if (held != m_list.end()) {
+                removed = std::move(*held);
+                m_list.erase(held);
+            }
+        }
         throw;
     }
 }
@@ -314,10 +345,15 @@ void TSPIs::RegisterFormats(TSPI& spi)
 
 void TSPIs::Delete(int index)
 {
-    if (index < 0 || index >= Count())
-        throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
-    std::unique_ptr<TSPI> removed = std::move(m_list[static_cast<std::size_t>(index)]);
-    m_list.erase(m_list.begin() + index);
+    std::unique_ptr<TSPI> removed;
+    {
+        const std::lock_guard list(m_list_lock);
+        if (index < 0 || static_cast<std::size_t>(index) >= m_list.size())
+            throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+        removed = std::move(m_list[static_cast<std::size_t>(index)]);
+        m_list.erase(m_list.begin() + index);
+    }
+    // The module (and its helper) ends outside the lock.
 }
 
 void TSPIs::Clear()
@@ -328,6 +364,7 @@ void TSPIs::Clear()
 
 int TSPIs::IndexOf(const std::string& file_name) const
 {
+    const std::lock_guard list(m_list_lock);
     for (std::size_t i = 0; i < m_list.size(); ++i)
         if (equal_ignoring_ascii_case(m_list[i]->FileName(), file_name))
             return static_cast<int>(i);
@@ -339,6 +376,7 @@ void TSPIs::FindSPIs(std::initializer_list<TSPIClass> classes, const std::string
 {
     std::string extension = platform::extension_part(file_name);
     std::vector<TSPI*> claiming, others;
+    const std::lock_guard held(m_list_lock);
     for (const std::unique_ptr<TSPI>& spi : m_list) {
         if (std::none_of(classes.begin(), classes.end(),
                          [&](TSPIClass spi_class) { return spi_class->is_instance(*spi); }))

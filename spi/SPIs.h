@@ -20,6 +20,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,13 @@ using TSPIClass = const TSPIClassInfo*;
 
 template <class T> TSPIClass SPIClassOf();
 
+// Threads: the preview decodes on a worker while the window's thread may
+// use the host too. A module takes one call at a time (a call from another
+// thread waits for the one under way; a call made from within a call on
+// the same thread, by a progress handler, goes on and finds a helper busy).
+// The collection's list is guarded; a module is removed or the collection
+// destroyed only while no load uses it (the window waits for its preview
+// before the plug-ins go).
 class TSPI
 {
 protected:
@@ -109,7 +117,7 @@ public:
     bool Usable() const { return m_usable; }
     // Calls that failed because the plug-in crashed, hung or answered
     // garbage (see SPILibrary::FailedCalls).
-    int FailedCalls() const { return m_library ? m_library->FailedCalls() : 0; }
+    int FailedCalls() const;
 
     // Guarded call: ESPIInvalidAPI when the entry point is missing.
     int GetPluginInfo(int number, char* buffer, int length) const;
@@ -124,12 +132,16 @@ protected:
     // Throws ESPIInvalidAPI naming the entry point when it is missing.
     void Require(spihost::EntryBit entry) const;
     SPILibrary& Library() const { return *m_library; }
+    // Held over each call into Library().
+    std::recursive_mutex& Calls() const { return m_calls; }
 
 private:
     void Construct(const std::string& path);
     bool ReadInfo(int number, std::string& text) const;
 
     std::unique_ptr<SPILibrary> m_library;
+    // Held over every call into the library.
+    mutable std::recursive_mutex m_calls;
     std::uint32_t m_entries = 0;
     std::string m_file_name;
     std::string m_api_version;
@@ -260,7 +272,7 @@ public:
     // Windows plug-ins), when AutoSearch.
     void Loaded();
 
-    int Count() const { return static_cast<int>(m_list.size()); }
+    int Count() const;
     // Throws std::out_of_range outside 0..Count-1.
     TSPI* Items(int index) const;
     // Takes ownership; registers the picture formats of an import module.
@@ -299,6 +311,7 @@ public:
 private:
     void RegisterFormats(TSPI& spi);
 
+    mutable std::mutex m_list_lock; // over m_list, never over a call out
     std::vector<std::unique_ptr<TSPI>> m_list;
 };
 

@@ -1,5 +1,7 @@
 #include "app/core/Listing.h"
 
+#include <algorithm>
+
 namespace zumo {
 
 const std::vector<std::string>& listing_masks(ListingKind kind)
@@ -32,6 +34,18 @@ std::optional<int> ListFolder(ListingKind kind, ListingWindow& window, const Fol
     });
     window.SetCountLabel(FileCountLabel(found_count));
     return found_count;
+}
+
+PreviewLines::PreviewLines(const PreviewList& source)
+{
+    const int count = source.Count();
+    m_texts.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    m_selected.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) {
+        const bool selected = source.Selected(i);
+        m_selected.push_back(selected);
+        m_texts.push_back(selected ? source.Text(i) : std::string());
+    }
 }
 
 } // namespace zumo

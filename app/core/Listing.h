@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zumo {
@@ -81,61 +82,136 @@ public:
     virtual std::string Text(int index) const = 0; // a bare file name
 };
 
-// CheckListBox1Click over the framework's picture object Picture (TPicture:
-// default-constructible, LoadFromFile(path) throwing on failure, Width(),
-// Height()). preview_on is CheckBox5; folder is ExistingFolderPath of
+// A copy of the lines, taken where the list lives, for a preview worked out
+// on another thread. Only the selected lines' texts are kept (the preview
+// reads no other): a long listing costs a flag per line.
+class PreviewLines : public PreviewList
+{
+public:
+    explicit PreviewLines(const PreviewList& source);
+
+    int Count() const override { return static_cast<int>(m_texts.size()); }
+    bool Selected(int index) const override { return m_selected[static_cast<std::size_t>(index)]; }
+    std::string Text(int index) const override { return m_texts[static_cast<std::size_t>(index)]; }
+
+private:
+    std::vector<std::string> m_texts;
+    std::vector<bool> m_selected;
+};
+
+// What a click on the list comes to: the picture Image1 takes (when shown)
+// and the message that follows it (when a line failed).
+template <class Rendered> struct PreviewOutcome
+{
+    bool shown = false;
+    Rendered rendered{};
+    bool stretch = false;
+    std::optional<std::string> message;
+    bool cancelled = false; // given up: nothing of it is shown
+};
+
+// The work of CheckListBox1Click over the framework's picture object
+// Picture (TPicture: default-constructible, LoadFromFile(path) throwing on
+// failure, Width(), Height()), without touching Image1 or the host, so
+// that it can run away from the window. folder is ExistingFolderPath of
 // FolderDlg2's folder (with its separator; empty when it cannot be
 // resolved); render(picture, stretch) turns the picture object into what
-// Image1 shows (decoding it, and throwing when that fails), and
-// show(rendered, stretch) sets Image1's stretching and picture.
+// Image1 shows (decoding it, and throwing when that fails). prepare, when
+// set, gets the new picture object before any line loads (the window
+// hooks the object's progress to the cancellation); cancelled, when set,
+// is asked before each load and each render: true gives the work up.
 //
 // For each line: a selected line loads its file, then Image1 shows the
 // picture object as it stands (empty until a selected line loaded). So a
 // selected line ends in Image1; lines without a selection empty it; an
-// empty list changes nothing. A load failure shows its message through
-// host and ends the preview there (Image1 keeps what the lines before made
-// it); an EAbort is silent. When the folder cannot be resolved the line is
-// not loaded at all: a bare name would load a file of that name from the
+// empty list changes nothing. A load failure gives its message and ends
+// the preview there (Image1 keeps what the lines before made it); an
+// EAbort is silent. When the folder cannot be resolved the line is not
+// loaded at all: a bare name would load a file of that name from the
 // working folder.
 //
 // Only the last showing stays visible, so the picture is rendered once
 // when a line has loaded it and shown once, after the last line or before
 // the message of a failing one: the cost does not grow with the lines.
 template <class Picture, class Rendered>
+PreviewOutcome<Rendered>
+RenderPreview(const PreviewList& list, const std::string& folder,
+              const std::function<Rendered(const Picture&, bool stretch)>& render,
+              const std::function<void(Picture&)>& prepare = {},
+              const std::function<bool()>& cancelled = {})
+{
+    PreviewOutcome<Rendered> outcome;
+    const auto given_up = [&] {
+        outcome.cancelled = cancelled && cancelled();
+        return outcome.cancelled;
+    };
+    Picture picture;
+    if (prepare)
+        prepare(picture);
+    bool stretch = PreviewStretch(picture.Width(), picture.Height());
+    Rendered rendered = render(picture, stretch);
+    bool shown = false; // a line has shown the picture object
+    const auto ended = [&](std::optional<std::string> message) {
+        outcome.shown = shown;
+        outcome.rendered = std::move(rendered);
+        outcome.stretch = stretch;
+        outcome.message = std::move(message);
+        return std::move(outcome);
+    };
+    const int count = list.Count();
+    for (int i = 0; i < count; ++i) {
+        if (list.Selected(i) && !folder.empty()) {
+            if (given_up())
+                return outcome;
+            try {
+                picture.LoadFromFile(folder + list.Text(i));
+                const bool loaded_stretch = PreviewStretch(picture.Width(), picture.Height());
+                if (given_up())
+                    return outcome;
+                rendered = render(picture, loaded_stretch);
+                stretch = loaded_stretch;
+            } catch (const EAbort&) {
+                if (given_up())
+                    return outcome;
+                return ended(std::nullopt);
+            } catch (const std::exception& e) {
+                if (given_up())
+                    return outcome;
+                return ended(std::string(e.what()));
+            }
+        }
+        shown = true;
+    }
+    return ended(std::nullopt);
+}
+
+// The outcome as the user sees it: Image1 takes the picture, then the
+// message is shown.
+template <class Rendered>
+void ShowPreview(const PreviewOutcome<Rendered>& outcome,
+                 const std::function<void(const Rendered&, bool stretch)>& show, UserHost& host)
+{
+    if (outcome.cancelled)
+        return;
+    if (outcome.shown)
+        show(outcome.rendered, outcome.stretch);
+    if (outcome.message)
+        host.ShowMessage(*outcome.message);
+}
+
+// CheckListBox1Click in one go, on the calling thread: preview_on is
+// CheckBox5 (unchecked: the preview keeps what it showed); show(rendered,
+// stretch) sets Image1's stretching and picture; a message goes through
+// host.
+template <class Picture, class Rendered>
 void CheckListBox1Click(const PreviewList& list, bool preview_on, const std::string& folder,
                         const std::function<Rendered(const Picture&, bool stretch)>& render,
                         const std::function<void(const Rendered&, bool stretch)>& show,
                         UserHost& host)
 {
-    Picture picture;
     if (!preview_on)
         return;
-    bool stretch = PreviewStretch(picture.Width(), picture.Height());
-    Rendered rendered = render(picture, stretch);
-    bool shown = false; // a line has shown the picture object
-    const int count = list.Count();
-    for (int i = 0; i < count; ++i) {
-        if (list.Selected(i) && !folder.empty()) {
-            try {
-                picture.LoadFromFile(folder + list.Text(i));
-                const bool loaded_stretch = PreviewStretch(picture.Width(), picture.Height());
-                rendered = render(picture, loaded_stretch);
-                stretch = loaded_stretch;
-            } catch (const EAbort&) {
-                if (shown)
-                    show(rendered, stretch);
-                return;
-            } catch (const std::exception& e) {
-                if (shown)
-                    show(rendered, stretch);
-                host.ShowMessage(e.what());
-                return;
-            }
-        }
-        shown = true;
-    }
-    if (shown)
-        show(rendered, stretch);
+    ShowPreview(RenderPreview<Picture, Rendered>(list, folder, render), show, host);
 }
 
 } // namespace zumo

@@ -3,6 +3,7 @@
 #include "app/core/CommandLine.h"
 #include "app/program.h"
 #include "imagelib/imgctl.h"
+#include "preview_wait.h"
 #include "scripted_host.h"
 #include "spi/SPIs.h"
 
@@ -520,6 +521,7 @@ TEST_F(WindowRuns, PreviewShowsTheSelectedPictureScaledOnlyWhenLarge)
         ASSERT_EQ(found.size(), 1);
         form->CheckListBox1->setCurrentItem(found.first());
         form->CheckListBox1Click();
+        ASSERT_TRUE(zumo::testing::SettlePreview(*form));
         EXPECT_EQ(form->Image1->Picture().size(), row.size) << row.name;
         EXPECT_EQ(form->Image1->Stretch(), row.stretch) << row.name;
     }
@@ -528,6 +530,8 @@ TEST_F(WindowRuns, PreviewShowsTheSelectedPictureScaledOnlyWhenLarge)
     form->CheckBox5->setChecked(false); // the preview keeps what it showed
     form->CheckListBox1->setCurrentRow(0);
     form->CheckListBox1Click();
+    EXPECT_FALSE(form->PreviewPending());
+    zumo::testing::SettlePreview(*form);
     EXPECT_EQ(form->Image1->Picture().size(), QSize(1600, 100));
 }
 
@@ -564,6 +568,7 @@ TEST_F(WindowRuns, ShippedPluginsPreviewPngAndGif)
         ASSERT_EQ(found.size(), 1);
         QTest::mouseClick(form->CheckListBox1->viewport(), Qt::LeftButton, {},
                           form->CheckListBox1->visualItemRect(found.first()).center());
+        ASSERT_TRUE(zumo::testing::SettlePreview(*form));
     };
     click("big.png");
     EXPECT_EQ(form->Image1->Picture().size(), QSize(300, 200));
@@ -615,6 +620,7 @@ TEST_F(WindowRuns, ShiftJisNamesWorkThroughListingPreviewConversionAndRename)
     form->CheckBox5->setChecked(true);
     form->CheckListBox1->setCurrentRow(0);
     form->CheckListBox1Click();
+    ASSERT_TRUE(zumo::testing::SettlePreview(*form));
     EXPECT_EQ(form->Image1->Picture().size(), QSize(300, 200));
 
     form->CheckListBox1->setChecked(0, true);
@@ -681,6 +687,7 @@ TEST_F(WindowRuns, PreviewOfAnUnknownFormatReportsIt)
     form->CheckListBox2->setCurrentRow(0);
     QTest::mouseClick(form->CheckListBox2->viewport(), Qt::LeftButton, {},
                       form->CheckListBox2->visualItemRect(form->CheckListBox2->item(0)).center());
+    ASSERT_TRUE(zumo::testing::SettlePreview(*form));
     EXPECT_EQ(host->messages, (std::vector<std::string>{"拡張子 .xyz の画像形式は処理できません"}));
 }
 

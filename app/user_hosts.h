@@ -21,6 +21,7 @@ public:
     std::unique_ptr<ProgressDialog> ShowProgress(const std::string& text) override;
     void ProcessMessages() override;
     void Idle() override; // repaints and clicks while a batch waits for its workers
+    bool RunsBatchesAside() const override { return true; }
 
 private:
     QPointer<QWidget> m_owner;

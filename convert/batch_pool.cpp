@@ -206,7 +206,7 @@ private:
 BatchPool::BatchPool(UserHost& host, int jobs, std::uint64_t memory_budget)
     : m_host(host), m_jobs(std::max(1, jobs)), m_budget(memory_budget)
 {
-    if (m_jobs > 1) {
+    if (m_jobs > 1 || host.RunsBatchesAside()) {
         for (int i = 0; i < m_jobs; ++i)
             m_workers.emplace_back([this] { worker_loop(); });
     }

@@ -78,7 +78,8 @@ class BatchPool
 {
 public:
     // jobs <= 1 runs every file at once on the caller's thread, exactly as
-    // a loop would.
+    // a loop would, unless the host runs batches aside: then one worker
+    // takes the files one at a time.
     BatchPool(UserHost& host, int jobs, std::uint64_t memory_budget = default_memory_budget());
     ~BatchPool();
     BatchPool(const BatchPool&) = delete;

@@ -67,6 +67,10 @@ public:
     // The driver of a batch waits for its worker threads: the window may
     // repaint and handle its events meanwhile. Nothing to do by default.
     virtual void Idle() {}
+    // Whether a batch runs its files on a worker thread even one at a time,
+    // so that this host's thread (a window's) goes on answering meanwhile.
+    // Otherwise a batch of one job runs its files on the calling thread.
+    virtual bool RunsBatchesAside() const { return false; }
 };
 
 // SetProgress's bar value: position / max * 100 in floating point, rounded

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <map>
+#include <thread>
 #include <unistd.h>
 
 namespace zumo::test {
@@ -179,6 +180,32 @@ TEST(PoolCancel, EndsAfterTheFilesInFlight)
     EXPECT_GE(outputs, 2);
     EXPECT_LE(outputs, 2 + 3); // the two reported and at most the jobs in flight
     EXPECT_EQ(imgctl::LiveDIBCount(), 0u);
+}
+
+// One job runs its files on the caller's thread, unless the host (a window)
+// runs batches aside: then on a worker, so that its thread goes on.
+TEST(PoolOneJob, RunsAsideOnlyForAHostThatAsks)
+{
+    struct AsideHost : FakeHost
+    {
+        bool aside = false;
+        bool RunsBatchesAside() const override { return aside; }
+    };
+    for (const bool aside : {false, true}) {
+        AsideHost host;
+        host.aside = aside;
+        BatchPool pool(host, 1);
+        std::vector<std::thread::id> ran;
+        for (int i = 0; i < 3 && pool.WaitForRoom(); ++i) {
+            BatchFile file;
+            file.work = [&ran](UserHost&, FileTurn*) { ran.push_back(std::this_thread::get_id()); };
+            pool.Start(std::move(file));
+        }
+        pool.Finish();
+        ASSERT_EQ(ran.size(), 3u) << aside;
+        for (const std::thread::id id : ran)
+            EXPECT_EQ(id == std::this_thread::get_id(), !aside) << aside;
+    }
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 //   S1  the preview's decode of a 2 MP PNG through png.spi (TSPIBitmap
 //       from the file), in the program and through its helper (already
 //       running, as after the first preview of a session); the first use,
-//       which starts the helper, is printed apart.
+//       which starts the helper, is printed apart; then the same for an
+//       8 MP PNG (S1d, S1e), and how many of the helper's pictures came
+//       back in shared memory rather than in the pipe.
 //   S2  the start-up search of 10 plug-ins (copies of the shipped ones in a
 //       folder of their own): in the program, and through helpers with
 //       every plug-in's information in the cache (read back from the file,
@@ -17,6 +19,7 @@
 #include "imagelib/png_codec.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
+#include "spi/spi_helper.h"
 
 #include <algorithm>
 #include <chrono>
@@ -72,30 +75,47 @@ void print(const char* id, const char* what, double ms)
 
 void bench_preview(const fs::path& work, int repeats)
 {
-    const int width = 1633, height = 1225; // 2.0 MP
-    const std::string png = (work / "s1.png").string();
+    struct Size
     {
-        imgctl::AtomicFile out(png);
-        imgctl::encode_png(out, bench::synthetic_photo(width, height, 7), imgctl::Interlace::Off);
-        out.commit();
+        int width, height;
+        const char* in_id;
+        const char* helper_id;
+        const char* name;
+    };
+    const Size sizes[] = {{1633, 1225, "S1a", "S1b", "2 MP PNG (1633x1225)"},
+                          {3266, 2450, "S1d", "S1e", "8 MP PNG (3266x2450)"}};
+    const int shared_before = zumo::PicturesInSharedMemory();
+    int through_helper = 0;
+    for (const Size& size : sizes) {
+        const std::string png = (work / "s1.png").string();
+        {
+            imgctl::AtomicFile out(png);
+            imgctl::encode_png(out, bench::synthetic_photo(size.width, size.height, 7),
+                               imgctl::Interlace::Off);
+            out.commit();
+        }
+        double in_process = 0, helper = 0;
+        for (zumo::SPIHosting hosting : {zumo::SPIHosting::InProcess, zumo::SPIHosting::Helper}) {
+            zumo::SetSPIHosting(hosting);
+            zumo::TSPIs spis;
+            spis.Add(zumo::OpenSPI((plugin_folder() / "png.spi").string()));
+            const bool in = hosting == zumo::SPIHosting::InProcess;
+            const double first = once_ms([&] { preview(png, size.width); });
+            const double ms = median_ms(repeats, [&] { preview(png, size.width); });
+            (in ? in_process : helper) = ms;
+            if (!in)
+                through_helper += repeats + 1;
+            const std::string what = std::string(size.name) + " through png.spi, " +
+                                     (in ? "in the program" : "its helper running");
+            print(in ? size.in_id : size.helper_id, what.c_str(), ms);
+            if (!in && &size == &sizes[0])
+                print("S1c", "2 MP PNG through png.spi, first use (starts the helper)", first);
+        }
+        std::printf("     %s: helper - in the program: %+.1f ms (target <= +20 ms)\n", size.name,
+                    helper - in_process);
     }
-    double in_process = 0, helper = 0;
-    for (zumo::SPIHosting hosting : {zumo::SPIHosting::InProcess, zumo::SPIHosting::Helper}) {
-        zumo::SetSPIHosting(hosting);
-        zumo::TSPIs spis;
-        spis.Add(zumo::OpenSPI((plugin_folder() / "png.spi").string()));
-        const bool in = hosting == zumo::SPIHosting::InProcess;
-        const double first = once_ms([&] { preview(png, width); });
-        const double ms = median_ms(repeats, [&] { preview(png, width); });
-        (in ? in_process : helper) = ms;
-        print(in ? "S1a" : "S1b",
-              in ? "2 MP PNG (1633x1225) through png.spi, in the program"
-                 : "2 MP PNG through png.spi, its helper running",
-              ms);
-        if (!in)
-            print("S1c", "2 MP PNG through png.spi, first use (starts the helper)", first);
-    }
-    std::printf("     helper - in the program: %+.1f ms (target <= +20 ms)\n", helper - in_process);
+    std::printf("     pictures from the helper in shared memory: %d of %d\n",
+                zumo::PicturesInSharedMemory() - shared_before, through_helper);
 }
 
 void bench_start(const fs::path& work, int repeats)

@@ -1,6 +1,7 @@
 #include "spi/spi_helper.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -28,6 +30,7 @@ std::optional<std::chrono::milliseconds> g_timeout;
 HelperWaitHook g_wait_hook;
 std::function<bool()> g_stop_check;
 thread_local bool t_in_wait_hook = false;
+std::atomic<int> g_pictures_shared{0};
 
 constexpr std::chrono::milliseconds k_quiet_wait{100};
 constexpr std::chrono::milliseconds k_wait_hook_interval{50};
@@ -255,13 +258,23 @@ void SetHelperWaitHook(HelperWaitHook hook)
     g_wait_hook = std::move(hook);
 }
 
+int PicturesInSharedMemory()
+{
+    return g_pictures_shared.load();
+}
+
 // The two pipes to the helper, non-blocking on this side. A request has
 // two deadlines for every read and write: the silence deadline, which
 // Restart moves on, and the request's end, which nothing moves.
 class SPIHelper::Pipes : public Channel
 {
 public:
-    Pipes(int to_helper, int from_helper) : m_to(to_helper), m_from(from_helper) {}
+    // blocks: the socket over which the helper hands over shared memory, or
+    // -1.
+    Pipes(int to_helper, int from_helper, int blocks)
+        : m_to(to_helper), m_from(from_helper), m_blocks(blocks)
+    {
+    }
     ~Pipes() override { Close(); }
 
     void Close()
@@ -271,8 +284,10 @@ public:
         if (m_from >= 0)
             ::close(m_from);
         m_to = m_from = -1;
+        m_blocks.reset();
         EndRequest();
     }
+    int Blocks() const { return m_blocks.get(); }
     // A new request: silence may last timeout, the whole of it total.
     void Begin(std::chrono::milliseconds timeout, std::chrono::milliseconds total)
     {
@@ -380,6 +395,7 @@ private:
 
     int m_to;
     int m_from;
+    UniqueFd m_blocks;
     bool m_progressed = false;
     Clock::time_point m_deadline = Clock::now();
     Clock::time_point m_limit = Clock::time_point::max();
@@ -406,13 +422,30 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
         ::close(to_helper[1]);
         return nullptr;
     }
+    // The socket for pictures in shared memory, the helper's end as its
+    // descriptor 3. Without one the pictures come in the pipe.
+    UniqueFd blocks[2];
+    if (command.shared_blocks) {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) == 0) {
+            blocks[0].reset(ends[0]);
+            blocks[1].reset(ends[1]);
+        }
+    }
+    constexpr int k_blocks_fd = 3;
+    std::vector<std::string> argv_strings = command.argv;
+    if (blocks[1].get() >= 0)
+        argv_strings.insert(argv_strings.begin() + 1,
+                            k_blocks_socket_option + std::to_string(k_blocks_fd));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, to_helper[0], 0);
     posix_spawn_file_actions_adddup2(&actions, from_helper[1], 1);
+    if (blocks[1].get() >= 0)
+        posix_spawn_file_actions_adddup2(&actions, blocks[1].get(), k_blocks_fd);
     // Nothing else of the program's: a helper holding another pipe's end
     // would keep its reader from seeing the end.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawn_file_actions_addclosefrom_np(&actions, blocks[1].get() >= 0 ? k_blocks_fd + 1 : 3);
     // A process group of its own: a Ctrl+C in the terminal reaches the
     // program, which then ends its helpers, not the helpers mid-answer.
     posix_spawnattr_t attributes;
@@ -426,7 +459,6 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
                                               POSIX_SPAWN_SETSIGDEF);
-    std::vector<std::string> argv_strings = command.argv;
     std::vector<std::string> env_strings = merged_environment(command.environment);
     std::vector<char*> argv = c_strings(argv_strings);
     std::vector<char*> envp = c_strings(env_strings);
@@ -436,7 +468,8 @@ std::unique_ptr<SPIHelper> SPIHelper::Start(const HelperCommand& command, const 
     posix_spawnattr_destroy(&attributes);
     ::close(to_helper[0]);
     ::close(from_helper[1]);
-    auto pipes = std::make_unique<Pipes>(to_helper[1], from_helper[0]);
+    blocks[1].reset();
+    auto pipes = std::make_unique<Pipes>(to_helper[1], from_helper[0], blocks[0].release());
     if (error != 0) {
         std::fprintf(stderr, "zumo: %s: cannot start the plug-in helper %s: %s\n", label.c_str(),
                      command.argv[0].c_str(), std::strerror(error));
@@ -592,6 +625,24 @@ std::optional<Frame> SPIHelper::Exchange(const Send& send, MessageType expected,
 void SPIHelper::EndRequest()
 {
     m_pipes->EndRequest();
+}
+
+std::optional<SharedBlocks> SPIHelper::TakeSharedBlocks(std::uint64_t size)
+{
+    if (m_pid <= 0)
+        return std::nullopt;
+    if (m_pipes->Blocks() < 0) {
+        Fail("picture memory announced but never offered");
+        return std::nullopt;
+    }
+    try {
+        SharedBlocks blocks = SharedBlocks::receive(m_pipes->Blocks(), size);
+        ++g_pictures_shared;
+        return blocks;
+    } catch (const ProtocolError& e) {
+        Fail(e.what());
+        return std::nullopt;
+    }
 }
 
 void SPIHelper::Fail(const std::string& why)

@@ -12,6 +12,7 @@
 // stopped, as soon as the program is asked to stop (SetHelperStopCheck).
 #pragma once
 
+#include "spi/host/shared_blocks_posix.h"
 #include "spi/host/spi_protocol.h"
 #include "spi/spi_launcher.h"
 
@@ -76,6 +77,11 @@ public:
     // The request begun by ExchangeHeader is over: a window told that the
     // wait began hears that it ended.
     void EndRequest();
+    // The memory of size bytes in which the helper handed over the blocks of
+    // the picture reply just read (when the reply says so), checked as
+    // SharedBlocks::receive does. None when it handed over nothing sound:
+    // the helper is stopped then, and the line says why.
+    std::optional<spihost::SharedBlocks> TakeSharedBlocks(std::uint64_t size);
     // Stops the helper after an answer that the caller found malformed.
     void Fail(const std::string& why);
     // The helper was stopped because the program is stopping, not for
@@ -101,6 +107,10 @@ private:
     spihost::ReadyMessage m_ready;
     bool m_abandoned = false;
 };
+
+// How many pictures came back from helpers in shared memory in this run
+// (the others came in the channel's stream).
+int PicturesInSharedMemory();
 
 // A request to a helper that lasts: Began after the first 100 ms, Going
 // about every 50 ms after that (whether the helper is silent or keeps

@@ -65,7 +65,9 @@ std::optional<HelperCommand> NativeHelperCommand(const std::string& path,
                          path.c_str());
         return std::nullopt;
     }
-    return HelperCommand{{helper, path}, {}};
+    HelperCommand command{{helper, path}, {}};
+    command.shared_blocks = true;
+    return command;
 }
 
 void SayOnce(const std::string& line)

@@ -33,6 +33,9 @@ struct HelperCommand
     // wine::NameForWine gives them, and the helper reports the plug-in by
     // the name it was handed.
     bool wine_names = false;
+    // The helper takes --blocks-socket (the native one): pictures come back
+    // in shared memory where the system allows.
+    bool shared_blocks = false;
 };
 
 // Bytes of a plug-in file the launchers look at.

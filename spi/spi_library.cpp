@@ -524,12 +524,51 @@ int HelperLibrary::GetPictureInfo(const char* source, susie_intptr length, unsig
     return SUSIE_INTERNAL_ERROR;
 }
 
+// The rest of a PictureReply whose blocks the helper handed over in shared
+// memory (left bytes: their two sizes), the blocks copied from there into
+// local-memory handles. False when the helper failed (it is stopped then).
+bool read_shared_blocks(SPIHelper& helper, std::uint32_t left, platform::LocalHandle (&blocks)[2])
+{
+    std::uint8_t sizes[8];
+    if (left != sizeof sizes) {
+        helper.Fail("picture answer of the wrong length");
+        return false;
+    }
+    if (!helper.ReadPayload(sizes, sizeof sizes))
+        return false;
+    Reader r({sizes, sizeof sizes});
+    const std::uint32_t size[2] = {r.u32(), r.u32()};
+    const std::uint64_t total = std::uint64_t{size[0]} + size[1];
+    if (total > k_max_payload) {
+        helper.Fail("message too large");
+        return false;
+    }
+    std::optional<SharedBlocks> shared = helper.TakeSharedBlocks(total);
+    if (!shared)
+        return false;
+    std::uint64_t at = 0;
+    for (int i = 0; i < 2; ++i) {
+        blocks[i] = platform::local_alloc(size[i]);
+        if (!blocks[i]) {
+            helper.Fail("out of memory for the picture");
+            return false;
+        }
+        if (!shared->read(at,
+                          {static_cast<std::uint8_t*>(platform::local_lock(blocks[i])), size[i]})) {
+            helper.Fail("picture memory unreadable");
+            return false;
+        }
+        at += size[i];
+    }
+    return true;
+}
+
 // Reads a PictureReply payload of length bytes (see spi_protocol.h: result,
-// flag, then the two blocks, each a u32 length and its bytes) with the
-// blocks going straight from the pipe into local-memory handles of this
-// process, as an in-process plug-in would have handed them over. False
-// when the helper failed or the answer is malformed (the helper is
-// stopped then).
+// flag, then the two blocks, each a u32 length and its bytes, or their
+// sizes when they are in shared memory) with the blocks going straight from
+// the pipe into local-memory handles of this process, as an in-process
+// plug-in would have handed them over. False when the helper failed or the
+// answer is malformed (the helper is stopped then).
 bool read_picture_reply(SPIHelper& helper, std::uint32_t length, int& result, susie_handle* info,
                         susie_handle* bits)
 {
@@ -552,27 +591,32 @@ bool read_picture_reply(SPIHelper& helper, std::uint32_t length, int& result, su
             helper.Fail(why);
         return false;
     };
-    if (has_blocks > 1 || (has_blocks && result != 0))
+    if (has_blocks > static_cast<std::uint8_t>(BlockPlace::Shared) || (has_blocks && result != 0))
         return fail("picture blocks with a failed result");
-    for (platform::LocalHandle& block : blocks) {
-        std::uint8_t size_bytes[4];
-        if (left < 4 || !helper.ReadPayload(size_bytes, 4))
-            return fail(left < 4 ? "picture answer too short" : nullptr);
-        left -= 4;
-        const std::uint32_t size = Reader({size_bytes, 4}).u32();
-        if (size > left || (!has_blocks && size != 0))
-            return fail("picture block larger than its answer");
-        left -= size;
-        if (!has_blocks)
-            continue;
-        block = platform::local_alloc(size);
-        if (!block) {
-            helper.Fail("out of memory for the picture");
+    if (has_blocks == static_cast<std::uint8_t>(BlockPlace::Shared)) {
+        if (!read_shared_blocks(helper, left, blocks))
             return fail(nullptr);
+        left = 0;
+    } else
+        for (platform::LocalHandle& block : blocks) {
+            std::uint8_t size_bytes[4];
+            if (left < 4 || !helper.ReadPayload(size_bytes, 4))
+                return fail(left < 4 ? "picture answer too short" : nullptr);
+            left -= 4;
+            const std::uint32_t size = Reader({size_bytes, 4}).u32();
+            if (size > left || (!has_blocks && size != 0))
+                return fail("picture block larger than its answer");
+            left -= size;
+            if (!has_blocks)
+                continue;
+            block = platform::local_alloc(size);
+            if (!block) {
+                helper.Fail("out of memory for the picture");
+                return fail(nullptr);
+            }
+            if (!helper.ReadPayload(platform::local_lock(block), size))
+                return fail(nullptr);
         }
-        if (!helper.ReadPayload(platform::local_lock(block), size))
-            return fail(nullptr);
-    }
     if (left != 0)
         return fail("bytes left over after the picture");
     if (has_blocks) {

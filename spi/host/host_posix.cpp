@@ -1,11 +1,15 @@
 // zumo-spi-host on POSIX: serves one native plug-in library (a shared
 // object "<name>.spi") over standard input and output.
 //
-//     zumo-spi-host PLUGIN
+//     zumo-spi-host [--blocks-socket=FD] PLUGIN
+//
+// With --blocks-socket, FD is a Unix socket to the program over which the
+// pictures' blocks go in shared memory (see shared_blocks_posix.h).
 //
 // The protocol owns the two standard descriptors: they are moved aside
 // first, and a plug-in that prints lands on standard error instead of in
 // the middle of a message.
+#include "spi/host/shared_blocks_posix.h"
 #include "spi/host/spi_serve.h"
 #include "spi/host/supervisor_posix.h"
 
@@ -16,7 +20,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -79,6 +86,12 @@ private:
 class PosixSystem : public HostSystem
 {
 public:
+    // blocks_socket: -1 for none, and the blocks go in the stream.
+    explicit PosixSystem(int blocks_socket)
+    {
+        if (blocks_socket >= 0)
+            m_blocks.emplace(blocks_socket);
+    }
     std::unique_ptr<PluginLibrary> load(const std::string& path) override
     {
         platform::LibraryHandle handle = platform::load_library(path);
@@ -92,6 +105,14 @@ public:
     void unlock(susie_handle handle) override { platform::local_unlock(handle); }
     std::size_t size(susie_handle handle) override { return platform::local_size(handle); }
     void free(susie_handle handle) override { platform::local_free(handle); }
+    bool share_blocks(std::span<const std::uint8_t> info,
+                      std::span<const std::uint8_t> bits) override
+    {
+        return m_blocks && m_blocks->send({info, bits});
+    }
+
+private:
+    std::optional<SharedBlocksSender> m_blocks;
 };
 
 // The protocol's descriptors, moved off 0 and 1, which then point to
@@ -109,12 +130,32 @@ bool take_standard_descriptors(int& in, int& out)
     return true;
 }
 
+// The descriptor of --blocks-socket=FD, kept away from the plug-in's
+// children; -1 when the option names none that is open.
+int blocks_socket(const char* option)
+{
+    const std::size_t prefix = std::strlen(k_blocks_socket_option);
+    char* end = nullptr;
+    const long fd = std::strtol(option + prefix, &end, 10);
+    if (end == option + prefix || *end != '\0' || fd < 3 || fd > 65535 ||
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC) != 0)
+        return -1;
+    return static_cast<int>(fd);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    int blocks = -1;
+    if (argc == 3 &&
+        std::strncmp(argv[1], k_blocks_socket_option, std::strlen(k_blocks_socket_option)) == 0) {
+        blocks = blocks_socket(argv[1]);
+        --argc;
+        ++argv;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: zumo-spi-host PLUGIN\n"
+        std::fprintf(stderr, "usage: zumo-spi-host [--blocks-socket=FD] PLUGIN\n"
                              "Serves one Susie plug-in to zumo over standard input and output.\n");
         return 64;
     }
@@ -135,8 +176,8 @@ int main(int argc, char** argv)
             // the last one freed instead of faulting in fresh pages each time.
             imgctl::reuse_freed_memory();
             FdChannel channel(in, out);
-            PosixSystem system;
+            PosixSystem system(blocks);
             return serve(channel, system, plugin);
         },
-        {in, out});
+        {in, out, blocks});
 }

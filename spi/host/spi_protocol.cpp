@@ -431,13 +431,22 @@ std::vector<std::uint8_t> encode_picture_reply_prefix(const PictureReply& m)
 {
     Writer w;
     w.i32(m.result);
-    w.u8(m.has_blocks ? 1 : 0);
+    const BlockPlace place = !m.has_blocks ? BlockPlace::None
+                             : m.shared    ? BlockPlace::Shared
+                                           : BlockPlace::Frame;
+    w.u8(static_cast<std::uint8_t>(place));
     return w.take();
 }
 
 bool write_picture_reply(Channel& channel, const PictureReply& reply)
 {
     std::vector<std::uint8_t> prefix = encode_picture_reply_prefix(reply);
+    if (reply.has_blocks && reply.shared) {
+        Writer w;
+        w.u32(reply.info_size);
+        w.u32(reply.bits_size);
+        return write_frame(channel, MessageType::PictureReply, {prefix, w.data()});
+    }
     std::vector<std::uint8_t> info_length = length_prefix(reply.info.size());
     std::vector<std::uint8_t> bits_length = length_prefix(reply.bits.size());
     return write_frame(channel, MessageType::PictureReply,
@@ -449,9 +458,18 @@ PictureReply decode_picture_reply(std::span<const std::uint8_t> payload)
     Reader r(payload);
     PictureReply m;
     m.result = r.i32();
-    m.has_blocks = r.boolean();
-    m.info = r.bytes();
-    m.bits = r.bytes();
+    const std::uint8_t place = r.u8();
+    if (place > static_cast<std::uint8_t>(BlockPlace::Shared))
+        throw ProtocolError("picture blocks in an unknown place");
+    m.has_blocks = place != static_cast<std::uint8_t>(BlockPlace::None);
+    m.shared = place == static_cast<std::uint8_t>(BlockPlace::Shared);
+    if (m.shared) {
+        m.info_size = r.u32();
+        m.bits_size = r.u32();
+    } else {
+        m.info = r.bytes();
+        m.bits = r.bytes();
+    }
     r.finish();
     if (m.has_blocks && m.result != 0)
         throw ProtocolError("picture blocks with a failed result");

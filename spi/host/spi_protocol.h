@@ -221,14 +221,22 @@ struct PictureRequest
     SourceRef source;
 };
 // Both blocks are present exactly when result is 0 and the plug-in handed
-// both over.
+// both over. They follow in the frame, or, when the program gave the helper
+// a way to hand them over in shared memory (see shared_blocks_posix.h), the
+// frame states only their sizes and the memory holds the info block and,
+// right after it, the bits. The flag byte tells which: 0 no blocks, 1 in
+// the frame, 2 in shared memory (a Windows helper never sends 2).
 struct PictureReply
 {
     std::int32_t result = 0;
     bool has_blocks = false;
-    std::span<const std::uint8_t> info;
+    bool shared = false;                // the blocks are in shared memory
+    std::span<const std::uint8_t> info; // in the frame
     std::span<const std::uint8_t> bits;
+    std::uint32_t info_size = 0; // in shared memory
+    std::uint32_t bits_size = 0;
 };
+enum class BlockPlace : std::uint8_t { None = 0, Frame = 1, Shared = 2 };
 
 struct ProgressMessage
 {
@@ -247,7 +255,8 @@ std::vector<std::uint8_t> encode(const PictureInfoReply& m);
 // piece of the frame (a u32 length, then the bytes): see write_request.
 std::vector<std::uint8_t> encode_source_prefix(const SourceRef& m);
 std::vector<std::uint8_t> encode_picture_prefix(const PictureRequest& m);
-// Without the blocks, which follow as two length-prefixed pieces.
+// Without the blocks, which follow as two length-prefixed pieces (or, in
+// shared memory, as their two sizes).
 std::vector<std::uint8_t> encode_picture_reply_prefix(const PictureReply& m);
 
 ReadyMessage decode_ready(std::span<const std::uint8_t> payload);
@@ -265,7 +274,7 @@ PictureReply decode_picture_reply(std::span<const std::uint8_t> payload);
 // memory data into a buffer first.
 bool write_source_request(Channel& channel, const SourceRef& source);
 bool write_picture_request(Channel& channel, const PictureRequest& request);
-// Sends a PictureReply with its blocks.
+// Sends a PictureReply with its blocks, or with their sizes when shared.
 bool write_picture_reply(Channel& channel, const PictureReply& reply);
 
 } // namespace zumo::spihost

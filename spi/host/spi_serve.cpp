@@ -224,6 +224,13 @@ bool Server::get_picture(const Frame& frame)
             reply.has_blocks = picture_blocks(
                 static_cast<const std::uint8_t*>(info_bytes), m_system.size(info),
                 static_cast<const std::uint8_t*>(bits_bytes), m_system.size(bits), reply);
+        // Shared or not, a picture is never larger than a frame may be.
+        if (reply.has_blocks && reply.info.size() + reply.bits.size() <= k_max_payload &&
+            m_system.share_blocks(reply.info, reply.bits)) {
+            reply.shared = true;
+            reply.info_size = static_cast<std::uint32_t>(reply.info.size());
+            reply.bits_size = static_cast<std::uint32_t>(reply.bits.size());
+        }
     }
     bool ok = write_picture_reply(m_channel, reply);
     if (info_bytes)

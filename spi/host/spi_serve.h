@@ -9,7 +9,9 @@
 #include "spi/susie_plugin.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace zumo::spihost {
@@ -43,6 +45,14 @@ public:
     virtual void unlock(susie_handle handle) = 0;
     virtual std::size_t size(susie_handle handle) = 0;
     virtual void free(susie_handle handle) = 0;
+    // Hands a picture's two blocks to the program beside the channel (shared
+    // memory) just before the reply that announces them; false when this
+    // helper cannot or may not, and the blocks go in the reply.
+    virtual bool share_blocks(std::span<const std::uint8_t> /*info*/,
+                              std::span<const std::uint8_t> /*bits*/)
+    {
+        return false;
+    }
 };
 
 // Loads the library at path, sends Ready and serves requests. Returns the

@@ -10,8 +10,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zumo {
 namespace {
@@ -433,6 +440,12 @@ TEST_F(Helpers, MalformedAnswersFailTheRequest)
          picture_answer({3, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}), "blocks with a failed result"},
         {"bytes after the picture", picture_answer({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9}),
          "bytes left over"},
+        {"shared memory announced, none handed over",
+         picture_answer({0, 0, 0, 0, 2, 40, 0, 0, 0, 8, 0, 0, 0}), "not handed over"},
+        {"shared blocks larger than any picture",
+         picture_answer({0, 0, 0, 0, 2, 0xFF, 0xFF, 0xFF, 0xFF, 8, 0, 0, 0}), "message too large"},
+        {"shared blocks with bytes after their sizes",
+         picture_answer({0, 0, 0, 0, 2, 40, 0, 0, 0, 8, 0, 0, 0, 0}), "of the wrong length"},
         {"wrong magic", bad_magic, "not a message of the plug-in helper"},
         {"answer of another kind",
          frame_bytes(MessageType::InfoReply, spihost::encode(spihost::InfoReply{1, "x"})),
@@ -461,6 +474,88 @@ TEST_F(Helpers, MalformedAnswersFailTheRequest)
         std::string said = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(said.find("fake.spi: "), std::string::npos) << said;
         EXPECT_NE(said.find(c.says), std::string::npos) << said;
+    }
+}
+
+// memfd_create fails with ENOSYS from now on in this process and what it
+// starts, as under an old kernel or a sandbox's seccomp filter.
+bool deny_memfd_create()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_memfd_create, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// A picture comes back from the helper as from the plug-in in the program,
+// whether its blocks cross in shared memory or, when the helper was started
+// without the socket for it or cannot make shared memory, in the pipe.
+TEST_F(Helpers, PicturesEqualInProcessOnesWhicheverWayTheyCross)
+{
+    enum class Way { SharedMemory, NoSocket, NoMemfd };
+    spitest::TempDir wrapper; // runs the helper without its socket option
+    {
+        std::ofstream script(wrapper / "zumo-spi-host");
+        script << "#!/bin/sh\nfor last; do :; done\nexec '" << ProgramFolder()
+               << "zumo-spi-host' \"$last\"\n";
+    }
+    fs::permissions(wrapper / "zumo-spi-host", fs::perms::owner_all);
+    auto load = [&](const std::string& path) {
+        m_spis->Clear();
+        m_spis->Add(OpenSPI(plugin("in")));
+        TSPIGraphic graphic;
+        graphic.LoadFromFile(path);
+        return graphic.ToPixels();
+    };
+    // A colour table in the info block, and rows with padding.
+    for (int bits : {8, 24}) {
+        SCOPED_TRACE(bits);
+        const std::string path = m_dir / "wide.ztst";
+        spitest::write_file(path, spitest::ztst(301, 5, bits));
+        SetSPIHosting(SPIHosting::InProcess);
+        const TPixelImage expected = load(path);
+        SetSPIHosting(SPIHosting::Helper);
+        for (Way way : {Way::SharedMemory, Way::NoSocket, Way::NoMemfd}) {
+            SCOPED_TRACE(static_cast<int>(way));
+            if (way == Way::NoSocket)
+                ::setenv("ZUMO_SPI_HOST_DIR", wrapper.path().c_str(), 1);
+            else
+                ::unsetenv("ZUMO_SPI_HOST_DIR");
+            const int shared = PicturesInSharedMemory();
+            if (way != Way::NoMemfd) {
+                const TPixelImage got = load(path);
+                EXPECT_EQ(got.width, expected.width);
+                EXPECT_TRUE(got.bgra == expected.bgra);
+                EXPECT_EQ(PicturesInSharedMemory() - shared, way == Way::SharedMemory ? 1 : 0);
+                continue;
+            }
+            // The filter stays with a process: a copy of this one takes it,
+            // then starts the helper and loads.
+            m_spis->Clear();
+            const pid_t child = ::fork();
+            if (child == 0) {
+                if (!deny_memfd_create())
+                    std::_Exit(10);
+                try {
+                    const TPixelImage got = load(path);
+                    std::_Exit(got.bgra != expected.bgra            ? 11
+                               : PicturesInSharedMemory() != shared ? 12
+                                                                    : 0);
+                } catch (...) {
+                    std::_Exit(13);
+                }
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "10 no filter, 11 other pixels, 12 shared, "
+                                                 "13 failed";
+        }
     }
 }
 

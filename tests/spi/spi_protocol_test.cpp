@@ -112,6 +112,18 @@ class FakeSystem : public HostSystem
 {
 public:
     bool loadable = true;
+    // Takes the blocks as shared memory would, keeping a copy.
+    bool shares = false;
+    Bytes shared;
+    bool share_blocks(std::span<const std::uint8_t> info,
+                      std::span<const std::uint8_t> bits) override
+    {
+        if (!shares)
+            return false;
+        shared.assign(info.begin(), info.end());
+        shared.insert(shared.end(), bits.begin(), bits.end());
+        return true;
+    }
     std::unique_ptr<PluginLibrary> load(const std::string&) override
     {
         return loadable ? std::make_unique<FakeLibrary>() : nullptr;
@@ -194,6 +206,29 @@ TEST(SpiServe, AnswersAConversationAndEndsOnShutdown)
     EXPECT_EQ(stopped.result, 1);
     EXPECT_FALSE(stopped.has_blocks);
     EXPECT_EQ(out[10].type, MessageType::Bye);
+}
+
+// Blocks handed over beside the channel leave only their sizes in the
+// reply: the header and the rows, as in the pipe.
+TEST(SpiServe, SharedBlocksLeaveTheirSizesInTheReply)
+{
+    ScriptChannel channel(concat({
+        picture_request(PictureEntry::Picture, {1, "", 0, k_fake_data}),
+        frame(MessageType::ProgressReply, encode_i32(0)),
+        frame(MessageType::ProgressReply, encode_i32(0)),
+    }));
+    FakeSystem system;
+    system.shares = true;
+    EXPECT_EQ(serve(channel, system, "fake"), 0);
+    std::vector<Frame> out = channel.written();
+    ASSERT_EQ(out.size(), 4u);
+    PictureReply reply = decode_picture_reply(out[3].payload);
+    EXPECT_TRUE(reply.has_blocks && reply.shared);
+    EXPECT_EQ(reply.info_size, 40u);
+    EXPECT_EQ(reply.bits_size, 8u);
+    ASSERT_EQ(system.shared.size(), 48u);
+    EXPECT_EQ(system.shared[14], 24);
+    EXPECT_EQ(system.shared[47], 0xAB);
 }
 
 TEST(SpiServe, EndsWithoutAnswerForWhatItCannotServe)

@@ -217,10 +217,11 @@ fs::file_time_type written_at(const fs::path& path)
 
 // A second drag while a drop run goes on: its files run at once with their
 // own dialog, and the first run goes on only after them. (The first run is
-// long; the window is closed once it has gone on after the second one.)
+// long, even with its files converted side by side on every core; the
+// window is closed once it has gone on after the second one.)
 TEST_F(Desktop, ADropDuringARunIsANestedRun)
 {
-    const std::vector<std::string> outer = big_pictures(40, 3200, 2400);
+    const std::vector<std::string> outer = big_pictures(120, 3200, 2400);
     write_picture(zumo.pictures / "inner1.png", 30, 20, "PNG");
     write_picture(zumo.pictures / "inner2.png", 30, 20, "PNG");
     const Window window = start_zumo();

@@ -522,6 +522,23 @@ BatchFile ConversionEngine::file_job(ConversionKind kind, const std::string& pat
     return job;
 }
 
+namespace {
+
+// The open-dialog drivers' step after file i of count: the bar, then
+// false after the dialog's キャンセル, else the window's pending messages.
+std::function<bool(int)> progress_step(ProgressDialog& progress, UserHost& host, int count)
+{
+    return [&progress, &host, count](int i) {
+        progress.SetProgress(k_progress_text, count - 1, i);
+        if (progress.Cancelled())
+            return false;
+        host.ProcessMessages();
+        return true;
+    };
+}
+
+} // namespace
+
 void ConversionEngine::run_file_list(const std::vector<std::string>& files, ConversionKind kind)
 {
     // Our own copy: a nested run started from the window while this one
@@ -538,13 +555,7 @@ void ConversionEngine::run_file_list(const std::vector<std::string>& files, Conv
         for (const std::string& entry : entries)
             run.AddPending(entry);
         BatchPool pool(m_host, BatchJobs(m_options.Options(), m_jobs_override));
-        pool.on_finished = [&](int i) {
-            progress->SetProgress(k_progress_text, count - 1, i);
-            if (progress->Cancelled())
-                return false;
-            m_host.ProcessMessages();
-            return true;
-        };
+        pool.on_finished = progress_step(*progress, m_host, count);
         for (int i = 0; i < count && pool.WaitForRoom(); ++i)
             pool.Start(file_job(kind, entries[static_cast<std::size_t>(i)], run));
         pool.Finish();
@@ -567,13 +578,7 @@ void ConversionEngine::run_check_list(const CheckListSource& list,
         platform::RunFiles run;
         bool registered = false;
         BatchPool pool(m_host, BatchJobs(m_options.Options(), m_jobs_override));
-        pool.on_finished = [&](int i) {
-            progress->SetProgress(k_progress_text, count - 1, i);
-            if (progress->Cancelled())
-                return false;
-            m_host.ProcessMessages();
-            return true;
-        };
+        pool.on_finished = progress_step(*progress, m_host, count);
         for (int i = 0; i < count && pool.WaitForRoom(); ++i) {
             BatchFile job;
             job.work = [](UserHost&, FileTurn*) {}; // unticked: only the progress step

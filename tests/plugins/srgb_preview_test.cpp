@@ -6,6 +6,7 @@
 #include "imagelib/imgctl.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
+#include "tests/plugins/shipped_plugins.h"
 #include "tests/support/heif_jxl_pictures.h"
 #include "tests/support/temp_dir.h"
 
@@ -130,19 +131,8 @@ void PrintTo(const ColourCase& c, std::ostream* out)
     *out << c.name;
 }
 
-class PreviewInSrgb : public ::testing::TestWithParam<ColourCase>
+class PreviewInSrgb : public ShippedPluginsBase, public ::testing::WithParamInterface<ColourCase>
 {
-protected:
-    void SetUp() override
-    {
-        m_spis = std::make_unique<TSPIs>();
-        m_spis->SearchSPI(std::string(ZUMO_PLUGIN_DIR) + "/*");
-        ASSERT_TRUE(m_dir.ok());
-    }
-    void TearDown() override { m_spis.reset(); }
-
-    std::unique_ptr<TSPIs> m_spis;
-    testsupport::TempFolder m_dir;
 };
 
 // The picture the conversion loads to write a BMP: converted to sRGB.

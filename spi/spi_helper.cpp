@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
@@ -167,22 +168,31 @@ std::string plugin_label(const std::string& path)
 
 // Helpers asked to end, reaped as they go. One still stuck in its plug-in
 // when the program ends is killed by the kernel (the helper asks for that).
+// The preview's worker and the window's thread may both stop helpers.
 class EndingHelpers
 {
 public:
     void Add(pid_t pid)
     {
+        const std::lock_guard lock(m_mutex);
         m_pids.push_back(pid);
-        Reap();
+        reap();
     }
     // Collects the ended ones; true while some still run.
     bool Reap()
+    {
+        const std::lock_guard lock(m_mutex);
+        return reap();
+    }
+
+private:
+    bool reap()
     {
         std::erase_if(m_pids, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
         return !m_pids.empty();
     }
 
-private:
+    std::mutex m_mutex;
     std::vector<pid_t> m_pids;
 };
 

@@ -6,6 +6,7 @@
 #include "spi/spi_launcher.h"
 #include "spi/wine.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +26,7 @@ namespace {
 // $ZUMO_SPI_HOSTING ("helper" or "in-process") chooses until the program
 // does.
 std::optional<SPIHosting> g_hosting;
-int g_helpers_started = 0;
+std::atomic<int> g_helpers_started{0}; // the preview's worker starts helpers too
 
 // ---- in this process
 

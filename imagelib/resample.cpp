@@ -10,6 +10,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define ZUMO_RESAMPLE_AVX2 1
+#endif
 
 namespace imgctl {
 namespace {
@@ -108,9 +112,112 @@ void filter_line_sse2(const std::uint8_t* in, std::uint8_t* out, int out_cols, c
 }
 #endif
 
+#if defined(ZUMO_RESAMPLE_AVX2)
+bool has_avx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+
+// One step of the line filter below: four taps of one output pixel.
+__attribute__((target("avx2"))) inline __m256i tap_sums(const std::uint8_t* pixels,
+                                                        const std::int16_t* weights, __m256i order)
+{
+    const __m256i both =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)));
+    const __m256i w =
+        _mm256_broadcastq_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(weights)));
+    return _mm256_madd_epi16(_mm256_shuffle_epi8(both, order), w);
+}
+
+// Two output pixels' channel sums, rounded, as bytes (`pack` drops the
+// fourth channel where there are three).
+__attribute__((target("avx2"))) inline __m128i rounded_bytes(__m256i a, __m256i b, __m128i pack)
+{
+    // Per half, a's pairs of sums added, then b's: c0 c1 in the low half,
+    // c2 c3 in the high one; then a's four channels, b's four.
+    const __m256i channels = _mm256_permutevar8x32_epi32(_mm256_hadd_epi32(a, b),
+                                                         _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+    const __m256i rounded = _mm256_srai_epi32(_mm256_add_epi32(channels, _mm256_set1_epi32(k_half)),
+                                              AxisTaps::k_tap_bits);
+    const __m128i words =
+        _mm_packs_epi32(_mm256_castsi256_si128(rounded), _mm256_extracti128_si256(rounded, 1));
+    return _mm_shuffle_epi8(_mm_packus_epi16(words, words), pack);
+}
+
+// Three or four channels, four taps per step, two output pixels at a
+// time. The sixteen bytes from the window's next pixel go to both halves
+// of a register; one shuffle spreads taps k to k + 3 of the first two
+// channels over the low half and of the others over the high half, as
+// 16-bit values, so that one madd with the four weights repeated gives
+// per channel the sums of taps k, k + 1 and of taps k + 2, k + 3. Reads up
+// to sixteen bytes from the last step's first pixel (the line buffer is
+// padded; those taps weigh 0). The tap count is a multiple of four.
+template <int Channels>
+__attribute__((target("avx2"))) void filter_line_avx2(const std::uint8_t* in, std::uint8_t* out,
+                                                      int out_cols, const AxisTaps& taps)
+{
+    static_assert(Channels == 3 || Channels == 4);
+    constexpr char C = Channels, none = -1;
+    const __m256i order = _mm256_setr_epi8(
+        0, none, C, none, 2 * C, none, 3 * C, none, 1, none, 1 + C, none, 1 + 2 * C, none,
+        1 + 3 * C, none, 2, none, 2 + C, none, 2 + 2 * C, none, 2 + 3 * C, none, //
+        Channels == 4 ? 3 : none, none, Channels == 4 ? 3 + C : none, none,
+        Channels == 4 ? 3 + 2 * C : none, none, Channels == 4 ? 3 + 3 * C : none, none);
+    // The two pixels' channels side by side, without the fourth of three.
+    const __m128i pack = Channels == 3 ? _mm_setr_epi8(0, 1, 2, 4, 5, 6, none, none, none, none,
+                                                       none, none, none, none, none, none)
+                                       : _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, none, none, none,
+                                                       none, none, none, none, none);
+    const int count = taps.count;
+    int x = 0;
+    for (; x + 1 < out_cols; x += 2) {
+        const std::int16_t* wa = &taps.weights[static_cast<std::size_t>(x) * count];
+        const std::int16_t* wb = wa + count;
+        const std::uint8_t* pa = in + static_cast<std::ptrdiff_t>(taps.start[x]) * Channels;
+        const std::uint8_t* pb = in + static_cast<std::ptrdiff_t>(taps.start[x + 1]) * Channels;
+        __m256i a = _mm256_setzero_si256(), b = _mm256_setzero_si256();
+        for (int k = 0; k < count; k += 4) {
+            a = _mm256_add_epi32(a, tap_sums(pa + k * Channels, wa + k, order));
+            b = _mm256_add_epi32(b, tap_sums(pb + k * Channels, wb + k, order));
+        }
+        const __m128i bytes = rounded_bytes(a, b, pack);
+        // Eight bytes at once where the row goes on past the pair: with
+        // three channels the two beyond belong to the next pixel, which is
+        // written later.
+        if (Channels == 4 || x + 2 < out_cols)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+        else
+            std::memcpy(out, &bytes, 2 * Channels);
+        out += 2 * Channels;
+    }
+    if (x < out_cols) {
+        const std::int16_t* wa = &taps.weights[static_cast<std::size_t>(x) * count];
+        const std::uint8_t* pa = in + static_cast<std::ptrdiff_t>(taps.start[x]) * Channels;
+        __m256i a = _mm256_setzero_si256();
+        for (int k = 0; k < count; k += 4)
+            a = _mm256_add_epi32(a, tap_sums(pa + k * Channels, wa + k, order));
+        const __m128i bytes = rounded_bytes(a, _mm256_setzero_si256(), pack);
+        std::memcpy(out, &bytes, Channels);
+    }
+}
+#endif
+
 void filter_line(const std::uint8_t* in, std::uint8_t* out, int out_cols, int channels,
                  const AxisTaps& taps)
 {
+#if defined(ZUMO_RESAMPLE_AVX2)
+    if (has_avx2() && taps.count % 4 == 0) {
+        if (channels == 3) {
+            filter_line_avx2<3>(in, out, out_cols, taps);
+            return;
+        }
+        if (channels == 4) {
+            filter_line_avx2<4>(in, out, out_cols, taps);
+            return;
+        }
+    }
+#endif
 #if defined(__SSE2__)
     if (channels == 3) {
         filter_line_sse2<3>(in, out, out_cols, taps);
@@ -134,28 +241,91 @@ void filter_line(const std::uint8_t* in, std::uint8_t* out, int out_cols, int ch
     }
 }
 
-// One zero weight more where the count is odd, so that the line filter
-// can step two taps at a time.
-AxisTaps even_taps(AxisTaps taps)
+// Zero weights added up to a multiple of `step` taps, so that the line
+// filters can step two or four taps at a time.
+AxisTaps padded_taps(AxisTaps taps, int step)
 {
-    if (taps.count % 2 == 0)
+    const int count = (taps.count + step - 1) / step * step;
+    if (count == taps.count)
         return taps;
     const std::size_t outputs = taps.start.size();
-    std::vector<std::int16_t> weights(outputs * (taps.count + 1), 0);
+    std::vector<std::int16_t> weights(outputs * count, 0);
     for (std::size_t j = 0; j < outputs; ++j)
-        std::copy_n(&taps.weights[j * taps.count], taps.count, &weights[j * (taps.count + 1)]);
+        std::copy_n(&taps.weights[j * taps.count], taps.count, &weights[j * count]);
     taps.weights = std::move(weights);
-    ++taps.count;
+    taps.count = count;
     return taps;
+}
+
+// Taps a line filter steps through: four at a time where the processor
+// has the wide filter, else two.
+int tap_step()
+{
+#if defined(ZUMO_RESAMPLE_AVX2)
+    if (has_avx2())
+        return 4;
+#endif
+    return 2;
 }
 
 // One output row from the `count` input rows of its window: a weighted
 // sum down each column, channels interleaved, so that one pass runs along
 // whole rows of bytes.
+#if defined(ZUMO_RESAMPLE_AVX2)
+// The SSE2 step below on thirty-two values at a time; returns how many
+// values it did. Within each 128-bit half the unpacks and packs work as
+// the SSE2 ones, so the bytes come out in order.
+__attribute__((target("avx2"))) int filter_window_avx2(const std::uint8_t* const* rows,
+                                                       const std::int16_t* weights, int count,
+                                                       int values, std::uint8_t* out)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    int x = 0;
+    for (; x + 32 <= values; x += 32) {
+        __m256i sums[4];
+        for (__m256i& sum : sums)
+            sum = _mm256_set1_epi32(k_half);
+        for (int k = 0; k < count; k += 2) {
+            const bool pair = k + 1 < count;
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + x));
+            const __m256i b =
+                pair ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + x)) : zero;
+            const std::uint32_t pair_weights =
+                static_cast<std::uint16_t>(weights[k]) |
+                static_cast<std::uint32_t>(static_cast<std::uint16_t>(pair ? weights[k + 1] : 0))
+                    << 16;
+            const __m256i w = _mm256_set1_epi32(static_cast<int>(pair_weights));
+            const __m256i a_lo = _mm256_unpacklo_epi8(a, zero),
+                          a_hi = _mm256_unpackhi_epi8(a, zero);
+            const __m256i b_lo = _mm256_unpacklo_epi8(b, zero),
+                          b_hi = _mm256_unpackhi_epi8(b, zero);
+            sums[0] =
+                _mm256_add_epi32(sums[0], _mm256_madd_epi16(_mm256_unpacklo_epi16(a_lo, b_lo), w));
+            sums[1] =
+                _mm256_add_epi32(sums[1], _mm256_madd_epi16(_mm256_unpackhi_epi16(a_lo, b_lo), w));
+            sums[2] =
+                _mm256_add_epi32(sums[2], _mm256_madd_epi16(_mm256_unpacklo_epi16(a_hi, b_hi), w));
+            sums[3] =
+                _mm256_add_epi32(sums[3], _mm256_madd_epi16(_mm256_unpackhi_epi16(a_hi, b_hi), w));
+        }
+        for (__m256i& sum : sums)
+            sum = _mm256_srai_epi32(sum, AxisTaps::k_tap_bits);
+        const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(sums[0], sums[1]),
+                                                  _mm256_packs_epi32(sums[2], sums[3]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), bytes);
+    }
+    return x;
+}
+#endif
+
 void filter_window(const std::uint8_t* const* rows, const std::int16_t* weights, int count,
                    int values, std::uint8_t* out)
 {
     int x = 0;
+#if defined(ZUMO_RESAMPLE_AVX2)
+    if (has_avx2())
+        x = filter_window_avx2(rows, weights, count, values, out);
+#endif
 #if defined(__SSE2__)
     // Sixteen values and two rows per step: the rows' bytes are
     // interleaved as 16-bit pairs and multiplied with the pair of weights
@@ -251,13 +421,13 @@ RowResampler::RowResampler(cv::Size in, int type, cv::Size out, double scale_x, 
     CV_Assert(CV_MAT_DEPTH(type) == CV_8U && in.width > 0 && in.height > 0 && out.width > 0 &&
               out.height > 0);
     if (!m_same_width) {
-        m_columns = even_taps(lanczos3_taps(in.width, out.width, scale_x));
-        // Room for the pixel and byte that the two-tap steps read past a
-        // window at the end of the line.
-        m_line.resize(static_cast<std::size_t>(in.width + 2) * m_channels);
+        m_columns = padded_taps(lanczos3_taps(in.width, out.width, scale_x), tap_step());
+        // Room for what the steps read past a window at the end of the
+        // line: the padded taps, and up to sixteen bytes from the last
+        // step's first pixel.
+        m_line.resize(static_cast<std::size_t>(in.width + 8) * m_channels);
     }
     m_window.resize(static_cast<std::size_t>(m_rows.count));
-    m_recent.resize(static_cast<std::size_t>(m_rows.count) * in.width * m_channels);
 }
 
 // The last `count` input rows are kept; an output row is made as soon as
@@ -267,19 +437,36 @@ void RowResampler::add_row(const std::uint8_t* row)
     CV_Assert(m_next_in < m_in.height);
     const int i = m_next_in++;
     const std::size_t values = static_cast<std::size_t>(m_in.width) * m_channels;
+    if (m_recent.empty())
+        m_recent.resize(static_cast<std::size_t>(m_rows.count) * values);
     std::copy_n(row, values, &m_recent[static_cast<std::size_t>(i % m_rows.count) * values]);
     while (m_next_out < m_out.rows &&
-           m_rows.start[static_cast<std::size_t>(m_next_out)] + m_rows.count - 1 <= i)
-        make_row(m_next_out++);
+           m_rows.start[static_cast<std::size_t>(m_next_out)] + m_rows.count - 1 <= i) {
+        const int y = m_next_out++;
+        const int start = m_rows.start[static_cast<std::size_t>(y)];
+        for (int k = 0; k < m_rows.count; ++k)
+            m_window[static_cast<std::size_t>(k)] =
+                &m_recent[static_cast<std::size_t>((start + k) % m_rows.count) * values];
+        make_row(y);
+    }
+}
+
+void RowResampler::add_all_rows(const cv::Mat& pixels)
+{
+    CV_Assert(m_next_in == 0 && pixels.size() == m_in && pixels.channels() == m_channels &&
+              pixels.depth() == CV_8U);
+    m_next_in = m_in.height;
+    for (; m_next_out < m_out.rows; ++m_next_out) {
+        const int start = m_rows.start[static_cast<std::size_t>(m_next_out)];
+        for (int k = 0; k < m_rows.count; ++k)
+            m_window[static_cast<std::size_t>(k)] = pixels.ptr<std::uint8_t>(start + k);
+        make_row(m_next_out);
+    }
 }
 
 void RowResampler::make_row(int y)
 {
     const std::size_t values = static_cast<std::size_t>(m_in.width) * m_channels;
-    const int start = m_rows.start[static_cast<std::size_t>(y)];
-    for (int k = 0; k < m_rows.count; ++k)
-        m_window[static_cast<std::size_t>(k)] =
-            &m_recent[static_cast<std::size_t>((start + k) % m_rows.count) * values];
     std::uint8_t* line = m_same_width ? m_out.ptr<std::uint8_t>(y) : m_line.data();
     filter_window(m_window.data(), &m_rows.weights[static_cast<std::size_t>(y) * m_rows.count],
                   m_rows.count, static_cast<int>(values), line);
@@ -303,8 +490,7 @@ cv::Mat resample_lanczos3(const cv::Mat& pixels, cv::Size size)
     RowResampler resampler(work.size(), work.type(), size,
                            static_cast<double>(pixels.cols) / size.width / bx,
                            static_cast<double>(pixels.rows) / size.height / by);
-    for (int y = 0; y < work.rows; ++y)
-        resampler.add_row(work.ptr<std::uint8_t>(y));
+    resampler.add_all_rows(work);
     return resampler.result();
 }
 

@@ -44,10 +44,14 @@ public:
 
     // Adds the next input row (in.width pixels).
     void add_row(const std::uint8_t* row);
+    // Takes every input row of a picture held whole, in place (no copy),
+    // instead of add_row.
+    void add_all_rows(const cv::Mat& pixels);
     // The output, once every input row was added.
     const cv::Mat& result() const { return m_out; }
 
 private:
+    // Output row y from the input rows m_window points at.
     void make_row(int y);
 
     cv::Size m_in;
@@ -57,7 +61,7 @@ private:
     bool m_same_width;
     int m_next_in = 0;
     int m_next_out = 0;
-    std::vector<std::uint8_t> m_recent; // the last m_rows.count input rows
+    std::vector<std::uint8_t> m_recent; // add_row: the last m_rows.count input rows
     std::vector<const std::uint8_t*> m_window;
     std::vector<std::uint8_t> m_line;
     cv::Mat m_out;

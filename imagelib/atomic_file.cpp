@@ -1,6 +1,6 @@
 #include "imagelib/atomic_file.h"
 
-#include "imagelib/imgctl.h"
+#include "imagelib/image_error.h"
 #include "platform/file_ops.h"
 #include "platform/path.h"
 

@@ -3,7 +3,7 @@
 // naming the fault; nothing is read outside the given spans.
 #pragma once
 
-#include "imagelib/imgctl.h"
+#include "imagelib/image_error.h"
 
 #include <cstdint>
 #include <span>

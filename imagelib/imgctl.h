@@ -28,8 +28,9 @@
 //    partly grey picture.
 //  - TurnDIBex: bilinear; the canvas grows to hold the whole turned
 //    picture; exact for multiples of 90 degrees.
-//  - ResizeDIB: area filtering when shrinking, bicubic otherwise; the kept
-//    side is rounded to the nearest pixel, at least 1.
+//  - ResizeDIB: Lanczos3 when shrinking (past four times, a whole-factor
+//    box shrink to about twice the target first), bicubic when enlarging
+//    both sides; the kept side is rounded to the nearest pixel, at least 1.
 //  - DIBto8Bit: a picture with at most 256 colours keeps them exactly;
 //    otherwise libimagequant finds the palette and the pixels are
 //    dithered (Floyd-Steinberg). The reserved arguments are ignored.
@@ -47,9 +48,10 @@
 //    by every loader and operation before memory is allocated.
 #pragma once
 
+#include "imagelib/image_error.h"
+
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -57,25 +59,6 @@ namespace imgctl {
 
 using HDIB = std::uint32_t;
 using COLORREF = std::uint32_t;
-
-// What went wrong, for a message that tells the user why: the file's data
-// (damaged or unsupported), its size, or the system (error() holds errno).
-enum class Fault { Data, NotPicture, TooLarge, System };
-
-class ImageError : public std::runtime_error
-{
-public:
-    explicit ImageError(const std::string& what, Fault fault = Fault::Data, int error = 0)
-        : std::runtime_error(what), m_fault(fault), m_error(error)
-    {
-    }
-    Fault fault() const { return m_fault; }
-    int error() const { return m_error; } // errno for Fault::System, else 0
-
-private:
-    Fault m_fault;
-    int m_error;
-};
 
 HDIB ToDIB(const char* file_name);
 

@@ -2,7 +2,7 @@
 // a file claiming absurd dimensions (a decompression bomb) is refused early.
 #pragma once
 
-#include "imagelib/imgctl.h"
+#include "imagelib/image_error.h"
 #include "imagelib/picture_limits.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "imagelib/quantize.h"
 
-#include "imagelib/imgctl.h"
+#include "imagelib/image_error.h"
 
 #include <algorithm>
 #include <climits>

@@ -15,7 +15,7 @@
 #include "rename/RenameRuns.h"
 #include "rename/RenameUndo.h"
 #include "shell/local_names.h"
-#include "spi/spi_helper.h"
+#include "spi/helper/spi_helper.h"
 
 #include <QAction>
 #include <QApplication>

@@ -7,7 +7,7 @@
 #include "convert/conversion.h"
 #include "platform/path.h"
 #include "spi/SPIs.h"
-#include "spi/spi_helper.h"
+#include "spi/helper/spi_helper.h"
 
 #include <cstdlib>
 #include <ostream>

@@ -19,7 +19,7 @@
 #include "imagelib/png_codec.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
-#include "spi/spi_helper.h"
+#include "spi/helper/spi_helper.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,9 +2,9 @@
 
 #include "platform/local_mem.h"
 #include "spi/SPIs.h"
-#include "spi/spi_helper.h"
-#include "spi/spi_launcher.h"
-#include "spi/wine.h"
+#include "spi/helper/spi_helper.h"
+#include "spi/helper/spi_launcher.h"
+#include "spi/helper/wine.h"
 
 #include <atomic>
 #include <cstdio>

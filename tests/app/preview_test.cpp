@@ -4,7 +4,7 @@
 #include "preview_wait.h"
 #include "scripted_host.h"
 #include "spi/SPIs.h"
-#include "spi/spi_helper.h"
+#include "spi/helper/spi_helper.h"
 #include "spi/spi_library.h"
 
 #include <QCheckBox>

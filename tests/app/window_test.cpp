@@ -2,7 +2,7 @@
 #include "scripted_host.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
-#include "spi/spi_helper.h"
+#include "spi/helper/spi_helper.h"
 
 #include <QCheckBox>
 #include <QDir>

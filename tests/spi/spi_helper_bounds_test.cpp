@@ -3,7 +3,7 @@
 // huge block for a small picture is neither copied nor held.
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
-#include "spi/spi_helper.h"
+#include "spi/helper/spi_helper.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

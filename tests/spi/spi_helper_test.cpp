@@ -3,7 +3,7 @@
 // goes on; the plug-in information cache spares helpers at start-up.
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
-#include "spi/spi_helper.h"
+#include "spi/helper/spi_helper.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -9,10 +9,10 @@
 #include "graphics/exceptions.h"
 #include "spi/SPIBmp.h"
 #include "spi/SPIs.h"
-#include "spi/spi_helper.h"
-#include "spi/spi_launcher.h"
+#include "spi/helper/spi_helper.h"
+#include "spi/helper/spi_launcher.h"
+#include "spi/helper/wine.h"
 #include "spi/spi_library.h"
-#include "spi/wine.h"
 #include "tests/spi/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Telling Windows plug-in libraries from other files by their DOS and PE
 // headers: built headers, one row per case, and the Windows test plug-ins
 // the build cross-compiles, when it does.
-#include "spi/wine.h"
+#include "spi/helper/wine.h"
 
 #include <gtest/gtest.h>
 

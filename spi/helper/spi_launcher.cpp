@@ -1,4 +1,4 @@
-#include "spi/spi_launcher.h"
+#include "spi/helper/spi_launcher.h"
 
 #include "platform/file_ops.h"
 #include "platform/path.h"

@@ -1,4 +1,4 @@
-#include "spi/wine.h"
+#include "spi/helper/wine.h"
 
 #include "platform/file_ops.h"
 

@@ -1,4 +1,4 @@
-#include "spi/spi_helper.h"
+#include "spi/helper/spi_helper.h"
 
 #include <algorithm>
 #include <atomic>

@@ -12,9 +12,9 @@
 // stopped, as soon as the program is asked to stop (SetHelperStopCheck).
 #pragma once
 
+#include "spi/helper/spi_launcher.h"
 #include "spi/host/shared_blocks_posix.h"
 #include "spi/host/spi_protocol.h"
-#include "spi/spi_launcher.h"
 
 #include <chrono>
 #include <functional>

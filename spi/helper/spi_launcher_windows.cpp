@@ -1,7 +1,7 @@
 // Windows plug-in libraries: served by the Windows build of the helper
-// (zumo-spi-host32.exe, zumo-spi-host64.exe) under Wine (spi/wine.h).
-#include "spi/spi_launcher.h"
-#include "spi/wine.h"
+// (zumo-spi-host32.exe, zumo-spi-host64.exe) under Wine (spi/helper/wine.h).
+#include "spi/helper/spi_launcher.h"
+#include "spi/helper/wine.h"
 
 #include <stdexcept>
 

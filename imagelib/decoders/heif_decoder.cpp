@@ -3,6 +3,7 @@
 // applied by libheif once.
 #include "imagelib/decoders/exif_item.h"
 #include "imagelib/decoders/formats.h"
+#include "imagelib/memory_reuse.h"
 #include "imagelib/picture_limits.h"
 
 #include <libheif/heif.h>
@@ -256,6 +257,8 @@ Header heif_header(std::span<const std::uint8_t> file)
 
 Decoded decode_heif(std::span<const std::uint8_t> file)
 {
+    // Declared first, so ended last: libheif's blocks are all freed by then.
+    const imgctl::FreshLargeBlocks fresh_blocks;
     const Opened opened = open(file);
     const heif_image_handle* handle = opened.handle.get();
     const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;

@@ -7,6 +7,7 @@
 
 #include "imagelib/decoders/decoders.h"
 #include "imagelib/decoders/srgb.h"
+#include "imagelib/imgctl.h"
 
 #include <cstdint>
 #include <optional>
@@ -43,6 +44,14 @@ using decoders::icc_for_nclx;
 // RGB profile can go with an RGB output file.
 using decoders::profile_space;
 using decoders::ProfileSpace;
+
+// Whether a picture's profile stays with its pixels as they are: when the
+// output may carry it, unless it is grey (no encoder writes a grey profile
+// for colour pixels). Otherwise the pixels are converted to sRGB.
+inline bool profile_kept(std::span<const std::uint8_t> icc, Colour colour)
+{
+    return colour == Colour::KeepProfile && profile_space(icc) != ProfileSpace::Grey;
+}
 
 // The ICC profile a BMP file embeds (BITMAPV5HEADER with colour space
 // PROFILE_EMBEDDED); empty when it has none or the offset and size do not

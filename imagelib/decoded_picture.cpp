@@ -126,8 +126,7 @@ void take_metadata(decoders::Decoded& decoded, Metadata& metadata)
 // (colour_of does that as it copies).
 cv::Mat settle_colour(decoders::Decoded& decoded, Colour colour)
 {
-    const bool grey_profile = profile_space(decoded.icc) == ProfileSpace::Grey;
-    if (colour == Colour::KeepProfile && !grey_profile) {
+    if (profile_kept(decoded.icc, colour)) {
         if (decoded.icc.empty() && decoded.nclx)
             decoded.icc = icc_for_nclx(*decoded.nclx);
         return colour_of(decoded);

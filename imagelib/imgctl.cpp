@@ -87,8 +87,7 @@ void turn_upright(Picture& picture, Metadata& metadata, Orientation orientation)
 // the scale it is decoded at. A palette picture converts its palette.
 void settle_colour(Picture& picture, Metadata& metadata, Colour colour)
 {
-    if (metadata.icc.empty() ||
-        (colour == Colour::KeepProfile && profile_space(metadata.icc) != ProfileSpace::Grey))
+    if (metadata.icc.empty() || profile_kept(metadata.icc, colour))
         return;
     std::vector<std::uint8_t> icc = std::exchange(metadata.icc, {});
     if (picture.is_pending()) {

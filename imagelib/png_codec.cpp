@@ -104,7 +104,7 @@ enum class Route { Stored, ToSrgb };
 
 Route route_for(std::span<const std::uint8_t> icc, Colour colour)
 {
-    if (icc.empty() || (colour == Colour::KeepProfile && profile_space(icc) != ProfileSpace::Grey))
+    if (icc.empty() || profile_kept(icc, colour))
         return Route::Stored;
     return Route::ToSrgb;
 }

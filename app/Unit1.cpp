@@ -90,9 +90,9 @@ QImage to_qimage(const zumo::TPicture& picture, QSize fit)
 
 // While a plug-in's helper is slow to answer a call made on the window's
 // thread (the preview's calls are made on its worker, where this does
-// nothing), the window goes on painting and shows the busy cursor. What the user does meanwhile
-// (clicks, keys, a close) is held back until the answer is in, so nothing runs into the half-done
-// preview.
+// nothing), the window goes on painting and shows the busy cursor. What
+// the user does meanwhile (clicks, keys, a close) is held back until the
+// answer is in, so nothing runs into the half-done preview.
 void keep_painting(zumo::HelperWait wait)
 {
     const QCoreApplication* application = QCoreApplication::instance();

@@ -271,6 +271,13 @@ int tap_step()
 // One output row from the `count` input rows of its window: a weighted
 // sum down each column, channels interleaved, so that one pass runs along
 // whole rows of bytes.
+// Weights k and k + 1 (0 past the last) as the 16-bit pair a madd takes.
+inline int weight_pair(const std::int16_t* weights, int k, int count)
+{
+    const std::uint32_t high = k + 1 < count ? static_cast<std::uint16_t>(weights[k + 1]) : 0;
+    return static_cast<int>(static_cast<std::uint16_t>(weights[k]) | high << 16);
+}
+
 #if defined(ZUMO_RESAMPLE_AVX2)
 // The SSE2 step below on thirty-two values at a time; returns how many
 // values it did. Within each 128-bit half the unpacks and packs work as
@@ -290,11 +297,7 @@ __attribute__((target("avx2"))) int filter_window_avx2(const std::uint8_t* const
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + x));
             const __m256i b =
                 pair ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + x)) : zero;
-            const std::uint32_t pair_weights =
-                static_cast<std::uint16_t>(weights[k]) |
-                static_cast<std::uint32_t>(static_cast<std::uint16_t>(pair ? weights[k + 1] : 0))
-                    << 16;
-            const __m256i w = _mm256_set1_epi32(static_cast<int>(pair_weights));
+            const __m256i w = _mm256_set1_epi32(weight_pair(weights, k, count));
             const __m256i a_lo = _mm256_unpacklo_epi8(a, zero),
                           a_hi = _mm256_unpackhi_epi8(a, zero);
             const __m256i b_lo = _mm256_unpacklo_epi8(b, zero),
@@ -340,11 +343,7 @@ void filter_window(const std::uint8_t* const* rows, const std::int16_t* weights,
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + x));
             const __m128i b =
                 pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + x)) : zero;
-            const std::uint32_t pair_weights =
-                static_cast<std::uint16_t>(weights[k]) |
-                static_cast<std::uint32_t>(static_cast<std::uint16_t>(pair ? weights[k + 1] : 0))
-                    << 16;
-            const __m128i w = _mm_set1_epi32(static_cast<int>(pair_weights));
+            const __m128i w = _mm_set1_epi32(weight_pair(weights, k, count));
             const __m128i a_lo = _mm_unpacklo_epi8(a, zero), a_hi = _mm_unpackhi_epi8(a, zero);
             const __m128i b_lo = _mm_unpacklo_epi8(b, zero), b_hi = _mm_unpackhi_epi8(b, zero);
             sums[0] = _mm_add_epi32(sums[0], _mm_madd_epi16(_mm_unpacklo_epi16(a_lo, b_lo), w));
